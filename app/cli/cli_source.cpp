@@ -1,0 +1,19 @@
+#include "cli/cli_source.h"
+
+#include <sys/stat.h>
+
+#include <iostream>
+
+#include "ui/message_table.h"
+
+namespace vellumark::cli {
+
+OpenResult OpenSourceArgument(SectorSource& source, const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return source.OpenPartition(path, path);
+  return source.OpenImageFile(path);
+}
+
+void PrintSlot(int slot) { std::cerr << Text(slot) << '\n'; }
+
+}  // namespace vellumark::cli

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "access/sector_source.h"
+
+namespace vellumark::cli {
+
+// Opens SOURCE as the window would: a block device as a partition (named by
+// its path), anything else as an image file.
+OpenResult OpenSourceArgument(SectorSource& source, const std::string& path);
+
+// Prints the message-table text of a slot on standard error.
+void PrintSlot(int slot);
+
+}  // namespace vellumark::cli

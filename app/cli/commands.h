@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vellumark::cli {
+
+// Exit statuses shared by every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitSourceFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+int RunInfo(const std::vector<std::string>& args);
+
+}  // namespace vellumark::cli

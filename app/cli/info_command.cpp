@@ -1,0 +1,32 @@
+#include <iostream>
+#include <memory>
+
+#include "access/posix_platform_source.h"
+#include "access/sector_source.h"
+#include "cli/cli_source.h"
+#include "cli/commands.h"
+
+namespace vellumark::cli {
+
+int RunInfo(const std::vector<std::string>& args) {
+  if (args.size() != 1) {
+    std::cerr << "usage: vellumark-cli info SOURCE\n";
+    return kExitUsage;
+  }
+  SectorSource source(std::make_unique<PosixPlatformSource>());
+  const OpenResult opened = OpenSourceArgument(source, args[0]);
+  if (!opened.ok()) {
+    PrintSlot(opened.failureSlot);
+    return kExitSourceFailed;
+  }
+  const VolumeGeometry& g = source.ScanGeometry();
+  std::cout << "BytesPerSector: " << g.BytesPerSector << '\n'
+            << "LastSector: " << g.LastSector << '\n'
+            << "SectorsPerCluster: " << g.SectorsPerCluster << '\n'
+            << "ClusterPhase: " << g.ClusterPhase << '\n'
+            << "FileSystemType: " << FileSystemTypeName(g.FileSystemType) << '\n'
+            << "Sectors: " << g.LastSector + 1 << '\n';
+  return kExitOk;
+}
+
+}  // namespace vellumark::cli

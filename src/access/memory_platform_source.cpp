@@ -1,0 +1,67 @@
+#include "access/memory_platform_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vellumark {
+
+MemoryPlatformSource::Entry& MemoryPlatformSource::Add(const std::string& path,
+                                                       std::vector<std::uint8_t> bytes) {
+  Entry& entry = entries_[path];
+  entry = Entry{};
+  entry.bytes = std::move(bytes);
+  return entry;
+}
+
+MemoryPlatformSource::Entry* MemoryPlatformSource::Find(const std::string& path) {
+  auto it = entries_.find(path);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+void MemoryPlatformSource::FailReads(std::int64_t offset, std::int64_t length) {
+  failures_.push_back({offset, length});
+}
+
+bool MemoryPlatformSource::Open(const std::string& path) {
+  Close();
+  open_ = Find(path);
+  return open_ != nullptr;
+}
+
+std::optional<std::int64_t> MemoryPlatformSource::PartitionLength() {
+  if (!open_ || open_->lengthQueryFails) return std::nullopt;
+  return static_cast<std::int64_t>(open_->bytes.size());
+}
+
+std::optional<std::uint32_t> MemoryPlatformSource::PartitionSectorSize() {
+  return open_ ? open_->sectorSize : std::nullopt;
+}
+
+std::int64_t MemoryPlatformSource::Seek(std::int64_t offset, SeekOrigin origin) {
+  if (!open_) return -1;
+  std::int64_t base = origin == SeekOrigin::End ? static_cast<std::int64_t>(open_->bytes.size()) : 0;
+  if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return -1;
+  position_ = base + offset;
+  return position_;
+}
+
+std::int64_t MemoryPlatformSource::Read(void* destination, std::size_t count) {
+  ++readCalls_;
+  if (!open_) return -1;
+  const std::int64_t want = static_cast<std::int64_t>(count);
+  for (const Range& bad : failures_) {
+    if (position_ < bad.offset + bad.length && bad.offset < position_ + want) return -1;
+  }
+  const std::int64_t size = static_cast<std::int64_t>(open_->bytes.size());
+  const std::int64_t got = std::clamp<std::int64_t>(size - position_, 0, want);
+  if (got > 0) std::memcpy(destination, open_->bytes.data() + position_, static_cast<std::size_t>(got));
+  position_ += got;
+  return got;
+}
+
+void MemoryPlatformSource::Close() {
+  open_ = nullptr;
+  position_ = 0;
+}
+
+}  // namespace vellumark

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "access/platform_source.h"
+
+namespace vellumark {
+
+// An in-memory stand-in for disks and image files, for tests and fuzzing.
+// Paths name byte buffers; reads that touch a chosen range fail, so that the
+// behaviour around bad sectors can be exercised without damaged hardware.
+class MemoryPlatformSource final : public PlatformSource {
+ public:
+  struct Entry {
+    std::vector<std::uint8_t> bytes;
+    bool lengthQueryFails = false;
+    std::optional<std::uint32_t> sectorSize;  // as a block device reports it
+  };
+
+  // Adds (or replaces) the source named path and returns it for adjusting.
+  Entry& Add(const std::string& path, std::vector<std::uint8_t> bytes);
+  Entry* Find(const std::string& path);
+
+  // Every read that overlaps [offset, offset + length) of any source fails.
+  void FailReads(std::int64_t offset, std::int64_t length);
+  void ClearFailures() { failures_.clear(); }
+
+  // Number of Read calls so far, to see how many system reads an access costs.
+  int ReadCalls() const { return readCalls_; }
+
+  bool Open(const std::string& path) override;
+  std::optional<std::int64_t> PartitionLength() override;
+  std::optional<std::uint32_t> PartitionSectorSize() override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Read(void* destination, std::size_t count) override;
+  void Close() override;
+  bool IsOpen() const override { return open_ != nullptr; }
+
+ private:
+  struct Range {
+    std::int64_t offset;
+    std::int64_t length;
+  };
+
+  std::map<std::string, Entry> entries_;
+  std::vector<Range> failures_;
+  Entry* open_ = nullptr;
+  std::int64_t position_ = 0;
+  int readCalls_ = 0;
+};
+
+}  // namespace vellumark

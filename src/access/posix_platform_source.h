@@ -1,0 +1,30 @@
+#pragma once
+
+#include "access/platform_source.h"
+
+namespace vellumark {
+
+// Block devices and image files through open(O_RDONLY) and pread.
+class PosixPlatformSource final : public PlatformSource {
+ public:
+  PosixPlatformSource() = default;
+  ~PosixPlatformSource() override;
+  PosixPlatformSource(const PosixPlatformSource&) = delete;
+  PosixPlatformSource& operator=(const PosixPlatformSource&) = delete;
+
+  bool Open(const std::string& path) override;
+  std::optional<std::int64_t> PartitionLength() override;
+  std::optional<std::uint32_t> PartitionSectorSize() override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Read(void* destination, std::size_t count) override;
+  void Close() override;
+  bool IsOpen() const override { return fd_ >= 0; }
+
+ private:
+  bool IsBlockDevice() const;
+
+  int fd_ = -1;
+  std::int64_t position_ = 0;
+};
+
+}  // namespace vellumark

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "access/boot_sector.h"
+#include "access/platform_source.h"
+#include "access/volume_geometry.h"
+#include "common/message_slots.h"
+
+namespace vellumark {
+
+// The outcome of an open: the failure's message slot (0 on success) and, on
+// success, what the probe of sector 0 found.
+struct OpenResult {
+  int failureSlot = 0;
+  bool bootSectorRecognised = false;
+
+  bool ok() const { return failureSlot == 0; }
+};
+
+// The one thing the program reads from: a partition or an image file, its
+// geometry, and a 64 KiB read-ahead window that turns sector-by-sector reads
+// into one system read per window.
+class SectorSource {
+ public:
+  static constexpr std::int32_t kWindowSize = 65536;
+  static constexpr char kImageLetter = '#';
+
+  explicit SectorSource(std::unique_ptr<PlatformSource> platform);
+
+  // Closes what is open, then opens a partition device read-only. displayName
+  // is what the drive list shows for it.
+  OpenResult OpenPartition(const std::string& devicePath, const std::string& displayName);
+  // Closes what is open, then opens a raw image file read-only.
+  OpenResult OpenImageFile(const std::string& path);
+  void CloseSource();
+  bool IsOpen() const { return platform_->IsOpen(); }
+
+  // Reads count bytes of whole sectors at a byte offset through the window.
+  // Returns the number of bytes not delivered: 0 means all were read.
+  std::int32_t ReadSectors(void* destination, std::int32_t count, std::int64_t offset);
+
+  // Direct access past the window, for the boot-sector probe, the hex view and
+  // the one-sector fallbacks. Neither uses nor changes the window.
+  std::int64_t SeekSource(std::int64_t offset, SeekOrigin origin);
+  bool ReadDirect(void* destination, std::uint32_t count, std::int64_t offset);
+
+  // Bytes that ReadSectors may deliver: whole sectors only.
+  std::int64_t ReadableLength() const;
+
+  char SourceLetter() const { return sourceLetter_; }
+  const std::string& SourceName() const { return sourceName_; }
+  const std::string& SourcePath() const { return sourcePath_; }
+  bool IsImageFile() const { return sourceLetter_ == kImageLetter; }
+
+  const VolumeGeometry& OpenedGeometry() const { return opened_; }
+  const VolumeGeometry& ScanGeometry() const { return scan_; }
+  VolumeGeometry& ScanGeometry() { return scan_; }
+
+ private:
+  void FinishOpen(std::int64_t length, const std::optional<BootSectorInfo>& boot,
+                  std::uint32_t fallbackBytesPerSector);
+
+  std::unique_ptr<PlatformSource> platform_;
+  char sourceLetter_ = 0;
+  std::string sourceName_;
+  std::string sourcePath_;
+  VolumeGeometry opened_;
+  VolumeGeometry scan_;
+
+  std::unique_ptr<std::array<std::uint8_t, kWindowSize>> window_;
+  std::int64_t windowStart_ = 0;
+  std::int32_t windowLength_ = 0;
+  bool windowValid_ = false;
+};
+
+}  // namespace vellumark

@@ -1,0 +1,50 @@
+#pragma once
+
+// Slot numbers of the message table that the engine reports to its front ends.
+// The engine never formats user-visible text itself: it names a slot and lets
+// the front end look the text up in the language chosen at start-up.
+namespace vellumark::slot {
+
+inline constexpr int kCaption = 1;
+inline constexpr int kFailedToOpenDrive = 16;
+inline constexpr int kError = 17;
+inline constexpr int kTotalSectors = 18;
+inline constexpr int kInvalidViewSector = 19;
+inline constexpr int kSelectFileType = 20;
+inline constexpr int kSelectSaveFolder = 21;
+inline constexpr int kDestOnSourceDrive = 22;
+inline constexpr int kInvalidScanRange = 23;
+inline constexpr int kRescueFiles = 24;
+inline constexpr int kSuccess = 25;
+inline constexpr int kRescuedFile = 27;
+inline constexpr int kFinished = 29;
+inline constexpr int kInvalidBackupRange = 35;
+inline constexpr int kImageOnSourceDrive = 36;
+inline constexpr int kBackupToImage = 37;
+inline constexpr int kCreatingImage = 38;
+inline constexpr int kWaitAMoment = 39;
+inline constexpr int kNoFreeSpace = 40;
+inline constexpr int kSector = 41;
+inline constexpr int kPercent = 42;
+inline constexpr int kErrorCount = 43;
+inline constexpr int kDeleteUnfinishedTarget = 44;
+inline constexpr int kPrompt = 45;
+inline constexpr int kFinishedWithBadSectors = 46;
+inline constexpr int kBackupFinished = 47;
+inline constexpr int kFailedToOpenFile = 48;
+inline constexpr int kSearchingFile = 49;
+inline constexpr int kSearchSector = 50;
+inline constexpr int kSearchPercent = 51;
+inline constexpr int kFound = 52;
+inline constexpr int kPause = 53;
+inline constexpr int kStop = 54;
+inline constexpr int kCancel = 55;
+inline constexpr int kFailedToGetParameters = 63;
+inline constexpr int kProgress = 65;
+inline constexpr int kReasonDeleted = 67;
+inline constexpr int kReasonFormatted = 68;
+inline constexpr int kReasonRepartitioned = 69;
+inline constexpr int kUnknownFileSystem = 70;
+inline constexpr int kSource = 77;
+
+}  // namespace vellumark::slot

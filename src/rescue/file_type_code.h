@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vellumark {
+
+// What the classifier recognised at the start of a sector; selects the carver.
+using FileTypeCode = std::int32_t;
+
+namespace code {
+inline constexpr FileTypeCode kNone = 0;
+inline constexpr FileTypeCode kJpeg = 1;
+inline constexpr FileTypeCode kJpegQuantFirst = 2;  // first marker a quantisation table
+inline constexpr FileTypeCode kGif = 3;
+inline constexpr FileTypeCode kBmp = 4;
+inline constexpr FileTypeCode kCompoundDocument = 5;
+inline constexpr FileTypeCode kJetDatabase = 6;
+inline constexpr FileTypeCode kRiffAvi = 7;
+inline constexpr FileTypeCode kMp3Id3 = 8;
+inline constexpr FileTypeCode kPng = 9;
+inline constexpr FileTypeCode kRiffWave = 10;
+inline constexpr FileTypeCode kRiffAcon = 11;
+inline constexpr FileTypeCode kRiffCdxa = 12;
+inline constexpr FileTypeCode kAsfPropertiesFirst = 13;
+inline constexpr FileTypeCode kRar = 15;
+inline constexpr FileTypeCode kZip = 16;
+inline constexpr FileTypeCode kCab = 17;
+inline constexpr FileTypeCode kSevenZip = 18;
+inline constexpr FileTypeCode kMp4 = 19;
+inline constexpr FileTypeCode kAsfOther = 20;
+inline constexpr FileTypeCode kFatDirectory = 100;
+}  // namespace code
+
+// Which compound-document kinds are saved. Only the Word bit has a control.
+using TypeMask = std::uint32_t;
+
+namespace type_mask {
+inline constexpr TypeMask kWord = 0x400;
+inline constexpr TypeMask kExcel = 0x800;
+inline constexpr TypeMask kPowerPoint = 0x1000;
+inline constexpr TypeMask kAllDocuments = kWord | kExcel | kPowerPoint;
+inline constexpr TypeMask kInitial = kWord;
+}  // namespace type_mask
+
+}  // namespace vellumark

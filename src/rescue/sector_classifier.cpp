@@ -1,0 +1,112 @@
+#include "rescue/sector_classifier.h"
+
+#include <cstring>
+
+#include "common/byte_order.h"
+
+namespace vellumark {
+namespace {
+
+template <std::size_t N>
+bool BytesAt(const std::uint8_t* sector, std::size_t offset, const std::uint8_t (&expected)[N]) {
+  return std::memcmp(sector + offset, expected, N) == 0;
+}
+
+template <std::size_t N>
+bool TextAt(const std::uint8_t* sector, std::size_t offset, const char (&text)[N]) {
+  return std::memcmp(sector + offset, text, N - 1) == 0;
+}
+
+constexpr std::uint8_t kCompoundSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::uint8_t kAsfHeaderObject[] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr std::uint8_t kAsfFileProperties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                               0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr std::uint8_t kPngStart[] = {0x89, 0x50, 0x4E, 0x47};
+constexpr std::uint8_t kRarMarker[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+
+constexpr int kDirectoryEntries = 16;
+constexpr int kDirectoryEntrySize = 32;
+
+FileTypeCode ClassifyFull(const std::uint8_t* s) {
+  if (s[0] == 0xFF && s[1] == 0xD8 && s[2] == 0xFF) return s[3] == 0xDB ? code::kJpegQuantFirst : code::kJpeg;
+  if (TextAt(s, 0, "GIF89a")) return code::kGif;
+  if (s[0] == 'B' && s[1] == 'M') return LoadLe32(s + 6) == 0 ? code::kBmp : code::kNone;
+  if (BytesAt(s, 0, kCompoundSignature)) return code::kCompoundDocument;
+  if (TextAt(s, 4, "Standard Jet DB")) return code::kJetDatabase;
+  if (TextAt(s, 0, "RIFF")) {
+    if (TextAt(s, 8, "AVI ")) return code::kRiffAvi;
+    if (TextAt(s, 8, "CDXA")) return code::kRiffCdxa;
+    if (TextAt(s, 8, "WAVE")) return code::kRiffWave;
+    if (TextAt(s, 8, "ACON")) return code::kRiffAcon;
+    return code::kNone;
+  }
+  if (BytesAt(s, 0, kAsfHeaderObject)) {
+    // The first object inside the header starts at 30: identifier 16, size 8,
+    // object count 4, two reserved bytes.
+    return BytesAt(s, 30, kAsfFileProperties) ? code::kAsfPropertiesFirst : code::kAsfOther;
+  }
+  if (LoadLe16(s) == 0 && TextAt(s, 4, "ftyp")) return code::kMp4;
+  if (BytesAt(s, 0, kPngStart)) return code::kPng;
+  if (TextAt(s, 0, "ID3")) return code::kMp3Id3;
+  if (BytesAt(s, 0, kRarMarker)) return code::kRar;
+  const std::uint32_t first = LoadLe32(s);
+  if (first == 0x04034B50) return code::kZip;
+  if (first == 0x4643534D) return code::kCab;
+  if (first == 0xAFBC7A37 && LoadLe32(s + 4) == 0x03001C27) return code::kSevenZip;
+  return LooksLikeFatDirectory(s) ? code::kFatDirectory : code::kNone;
+}
+
+}  // namespace
+
+bool IsNameChar(std::uint8_t byte) {
+  if (byte <= 0x1F || byte == 0xFF) return false;
+  switch (byte) {
+    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool LooksLikeFatDirectory(const std::uint8_t* sector) {
+  int score = 0;
+  for (int i = 0; i < kDirectoryEntries; ++i) {
+    const std::uint8_t* entry = sector + i * kDirectoryEntrySize;
+    if (entry[0] == 0x00) {
+      // End of directory: everything after it must be unused too.
+      for (int j = i + 1; j < kDirectoryEntries; ++j) {
+        if (sector[j * kDirectoryEntrySize] != 0x00) return false;
+      }
+      break;
+    }
+    if (entry[0] == 0xE5) {  // deleted entry
+      score += 1;
+      continue;
+    }
+    const std::uint8_t attributes = entry[11];
+    if ((attributes & 0xF0) >= 0x30) return false;
+    if ((attributes & 0x10) != 0 && LoadLe32(entry + 28) != 0) return false;  // directory with a size
+    if (attributes == 0x0F) continue;  // long-name entry
+    if (entry[0] <= 0x20) return false;
+    const std::uint16_t date = LoadLe16(entry + 24);
+    const int year = date >> 9;
+    const int month = (date >> 5) & 0x0F;
+    const int day = date & 0x1F;
+    if (year < 5 || month < 1 || month > 12 || day < 1) return false;
+    score += 2;
+    for (int k = 1; k <= 10; ++k) {
+      if (!IsNameChar(entry[k])) return false;
+    }
+  }
+  return score >= 2;
+}
+
+FileTypeCode ClassifySector(const std::uint8_t* sector, std::size_t size) {
+  if (size >= kClassifiedBytes) return ClassifyFull(sector);
+  std::uint8_t padded[kClassifiedBytes] = {};
+  if (size > 0) std::memcpy(padded, sector, size);
+  return ClassifyFull(padded);
+}
+
+}  // namespace vellumark

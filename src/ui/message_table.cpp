@@ -1,0 +1,294 @@
+#include "ui/message_table.h"
+
+#include <array>
+
+namespace vellumark {
+namespace {
+
+using Table = std::array<const char*, kMessageSlots>;
+
+// Slots no caller shows (0, 30 to 34, 64, 71, 74, 76, 79) are empty. Several
+// texts end in a blank because the caller appends a number or a name.
+constexpr Table kEnglish = {
+    /* 0 */ "",
+    /* 1 */ "Vellumark 1.3",
+    /* 2 */ "Open Drive",
+    /* 3 */ "Open IMG file",
+    /* 4 */ "Close",
+    /* 5 */ "Sector:",
+    /* 6 */ "Goto",
+    /* 7 */ "File Type:",
+    /* 8 */ "Save files to:",
+    /* 9 */ "Browse",
+    /* 10 */ "",
+    /* 11 */ "File System:",
+    /* 12 */ "Cluster Size:",
+    /* 13 */ "Scan Range:",
+    /* 14 */ "Start Rescue",
+    /* 15 */ "Backup to IMG file",
+    /* 16 */ "Failed to open drive!",
+    /* 17 */ "Error",
+    /* 18 */ "Total Sectors: ",
+    /* 19 */ "Invalid sector range!",
+    /* 20 */ "Please select file type to rescue!",
+    /* 21 */ "Please select folder to save file!",
+    /* 22 */ "Dest folder can't be on source drive!",
+    /* 23 */ "invalid sector range!",
+    /* 24 */ "Rescue files...",
+    /* 25 */ "Success: ",
+    /* 26 */ "Scaned: ",
+    /* 27 */ "Rescued file ",
+    /* 28 */ "",
+    /* 29 */ "Finished",
+    /* 30 */ "", "", "", "", "",
+    /* 35 */ "Invalid sector range!",
+    /* 36 */ "Can't save IMG file on source drive!",
+    /* 37 */ "Backup to IMG",
+    /* 38 */ "Creating IMG file...",
+    /* 39 */ "Wait a moment",
+    /* 40 */ "No enough free space on dest drive!",
+    /* 41 */ "Sector: ",
+    /* 42 */ "Percent: ",
+    /* 43 */ "Error: ",
+    /* 44 */ "Didn't finish, delete target file?",
+    /* 45 */ "Prompt",
+    /* 46 */ "Finished! There're some bad sectors.",
+    /* 47 */ "Finished!",
+    /* 48 */ "Failed to open file!",
+    /* 49 */ "Searching file",
+    /* 50 */ "Sector: ",
+    /* 51 */ "Percent: ",
+    /* 52 */ "Found: ",
+    /* 53 */ "Pause",
+    /* 54 */ "Stop",
+    /* 55 */ "Cancel",
+    /* 56 */ "Rescue File",
+    /* 57 */ "File List:",
+    /* 58 */ "Preview:",
+    /* 59 */ "Close",
+    /* 60 */ "Simple steps: 1. Select drive; 2. Open drive; 3. Select folder to store rescued files; "
+             "4. Select the reason of losing file; 5. Start rescue.",
+    /* 61 */ "",
+    /* 62 */ "More >>",
+    /* 63 */ "Failed to get parameters",
+    /* 64 */ "",
+    /* 65 */ "Progress: ",
+    /* 66 */ "Reason:",
+    /* 67 */ "Deleted or Disappeared",
+    /* 68 */ "Formatted",
+    /* 69 */ "Repartitioned",
+    /* 70 */ "Unknown file system, not support this option!",
+    /* 71 */ "",
+    /* 72 */ "",
+    /* 73 */ "",
+    /* 74 */ "",
+    /* 75 */ "1.3",
+    /* 76 */ "",
+    /* 77 */ "Source:",
+    /* 78 */ "Lost data on drive:",
+    /* 79 */ "",
+};
+
+constexpr Table kSimplified = {
+    /* 0 */ "",
+    /* 1 */ "Vellumark1.3",
+    /* 2 */ "打开分区",
+    /* 3 */ "打开映像文件",
+    /* 4 */ "关闭",
+    /* 5 */ "扇区:",
+    /* 6 */ "转到",
+    /* 7 */ "文件类型:",
+    /* 8 */ "恢复文件保存到:",
+    /* 9 */ "浏览",
+    /* 10 */ "",
+    /* 11 */ "分区类型:",
+    /* 12 */ "簇大小:",
+    /* 13 */ "扫描扇区范围:",
+    /* 14 */ "开始恢复",
+    /* 15 */ "备份到映像文件",
+    /* 16 */ "打开分区失败!",
+    /* 17 */ "错误",
+    /* 18 */ "扇区总数: ",
+    /* 19 */ "超出有效扇区范围!",
+    /* 20 */ "请选择要恢复的文件类型!",
+    /* 21 */ "请设置恢复文件保存的路径!",
+    /* 22 */ "恢复文件保存的路径不得在源文件同一分区!",
+    /* 23 */ "扫描扇区范围无效!",
+    /* 24 */ "正在恢复文件",
+    /* 25 */ "恢复成功: ",
+    /* 26 */ "已扫描: ",
+    /* 27 */ "成功恢复文件 ",
+    /* 28 */ "",
+    /* 29 */ "恢复结束",
+    /* 30 */ "", "", "", "", "",
+    /* 35 */ "备份扇区范围无效!",
+    /* 36 */ "备份文件不能保存到源分区上!",
+    /* 37 */ "备份到映像文件",
+    /* 38 */ "正在创建映像文件...",
+    /* 39 */ "请稍等",
+    /* 40 */ "目标分区空间不足!",
+    /* 41 */ "扇区: ",
+    /* 42 */ "百分比: ",
+    /* 43 */ "错误: ",
+    /* 44 */ "备份未完成，是否删除目标文件?",
+    /* 45 */ "提示",
+    /* 46 */ "备份结束! 有部分扇区读取失败.",
+    /* 47 */ "备份完成!",
+    /* 48 */ "打开文件失败!",
+    /* 49 */ "正在搜索文件",
+    /* 50 */ "扇区: ",
+    /* 51 */ "百分比: ",
+    /* 52 */ "找到文件: ",
+    /* 53 */ "暂停",
+    /* 54 */ "停止",
+    /* 55 */ "取消",
+    /* 56 */ "恢复文件",
+    /* 57 */ "文件列表:",
+    /* 58 */ "预览:",
+    /* 59 */ "关闭",
+    /* 60 */ "基本操作: 1. 选择分区; 2. 打开分区; 3. 指定保存文件夹; 4. 选择文件丢失原因; 5. 开始恢复.",
+    /* 61 */ "",
+    /* 62 */ "更多功能>>",
+    /* 63 */ "获取分区参数失败",
+    /* 64 */ "",
+    /* 65 */ "进度: ",
+    /* 66 */ "原因:",
+    /* 67 */ "删除或自动消失",
+    /* 68 */ "格式化",
+    /* 69 */ "重新分区",
+    /* 70 */ "未知分区类型, 不支持该选项!",
+    /* 71 */ "",
+    /* 72 */ "",
+    /* 73 */ "",
+    /* 74 */ "",
+    /* 75 */ "1.3",
+    /* 76 */ "",
+    /* 77 */ "源盘: ",
+    /* 78 */ "丢失数据的分区:",
+    /* 79 */ "",
+};
+
+// Slot for slot the Simplified table in Traditional script and Taiwanese
+// wording (檔案 for 文件), with the same punctuation and blanks, except that
+// slot 77 has no trailing blank.
+constexpr Table kTraditional = {
+    /* 0 */ "",
+    /* 1 */ "Vellumark1.3",
+    /* 2 */ "打開分區",
+    /* 3 */ "打開映像檔案",
+    /* 4 */ "關閉",
+    /* 5 */ "扇區:",
+    /* 6 */ "轉到",
+    /* 7 */ "檔案類型:",
+    /* 8 */ "恢復檔案保存到:",
+    /* 9 */ "瀏覽",
+    /* 10 */ "",
+    /* 11 */ "分區類型:",
+    /* 12 */ "簇大小:",
+    /* 13 */ "掃描扇區範圍:",
+    /* 14 */ "開始恢復",
+    /* 15 */ "備份到映像檔案",
+    /* 16 */ "打開分區失敗!",
+    /* 17 */ "錯誤",
+    /* 18 */ "扇區總數: ",
+    /* 19 */ "超出有效扇區範圍!",
+    /* 20 */ "請選擇要恢復的檔案類型!",
+    /* 21 */ "請設置恢復檔案保存的路徑!",
+    /* 22 */ "恢復檔案保存的路徑不得在源檔案同一分區!",
+    /* 23 */ "掃描扇區範圍無效!",
+    /* 24 */ "正在恢復檔案",
+    /* 25 */ "恢復成功: ",
+    /* 26 */ "已掃描: ",
+    /* 27 */ "成功恢復檔案 ",
+    /* 28 */ "",
+    /* 29 */ "恢復結束",
+    /* 30 */ "", "", "", "", "",
+    /* 35 */ "備份扇區範圍無效!",
+    /* 36 */ "備份檔案不能保存到源分區上!",
+    /* 37 */ "備份到映像檔案",
+    /* 38 */ "正在建立映像檔案...",
+    /* 39 */ "請稍等",
+    /* 40 */ "目標分區空間不足!",
+    /* 41 */ "扇區: ",
+    /* 42 */ "百分比: ",
+    /* 43 */ "錯誤: ",
+    /* 44 */ "備份未完成，是否刪除目標檔案?",
+    /* 45 */ "提示",
+    /* 46 */ "備份結束! 有部分扇區讀取失敗.",
+    /* 47 */ "備份完成!",
+    /* 48 */ "打開檔案失敗!",
+    /* 49 */ "正在搜尋檔案",
+    /* 50 */ "扇區: ",
+    /* 51 */ "百分比: ",
+    /* 52 */ "找到檔案: ",
+    /* 53 */ "暫停",
+    /* 54 */ "停止",
+    /* 55 */ "取消",
+    /* 56 */ "恢復檔案",
+    /* 57 */ "檔案列表:",
+    /* 58 */ "預覽:",
+    /* 59 */ "關閉",
+    /* 60 */ "基本操作: 1. 選擇分區; 2. 打開分區; 3. 指定保存資料夾; 4. 選擇檔案遺失原因; 5. 開始恢復.",
+    /* 61 */ "",
+    /* 62 */ "更多功能>>",
+    /* 63 */ "獲取分區參數失敗",
+    /* 64 */ "",
+    /* 65 */ "進度: ",
+    /* 66 */ "原因:",
+    /* 67 */ "刪除或自動消失",
+    /* 68 */ "格式化",
+    /* 69 */ "重新分區",
+    /* 70 */ "未知分區類型, 不支援該選項!",
+    /* 71 */ "",
+    /* 72 */ "",
+    /* 73 */ "",
+    /* 74 */ "",
+    /* 75 */ "1.3",
+    /* 76 */ "",
+    /* 77 */ "源盤:",
+    /* 78 */ "遺失資料的分區:",
+    /* 79 */ "",
+};
+
+// An initializer list one short would leave a null slot at the end.
+constexpr bool EverySlotFilled(const Table& table) {
+  for (const char* text : table) {
+    if (text == nullptr) return false;
+  }
+  return true;
+}
+static_assert(EverySlotFilled(kEnglish) && EverySlotFilled(kSimplified) && EverySlotFilled(kTraditional));
+
+Language g_language = Language::English;
+
+const Table& TableOf(Language language) {
+  switch (language) {
+    case Language::SimplifiedChinese: return kSimplified;
+    case Language::TraditionalChinese: return kTraditional;
+    default: return kEnglish;
+  }
+}
+
+}  // namespace
+
+void ChooseLanguage(Language language) { g_language = language; }
+Language ChosenLanguage() { return g_language; }
+
+const char* Text(Language language, int slot) {
+  if (slot < 0 || slot >= kMessageSlots) return "";
+  return TableOf(language)[static_cast<std::size_t>(slot)];
+}
+
+const char* Text(int slot) { return Text(g_language, slot); }
+
+const char* TableFont(Language language) {
+  switch (language) {
+    case Language::SimplifiedChinese: return "宋体";
+    case Language::TraditionalChinese: return "細明體";
+    default: return "MS Sans Serif";
+  }
+}
+
+const char* TableFont() { return TableFont(g_language); }
+
+}  // namespace vellumark

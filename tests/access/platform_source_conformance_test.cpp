@@ -1,0 +1,87 @@
+// Both platform layers must behave alike: the engine is tested on the memory
+// one and runs on the POSIX one.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "access/memory_platform_source.h"
+#include "access/posix_platform_source.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+struct PosixSetup {
+  test::TempDir dir;
+  PosixPlatformSource source;
+  std::string Place(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    test::WriteFileBytes(dir / name, bytes);
+    return dir / name;
+  }
+};
+
+struct MemorySetup {
+  MemoryPlatformSource source;
+  std::string Place(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    source.Add(name, bytes);
+    return name;
+  }
+};
+
+template <typename Harness>
+class PlatformSourceConformance : public ::testing::Test {
+ protected:
+  Harness setup;
+  PlatformSource& source() { return setup.source; }
+};
+
+using Harnesses = ::testing::Types<PosixSetup, MemorySetup>;
+TYPED_TEST_SUITE(PlatformSourceConformance, Harnesses);
+
+TYPED_TEST(PlatformSourceConformance, OpensOnlyWhatExists) {
+  EXPECT_FALSE(this->source().Open(this->setup.Place("a", {1}) + ".missing"));
+  EXPECT_FALSE(this->source().IsOpen());
+  EXPECT_EQ(this->source().Read(nullptr, 0), -1);
+}
+
+TYPED_TEST(PlatformSourceConformance, SeeksAndReadsSequentially) {
+  const auto bytes = test::PatternBytes(10'000);
+  ASSERT_TRUE(this->source().Open(this->setup.Place("a", bytes)));
+  EXPECT_EQ(this->source().PartitionLength(), 10'000);
+  EXPECT_EQ(this->source().PartitionSectorSize(), std::nullopt);  // a plain file reports none
+  EXPECT_EQ(this->source().Seek(0, SeekOrigin::End), 10'000);
+  EXPECT_EQ(this->source().Seek(-1, SeekOrigin::Begin), -1);
+
+  ASSERT_EQ(this->source().Seek(4'000, SeekOrigin::Begin), 4'000);
+  std::vector<std::uint8_t> got(1'000);
+  ASSERT_EQ(this->source().Read(got.data(), 500), 500);
+  ASSERT_EQ(this->source().Read(got.data() + 500, 500), 500);  // continues where the first stopped
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + 4'000));
+}
+
+TYPED_TEST(PlatformSourceConformance, ReadsShortAtTheEnd) {
+  ASSERT_TRUE(this->source().Open(this->setup.Place("a", test::PatternBytes(1'000))));
+  std::vector<std::uint8_t> got(512);
+  ASSERT_EQ(this->source().Seek(900, SeekOrigin::Begin), 900);
+  EXPECT_EQ(this->source().Read(got.data(), 512), 100);
+  EXPECT_EQ(this->source().Read(got.data(), 512), 0);
+}
+
+TYPED_TEST(PlatformSourceConformance, ReopeningServesTheNewSource) {
+  const auto first = test::PatternBytes(2'048, 1);
+  const auto second = test::PatternBytes(2'048, 2);
+  ASSERT_TRUE(this->source().Open(this->setup.Place("a", first)));
+  const std::string secondPath = this->setup.Place("b", second);
+  ASSERT_TRUE(this->source().Open(secondPath));
+  std::vector<std::uint8_t> got(2'048);
+  ASSERT_EQ(this->source().Read(got.data(), got.size()), 2'048);  // position restarts at 0
+  EXPECT_EQ(got, second);
+
+  this->source().Close();
+  EXPECT_FALSE(this->source().IsOpen());
+  EXPECT_EQ(this->source().Read(got.data(), 1), -1);
+  EXPECT_EQ(this->source().Seek(0, SeekOrigin::Begin), -1);
+}
+
+}  // namespace
+}  // namespace vellumark

@@ -1,0 +1,162 @@
+#include "access/sector_source.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "access/memory_platform_source.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+constexpr std::int32_t kWindow = SectorSource::kWindowSize;
+
+class SectorSourceTest : public ::testing::Test {
+ protected:
+  SectorSourceTest() {
+    auto owned = std::make_unique<MemoryPlatformSource>();
+    platform = owned.get();
+    source = std::make_unique<SectorSource>(std::move(owned));
+  }
+
+  // Opens an image of the given bytes (no boot sector: 512-byte sectors).
+  void OpenImage(std::vector<std::uint8_t> bytes, const std::string& path = "disk.img") {
+    image = bytes;
+    platform->Add(path, std::move(bytes));
+    ASSERT_TRUE(source->OpenImageFile(path).ok());
+  }
+
+  // Reads and checks count bytes at offset against the image.
+  std::int32_t ReadAndCompare(std::int32_t count, std::int64_t offset) {
+    std::vector<std::uint8_t> got(static_cast<std::size_t>(count), 0xEE);
+    const std::int32_t result = source->ReadSectors(got.data(), count, offset);
+    if (result == 0) {
+      EXPECT_EQ(0, std::memcmp(got.data(), image.data() + offset, got.size())) << "at " << offset;
+    }
+    return result;
+  }
+
+  MemoryPlatformSource* platform = nullptr;
+  std::unique_ptr<SectorSource> source;
+  std::vector<std::uint8_t> image;
+};
+
+TEST_F(SectorSourceTest, CountZeroReadsNothing) {
+  OpenImage(test::PatternBytes(1 << 20));
+  EXPECT_EQ(source->ReadSectors(nullptr, 0, 0), 0);
+  EXPECT_EQ(platform->ReadCalls(), 1);  // only the boot-sector probe
+}
+
+TEST_F(SectorSourceTest, OneSystemReadServesAWindowOfSectors) {
+  OpenImage(test::PatternBytes(1 << 20));
+  const int before = platform->ReadCalls();
+  for (std::int64_t sector = 0; sector < kWindow / 512; ++sector) ASSERT_EQ(ReadAndCompare(512, sector * 512), 0);
+  EXPECT_EQ(platform->ReadCalls() - before, 1);
+}
+
+TEST_F(SectorSourceTest, RequestRunningPastTheWindowLoadsTheNextAtTheFirstMissingByte) {
+  OpenImage(test::PatternBytes(4 << 20));
+  ASSERT_EQ(ReadAndCompare(512, 0), 0);
+  const int before = platform->ReadCalls();
+  ASSERT_EQ(ReadAndCompare(kWindow, kWindow - 512), 0);
+  EXPECT_EQ(platform->ReadCalls() - before, 1);
+  // The new window starts at 65,536: its last sector needs no further read.
+  ASSERT_EQ(ReadAndCompare(512, 2 * kWindow - 512), 0);
+  EXPECT_EQ(platform->ReadCalls() - before, 1);
+}
+
+TEST_F(SectorSourceTest, LastWindowEndsAtTheEndOfTheSource) {
+  OpenImage(test::PatternBytes(1 << 20));
+  const std::int64_t last = source->ScanGeometry().LastSector;
+  ASSERT_EQ(ReadAndCompare(512, last * 512), 0);
+  const int before = platform->ReadCalls();
+  ASSERT_EQ(ReadAndCompare(512, (last - 127) * 512), 0);  // first sector of that same window
+  EXPECT_EQ(platform->ReadCalls(), before);
+  std::uint8_t buffer[1024];
+  EXPECT_EQ(source->ReadSectors(buffer, 512, (last + 1) * 512), 512);
+  EXPECT_EQ(source->ReadSectors(buffer, 1024, last * 512), 512);  // the sector after the end is undelivered
+}
+
+TEST_F(SectorSourceTest, PartialSectorAtTheEndIsNeverRead) {
+  OpenImage(test::PatternBytes(1'000'000));
+  EXPECT_EQ(source->ScanGeometry().BytesPerSector, 512u);
+  EXPECT_EQ(source->ScanGeometry().LastSector, 1952);
+  platform->FailReads(1952 * 512 + 512, 64);  // the 64 bytes past the last whole sector
+  EXPECT_EQ(ReadAndCompare(512, 1952 * 512), 0);
+  EXPECT_EQ(ReadAndCompare(512, 1900 * 512), 0);
+}
+
+TEST_F(SectorSourceTest, SourceShorterThanAWindowLoadsWhatItHas) {
+  OpenImage(test::PatternBytes(3 * 512 + 100));
+  EXPECT_EQ(source->ScanGeometry().LastSector, 2);
+  for (int sector = 0; sector < 3; ++sector) EXPECT_EQ(ReadAndCompare(512, sector * 512), 0);
+  std::uint8_t buffer[512];
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 3 * 512), 512);
+}
+
+TEST_F(SectorSourceTest, FailedWindowLoadReportsTheWholeRequestUndelivered) {
+  OpenImage(test::PatternBytes(1 << 20));
+  platform->FailReads(200 * 512, 512);
+  std::uint8_t buffer[512];
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 200 * 512), 512);
+  // Sector 150 is readable, but its window would contain sector 200.
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 150 * 512), 512);
+  EXPECT_TRUE(source->ReadDirect(buffer, 512, 150 * 512));
+  EXPECT_EQ(0, std::memcmp(buffer, image.data() + 150 * 512, 512));
+  EXPECT_FALSE(source->ReadDirect(buffer, 512, 200 * 512));
+  EXPECT_EQ(ReadAndCompare(512, 201 * 512), 0);  // a window past the bad sector
+  EXPECT_EQ(source->ReadSectors(buffer, 512, -512), 512);
+}
+
+TEST_F(SectorSourceTest, ReopeningNeverServesBytesOfThePreviousSource) {
+  OpenImage(test::PatternBytes(1 << 20, 1), "a.img");
+  ASSERT_EQ(ReadAndCompare(512, 0), 0);
+  OpenImage(test::PatternBytes(1 << 20, 2), "b.img");
+  EXPECT_EQ(ReadAndCompare(512, 0), 0);
+  OpenImage(test::PatternBytes(1 << 20, 3), "b.img");  // same path, new content
+  EXPECT_EQ(ReadAndCompare(512, 512), 0);
+}
+
+TEST_F(SectorSourceTest, ClosingLeavesNothingReadable) {
+  OpenImage(test::PatternBytes(1 << 20));
+  EXPECT_EQ(source->SourceLetter(), '#');
+  EXPECT_EQ(source->SourceName(), "disk.img");
+  source->CloseSource();
+  EXPECT_FALSE(source->IsOpen());
+  EXPECT_EQ(source->SourceLetter(), 0);
+  std::uint8_t buffer[512];
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 0), 512);
+}
+
+TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndLeaveTheSourceClosed) {
+  EXPECT_EQ(source->OpenImageFile("missing.img").failureSlot, 48);
+  EXPECT_EQ(source->OpenPartition("/dev/missing", "missing").failureSlot, 16);
+  platform->Add("/dev/sdz1", test::PatternBytes(1 << 20)).lengthQueryFails = true;
+  EXPECT_EQ(source->OpenPartition("/dev/sdz1", "sdz1").failureSlot, 63);
+  EXPECT_FALSE(source->IsOpen());
+}
+
+TEST_F(SectorSourceTest, UnrecognisedPartitionTakesTheSystemSectorSize) {
+  struct Case {
+    std::optional<std::uint32_t> reported;
+    std::uint32_t expected;
+  };
+  for (const Case& c : {Case{4096, 4096}, Case{std::nullopt, 512}, Case{0, 512}}) {
+    platform->Add("/dev/sdz1", test::PatternBytes(1 << 20)).sectorSize = c.reported;
+    const OpenResult result = source->OpenPartition("/dev/sdz1", "sdz1 (1 MiB)");
+    ASSERT_TRUE(result.ok());
+    EXPECT_FALSE(result.bootSectorRecognised);
+    const VolumeGeometry& g = source->ScanGeometry();
+    EXPECT_EQ(g.BytesPerSector, c.expected);
+    EXPECT_EQ(g.LastSector, (1 << 20) / c.expected - 1);
+    EXPECT_EQ(g.SectorsPerCluster, 1u);
+    EXPECT_EQ(g.ClusterPhase, -1);
+    EXPECT_EQ(g.FileSystemType, kFileSystemOther);
+    EXPECT_EQ(source->SourceName(), "sdz1 (1 MiB)");
+    EXPECT_NE(source->SourceLetter(), '#');
+  }
+}
+
+}  // namespace
+}  // namespace vellumark

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vellumark::test {
+
+// A fresh directory under the system's temporary folder, removed afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Whether an external program (searched in PATH, /sbin and /usr/sbin) exists.
+bool HaveTool(const std::string& name);
+
+// Runs a shell command; returns its exit status (-1 when it could not run).
+int Run(const std::string& command);
+// Runs a shell command and returns what it printed on standard output.
+std::string RunOutput(const std::string& command, int* status = nullptr);
+
+// The file's bytes, or its first maxBytes.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t maxBytes = SIZE_MAX);
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Deterministic bytes in which every 512-byte sector differs from every other.
+std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed = 1);
+
+}  // namespace vellumark::test
+
+// Fixtures made by real tools (mkfs.vfat, mtools, mkntfs) need them installed.
+// The project's install script provides them; where they are missing the test
+// is skipped, unless VELLUMARK_REQUIRE_TOOLS is set (as the full test run does),
+// in which case a missing tool is a failure.
+#define VELLUMARK_REQUIRE_TOOL(name)                                                   \
+  do {                                                                                 \
+    if (!::vellumark::test::HaveTool(name)) {                                          \
+      if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "missing " name; \
+      GTEST_SKIP() << "needs " name;                                                   \
+    }                                                                                  \
+  } while (0)
