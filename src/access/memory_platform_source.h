@@ -20,6 +20,7 @@ class MemoryPlatformSource final : public PlatformSource {
     std::vector<std::uint8_t> bytes;
     bool lengthQueryFails = false;
     std::optional<std::uint32_t> sectorSize;  // as a block device reports it
+    std::optional<std::uint64_t> deviceNumber;  // set for a stand-in block device
   };
 
   // Adds (or replaces) the source named path and returns it for adjusting.
@@ -40,6 +41,7 @@ class MemoryPlatformSource final : public PlatformSource {
   std::int64_t Read(void* destination, std::size_t count) override;
   void Close() override;
   bool IsOpen() const override { return open_ != nullptr; }
+  std::optional<std::uint64_t> DeviceNumber() override { return open_ ? open_->deviceNumber : std::nullopt; }
 
  private:
   struct Range {

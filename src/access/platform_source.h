@@ -30,6 +30,9 @@ class PlatformSource {
   virtual std::int64_t Read(void* destination, std::size_t count) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // The device number of an open block device, so that writing onto the
+  // device being read can be refused; none for an image file.
+  virtual std::optional<std::uint64_t> DeviceNumber() = 0;
 };
 
 }  // namespace vellumark

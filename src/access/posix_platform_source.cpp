@@ -74,6 +74,12 @@ std::int64_t PosixPlatformSource::Read(void* destination, std::size_t count) {
   return static_cast<std::int64_t>(done);
 }
 
+std::optional<std::uint64_t> PosixPlatformSource::DeviceNumber() {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_rdev);
+}
+
 void PosixPlatformSource::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -19,6 +19,7 @@ class PosixPlatformSource final : public PlatformSource {
   std::int64_t Read(void* destination, std::size_t count) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
+  std::optional<std::uint64_t> DeviceNumber() override;
 
  private:
   bool IsBlockDevice() const;

@@ -56,6 +56,8 @@ class SectorSource {
   const std::string& SourceName() const { return sourceName_; }
   const std::string& SourcePath() const { return sourcePath_; }
   bool IsImageFile() const { return sourceLetter_ == kImageLetter; }
+  // Device number of an open partition (none for an image file).
+  std::optional<std::uint64_t> SourceDevice() const { return platform_->IsOpen() ? platform_->DeviceNumber() : std::nullopt; }
 
   const VolumeGeometry& OpenedGeometry() const { return opened_; }
   const VolumeGeometry& ScanGeometry() const { return scan_; }

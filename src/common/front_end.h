@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/message_slots.h"
@@ -37,24 +38,28 @@ class Pump {
   virtual void ProcessPendingEvents() = 0;
 };
 
-// What the progress windows' labels show. Each operation fills the fields its
-// window has; the front end formats them with the message-table texts.
+// What the progress windows' labels show. An operation fills the fields whose
+// labels change; the others are left as they are. The front end formats them
+// with the message-table texts.
 enum class ProgressStage : std::uint8_t { Search, Carve, Backup };
 
 struct ProgressReport {
   ProgressStage stage = ProgressStage::Search;
-  std::int64_t sector = 0;
-  std::string percentText;        // PercentText of the search or backup
-  std::int32_t found = 0;         // search: compound-document hits counted
-  std::int32_t rescued = 0;       // carve: files rescued so far
-  std::int32_t progressPercent = 0;  // carve: share of hits handled
-  std::int64_t errors = 0;        // backup: unreadable sectors so far
+  std::optional<std::int64_t> sector;
+  std::optional<std::string> percentText;      // search and backup: PercentText
+  std::optional<std::int32_t> found;           // search: compound-document hits
+  std::optional<std::int32_t> rescued;         // carve: files rescued so far
+  std::optional<std::int32_t> progressPercent; // carve: share of hits handled
+  std::optional<std::int64_t> errors;          // backup: unreadable sectors
 };
 
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
+  // A progress window is prepared and shown / closed.
+  virtual void StageStarted(ProgressStage stage) = 0;
   virtual void Report(const ProgressReport& report) = 0;
+  virtual void StageEnded(ProgressStage stage) = 0;
 };
 
 // Bundle handed to every long engine operation.
@@ -82,7 +87,9 @@ class NoPump final : public Pump {
 
 class NoProgress final : public ProgressSink {
  public:
+  void StageStarted(ProgressStage) override {}
   void Report(const ProgressReport&) override {}
+  void StageEnded(ProgressStage) override {}
 };
 
 }  // namespace vellumark

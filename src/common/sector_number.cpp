@@ -1,0 +1,16 @@
+#include "common/sector_number.h"
+
+#include <charconv>
+
+namespace vellumark {
+
+std::int64_t ParseSectorNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return -1;
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return -1;
+  return value;
+}
+
+}  // namespace vellumark

@@ -1,0 +1,167 @@
+#include "rescue/carve_services.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+namespace vellumark {
+
+namespace {
+constexpr std::int64_t kProgressEverySectors = 200;
+constexpr int kCreateAttempts = 11;
+}  // namespace
+
+CarveAttempt::CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t growthStep)
+    : run_(run),
+      hitOffset_(hitOffset),
+      bytesPerSector_(std::max<std::int64_t>(run.BytesPerSector(), 1)),
+      growthStep_(std::max<std::uint32_t>(growthStep, run.BytesPerSector())),
+      position_(hitOffset) {}
+
+CarveAttempt::~CarveAttempt() {
+  if (!started_) return;
+  if (!succeeded_) {
+    for (std::int64_t sector : claims_.Sectors()) run_.claims.ReleaseSector(sector);
+    return;
+  }
+  ClaimSlack();
+}
+
+void CarveAttempt::Claim(std::int64_t sector) {
+  claims_.Add(sector);
+  run_.claims.ClaimSector(sector);
+}
+
+bool CarveAttempt::Start() {
+  const std::int64_t hitSector = hitOffset_ / bytesPerSector_;
+  if (run_.claims.IsSectorClaimed(hitSector)) return false;
+  started_ = true;
+  Claim(hitSector);
+  image_.reserve(static_cast<std::size_t>(growthStep_));
+  image_.resize(static_cast<std::size_t>(bytesPerSector_));
+  if (run_.source.ReadSectors(image_.data(), static_cast<std::int32_t>(bytesPerSector_), hitOffset_) > 0) return false;
+  position_ = hitOffset_ + bytesPerSector_;
+  loaded_ = bytesPerSector_;
+  return true;
+}
+
+bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
+  const std::int64_t last = run_.LastSourceSector();
+  while (loaded_ < bytes) {
+    std::int64_t sector = position_ / bytesPerSector_;
+    // A claimed sector belongs to another file: this one continues after it.
+    while (sector <= last && run_.claims.IsSectorClaimed(sector)) {
+      position_ += bytesPerSector_;
+      sector = position_ / bytesPerSector_;
+    }
+    if (sector > last) return false;
+    Claim(sector);
+    if (static_cast<std::size_t>(loaded_ + bytesPerSector_) > image_.capacity()) {
+      image_.reserve(static_cast<std::size_t>(loaded_ + growthStep_));
+    }
+    image_.resize(static_cast<std::size_t>(loaded_ + bytesPerSector_));
+    if (run_.source.ReadSectors(image_.data() + loaded_, static_cast<std::int32_t>(bytesPerSector_), position_) > 0) {
+      return false;
+    }
+    position_ += bytesPerSector_;
+    loaded_ += bytesPerSector_;
+    if (loaded_ % (kProgressEverySectors * bytesPerSector_) == 0) ReportProgress();
+  }
+  return true;
+}
+
+void CarveAttempt::ClaimAtPosition() {
+  Claim(position_ / bytesPerSector_);
+  position_ += bytesPerSector_;
+}
+
+void CarveAttempt::ReportProgress() {
+  ProgressReport report;
+  report.stage = ProgressStage::Carve;
+  report.sector = position_ / bytesPerSector_;
+  run_.frontEnd.progress.Report(report);
+  run_.frontEnd.pump.ProcessPendingEvents();
+}
+
+void CarveAttempt::CutImage(std::int64_t size) {
+  if (size < 0 || size >= static_cast<std::int64_t>(image_.size())) return;
+  image_.resize(static_cast<std::size_t>(size));
+  image_.shrink_to_fit();
+}
+
+void CarveAttempt::ClaimSlack() {
+  const std::int64_t spc = run_.spc;
+  if (spc <= 1) return;
+  // Files start on cluster boundaries, so the rest of the last cluster can
+  // hold nothing else. Numbers past the end of the source have no bit.
+  while ((position_ / bytesPerSector_ - run_.chosenPhase) % spc > 0) {
+    run_.claims.ClaimSector(position_ / bytesPerSector_);
+    position_ += bytesPerSector_;
+  }
+}
+
+std::string Base36Name(std::int64_t v) {
+  static constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  // Offsets are never negative; the unsigned view keeps a stray one in range.
+  auto rest = static_cast<std::uint64_t>(v);
+  std::string name(7, '0');
+  for (int i = 6; i >= 0; --i) {
+    name[static_cast<std::size_t>(i)] = kAlphabet[rest % 36];
+    rest /= 36;
+  }
+  return name;
+}
+
+std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, const std::string& extension) {
+  return saveFolder + "TEST_" + Base36Name(hitOffset >> 9) + extension;
+}
+
+namespace {
+
+int CreateReplacing(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+    // A read-only file of that name is replaced, as on a system where the
+    // attribute would simply be cleared.
+    ::chmod(path.c_str(), st.st_mode | S_IWUSR);
+  }
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t wrote = ::write(fd, data, size);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += wrote;
+    size -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
+                         std::chrono::milliseconds retryDelay) {
+  int fd = -1;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    fd = CreateReplacing(path);
+    if (fd >= 0) break;
+    if (attempt + 1 < kCreateAttempts) std::this_thread::sleep_for(retryDelay);
+  }
+  if (fd < 0) return false;
+  // A document counts as rescued only when all of it is on the disk.
+  const bool written = WriteAll(fd, data, size);
+  const bool closed = ::close(fd) == 0;
+  if (written && closed) return true;
+  ::unlink(path.c_str());
+  return false;
+}
+
+}  // namespace vellumark

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rescue/rescue_run.h"
+
+namespace vellumark {
+
+// Growth steps of the file image.
+inline constexpr std::uint32_t kGrowthLarge = 0x100000;  // compound documents, JPEG
+inline constexpr std::uint32_t kGrowthSmall = 0x10000;   // ASF object walk, MP4, RAR, ZIP
+
+// The sectors one carve attempt has claimed, in the order claimed.
+class ClaimList {
+ public:
+  void Add(std::int64_t sector) { sectors_.push_back(sector); }
+  void Clear() { sectors_.clear(); }
+  bool Empty() const { return sectors_.empty(); }
+  const std::vector<std::int64_t>& Sectors() const { return sectors_; }
+
+ private:
+  std::vector<std::int64_t> sectors_;
+};
+
+// One carve attempt and the protocol every carver follows: the hit sector is
+// claimed first; LoadUpTo rebuilds the file from the unclaimed sectors after
+// it; on failure (the default, also when the walk returns early) every claim
+// is released when the attempt ends; on success the claims stay and the rest
+// of the last cluster is claimed as slack.
+class CarveAttempt {
+ public:
+  CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t growthStep);
+  ~CarveAttempt();
+  CarveAttempt(const CarveAttempt&) = delete;
+  CarveAttempt& operator=(const CarveAttempt&) = delete;
+
+  // Claims and reads the hit sector. False when the hit sector is already
+  // claimed (then nothing at all happens) or cannot be read.
+  bool Start();
+  // Loads sectors until the image holds at least bytes; false when the
+  // source ends or a read fails.
+  bool LoadUpTo(std::int64_t bytes);
+  // Claims the sector at the current position without reading it.
+  void ClaimAtPosition();
+  // The walk succeeded: the claims stay.
+  void Succeed() {
+    claims_.Clear();
+    succeeded_ = true;
+  }
+
+  // Drops image bytes beyond size (never below what is loaded).
+  void CutImage(std::int64_t size);
+
+  const std::uint8_t* Image() const { return image_.data(); }
+  std::int64_t Loaded() const { return loaded_; }
+  std::int64_t Position() const { return position_; }
+  std::int64_t HitOffset() const { return hitOffset_; }
+  RescueRun& Run() { return run_; }
+  const ClaimList& Claims() const { return claims_; }
+
+ private:
+  void Claim(std::int64_t sector);
+  void ClaimSlack();
+  void ReportProgress();
+
+  RescueRun& run_;
+  const std::int64_t hitOffset_;
+  const std::int64_t bytesPerSector_;
+  const std::uint32_t growthStep_;
+  std::int64_t position_;
+  std::int64_t loaded_ = 0;
+  std::vector<std::uint8_t> image_;
+  ClaimList claims_;
+  bool started_ = false;
+  bool succeeded_ = false;
+};
+
+// Seven base-36 characters of v with leading zeros; only v mod 36^7 shows.
+std::string Base36Name(std::int64_t v);
+
+// folder + "TEST_" + Base36Name(offset in 512-byte units) + extension.
+std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, const std::string& extension);
+
+// Writes the bytes to a new file at path, replacing (and first making
+// writable) a file of that name. Creation is tried 11 times, retryDelay apart.
+// True only when every byte reached the file; a partial file is removed.
+bool SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
+                         std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100));
+
+// Reverses the byte order of a 32-bit value in place.
+inline void ByteSwap32(std::uint32_t& value) {
+  value = (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
+}
+
+}  // namespace vellumark

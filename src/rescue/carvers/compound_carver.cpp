@@ -1,0 +1,173 @@
+// Compound files (the container of Word, Excel and PowerPoint 97-2003 files)
+// with 512-byte sectors: the file's length comes from its FAT, its kind from
+// the first of three stream names in its directory.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "rescue/carve_services.h"
+#include "rescue/carvers/carvers.h"
+
+namespace vellumark {
+namespace {
+
+constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr std::int64_t kHighestSector = 204'798;       // bounds every load to 100 MiB
+constexpr std::int64_t kLargestFile = 104'857'600;      // (204,798 + 2) * 512
+constexpr std::size_t kLargestDirectory = 10'240;       // 20 sectors; also stops a looping chain
+constexpr int kHeaderDifatEntries = 109;
+constexpr int kDifatEntriesPerSector = 127;             // entry 127 links to the next
+constexpr std::int64_t kCompoundSector = 512;
+constexpr std::uint8_t kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+struct StreamKind {
+  const char* name;
+  TypeMask bit;
+  const char* extension;
+};
+
+constexpr StreamKind kKinds[] = {
+    {"WordDocument", type_mask::kWord, ".DOC"},
+    {"Workbook", type_mask::kExcel, ".XLS"},
+    {"PowerPoint Document", type_mask::kPowerPoint, ".PPT"},
+};
+
+// Walks one compound file inside a carve attempt. Offsets are into the
+// rebuilt image, whose compound sector k starts at (k + 1) * 512.
+class CompoundWalk {
+ public:
+  explicit CompoundWalk(CarveAttempt& attempt) : attempt_(attempt) {}
+
+  bool Run() {
+    if (!attempt_.LoadUpTo(kCompoundSector)) return false;  // sectors smaller than the header
+    if (std::memcmp(attempt_.Image(), kSignature, sizeof kSignature) != 0) return false;
+    if (HeaderWord(28) != 0x0009FFFE) return false;  // little-endian byte order, 512-byte sectors
+    if (!ReadHeaderDifat() || !ReadDifatChain()) return false;
+    if (!LoadToFatSize()) return false;
+    fileBytes_ = attempt_.Loaded();
+    if (!ReadDirectory()) return false;
+    extension_ = ChooseExtension();
+    return true;
+  }
+
+  const std::string& Extension() const { return extension_; }
+  std::int64_t FileBytes() const { return fileBytes_; }
+
+ private:
+  std::uint32_t HeaderWord(std::size_t offset) const { return LoadLe32(attempt_.Image() + offset); }
+  std::uint32_t SectorWord(std::uint32_t sector, int index) const {
+    return LoadLe32(attempt_.Image() + (sector + 1) * kCompoundSector + index * 4);
+  }
+
+  bool LoadSector(std::uint32_t sector) { return attempt_.LoadUpTo((sector + 2) * kCompoundSector); }
+
+  bool AppendFatSector(std::uint32_t sector) {
+    if (!LoadSector(sector)) return false;
+    const std::uint8_t* bytes = attempt_.Image() + (sector + 1) * kCompoundSector;
+    fat_.insert(fat_.end(), bytes, bytes + kCompoundSector);
+    return true;
+  }
+
+  bool ReadHeaderDifat() {
+    std::int64_t previous = -1;
+    for (int i = 0; i < kHeaderDifatEntries; ++i) {
+      const std::uint32_t entry = HeaderWord(76 + 4 * static_cast<std::size_t>(i));
+      if (entry == kFreeSector) break;
+      if (entry > kHighestSector || entry <= previous) return false;
+      previous = entry;
+      if (!AppendFatSector(entry)) return false;
+    }
+    return true;
+  }
+
+  bool ReadDifatChain() {
+    std::uint32_t difat = HeaderWord(68);
+    std::int64_t previous = -1;
+    while (difat != kEndOfChain) {
+      if (difat > kHighestSector || difat <= previous) return false;
+      previous = difat;
+      if (!LoadSector(difat)) return false;
+      for (int i = 0; i < kDifatEntriesPerSector; ++i) {
+        const std::uint32_t entry = SectorWord(difat, i);
+        if (entry == kFreeSector) break;
+        if (entry > kHighestSector) return false;
+        if (!AppendFatSector(entry)) return false;
+      }
+      difat = SectorWord(difat, kDifatEntriesPerSector);
+    }
+    return true;
+  }
+
+  // The file ends with the last sector the FAT has in use.
+  bool LoadToFatSize() {
+    for (std::size_t i = fat_.size() / 4; i-- > 0;) {
+      if (LoadLe32(fat_.data() + 4 * i) == kFreeSector) continue;
+      const std::int64_t size = (static_cast<std::int64_t>(i) + 2) * kCompoundSector;
+      return size <= kLargestFile && attempt_.LoadUpTo(size);
+    }
+    return true;
+  }
+
+  bool ReadDirectory() {
+    std::uint32_t sector = HeaderWord(48);
+    while (sector != kEndOfChain) {
+      if (sector > kHighestSector || directory_.size() >= kLargestDirectory) return false;
+      if (!LoadSector(sector)) return false;
+      const std::uint8_t* bytes = attempt_.Image() + (sector + 1) * kCompoundSector;
+      directory_.insert(directory_.end(), bytes, bytes + kCompoundSector);
+      // The chain's next link must lie inside the FAT that was read.
+      if ((static_cast<std::size_t>(sector) + 1) * 4 > fat_.size()) return false;
+      sector = LoadLe32(fat_.data() + 4 * static_cast<std::size_t>(sector));
+    }
+    return true;
+  }
+
+  static bool NameIs(const std::uint8_t* entry, std::size_t characters, const char* name) {
+    if (std::strlen(name) != characters) return false;
+    for (std::size_t i = 0; i < characters; ++i) {
+      if (LoadLe16(entry + 2 * i) != static_cast<std::uint8_t>(name[i])) return false;
+    }
+    return true;
+  }
+
+  // The first of the three stream names in directory order decides, even
+  // when its kind is not to be saved.
+  std::string ChooseExtension() const {
+    const TypeMask mask = attempt_.Run().typeMask;
+    for (std::size_t at = 0; at + 128 <= directory_.size(); at += 128) {
+      const std::uint8_t* entry = directory_.data() + at;
+      const std::uint16_t length = LoadLe16(entry + 64);
+      if (length < 4 || length > 64) break;  // an unused entry ends the walk
+      const std::size_t characters = (length - 2u) / 2u;
+      for (const StreamKind& kind : kKinds) {
+        if (NameIs(entry, characters, kind.name)) return (mask & kind.bit) != 0 ? kind.extension : "";
+      }
+    }
+    return "";
+  }
+
+  CarveAttempt& attempt_;
+  std::vector<std::uint8_t> fat_;
+  std::vector<std::uint8_t> directory_;
+  std::string extension_;
+  std::int64_t fileBytes_ = 0;
+};
+
+}  // namespace
+
+void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
+  CarveAttempt attempt(run, hitOffset, kGrowthLarge);
+  if (!attempt.Start()) return;
+  CompoundWalk walk(attempt);
+  if (!walk.Run()) return;
+  if (!walk.Extension().empty()) {
+    // The file is the image as it stood once the FAT's size was loaded.
+    const std::string path = OutputName(run.saveFolder, hitOffset, walk.Extension());
+    if (SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), path)) ++run.rescued;
+  }
+  attempt.Succeed();
+}
+
+}  // namespace vellumark

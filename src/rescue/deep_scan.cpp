@@ -1,0 +1,197 @@
+#include "rescue/deep_scan.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "access/destination_rule.h"
+#include "common/sector_number.h"
+#include "rescue/carvers/carver_table.h"
+#include "rescue/percent_text.h"
+#include "rescue/sector_classifier.h"
+
+namespace vellumark {
+
+namespace {
+constexpr int kMinimumPhaseVotes = 4;
+}  // namespace
+
+DeepScan::DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd)
+    : source_(source), parameters_(parameters), frontEnd_(frontEnd), run_(source, frontEnd) {}
+
+int DeepScan::CheckInputs(const ScanRequest& request) {
+  if (request.typeMask == 0) return slot::kSelectFileType;
+  std::error_code error;
+  if (request.saveFolder.empty() || !std::filesystem::is_directory(request.saveFolder, error)) {
+    return slot::kSelectSaveFolder;
+  }
+  if (IsOnSourceDevice(request.saveFolder, source_.SourceDevice())) return slot::kDestOnSourceDrive;
+
+  parameters_.ComboBox1Click(false);  // the cluster-size list decides spc
+  run_.saveFolder = request.saveFolder;
+  if (run_.saveFolder.back() != '/') run_.saveFolder += '/';
+
+  const std::int64_t first = ParseSectorNumber(request.firstSectorText);
+  const std::int64_t last = ParseSectorNumber(request.lastSectorText);
+  if (first < 0 || first > last || last > source_.ScanGeometry().LastSector) return slot::kInvalidScanRange;
+  run_.firstSector = first;
+  run_.lastSector = last;
+  return 0;
+}
+
+ScanResult DeepScan::Run(const ScanRequest& request) {
+  if (!source_.IsOpen()) return {};
+  if (const int refusal = CheckInputs(request)) return {false, refusal, 0};
+
+  const VolumeGeometry& geometry = source_.ScanGeometry();
+  run_.typeMask = request.typeMask;
+  run_.claims = ClaimMap(geometry.LastSector);
+  run_.spc = std::max<std::uint32_t>(geometry.SectorsPerCluster, 1);
+  run_.knownPhase = geometry.ClusterPhase;
+  // A phase read from the boot sector can exceed the list's largest cluster
+  // (64 KiB clusters show as "32K"); its residue still marks cluster starts.
+  if (run_.knownPhase >= 0 && run_.spc > 1) run_.knownPhase %= static_cast<std::int32_t>(run_.spc);
+
+  SearchPhase();
+  InferClusterPhase();
+  CarvePhase();
+
+  run_.claims.Reset();
+  frontEnd_.prompt.Show({slot::kRescuedFile, slot::kFinished, std::to_string(run_.rescued)});
+  return {true, 0, run_.rescued};
+}
+
+void DeepScan::RefreshSearch(std::int64_t current) {
+  ProgressReport report;
+  report.stage = ProgressStage::Search;
+  report.sector = current;
+  report.percentText = PercentText(run_.total, current - run_.firstSector);
+  report.found = run_.found;
+  frontEnd_.progress.Report(report);
+  frontEnd_.pump.ProcessPendingEvents();
+}
+
+void DeepScan::SearchPhase() {
+  frontEnd_.progress.StageStarted(ProgressStage::Search);
+  run_.hits.clear();
+  run_.found = 0;
+  run_.total = run_.lastSector - run_.firstSector + 1;
+  std::int64_t current = run_.firstSector;
+  frontEnd_.pump.ProcessPendingEvents();
+  run_.quietCounter = 0;
+  run_.searchStop = 0;
+
+  const std::uint32_t bytes = source_.ScanGeometry().BytesPerSector;
+  const auto spc = static_cast<std::int64_t>(run_.spc);
+  const bool filtered = run_.knownPhase != -1 && spc > 1;
+  std::vector<std::uint8_t> buffer(bytes);
+
+  while (run_.searchStop == 0 && current <= run_.lastSector) {
+    if (filtered && current % spc != run_.knownPhase) {
+      // Only cluster starts can begin a file: jump to the next one.
+      current += (run_.knownPhase - current % spc + spc) % spc;
+      continue;
+    }
+    const std::int64_t offset = current * bytes;
+    if (source_.ReadSectors(buffer.data(), static_cast<std::int32_t>(bytes), offset) > 0 &&
+        !source_.ReadDirect(buffer.data(), bytes, offset)) {
+      ++current;  // unreadable: skipped without a trace
+      continue;
+    }
+    const FileTypeCode code = ClassifySector(buffer.data(), buffer.size());
+    if (code >= 1) {
+      run_.hits.push_back({current, code});
+      if (code == code::kCompoundDocument && (run_.typeMask & type_mask::kAllDocuments) != 0) ++run_.found;
+      RefreshSearch(current);
+    } else if (++run_.quietCounter == 0) {
+      RefreshSearch(current);
+    }
+    ++current;
+  }
+  run_.searchStop = 1;
+  frontEnd_.progress.StageEnded(ProgressStage::Search);
+}
+
+void DeepScan::InferClusterPhase() {
+  if (run_.knownPhase != -1 || run_.spc <= 1) {
+    run_.chosenPhase = run_.knownPhase;
+    return;
+  }
+  const auto spc = static_cast<std::int64_t>(run_.spc);
+  std::vector<std::int64_t> votes(static_cast<std::size_t>(spc), 0);
+  for (const SectorHit& hit : run_.hits) ++votes[static_cast<std::size_t>(hit.sector % spc)];
+  // max_element keeps the first of equal counts: a tie goes to the lower residue.
+  const auto best = std::max_element(votes.begin(), votes.end());
+  if (*best < kMinimumPhaseVotes) {
+    // Too few hits to see an alignment: look at every sector alike.
+    run_.spc = 1;
+    source_.ScanGeometry().SectorsPerCluster = 1;
+    return;
+  }
+  run_.chosenPhase = static_cast<std::int32_t>(best - votes.begin());
+  std::erase_if(run_.hits, [&](const SectorHit& hit) { return hit.sector % spc != run_.chosenPhase; });
+}
+
+bool DeepScan::WaitWhilePaused() {
+  while (run_.runState == kPaused) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    frontEnd_.pump.ProcessPendingEvents();
+  }
+  return run_.runState != kStopped;
+}
+
+void DeepScan::ClaimDirectoryCluster(SectorHit& hit) {
+  const auto spc = static_cast<std::int64_t>(run_.spc);
+  do {
+    run_.claims.ClaimSector(hit.sector);
+    ++hit.sector;
+  } while ((hit.sector - run_.chosenPhase) % spc != 0);
+}
+
+void DeepScan::CarvePhase() {
+  frontEnd_.progress.StageStarted(ProgressStage::Carve);
+  run_.runState = kRunning;
+  run_.rescued = 0;
+  const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
+  const auto n = static_cast<std::int64_t>(run_.hits.size());
+
+  auto refresh = [&](std::int64_t index, bool withSector) {
+    ProgressReport report;
+    report.stage = ProgressStage::Carve;
+    report.rescued = run_.rescued;
+    report.progressPercent = static_cast<std::int32_t>((n - index) * 100 / n);
+    if (withSector) report.sector = run_.hits[static_cast<std::size_t>(index)].sector;
+    frontEnd_.progress.Report(report);
+    frontEnd_.pump.ProcessPendingEvents();
+  };
+
+  // Pass A, highest sector first: a file found higher up is claimed before
+  // any file that starts below it, which then steps over its sectors.
+  frontEnd_.pump.ProcessPendingEvents();
+  for (std::int64_t index = n - 1; index >= 0; --index) {
+    if (!WaitWhilePaused()) break;
+    SectorHit& hit = run_.hits[static_cast<std::size_t>(index)];
+    if (hit.code == code::kFatDirectory) {
+      ClaimDirectoryCluster(hit);
+    } else if (hit.code != code::kJpegQuantFirst) {
+      if (Carver carver = CarverFor(hit.code)) carver(run_, hit.sector * bytes);
+    }
+    refresh(index, true);
+  }
+
+  // Pass B: JPEGs that start with a quantisation table get only the sectors
+  // nobody else took.
+  frontEnd_.pump.ProcessPendingEvents();
+  for (std::int64_t index = n - 1; index >= 0; --index) {
+    if (!WaitWhilePaused()) break;
+    const SectorHit& hit = run_.hits[static_cast<std::size_t>(index)];
+    if (hit.code == code::kJpegQuantFirst) {
+      if (Carver carver = CarverFor(hit.code)) carver(run_, hit.sector * bytes);
+    }
+    refresh(index, false);
+  }
+  frontEnd_.progress.StageEnded(ProgressStage::Carve);
+}
+
+}  // namespace vellumark

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "access/sector_source.h"
+#include "access/volume_parameters.h"
+#include "common/front_end.h"
+#include "rescue/rescue_run.h"
+
+namespace vellumark {
+
+// What the user set in the main window for one rescue.
+struct ScanRequest {
+  std::string saveFolder;       // a directory, not on the source
+  std::string firstSectorText;  // decimal sector numbers as typed
+  std::string lastSectorText;
+  TypeMask typeMask = type_mask::kInitial;
+};
+
+struct ScanResult {
+  bool ran = false;        // false with no source open, or when refused
+  int refusalSlot = 0;     // the message of a refused input
+  std::int32_t rescued = 0;
+};
+
+// The rescue: input checks, the search for file signatures over a sector
+// range, the inference of the cluster phase, and the carving of every hit,
+// highest sector first. Runs on the caller's thread and talks to the front
+// end only through FrontEnd; the progress windows' buttons act through
+// CancelSearch, SetPaused and Stop while the scan lets events run.
+class DeepScan {
+ public:
+  DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd);
+
+  ScanResult Run(const ScanRequest& request);
+
+  void CancelSearch() { run_.searchStop = 1; }
+  void SetPaused(bool paused) { run_.runState = paused ? kPaused : kRunning; }
+  void Stop() { run_.runState = kStopped; }
+  bool SearchStopped() const { return run_.searchStop != 0; }
+
+  // The hits of the last scan, kept until the next one.
+  const std::vector<SectorHit>& Hits() const { return run_.hits; }
+  const RescueRun& LastRun() const { return run_; }
+
+ private:
+  int CheckInputs(const ScanRequest& request);
+  void SearchPhase();
+  void InferClusterPhase();
+  void CarvePhase();
+  bool WaitWhilePaused();
+  void ClaimDirectoryCluster(SectorHit& hit);
+  void RefreshSearch(std::int64_t current);
+
+  SectorSource& source_;
+  VolumeParameters& parameters_;
+  FrontEnd& frontEnd_;
+  RescueRun run_;
+};
+
+}  // namespace vellumark

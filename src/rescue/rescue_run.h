@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "access/sector_source.h"
+#include "common/front_end.h"
+#include "rescue/claim_map.h"
+#include "rescue/file_type_code.h"
+
+namespace vellumark {
+
+// A sector at which the classifier recognised something.
+struct SectorHit {
+  std::int64_t sector = 0;
+  FileTypeCode code = code::kNone;
+
+  friend bool operator==(const SectorHit&, const SectorHit&) = default;
+};
+
+// Pause and stop of the carve phase, set by the rescue window's buttons.
+enum RunState : std::uint8_t { kRunning = 0, kPaused = 1, kStopped = 2 };
+
+// The state of one rescue, read and written by the deep scan and the carvers.
+struct RescueRun {
+  RescueRun(SectorSource& sectorSource, FrontEnd& front) : source(sectorSource), frontEnd(front) {}
+
+  SectorSource& source;
+  FrontEnd& frontEnd;
+
+  std::string saveFolder;  // ends in '/'
+  std::int64_t firstSector = 0;
+  std::int64_t lastSector = -1;
+  std::int64_t total = 0;
+  std::vector<SectorHit> hits;  // in the order found, ascending by sector
+  std::int32_t found = 0;
+  std::uint8_t quietCounter = 0;
+  std::uint8_t searchStop = 1;
+  std::uint8_t runState = kRunning;
+  std::int32_t rescued = 0;
+  ClaimMap claims;
+  std::uint32_t spc = 1;
+  std::int32_t knownPhase = -1;
+  std::int32_t chosenPhase = -1;
+  TypeMask typeMask = type_mask::kInitial;
+
+  std::uint32_t BytesPerSector() const { return source.ScanGeometry().BytesPerSector; }
+  std::int64_t LastSourceSector() const { return source.ScanGeometry().LastSector; }
+};
+
+}  // namespace vellumark

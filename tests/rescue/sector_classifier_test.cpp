@@ -1,0 +1,212 @@
+#include "rescue/sector_classifier.h"
+
+#include <array>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+using namespace code;
+using Bytes = std::vector<std::uint8_t>;
+using Sector = std::array<std::uint8_t, 512>;
+using Edit = std::function<void(Sector&)>;
+
+Bytes Str(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+const Bytes kAsf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0, 0xAA, 0, 0x62, 0xCE, 0x6C};
+const Bytes kAsfProps = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+const Bytes kOle = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+const Bytes kJet = Str("Standard Jet DB");
+
+struct Patch { std::size_t offset; Bytes bytes; };
+
+Sector Make(const std::vector<Patch>& patches) {
+  Sector s{};
+  for (const Patch& p : patches) std::memcpy(s.data() + p.offset, p.bytes.data(), p.bytes.size());
+  return s;
+}
+
+constexpr std::uint16_t Date(int yearsSince1980, int month, int day) {
+  return static_cast<std::uint16_t>(yearsSince1980 << 9 | month << 5 | day);
+}
+
+// A short entry: 11-byte name, attributes at 11, write date at 24, size at 28.
+void PutEntry(Sector& s, int index, std::string_view name, std::uint8_t attributes,
+              std::uint16_t date = Date(20, 6, 15), std::uint32_t size = 100) {
+  std::uint8_t* e = s.data() + index * 32;
+  std::memcpy(e, name.data(), 11);
+  e[11] = attributes;
+  e[24] = date & 0xFF, e[25] = date >> 8;
+  for (int i = 0; i < 4; ++i) e[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+}
+
+std::vector<Patch> Riff(std::string_view form) { return {{0, Str("RIFF")}, {8, Str(form)}}; }
+
+FileTypeCode Classify(const Sector& s) { return ClassifySector(s.data(), s.size()); }
+
+TEST(SectorClassifier, SignaturesAndNearMisses) {
+  const struct { const char* name; std::vector<Patch> patches; FileTypeCode expected; } cases[] = {
+      {"zero sector", {}, kNone},
+      {"jpeg", {{0, {0xFF, 0xD8, 0xFF, 0xE0}}}, kJpeg}, {"jpeg dqt", {{0, {0xFF, 0xD8, 0xFF, 0xDB}}}, kJpegQuantFirst},
+      {"jpeg bad", {{0, {0xFF, 0xD8, 0xFE, 0xDB}}}, kNone},
+      {"gif89a", {{0, Str("GIF89a")}}, kGif}, {"gif87a", {{0, Str("GIF87a")}}, kNone},
+      {"bmp, size at 2", {{0, Str("BM")}, {2, {0x36, 0x10, 0x0E, 0}}}, kBmp},
+      {"bmp, byte 6", {{0, Str("BM")}, {6, {1}}}, kNone}, {"bmp, byte 9", {{0, Str("BM")}, {9, {1}}}, kNone},
+      {"bmp before jet", {{0, Str("BM")}, {4, kJet}}, kNone},
+      {"ole", {{0, kOle}}, kCompoundDocument}, {"ole, byte 7", {{0, kOle}, {7, {0xE0}}}, kNone},
+      {"jet at 4", {{4, kJet}}, kJetDatabase}, {"jet at 0", {{0, kJet}}, kNone},
+      {"jet before riff", {{0, Str("RIFF")}, {4, kJet}}, kJetDatabase},
+      {"avi", Riff("AVI "), kRiffAvi}, {"cdxa", Riff("CDXA"), kRiffCdxa}, {"wave", Riff("WAVE"), kRiffWave},
+      {"acon", Riff("ACON"), kRiffAcon}, {"avix", Riff("AVIX"), kNone}, {"webp", Riff("WEBP"), kNone},
+      {"riff form at 4", {{0, Str("RIFF")}, {4, Str("WAVE")}}, kNone},
+      {"asf props at 30", {{0, kAsf}, {30, kAsfProps}}, kAsfPropertiesFirst},
+      {"asf props at 24", {{0, kAsf}, {24, kAsfProps}}, kAsfOther},
+      {"asf, byte 45", {{0, kAsf}, {30, kAsfProps}, {45, {0x66}}}, kAsfOther},
+      {"mp4 box 24", {{0, {0, 0, 0, 24}}, {4, Str("ftyp")}}, kMp4},
+      {"mp4 box 65535", {{0, {0, 0, 0xFF, 0xFF}}, {4, Str("ftyp")}}, kMp4},
+      {"mp4 box 65536", {{0, {0, 1, 0, 0}}, {4, Str("ftyp")}}, kNone}, {"ftyp at 8", {{8, Str("ftyp")}}, kNone},
+      {"png", {{0, {0x89, 'P', 'N', 'G'}}}, kPng}, {"png, byte 3", {{0, {0x89, 'P', 'N', 'F'}}}, kNone},
+      {"id3", {{0, Str("ID3")}}, kMp3Id3},
+      {"rar", {{0, {'R', 'a', 'r', '!', 0x1A, 7, 0}}}, kRar}, {"rar5", {{0, {'R', 'a', 'r', '!', 0x1A, 7, 1}}}, kNone},
+      {"zip", {{0, {'P', 'K', 3, 4}}}, kZip}, {"zip end", {{0, {'P', 'K', 5, 6}}}, kNone},
+      {"cab", {{0, Str("MSCF")}}, kCab},
+      {"7z 0.3", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 3}}}, kSevenZip},
+      {"7z 0.4", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}}}, kNone},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Classify(Make(c.patches)), c.expected) << c.name;
+}
+
+// Each sector is a good directory; the first entry's name decides whether a
+// signature test answers first.
+TEST(SectorClassifier, SignaturesComeBeforeTheDirectoryTest) {
+  const struct { std::string_view name; FileTypeCode expected; } cases[] = {
+      {"RIFXDATATXT", kFatDirectory}, {"BNAAAAAADOC", kFatDirectory}, {"BMAAAAAADOC", kNone},
+      {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3}};
+  for (const auto& c : cases) {
+    Sector s{};
+    PutEntry(s, 0, c.name, 0x20);
+    PutEntry(s, 1, "OTHER   TXT", 0x20);
+    EXPECT_EQ(Classify(s), c.expected) << c.name;
+  }
+}
+
+TEST(SectorClassifier, ReadsOnlyTheFirstSectorAndPadsShortBuffers) {
+  Sector entry{};
+  PutEntry(entry, 0, "README  TXT", 0x20);
+  Bytes dir(1024);
+  std::memcpy(dir.data(), entry.data(), 32);
+  dir[9 * 32] = 'X';  // a stray entry after the end of the directory
+  Bytes asf(64);
+  std::memcpy(asf.data(), kAsf.data(), 16);
+  std::memcpy(asf.data() + 30, kAsfProps.data(), 16);
+  const Bytes cab = Str("MSCF1234"), gif = Str("GIF89a"), jpeg = {0xFF, 0xD8, 0xFF, 0xDB}, bmp = Str("BM");
+  const struct { const Bytes& bytes; std::size_t size; FileTypeCode expected; } cases[] = {
+      {cab, 0, kNone}, {jpeg, 3, kJpeg}, {jpeg, 4, kJpegQuantFirst}, {bmp, 2, kBmp}, {cab, 3, kNone},
+      {cab, 4, kCab}, {gif, 5, kNone}, {asf, 45, kAsfOther}, {asf, 46, kAsfPropertiesFirst},
+      {dir, 32, kFatDirectory}, {dir, 288, kFatDirectory}, {dir, 289, kNone}};
+  for (const auto& c : cases) EXPECT_EQ(ClassifySector(c.bytes.data(), c.size), c.expected) << "size " << c.size;
+  dir[9 * 32] = 0;
+  dir[512] = 'X';  // entry 16 belongs to the next sector
+  EXPECT_EQ(ClassifySector(dir.data(), dir.size()), kFatDirectory);
+}
+
+TEST(SectorClassifier, NameCharactersOverAllBytes) {
+  const std::string_view forbidden = "\"*/:<>?\\|";
+  for (int b = 0; b < 256; ++b) {
+    const bool expected = b >= 0x20 && b != 0xFF && forbidden.find(static_cast<char>(b)) == std::string_view::npos;
+    EXPECT_EQ(IsNameChar(static_cast<std::uint8_t>(b)), expected) << "byte " << b;
+  }
+}
+
+Edit Entry0(std::string_view name, std::uint8_t attributes, std::uint16_t date, std::uint32_t size = 100) {
+  return [=](Sector& s) { PutEntry(s, 0, name, attributes, date, size); };
+}
+Edit Byte(std::size_t offset, std::uint8_t value) {
+  return [=](Sector& s) { s[offset] = value; };
+}
+Edit Dated(int year, int month, int day) { return Entry0("README  TXT", 0x20, Date(year, month, day)); }
+Edit Sixteen(std::uint8_t lastAttributes) {
+  return [=](Sector& s) {
+    for (int i = 0; i < 16; ++i) PutEntry(s, i, "FILE    TXT", i == 15 ? lastAttributes : 0x20);
+  };
+}
+
+// Edits of a sector holding one valid short entry ("README  TXT") and 15 free ones.
+TEST(SectorClassifierDirectory, EntryRules) {
+  const struct { const char* name; Edit edit; bool directory; } cases[] = {
+      {"one valid entry", [](Sector&) {}, true},
+      {"attr 0x2F", Byte(11, 0x2F), true}, {"attr 0x80", Byte(11, 0x80), false},
+      {"attr 0x30, size 0", Entry0("README  TXT", 0x30, Date(20, 6, 15), 0), false},
+      {"attr 0x22 is no name byte", Byte(11, '"'), true},
+      {"empty subdirectory", Entry0("PHOTOS     ", 0x10, Date(20, 6, 15), 0), true},
+      {"subdirectory with size", Byte(11, 0x10), false}, {"hidden subdirectory with size", Byte(11, 0x12), false},
+      {"subdirectory size top byte", Entry0("PHOTOS     ", 0x10, Date(20, 6, 15), 1u << 24), false},
+      {"year 4", Dated(4, 6, 15), false},   {"year 5", Dated(5, 6, 15), true},
+      {"month 0", Dated(20, 0, 15), false}, {"month 1", Dated(20, 1, 15), true},
+      {"month 12", Dated(20, 12, 15), true}, {"month 13", Dated(20, 13, 15), false},
+      {"day 0", Dated(20, 6, 0), false},    {"day 1", Dated(20, 6, 1), true},
+      {"date only at 16", [](Sector& s) { Entry0("README  TXT", 0x20, 0)(s), s[16] = 0xCF, s[17] = 0x28; }, false},
+      {"first 0x20", Byte(0, 0x20), false}, {"first 0x21", Byte(0, 0x21), true}, {"first 0x05", Byte(0, 0x05), false},
+      {"first '?' not a name test", Byte(0, '?'), true},
+      {"'*' at 1", Byte(1, '*'), false},    {"'|' at 10", Byte(10, '|'), false},
+      {"long-name entry alone", Byte(11, 0x0F), false},
+      {"long-name entry then short", [](Sector& s) {  // UTF-16 name bytes are no short-name bytes
+         PutEntry(s, 1, "README  TXT", 0x20), PutEntry(s, 0, std::string_view("\x01R\0E\0A\0D\0M\0", 11), 0x0F, 0, ~0u);
+       }, true},
+      {"one deleted entry", [](Sector& s) { s.fill(0), s[0] = 0xE5; }, false},
+      {"two deleted, garbage", [](Sector& s) { s.fill(0), s[0] = s[32] = 0xE5, s[11] = 0xFF, s[34] = '*'; }, true},
+      {"deleted and long-name", [](Sector& s) { s[0] = 0xE5, PutEntry(s, 1, "ABCDEFGHIJK", 0x0F, 0); }, false},
+      {"valid after the end", [](Sector& s) { s[0] = 0, PutEntry(s, 1, "README  TXT", 0x20); }, false},
+      {"stray at entry 9", Byte(9 * 32, 'X'), false}, {"stray at entry 15", Byte(15 * 32, 'X'), false},
+      {"tail of a free entry", Byte(9 * 32 + 5, 'X'), true},
+      {"sixteen valid", Sixteen(0x20), true}, {"bad last of sixteen", Sixteen(0x40), false},
+      {"all bytes E5", [](Sector& s) { s.fill(0xE5); }, true},
+  };
+  for (const auto& c : cases) {
+    Sector s{};
+    PutEntry(s, 0, "README  TXT", 0x20);
+    c.edit(s);
+    EXPECT_EQ(LooksLikeFatDirectory(s.data()), c.directory) << c.name;
+    EXPECT_EQ(Classify(s), c.directory ? kFatDirectory : kNone) << c.name;
+  }
+}
+
+TEST(SectorClassifierDirectory, RealFat16RootBeforeAndAfterDeletion) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  VELLUMARK_REQUIRE_TOOL("mcopy");
+  VELLUMARK_REQUIRE_TOOL("mdel");
+  test::TempDir dir;
+  const std::string image = dir / "fat16.img", mtools = "MTOOLS_SKIP_CHECK=1 ";
+  ASSERT_EQ(test::Run("mkfs.vfat -C -F 16 -s 2 '" + image + "' 8192 >/dev/null"), 0);
+  const std::vector<std::string> names = {"NAME.TXT", "NOTES.TXT", "Quarterly report.doc"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string file = dir / ("f" + std::to_string(i));
+    test::WriteFileBytes(file, Str("contents " + std::to_string(i)));
+    ASSERT_EQ(test::Run(mtools + "mcopy -i '" + image + "' '" + file + "' '::" + names[i] + "'"), 0);
+  }
+  const auto rootSector = [&] {
+    const Bytes b = test::ReadFileBytes(image);
+    const std::size_t reserved = b.at(14) | b.at(15) << 8, fatSectors = b.at(22) | b.at(23) << 8;
+    const auto start = static_cast<std::ptrdiff_t>((reserved + b.at(16) * fatSectors) * 512);
+    return b.size() < std::size_t(start) + 512 ? Bytes() : Bytes(b.begin() + start, b.begin() + start + 512);
+  };
+  Bytes root = rootSector();
+  ASSERT_EQ(root.size(), 512u);
+  EXPECT_EQ(std::string(root.begin(), root.begin() + 11), "NAME    TXT");
+  EXPECT_EQ(ClassifySector(root.data(), root.size()), kFatDirectory);
+
+  ASSERT_EQ(test::Run(mtools + "mdel -i '" + image + "' ::NAME.TXT ::NOTES.TXT '::Quarterly report.doc'"), 0);
+  root = rootSector();
+  EXPECT_EQ(root[0], 0xE5);
+  EXPECT_EQ(root[3 * 32], 0xE5);  // a long-name entry, deleted with its file
+  EXPECT_EQ(ClassifySector(root.data(), root.size()), kFatDirectory);
+}
+
+}  // namespace
+}  // namespace vellumark
