@@ -11,5 +11,6 @@ inline constexpr int kExitSourceFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 int RunInfo(const std::vector<std::string>& args);
+int RunRescue(const std::vector<std::string>& args);
 
 }  // namespace vellumark::cli

@@ -19,6 +19,21 @@ constexpr const char* kHelp =
     "                geometry: BytesPerSector, LastSector, SectorsPerCluster,\n"
     "                ClusterPhase (-1: inferred by the scan), FileSystemType (FAT,\n"
     "                FAT32, NTFS or OTHER) and the number of Sectors.\n"
+    "  rescue SOURCE DEST_DIR [--first N] [--last N] [--reason R] [--fs F]\n"
+    "         [--cluster C] [--types T]\n"
+    "                Search SOURCE sector by sector for lost documents and write\n"
+    "                each one, rebuilt, to DEST_DIR as TEST_xxxxxxx.DOC (.XLS,\n"
+    "                .PPT). DEST_DIR must exist and must not be on SOURCE. The\n"
+    "                range --first/--last defaults to the whole source. --reason\n"
+    "                is why the data was lost: deleted (trust the boot sector's\n"
+    "                cluster layout), formatted or repartitioned; then --fs\n"
+    "                fat|fat32|ntfs|other and --cluster 512|1K|2K|4K|8K|16K|32K\n"
+    "                adjust the cluster layout (not with deleted). --types is a\n"
+    "                comma-separated list of doc, xls, ppt (default doc).\n"
+    "                Progress goes to standard error; the last line of standard\n"
+    "                output is the count, e.g. \"Rescued file 3\". Ctrl-C during\n"
+    "                the search ends the search and carves what was found;\n"
+    "                during the carving it stops the carving.\n"
     "\n"
     "Options:\n"
     "  -h, --help    Show this text.\n"
@@ -43,6 +58,7 @@ int main(int argc, char** argv) {
     return vellumark::cli::kExitOk;
   }
   if (command == "info") return vellumark::cli::RunInfo(args);
+  if (command == "rescue") return vellumark::cli::RunRescue(args);
   std::cerr << "vellumark-cli: unknown command '" << command << "'\n\n" << kHelp;
   return vellumark::cli::kExitUsage;
 }

@@ -85,7 +85,9 @@ class CompoundWalk {
   bool ReadDifatChain() {
     std::uint32_t difat = HeaderWord(68);
     std::int64_t previous = -1;
-    while (difat != kEndOfChain) {
+    // Writers end the chain with end-of-chain, and some (LibreOffice among
+    // them) with the free marker; both mean there is no further sector.
+    while (difat != kEndOfChain && difat != kFreeSector) {
       if (difat > kHighestSector || difat <= previous) return false;
       previous = difat;
       if (!LoadSector(difat)) return false;

@@ -1,0 +1,96 @@
+#include "cli/terminal_front_end.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "ui/message_table.h"
+
+namespace vellumark::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void RecordInterrupt(int) { g_interrupted = 1; }
+
+std::string TextOf(const Message& message) { return std::string(Text(message.textSlot)) + message.suffix; }
+
+}  // namespace
+
+void TerminalPrompt::Show(const Message& message) {
+  (message.captionSlot == slot::kError ? std::cerr : std::cout) << TextOf(message) << std::endl;
+}
+
+bool TerminalPrompt::AskYesNo(const Message& message) {
+  if (assumeYes_) return true;
+  if (!::isatty(STDIN_FILENO)) return false;
+  std::cerr << TextOf(message) << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+InterruptPump::InterruptPump() {
+  struct sigaction action {};
+  action.sa_handler = &RecordInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous_);
+}
+
+InterruptPump::~InterruptPump() { sigaction(SIGINT, &previous_, nullptr); }
+
+void InterruptPump::ProcessPendingEvents() {
+  if (g_interrupted == 0) return;
+  g_interrupted = 0;
+  if (action_) action_();
+}
+
+TerminalProgress::TerminalProgress(std::string sourceName)
+    : sourceName_(std::move(sourceName)), terminal_(::isatty(STDERR_FILENO) != 0) {}
+
+void TerminalProgress::StageStarted(ProgressStage stage) {
+  stage_ = stage;
+  const int caption = stage == ProgressStage::Search ? slot::kSearchingFile
+                      : stage == ProgressStage::Carve ? slot::kRescueFiles
+                                                      : slot::kBackupToImage;
+  std::cerr << Text(caption) << "  " << Text(slot::kSource) << sourceName_ << '\n';
+  for (auto& label : labels_) label.clear();
+}
+
+void TerminalProgress::Report(const ProgressReport& r) {
+  if (stage_ == ProgressStage::Carve) {
+    if (r.rescued) labels_[0] = Text(slot::kSuccess) + std::to_string(*r.rescued);
+    if (r.progressPercent) labels_[1] = Text(slot::kProgress) + std::to_string(*r.progressPercent) + "%";
+    if (r.sector) labels_[2] = Text(slot::kSector) + std::to_string(*r.sector);
+  } else {
+    if (r.sector) labels_[0] = Text(slot::kSearchSector) + std::to_string(*r.sector);
+    if (r.percentText) labels_[1] = Text(slot::kSearchPercent) + *r.percentText;
+    if (r.found) labels_[2] = Text(slot::kFound) + std::to_string(*r.found);
+    if (r.errors) labels_[2] = Text(slot::kErrorCount) + std::to_string(*r.errors);
+  }
+  Print(false);
+}
+
+void TerminalProgress::StageEnded(ProgressStage) {
+  Print(true);
+  if (terminal_) std::cerr << '\n';
+}
+
+void TerminalProgress::Print(bool force) {
+  // Writing to a terminal for every hit would slow the scan down; a line
+  // several times a second is enough to watch, a plain line every few
+  // seconds enough for a log.
+  const auto now = std::chrono::steady_clock::now();
+  const auto every = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
+  if (!force && now - lastPrint_ < every) return;
+  lastPrint_ = now;
+  std::string line = labels_[0] + "  " + labels_[1] + "  " + labels_[2];
+  if (terminal_) {
+    std::cerr << '\r' << line << "\x1b[K" << std::flush;
+  } else {
+    std::cerr << line << '\n';
+  }
+}
+
+}  // namespace vellumark::cli

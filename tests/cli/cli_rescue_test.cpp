@@ -1,0 +1,87 @@
+// vellumark-cli rescue end to end: real documents copied onto a real FAT32
+// volume with mtools, deleted, and brought back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Cli(const std::string& args, int* status) {
+  return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI " " + args, status);
+}
+
+// Documents whose files end exactly where their FAT says.
+const char* const kDocuments[] = {"47304.doc", "52117.doc", "52420.doc", "53379.doc",
+                                  "56880.doc", "57843.doc", "large-difat-libreoffice.doc"};
+
+TEST(CliRescue, DeletedDocumentsComeBackByteIdentical) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  VELLUMARK_REQUIRE_TOOL("mcopy");
+  const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no document corpus at " << corpus;
+
+  test::TempDir dir;
+  const std::string img = dir / "fat32.img";
+  std::string copy = "mkfs.vfat -C -F 32 -s 8 " + img + " 300000 >/dev/null 2>&1";
+  std::string remove = "MTOOLS_SKIP_CHECK=1 mdel -i " + img;
+  for (const char* name : kDocuments) {
+    copy += " && MTOOLS_SKIP_CHECK=1 mcopy -i " + img + " " + (corpus / name).string() + " ::" + name;
+    remove += std::string(" ::") + name;
+  }
+  ASSERT_EQ(test::Run(copy + " && " + remove), 0);
+  fs::create_directory(dir / "out");
+
+  int status = -1;
+  const std::string out = Cli("rescue " + img + " " + (dir / "out") + " 2>/dev/null", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "Rescued file " + std::to_string(std::size(kDocuments)) + "\n");
+
+  std::vector<std::vector<std::uint8_t>> rescued;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+    EXPECT_EQ(entry.path().filename().string().substr(0, 5), "TEST_");
+    EXPECT_EQ(entry.path().extension(), ".DOC");
+    rescued.push_back(test::ReadFileBytes(entry.path().string()));
+  }
+  for (const char* name : kDocuments) {
+    const auto original = test::ReadFileBytes((corpus / name).string());
+    EXPECT_NE(std::find(rescued.begin(), rescued.end(), original), rescued.end()) << name << " not rescued whole";
+  }
+}
+
+TEST(CliRescue, RefusalsAndUnopenableSources) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "disk.img", std::vector<std::uint8_t>(64 * 512, 0));
+  struct Case {
+    std::string args;
+    std::string error;
+    int status;
+  };
+  const Case cases[] = {
+      {"rescue " + (dir / "disk.img") + " " + (dir / "missing"), "Please select folder to save file!\n", 2},
+      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --first 10 --last 5", "invalid sector range!\n", 2},
+      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --last 64", "invalid sector range!\n", 2},
+      {"rescue " + (dir / "missing.img") + " " + dir.path().string(), "Failed to open file!\n", 1},
+      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --reason deleted",
+       "Unknown file system, not support this option!\n", 0},
+  };
+  for (const Case& c : cases) {
+    int status = -1;
+    const std::string err = Cli(c.args + " 2>&1 >/dev/null", &status);
+    EXPECT_EQ(err.substr(0, c.error.size()), c.error) << c.args;
+    EXPECT_EQ(status, c.status) << c.args;
+  }
+  int status = -1;
+  EXPECT_EQ(Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --last 63 2>/dev/null", &status),
+            "Rescued file 0\n");
+  EXPECT_EQ(status, 0);
+  Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --types pdf 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+}
+
+}  // namespace
+}  // namespace vellumark
