@@ -1,5 +1,6 @@
 #include "access/boot_sector.h"
 
+#include <bit>
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -30,9 +31,13 @@ std::optional<BootSectorInfo> ParseBootSector(const std::uint8_t* sector) {
 
   info.BytesPerSector = LoadLe16(sector + 11);
   info.SectorsPerCluster = sector[13];
-  // Both are divisors below and in the sector count; a zero here means the
-  // label is a coincidence or the sector is damaged, so trust none of it.
-  if (info.BytesPerSector == 0 || info.SectorsPerCluster == 0) return std::nullopt;
+  // Both are divisors below and in the sector count, and every reader sizes
+  // its sector buffer from the first: a zero, or a sector size no disk has
+  // (below 512 or not a power of two), means the label is a coincidence or
+  // the sector is damaged, so trust none of it.
+  if (info.SectorsPerCluster == 0 || info.BytesPerSector < 512 || !std::has_single_bit(info.BytesPerSector)) {
+    return std::nullopt;
+  }
 
   if (info.FileSystemType == kFileSystemNtfs) {
     info.ClusterPhase = 0;  // NTFS clusters are counted from the volume start

@@ -19,8 +19,8 @@ struct BootSectorInfo {
 };
 
 // Reads the fields from the first 512 bytes of a volume. Returns nothing when
-// none of the three labels is there, or when a field the geometry divides by
-// (bytes per sector, sectors per cluster) is zero.
+// none of the three labels is there, when sectors per cluster is zero, or when
+// bytes per sector is not a power of two of at least 512.
 std::optional<BootSectorInfo> ParseBootSector(const std::uint8_t* sector);
 
 // Reads sector 0 of the open source directly (not through the read window)

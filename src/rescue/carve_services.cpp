@@ -69,14 +69,42 @@ bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
     }
     position_ += bytesPerSector_;
     loaded_ += bytesPerSector_;
-    if (loaded_ % (kProgressEverySectors * bytesPerSector_) == 0) ReportProgress();
+    ProgressEvery200Sectors(loaded_);
   }
   return true;
 }
 
-void CarveAttempt::ClaimAtPosition() {
-  Claim(position_ / bytesPerSector_);
+bool CarveAttempt::ClaimAhead() {
+  const std::int64_t last = run_.LastSourceSector();
+  std::int64_t sector = position_ / bytesPerSector_;
+  while (sector <= last && run_.claims.IsSectorClaimed(sector)) {
+    position_ += bytesPerSector_;
+    sector = position_ / bytesPerSector_;
+  }
+  if (sector > last) return false;
+  Claim(sector);
   position_ += bytesPerSector_;
+  return true;
+}
+
+void CarveAttempt::ClaimDeclaredLength(std::uint64_t length) {
+  auto covered = static_cast<std::uint64_t>(bytesPerSector_);
+  while (covered < length) {
+    if (!ClaimAhead()) return;
+    covered += static_cast<std::uint64_t>(bytesPerSector_);
+    ProgressEvery200Sectors(static_cast<std::int64_t>(covered));
+  }
+}
+
+void CarveAttempt::ProgressEvery200Sectors(std::int64_t count) {
+  if (count % (kProgressEverySectors * bytesPerSector_) == 0) ReportProgress();
+}
+
+void CarveAttempt::DropImageFront(std::int64_t bytes) {
+  if (bytes <= 0) return;
+  bytes = std::min(bytes, loaded_);
+  image_.erase(image_.begin(), image_.begin() + bytes);
+  loaded_ -= bytes;
 }
 
 void CarveAttempt::ReportProgress() {

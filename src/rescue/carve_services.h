@@ -12,6 +12,7 @@ namespace vellumark {
 // Growth steps of the file image.
 inline constexpr std::uint32_t kGrowthLarge = 0x100000;  // compound documents, JPEG
 inline constexpr std::uint32_t kGrowthSmall = 0x10000;   // ASF object walk, MP4, RAR, ZIP
+inline constexpr std::uint32_t kGrowthNone = 0;          // carvers that read the hit sector only
 
 // The sectors one carve attempt has claimed, in the order claimed.
 class ClaimList {
@@ -43,8 +44,27 @@ class CarveAttempt {
   // Loads sectors until the image holds at least bytes; false when the
   // source ends or a read fails.
   bool LoadUpTo(std::int64_t bytes);
-  // Claims the sector at the current position without reading it.
-  void ClaimAtPosition();
+  // Whether the walk has passed the source's last sector (as opposed to a
+  // read having failed).
+  bool AtSourceEnd() const { return position_ / bytesPerSector_ > run_.LastSourceSector(); }
+  // Loads exactly one more sector.
+  bool LoadOneMore() { return LoadUpTo(loaded_ + 1); }
+  // Accounts for the next sector of the file without reading it: steps over
+  // sectors another file has claimed and claims the next free one. False
+  // when the source has ended.
+  bool ClaimAhead();
+  // Claims, unread, the sectors of a file whose whole length the format
+  // declares up front; the hit sector counts as the first. Stops quietly
+  // where the source ends.
+  void ClaimDeclaredLength(std::uint64_t length);
+  // Shows the position as progress each time count reaches a multiple of
+  // 200 sectors, letting the window's buttons act.
+  void ProgressEvery200Sectors(std::int64_t count);
+  // Reports the position now, for loops with their own cadence.
+  void ReportProgress();
+  // Drops the first bytes of the image (the walk has passed them), keeping
+  // the rest at the front.
+  void DropImageFront(std::int64_t bytes);
   // The walk succeeded: the claims stay.
   void Succeed() {
     claims_.Clear();
@@ -64,7 +84,6 @@ class CarveAttempt {
  private:
   void Claim(std::int64_t sector);
   void ClaimSlack();
-  void ReportProgress();
 
   RescueRun& run_;
   const std::int64_t hitOffset_;

@@ -88,6 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"GenericFatLabel", {.labelAt54 = "FAT     ", .sectorsPerCluster = 1}, false, 0, 0},
         ParseCase{"ZeroBytesPerSector", {.labelAt54 = "FAT16   ", .bytesPerSector = 0, .sectorsPerCluster = 4},
                   false, 0, 0},
+        ParseCase{"SectorSmallerThanItsHeader", {.labelAt54 = "FAT16   ", .bytesPerSector = 256, .sectorsPerCluster = 4},
+                  false, 0, 0},
+        ParseCase{"SectorSizeNotAPowerOfTwo", {.labelAt82 = "FAT32   ", .bytesPerSector = 1000, .sectorsPerCluster = 8},
+                  false, 0, 0},
         ParseCase{"ZeroSectorsPerCluster", {.labelAt82 = "FAT32   ", .sectorsPerCluster = 0}, false, 0, 0},
         ParseCase{"NtfsZeroSectorsPerCluster", {.oemName = "NTFS    ", .sectorsPerCluster = 0}, false, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });

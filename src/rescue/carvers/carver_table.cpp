@@ -13,7 +13,17 @@ struct Entry {
 };
 
 constexpr std::array kCarvers{
+    Entry{code::kJpeg, &JpegCarver},
+    Entry{code::kJpegQuantFirst, &JpegCarver},  // second pass only
+    Entry{code::kBmp, &BmpCarver},
     Entry{code::kCompoundDocument, &CompoundCarver},
+    Entry{code::kRiffAvi, &RiffCarver},
+    Entry{code::kPng, &PngCarver},
+    Entry{code::kRiffWave, &RiffCarver},
+    Entry{code::kRiffAcon, &RiffCarver},
+    Entry{code::kRiffCdxa, &RiffCarver},
+    Entry{code::kAsfPropertiesFirst, &AsfCarver},
+    Entry{code::kAsfOther, &AsfObjectCarver},
 };
 
 }  // namespace

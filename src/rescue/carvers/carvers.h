@@ -11,4 +11,16 @@ namespace vellumark {
 // TypeMask selects, written to the save folder.
 void CompoundCarver(RescueRun& run, std::int64_t hitOffset);
 
+// The carvers below write nothing: they find which sectors a picture, sound,
+// video or archive occupies and claim them, so that no document is rebuilt
+// with their bytes in it.
+void JpegCarver(RescueRun& run, std::int64_t hitOffset);
+void PngCarver(RescueRun& run, std::int64_t hitOffset);
+void BmpCarver(RescueRun& run, std::int64_t hitOffset);
+void RiffCarver(RescueRun& run, std::int64_t hitOffset);
+// ASF whose header starts with the file properties object: its file size.
+void AsfCarver(RescueRun& run, std::int64_t hitOffset);
+// Any other ASF: the walk over its top-level objects.
+void AsfObjectCarver(RescueRun& run, std::int64_t hitOffset);
+
 }  // namespace vellumark

@@ -1,0 +1,71 @@
+// PNG: the chunk walk from the signature to "IEND". Only chunk headers and
+// the last one or two sectors of each chunk are read; the middle of a long
+// chunk is claimed unread, so the image is a shortened view of the file in
+// which the cursor stays consistent because the claimed bytes are left out
+// of both.
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "rescue/carve_services.h"
+#include "rescue/carvers/carvers.h"
+
+namespace vellumark {
+namespace {
+
+constexpr std::uint64_t kLargestChunk = 1'000'000;       // data length + CRC
+constexpr std::int64_t kLargestImagePosition = 104'857'600;
+constexpr const char* kAcceptedChunks[] = {"IHDR", "sRGB", "gAMA", "cHRM", "PLTE", "IDAT", "IEND"};
+
+bool Accepted(const std::uint8_t* type) {
+  for (const char* accepted : kAcceptedChunks) {
+    if (std::memcmp(type, accepted, 4) == 0) return true;
+  }
+  return false;
+}
+
+bool WalkChunks(CarveAttempt& attempt) {
+  const std::int64_t sector = attempt.Run().BytesPerSector();
+  std::int64_t cursor = 8;
+  for (;;) {
+    if (attempt.Loaded() < cursor + 8 && !attempt.LoadOneMore()) return false;
+    if (attempt.Loaded() < cursor + 8) return false;
+    std::uint32_t length = LoadLe32(attempt.Image() + cursor);
+    ByteSwap32(length);  // big-endian on disk
+    std::uint8_t type[4];
+    std::memcpy(type, attempt.Image() + cursor + 4, 4);
+    cursor += 8;
+    std::uint64_t remaining = static_cast<std::uint64_t>(length) + 4;
+    if (!Accepted(type) || remaining > kLargestChunk) return false;
+
+    while (remaining >= 2 * static_cast<std::uint64_t>(sector)) {
+      if (!attempt.ClaimAhead()) return false;
+      remaining -= static_cast<std::uint64_t>(sector);
+    }
+    const std::int64_t chunkEnd = cursor + static_cast<std::int64_t>(remaining);
+    if (chunkEnd > kLargestImagePosition) return false;
+    while (attempt.Loaded() < chunkEnd) {
+      if (!attempt.LoadOneMore()) {
+        // A failed read fails the walk; the end of the source only stops the
+        // loading, so that an "IEND" whose CRC is cut off still ends it (any
+        // other chunk fails at the next header).
+        if (!attempt.AtSourceEnd()) return false;
+        break;
+      }
+      attempt.ProgressEvery200Sectors(attempt.Loaded());
+    }
+    cursor = chunkEnd;
+    if (std::memcmp(type, "IEND", 4) == 0) return true;
+  }
+}
+
+}  // namespace
+
+void PngCarver(RescueRun& run, std::int64_t hitOffset) {
+  CarveAttempt attempt(run, hitOffset, kGrowthLarge);
+  if (!attempt.Start()) return;
+  static constexpr std::uint8_t kSignature[] = {0x89, 0x50, 0x4E, 0x47};
+  if (std::memcmp(attempt.Image(), kSignature, sizeof kSignature) != 0) return;
+  if (WalkChunks(attempt)) attempt.Succeed();
+}
+
+}  // namespace vellumark
