@@ -107,6 +107,29 @@ void CarveAttempt::DropImageFront(std::int64_t bytes) {
   loaded_ -= bytes;
 }
 
+std::int64_t CarveAttempt::PassStructure(std::int64_t start, std::int64_t size) {
+  const std::int64_t inImage = loaded_ - start;
+  if (size > inImage) {
+    // Claim unread while the next sector lies wholly inside the structure
+    // and at least two sectors of it remain.
+    while (size >= 2 * bytesPerSector_ && size >= inImage + bytesPerSector_) {
+      if (!ClaimAhead()) return -1;
+      size -= bytesPerSector_;
+    }
+    if (!LoadUpTo(start + size)) return -1;
+  }
+  return start + size;
+}
+
+std::int64_t CarveAttempt::CutBack(std::int64_t offset) {
+  static constexpr std::int64_t kKeptSectors = 60;
+  if (offset <= kKeptSectors * bytesPerSector_) return offset;
+  const std::int64_t passed = offset / bytesPerSector_ * bytesPerSector_;
+  DropImageFront(passed);
+  ReportProgress();
+  return offset - passed;
+}
+
 void CarveAttempt::ReportProgress() {
   ProgressReport report;
   report.stage = ProgressStage::Carve;

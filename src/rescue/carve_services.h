@@ -65,6 +65,18 @@ class CarveAttempt {
   // Drops the first bytes of the image (the walk has passed them), keeping
   // the rest at the front.
   void DropImageFront(std::int64_t bytes);
+
+  // For walks over length-prefixed structures (boxes, blocks, objects) that
+  // start at image offset start and span size bytes: the middle of a long
+  // one is claimed unread and only its last one or two sectors are read, so
+  // the sector holding whatever follows is always in the image. Returns the
+  // image offset just after the structure (the claimed middle is not in the
+  // image), or -1 when the source ends or a read fails.
+  std::int64_t PassStructure(std::int64_t start, std::int64_t size);
+  // Keeps the image of a long walk near 60 sectors: once offset is beyond
+  // that, whole sectors before it are dropped and progress is shown.
+  // Returns offset as it now lies in the image.
+  std::int64_t CutBack(std::int64_t offset);
   // The walk succeeded: the claims stay.
   void Succeed() {
     claims_.Clear();

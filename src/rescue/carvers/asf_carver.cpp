@@ -19,7 +19,6 @@ constexpr std::uint8_t kExtendedContentDescription[] = {0x40, 0xA4, 0xD0, 0xD2, 
                                                         0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
 constexpr std::uint8_t kDataObjectFirstByte = 0x36;
 constexpr std::int64_t kObjectHeader = 24;
-constexpr std::int64_t kWindowSectors = 60;
 
 // Objects after the header must belong to one of two GUID families, which
 // differ from their members only in the first byte.
@@ -29,37 +28,19 @@ bool InKnownFamily(const std::uint8_t* guid) {
 }
 
 bool WalkObjects(CarveAttempt& attempt) {
-  const std::int64_t sector = attempt.Run().BytesPerSector();
   std::int64_t position = 0;
   for (bool first = true;; first = false) {
     if (!attempt.LoadUpTo(position + kObjectHeader)) return false;
     std::uint8_t guid[16];
     std::memcpy(guid, attempt.Image() + position, sizeof guid);
-    std::int64_t size = static_cast<std::int64_t>(LoadLe64(attempt.Image() + position + 16));
+    const std::int64_t size = static_cast<std::int64_t>(LoadLe64(attempt.Image() + position + 16));
     if (!first && !InKnownFamily(guid)) return false;
     // A size below its own header would never move the walk on.
     if (size < kObjectHeader) return false;
 
-    const std::int64_t inImage = attempt.Loaded() - position;  // never negative
-    if (size > inImage) {
-      std::int64_t remaining = size;
-      // Claim unread while the next sector lies wholly inside the object and
-      // at least two sectors of it are left: the tail is read.
-      while (remaining >= 2 * sector && remaining >= inImage + sector) {
-        if (!attempt.ClaimAhead()) return false;
-        remaining -= sector;
-      }
-      if (!attempt.LoadUpTo(position + remaining)) return false;
-      size = remaining;  // the claimed middle is not in the image
-    }
-    position += size;
-
-    if (position > kWindowSectors * sector) {
-      const std::int64_t passed = position / sector * sector;
-      attempt.DropImageFront(passed);
-      position -= passed;
-      attempt.ReportProgress();
-    }
+    const std::int64_t next = attempt.PassStructure(position, size);
+    if (next < 0) return false;
+    position = attempt.CutBack(next);
     if (guid[0] == kDataObjectFirstByte) return true;
   }
 }

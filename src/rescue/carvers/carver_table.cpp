@@ -23,6 +23,11 @@ constexpr std::array kCarvers{
     Entry{code::kRiffAcon, &RiffCarver},
     Entry{code::kRiffCdxa, &RiffCarver},
     Entry{code::kAsfPropertiesFirst, &AsfCarver},
+    Entry{code::kRar, &RarCarver},
+    Entry{code::kZip, &ZipCarver},
+    Entry{code::kCab, &CabCarver},
+    Entry{code::kSevenZip, &SevenZipCarver},
+    Entry{code::kMp4, &Mp4Carver},
     Entry{code::kAsfOther, &AsfObjectCarver},
 };
 

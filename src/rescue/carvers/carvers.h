@@ -22,5 +22,10 @@ void RiffCarver(RescueRun& run, std::int64_t hitOffset);
 void AsfCarver(RescueRun& run, std::int64_t hitOffset);
 // Any other ASF: the walk over its top-level objects.
 void AsfObjectCarver(RescueRun& run, std::int64_t hitOffset);
+void Mp4Carver(RescueRun& run, std::int64_t hitOffset);
+void RarCarver(RescueRun& run, std::int64_t hitOffset);
+void ZipCarver(RescueRun& run, std::int64_t hitOffset);
+void CabCarver(RescueRun& run, std::int64_t hitOffset);
+void SevenZipCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark

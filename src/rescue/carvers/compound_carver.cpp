@@ -46,7 +46,6 @@ class CompoundWalk {
     if (HeaderWord(28) != 0x0009FFFE) return false;  // little-endian byte order, 512-byte sectors
     if (!ReadHeaderDifat() || !ReadDifatChain()) return false;
     if (!LoadToFatSize()) return false;
-    fileBytes_ = attempt_.Loaded();
     if (!ReadDirectory()) return false;
     extension_ = ChooseExtension();
     return true;
@@ -102,12 +101,17 @@ class CompoundWalk {
     return true;
   }
 
-  // The file ends with the last sector the FAT has in use.
+  // The file ends with the last sector the FAT has in use. On disks whose
+  // sectors are larger than the file's, the last disk sector also holds
+  // bytes past that end; they are not part of the document.
   bool LoadToFatSize() {
+    fileBytes_ = attempt_.Loaded();
     for (std::size_t i = fat_.size() / 4; i-- > 0;) {
       if (LoadLe32(fat_.data() + 4 * i) == kFreeSector) continue;
       const std::int64_t size = (static_cast<std::int64_t>(i) + 2) * kCompoundSector;
-      return size <= kLargestFile && attempt_.LoadUpTo(size);
+      if (size > kLargestFile || !attempt_.LoadUpTo(size)) return false;
+      fileBytes_ = size;
+      return true;
     }
     return true;
   }
@@ -165,7 +169,6 @@ void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
   CompoundWalk walk(attempt);
   if (!walk.Run()) return;
   if (!walk.Extension().empty()) {
-    // The file is the image as it stood once the FAT's size was loaded.
     const std::string path = OutputName(run.saveFolder, hitOffset, walk.Extension());
     if (SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), path)) ++run.rescued;
   }
