@@ -12,5 +12,7 @@ inline constexpr int kExitUsage = 2;
 
 int RunInfo(const std::vector<std::string>& args);
 int RunRescue(const std::vector<std::string>& args);
+int RunDump(const std::vector<std::string>& args);
+int RunBackup(const std::vector<std::string>& args);
 
 }  // namespace vellumark::cli

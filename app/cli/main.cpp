@@ -34,13 +34,22 @@ constexpr const char* kHelp =
     "                output is the count, e.g. \"Rescued file 3\". Ctrl-C during\n"
     "                the search ends the search and carves what was found;\n"
     "                during the carving it stops the carving.\n"
+    "  dump SOURCE SECTOR\n"
+    "                Print one sector as a hex and character dump.\n"
+    "  backup SOURCE IMAGE [--first N] [--last N] [--yes]\n"
+    "                Copy a sector range (default: all of SOURCE) to the raw\n"
+    "                image file IMAGE, which must not be on SOURCE. Unreadable\n"
+    "                sectors are written as zeros and counted. IMAGE can later\n"
+    "                be used as a SOURCE. Ctrl-C cancels; the unfinished IMAGE\n"
+    "                is then deleted if you answer yes (--yes answers yes\n"
+    "                without asking; with no terminal the answer is no).\n"
     "\n"
     "Options:\n"
     "  -h, --help    Show this text.\n"
     "\n"
     "Messages follow the system locale (Simplified or Traditional Chinese, or\n"
-    "English). Exit status: 0 success, 1 the source cannot be opened, 2 refused\n"
-    "input or a usage error.\n";
+    "English). Exit status: 0 success, 1 the source cannot be opened (or a\n"
+    "backup did not finish), 2 refused input or a usage error.\n";
 
 }  // namespace
 
@@ -59,6 +68,8 @@ int main(int argc, char** argv) {
   }
   if (command == "info") return vellumark::cli::RunInfo(args);
   if (command == "rescue") return vellumark::cli::RunRescue(args);
+  if (command == "dump") return vellumark::cli::RunDump(args);
+  if (command == "backup") return vellumark::cli::RunBackup(args);
   std::cerr << "vellumark-cli: unknown command '" << command << "'\n\n" << kHelp;
   return vellumark::cli::kExitUsage;
 }

@@ -63,11 +63,14 @@ void TerminalProgress::Report(const ProgressReport& r) {
     if (r.rescued) labels_[0] = Text(slot::kSuccess) + std::to_string(*r.rescued);
     if (r.progressPercent) labels_[1] = Text(slot::kProgress) + std::to_string(*r.progressPercent) + "%";
     if (r.sector) labels_[2] = Text(slot::kSector) + std::to_string(*r.sector);
+  } else if (stage_ == ProgressStage::Backup) {
+    if (r.sector) labels_[0] = Text(slot::kSector) + std::to_string(*r.sector);
+    if (r.percentText) labels_[1] = Text(slot::kPercent) + *r.percentText;
+    if (r.errors) labels_[2] = *r.errors > 0 ? Text(slot::kErrorCount) + std::to_string(*r.errors) : "";
   } else {
     if (r.sector) labels_[0] = Text(slot::kSearchSector) + std::to_string(*r.sector);
     if (r.percentText) labels_[1] = Text(slot::kSearchPercent) + *r.percentText;
     if (r.found) labels_[2] = Text(slot::kFound) + std::to_string(*r.found);
-    if (r.errors) labels_[2] = Text(slot::kErrorCount) + std::to_string(*r.errors);
   }
   Print(false);
 }

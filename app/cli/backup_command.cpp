@@ -1,0 +1,58 @@
+#include <iostream>
+#include <memory>
+
+#include "access/posix_platform_source.h"
+#include "backup/image_backup.h"
+#include "cli/cli_source.h"
+#include "cli/commands.h"
+#include "cli/terminal_front_end.h"
+
+namespace vellumark::cli {
+
+int RunBackup(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  std::optional<std::string> first;
+  std::optional<std::string> last;
+  bool yes = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--yes") {
+      yes = true;
+    } else if ((args[i] == "--first" || args[i] == "--last") && i + 1 < args.size()) {
+      (args[i] == "--first" ? first : last) = args[i + 1];
+      ++i;
+    } else if (args[i].rfind("--", 0) == 0) {
+      positional.clear();
+      break;
+    } else {
+      positional.push_back(args[i]);
+    }
+  }
+  if (positional.size() != 2) {
+    std::cerr << "usage: vellumark-cli backup SOURCE IMAGE [--first N] [--last N] [--yes]\n";
+    return kExitUsage;
+  }
+
+  SectorSource source(std::make_unique<PosixPlatformSource>());
+  const OpenResult opened = OpenSourceArgument(source, positional[0]);
+  if (!opened.ok()) {
+    PrintSlot(opened.failureSlot);
+    return kExitSourceFailed;
+  }
+  TerminalPrompt prompt;
+  if (yes) prompt.AnswerYesWithoutAsking();
+  InterruptPump pump;
+  TerminalProgress progress(source.SourceName());
+  FrontEnd frontEnd{prompt, pump, progress};
+  ImageBackup backup(source, frontEnd);
+  pump.OnInterrupt([&backup] { backup.Cancel(); });
+
+  const BackupRange range{first.value_or("0"), last.value_or(std::to_string(source.ScanGeometry().LastSector))};
+  const BackupResult result = backup.Run(range, positional[1]);
+  if (!result.ran) {
+    if (result.refusalSlot != 0) PrintSlot(result.refusalSlot);
+    return kExitUsage;
+  }
+  return result.finished ? kExitOk : kExitSourceFailed;
+}
+
+}  // namespace vellumark::cli
