@@ -5,8 +5,10 @@
 namespace vellumark {
 
 std::int64_t ParseSectorNumber(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty() || text.front() == '+') return -1;
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (text.empty() || text.front() < '0' || text.front() > '9') return -1;  // "+-3", "++5"
+  }
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return -1;

@@ -16,7 +16,8 @@ constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr std::int64_t kHighestSector = 204'798;       // bounds every load to 100 MiB
 constexpr std::int64_t kLargestFile = 104'857'600;      // (204,798 + 2) * 512
-constexpr std::size_t kLargestDirectory = 10'240;       // 20 sectors; also stops a looping chain
+// A FAT of 1,600 sectors maps 204,800 sectors, all a file of the largest size has.
+constexpr std::size_t kLargestFat = 1'600 * 512;
 constexpr int kHeaderDifatEntries = 109;
 constexpr int kDifatEntriesPerSector = 127;             // entry 127 links to the next
 constexpr std::int64_t kCompoundSector = 512;
@@ -69,32 +70,37 @@ class CompoundWalk {
     return true;
   }
 
+  // Writers list FAT sectors in any order (Word itself often does), so the
+  // order is not checked; a sector listed twice, or more FAT sectors than a
+  // file of the largest size needs, means the header is damaged.
+  bool AddFatSector(std::uint32_t sector) {
+    if (sector > kHighestSector || seenFat_[sector] || fat_.size() >= kLargestFat) return false;
+    seenFat_[sector] = true;
+    return AppendFatSector(sector);
+  }
+
   bool ReadHeaderDifat() {
-    std::int64_t previous = -1;
     for (int i = 0; i < kHeaderDifatEntries; ++i) {
       const std::uint32_t entry = HeaderWord(76 + 4 * static_cast<std::size_t>(i));
       if (entry == kFreeSector) break;
-      if (entry > kHighestSector || entry <= previous) return false;
-      previous = entry;
-      if (!AppendFatSector(entry)) return false;
+      if (!AddFatSector(entry)) return false;
     }
     return true;
   }
 
   bool ReadDifatChain() {
     std::uint32_t difat = HeaderWord(68);
-    std::int64_t previous = -1;
+    std::vector<bool> visited(kHighestSector + 1, false);
     // Writers end the chain with end-of-chain, and some (LibreOffice among
     // them) with the free marker; both mean there is no further sector.
     while (difat != kEndOfChain && difat != kFreeSector) {
-      if (difat > kHighestSector || difat <= previous) return false;
-      previous = difat;
+      if (difat > kHighestSector || visited[difat]) return false;  // out of range, or a loop
+      visited[difat] = true;
       if (!LoadSector(difat)) return false;
       for (int i = 0; i < kDifatEntriesPerSector; ++i) {
         const std::uint32_t entry = SectorWord(difat, i);
         if (entry == kFreeSector) break;
-        if (entry > kHighestSector) return false;
-        if (!AppendFatSector(entry)) return false;
+        if (!AddFatSector(entry)) return false;
       }
       difat = SectorWord(difat, kDifatEntriesPerSector);
     }
@@ -116,10 +122,14 @@ class CompoundWalk {
     return true;
   }
 
+  // Documents with many embedded objects have long directories, so the
+  // chain is not cut at a fixed length; a sector met twice is a loop.
   bool ReadDirectory() {
     std::uint32_t sector = HeaderWord(48);
+    std::vector<bool> visited(kHighestSector + 1, false);
     while (sector != kEndOfChain) {
-      if (sector > kHighestSector || directory_.size() >= kLargestDirectory) return false;
+      if (sector > kHighestSector || visited[sector]) return false;
+      visited[sector] = true;
       if (!LoadSector(sector)) return false;
       const std::uint8_t* bytes = attempt_.Image() + (sector + 1) * kCompoundSector;
       directory_.insert(directory_.end(), bytes, bytes + kCompoundSector);
@@ -156,6 +166,7 @@ class CompoundWalk {
 
   CarveAttempt& attempt_;
   std::vector<std::uint8_t> fat_;
+  std::vector<bool> seenFat_ = std::vector<bool>(kHighestSector + 1, false);
   std::vector<std::uint8_t> directory_;
   std::string extension_;
   std::int64_t fileBytes_ = 0;

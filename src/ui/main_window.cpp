@@ -1,0 +1,432 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+
+#include "access/block_devices.h"
+#include "ui/message_table.h"
+#include "ui/window_progress.h"
+
+namespace vellumark {
+namespace {
+
+QString T(int slot) { return QString::fromUtf8(Text(slot)); }
+
+template <typename Widget>
+Widget* Place(QWidget* parent, const char* name, int left, int top, int width = -1, int height = -1) {
+  auto* widget = new Widget(parent);
+  widget->setObjectName(name);
+  widget->move(left, top);
+  if (width > 0) widget->resize(width, height > 0 ? height : widget->sizeHint().height());
+  return widget;
+}
+
+// Right-aligned labels keep their right edge just before the control they
+// name, so that a longer text (another language) grows to the left.
+QLabel* RightLabel(QWidget* parent, const char* name, int rightEdge, int top) {
+  auto* label = Place<QLabel>(parent, name, 0, top);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label->setProperty("rightEdge", rightEdge);
+  return label;
+}
+
+void FitRightLabel(QLabel* label) {
+  label->adjustSize();
+  const int right = label->property("rightEdge").toInt();
+  if (right > 0) label->move(std::max(0, right - label->width()), label->y());
+}
+
+QString HelpAddress() {
+  return "file://" + QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/doc/vellumark/help.html");
+}
+
+}  // namespace
+
+TForm1::TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform, QWidget* parent)
+    : QWidget(parent),
+      services_(services),
+      form2_(new TForm2),
+      form3_(new TForm3),
+      progress_(std::make_unique<WindowProgress>(this, form2_, form3_, [this] { return source_.SourceName(); })),
+      source_(std::move(platform)),
+      parameters_(source_),
+      view_(source_),
+      frontEnd_{services.prompt, *progress_, *progress_},
+      scan_(source_, parameters_, frontEnd_),
+      backup_(source_, frontEnd_) {
+  setObjectName("TForm1");
+  BuildControls();
+  // The default save folder: the user's own, since the program's folder is
+  // a system folder on this platform.
+  Edit2->setText(QDir::homePath() + "/");
+
+  form2_->onPause = [this](bool paused) { scan_.SetPaused(paused); };
+  form2_->onStop = [this] { scan_.Stop(); };
+  form3_->onCancel = [this] {
+    if (backupRunning_) {
+      backup_.Cancel();
+    } else {
+      scan_.CancelSearch();
+    }
+  };
+  form3_->operationStopped = [this] { return backupRunning_ ? backup_.Stopped() : scan_.SearchStopped(); };
+}
+
+TForm1::~TForm1() {
+  delete form2_;
+  delete form3_;
+}
+
+void TForm1::BuildControls() {
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kCollapsedHeight);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+
+  Label5 = Place<QLabel>(this, "Label5", 16, 8);
+  Label12 = RightLabel(this, "Label12", 125, 44);
+  DriveComboBox1 = Place<QComboBox>(this, "DriveComboBox1", 128, 42, 145);
+  for (const BlockDevice& device : ListBlockDevices()) {
+    DriveComboBox1->addItem(QString::fromStdString(device.DisplayText()));
+  }
+  Button1 = Place<QPushButton>(this, "Button1", 279, 40, 78, 25);
+  Button10 = Place<QPushButton>(this, "Button10", 358, 40, 91, 25);
+  Button2 = Place<QPushButton>(this, "Button2", 454, 40, 43, 25);
+
+  GroupBox1 = Place<QGroupBox>(this, "GroupBox1", 8, 66, 753, 146);
+  GroupBox1->hide();
+  Label9 = RightLabel(GroupBox1, "Label9", 85, 17);
+  chkDOC = Place<QCheckBox>(GroupBox1, "chkDOC", 88, 16, 97);
+  chkDOC->setText("DOC(WPS)");
+  chkDOC->setChecked(true);
+  Label2 = RightLabel(GroupBox1, "Label2", 117, 44);
+  Edit2 = Place<QLineEdit>(GroupBox1, "Edit2", 120, 40, 481);
+  Button6 = Place<QPushButton>(GroupBox1, "Button6", 602, 39, 60, 25);
+  Label8 = RightLabel(GroupBox1, "Label8", 78, 76);
+  ComboBox3 = Place<QComboBox>(GroupBox1, "ComboBox3", 81, 72, 136);
+  Label7 = RightLabel(GroupBox1, "Label7", 310, 76);
+  ComboBox2 = Place<QComboBox>(GroupBox1, "ComboBox2", 313, 72, 62);
+  ComboBox2->addItems({"FAT", "FAT32", "NTFS", "OTHER"});
+  Label6 = RightLabel(GroupBox1, "Label6", 473, 76);
+  ComboBox1 = Place<QComboBox>(GroupBox1, "ComboBox1", 476, 72, 45);
+  ComboBox1->addItems({"512", "1K", "2K", "4K", "8K", "16K", "32K"});
+  Label3 = RightLabel(GroupBox1, "Label3", 133, 108);
+  Edit3 = Place<QLineEdit>(GroupBox1, "Edit3", 136, 104, 121);
+  Label11 = Place<QLabel>(GroupBox1, "Label11", 260, 108);
+  Label11->setText("-");
+  Edit4 = Place<QLineEdit>(GroupBox1, "Edit4", 268, 104, 121);
+  Button12 = Place<QPushButton>(GroupBox1, "Button12", 500, 108, 86, 25);
+  Button11 = Place<QPushButton>(GroupBox1, "Button11", 620, 108, 114, 25);
+
+  SpeedButton1 = Place<QPushButton>(this, "SpeedButton1", 776, 186, 81, 25);
+  SpeedButton1->setCheckable(true);
+
+  Memo1 = Place<QPlainTextEdit>(this, "Memo1", 8, 220, 854, 264);
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QFont fixed("Courier New");
+  fixed.setStyleHint(QFont::TypeWriter);
+  fixed.setPixelSize(12);
+  Memo1->setFont(fixed);
+  Memo1->setEnabled(false);
+  Button8 = Place<QPushButton>(this, "Button8", 16, 488, 32, 25);
+  Button3 = Place<QPushButton>(this, "Button3", 48, 488, 32, 25);
+  Button4 = Place<QPushButton>(this, "Button4", 80, 488, 32, 25);
+  Button9 = Place<QPushButton>(this, "Button9", 112, 488, 32, 25);
+  Button8->setText("|<");
+  Button3->setText("<");
+  Button4->setText(">");
+  Button9->setText(">|");
+  Label1 = RightLabel(this, "Label1", 203, 492);
+  Edit1 = Place<QLineEdit>(this, "Edit1", 206, 488, 80);
+  Button5 = Place<QPushButton>(this, "Button5", 288, 488, 41, 25);
+  for (QWidget* control : {static_cast<QWidget*>(Button8), static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4),
+                           static_cast<QWidget*>(Button9), static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Button5)}) {
+    control->setEnabled(false);
+  }
+  Edit1->installEventFilter(this);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName("StatusBar1");
+  StatusBar1->setSizeGripEnabled(false);
+  const int widths[4] = {136, 152, 312, 250};
+  for (int i = 0; i < 4; ++i) {
+    StatusPanels[i] = new QLabel(StatusBar1);
+    StatusPanels[i]->setFixedWidth(widths[i]);
+    StatusBar1->addWidget(StatusPanels[i]);
+  }
+  StatusPanels[3]->setText(HelpAddress());
+  StatusBar1->setGeometry(0, kCollapsedHeight - 22, kClientWidth, 22);
+  StatusBar1->raise();  // over the hex view's top edge while collapsed
+  StatusBar1->installEventFilter(this);
+  for (QLabel* panel : StatusPanels) panel->installEventFilter(this);
+
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  // activated is emitted for the user's choices only, never for a selection
+  // made from code.
+  connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Click);
+  connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Click);
+  connect(ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Click);
+  connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
+  connect(Button11, &QPushButton::clicked, this, &TForm1::Button11Click);
+  connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(Edit1, &QLineEdit::returnPressed, this, &TForm1::Button5Click);
+  connect(chkDOC, &QCheckBox::clicked, this, &TForm1::chkDOCClick);
+  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+  connect(SpeedButton1, &QPushButton::clicked, this, &TForm1::SpeedButton1Click);
+}
+
+void TForm1::ApplyTexts() {
+  QFont font = this->font();
+  font.setFamily(QString::fromUtf8(TableFont()));
+  font.setPixelSize(13);
+  setFont(font);
+  Memo1->setFont(Memo1->font());  // the dump keeps its fixed-pitch font
+  Button1->setText(T(2));
+  Button10->setText(T(3));
+  Button2->setText(T(4));
+  Label5->setText(T(60));
+  Label1->setText(T(5));
+  Button5->setText(T(6));
+  Label9->setText(T(7));
+  Label2->setText(T(8));
+  Button6->setText(T(9));
+  Label7->setText(T(11));
+  Label6->setText(T(12));
+  Label3->setText(T(13));
+  Button12->setText(T(14));
+  Button11->setText(T(15));
+  SpeedButton1->setText(T(62));
+  Label8->setText(T(66));
+  ComboBox3->addItems({T(slot::kReasonDeleted), T(slot::kReasonFormatted), T(slot::kReasonRepartitioned)});
+  Label12->setText(T(78));
+  Label5->adjustSize();
+  for (QLabel* label : {Label1, Label2, Label3, Label6, Label7, Label8, Label9, Label12}) FitRightLabel(label);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shownOnce_) return;  // the scan and the backup hide and show the window again
+  shownOnce_ = true;
+  setWindowTitle(T(slot::kCaption));
+  parameters_.SelectReason(kReasonDeleted);
+  MirrorLists();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  CloseSourceAndView();
+  QWidget::closeEvent(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Edit1 && event->type() == QEvent::KeyPress) {
+    // The keys still reach the edit box afterwards.
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+      case Qt::Key_Up: Button3Click(); break;
+      case Qt::Key_Down: Button4Click(); break;
+      case Qt::Key_PageDown: view_.PageDown(); MirrorView(); break;
+      case Qt::Key_PageUp: view_.PageUp(); MirrorView(); break;
+      default: break;
+    }
+  } else if (event->type() == QEvent::MouseButtonPress &&
+             (watched == StatusBar1 || std::find(std::begin(StatusPanels), std::end(StatusPanels), watched) !=
+                                           std::end(StatusPanels))) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint inBar = static_cast<QWidget*>(watched)->mapTo(StatusBar1, mouse->position().toPoint());
+    StatusBar1MouseDown(inBar.x());
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::ShowError(int slot) { services_.prompt.Show({slot, slot::kError, {}}); }
+
+void TForm1::MirrorLists() {
+  const ParameterLists& lists = parameters_.Lists();
+  ComboBox1->setCurrentIndex(lists.clusterSizeEntry);
+  ComboBox2->setCurrentIndex(lists.fileSystemEntry);
+  ComboBox3->setCurrentIndex(lists.reasonEntry);
+  ComboBox2->setEnabled(lists.fileSystemEnabled);
+  ComboBox1->setEnabled(lists.clusterSizeEnabled);
+}
+
+void TForm1::MirrorView() {
+  Memo1->setPlainText(QString::fromStdString([this] {
+    std::string text;
+    for (const std::string& line : view_.Lines()) text += line + "\n";
+    if (!text.empty()) text.pop_back();
+    return text;
+  }()));
+  if (!view_.Lines().empty()) Edit1->setText(QString::number(view_.ShownSector()));
+  const NavigationButtons& buttons = view_.Buttons();
+  Button8->setEnabled(buttons.first);
+  Button3->setEnabled(buttons.previous);
+  Button4->setEnabled(buttons.next);
+  Button9->setEnabled(buttons.last);
+}
+
+void TForm1::CloseSourceAndView() {
+  source_.CloseSource();
+  view_.Clear();
+  MirrorView();
+  Memo1->setEnabled(false);
+  Edit1->setEnabled(false);
+  Button5->setEnabled(false);
+  GroupBox1->hide();
+}
+
+void TForm1::ShowOpened(const OpenResult& result) {
+  if (!result.ok()) {
+    ShowError(result.failureSlot);
+    return;
+  }
+  parameters_.ShowOpened(result.bootSectorRecognised);
+  MirrorLists();
+  const std::int64_t last = source_.ScanGeometry().LastSector;
+  Edit3->setText("0");
+  Edit4->setText(QString::number(last));
+  StatusPanels[1]->setText(T(slot::kTotalSectors) + QString::number(last + 1));
+  view_.ShowSector(0);
+  MirrorView();
+  Memo1->setEnabled(true);
+  Edit1->setEnabled(true);
+  Button5->setEnabled(true);
+  GroupBox1->show();
+}
+
+void TForm1::Button1Click() {
+  CloseSourceAndView();
+  const std::string entry = DriveComboBox1->currentText().toStdString();
+  ShowOpened(source_.OpenPartition(DevicePathOfEntry(entry), entry));
+}
+
+void TForm1::Button10Click() {
+  CloseSourceAndView();
+  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path));
+}
+
+void TForm1::Button2Click() { CloseSourceAndView(); }
+
+void TForm1::ComboBox1Click() {
+  parameters_.SelectClusterSize(ComboBox1->currentIndex());
+  parameters_.ComboBox1Click(true);
+  MirrorLists();
+}
+
+void TForm1::ComboBox2Click() {
+  parameters_.SelectFileSystem(ComboBox2->currentIndex());
+  parameters_.FileSystemDefaults();
+  MirrorLists();
+}
+
+void TForm1::ComboBox3Click() {
+  parameters_.SelectReason(ComboBox3->currentIndex());
+  parameters_.ComboBox3Click(services_.prompt);
+  MirrorLists();
+}
+
+void TForm1::Button12Click() {
+  if (!source_.IsOpen()) return;
+  ScanRequest request;
+  request.saveFolder = Edit2->text().toStdString();
+  request.firstSectorText = Edit3->text().toStdString();
+  request.lastSectorText = Edit4->text().toStdString();
+  request.typeMask = typeMask_;
+  const ScanResult result = scan_.Run(request);
+  if (!result.ran) {
+    if (result.refusalSlot == 0) return;
+    ShowError(result.refusalSlot);
+    if (result.refusalSlot == slot::kSelectSaveFolder || result.refusalSlot == slot::kDestOnSourceDrive) {
+      Edit2->setFocus();
+    }
+    return;
+  }
+  StatusPanels[0]->setText(T(slot::kRescuedFile) + QString::number(result.rescued));
+  show();
+}
+
+void TForm1::Button11Click() {
+  if (!source_.IsOpen()) return;
+  const BackupRange range{Edit3->text().toStdString(), Edit4->text().toStdString()};
+  if (const int refusal = backup_.CheckRange(range)) {
+    ShowError(refusal);
+    return;
+  }
+  const auto target = services_.dialogs.SaveImagePath();
+  if (!target) return;
+  backupRunning_ = true;
+  const BackupResult result = backup_.Run(range, *target);
+  backupRunning_ = false;
+  if (!result.ran && result.refusalSlot != 0) ShowError(result.refusalSlot);
+  show();
+}
+
+void TForm1::Button8Click() {
+  view_.First();
+  MirrorView();
+}
+
+void TForm1::Button3Click() {
+  view_.Previous();
+  MirrorView();
+}
+
+void TForm1::Button4Click() {
+  view_.Next();
+  MirrorView();
+}
+
+void TForm1::Button9Click() {
+  view_.Last();
+  MirrorView();
+}
+
+void TForm1::Button5Click() {
+  if (const int refusal = view_.GoTo(Edit1->text().toStdString())) {
+    ShowError(refusal);
+    return;
+  }
+  MirrorView();
+}
+
+void TForm1::chkDOCClick() {
+  if (chkDOC->isChecked()) {
+    typeMask_ |= type_mask::kWord;
+  } else {
+    typeMask_ &= ~type_mask::kWord;
+  }
+}
+
+void TForm1::Button6Click() {
+  QString start = Edit2->text();
+  if (start.size() > 1 && start.endsWith('/')) start.chop(1);  // the root keeps its slash
+  if (const auto folder = services_.dialogs.ChooseFolder(start.toStdString())) {
+    Edit2->setText(QString::fromStdString(*folder));
+  }
+}
+
+void TForm1::SpeedButton1Click() {
+  const int height = SpeedButton1->isChecked() ? kExpandedHeight : kCollapsedHeight;
+  setFixedSize(kClientWidth, height);
+  StatusBar1->setGeometry(0, height - 22, kClientWidth, 22);
+}
+
+void TForm1::StatusBar1MouseDown(int x) {
+  if (x > kStatusAddressFrom) services_.dialogs.OpenAddress(StatusPanels[3]->text().toStdString());
+}
+
+}  // namespace vellumark

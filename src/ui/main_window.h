@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QWidget>
+#include <memory>
+
+#include "access/platform_source.h"
+#include "access/sector_source.h"
+#include "access/volume_parameters.h"
+#include "backup/image_backup.h"
+#include "rescue/deep_scan.h"
+#include "ui/progress_windows.h"
+#include "ui/window_services.h"
+#include "viewer/sector_view.h"
+
+namespace vellumark {
+
+class WindowProgress;
+
+// The main window. Its controls keep the names users and tests know them by;
+// each handler calls one engine operation and mirrors the engine's state into
+// the controls.
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kClientWidth = 870;
+  static constexpr int kCollapsedHeight = 238;
+  static constexpr int kExpandedHeight = 542;
+  static constexpr int kStatusAddressFrom = 650;
+
+  TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Puts the message-table texts into the controls.
+  void ApplyTexts();
+
+  TForm2* Form2() const { return form2_; }
+  TForm3* Form3() const { return form3_; }
+  TypeMask CurrentTypeMask() const { return typeMask_; }
+  const DeepScan& Scan() const { return scan_; }
+
+  QLabel *Label1, *Label2, *Label3, *Label5, *Label6, *Label7, *Label8, *Label9, *Label11, *Label12;
+  QComboBox *DriveComboBox1, *ComboBox1, *ComboBox2, *ComboBox3;
+  QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button8, *Button9, *Button10, *Button11,
+      *Button12, *SpeedButton1;
+  QGroupBox* GroupBox1;
+  QCheckBox* chkDOC;
+  QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
+  QPlainTextEdit* Memo1;
+  QStatusBar* StatusBar1;
+  QLabel* StatusPanels[4];
+
+  void Button1Click();
+  void Button10Click();
+  void Button2Click();
+  void ComboBox1Click();
+  void ComboBox2Click();
+  void ComboBox3Click();
+  void Button12Click();
+  void Button11Click();
+  void Button8Click();
+  void Button3Click();
+  void Button4Click();
+  void Button9Click();
+  void Button5Click();
+  void chkDOCClick();
+  void Button6Click();
+  void SpeedButton1Click();
+  void StatusBar1MouseDown(int x);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ShowOpened(const OpenResult& result);
+  void CloseSourceAndView();
+  void MirrorLists();
+  void MirrorView();
+  void ShowError(int slot);
+
+  WindowServices services_;
+  TForm2* form2_;
+  TForm3* form3_;
+  std::unique_ptr<WindowProgress> progress_;
+  SectorSource source_;
+  VolumeParameters parameters_;
+  SectorView view_;
+  FrontEnd frontEnd_;
+  DeepScan scan_;
+  ImageBackup backup_;
+  TypeMask typeMask_ = type_mask::kInitial;
+  bool backupRunning_ = false;
+  bool shownOnce_ = false;
+};
+
+}  // namespace vellumark

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+#include "ui/window_services.h"
+
+namespace vellumark {
+
+// Message boxes with the message table's texts and captions.
+class QtPrompt final : public Prompt {
+ public:
+  explicit QtPrompt(QWidget*& parent) : parent_(parent) {}
+  void Show(const Message& message) override;
+  bool AskYesNo(const Message& message) override;
+
+ private:
+  QWidget*& parent_;
+};
+
+class QtDialogs final : public WindowDialogs {
+ public:
+  explicit QtDialogs(QWidget*& parent) : parent_(parent) {}
+  std::optional<std::string> OpenImagePath() override;
+  std::optional<std::string> SaveImagePath() override;
+  std::optional<std::string> ChooseFolder(const std::string& start) override;
+  void OpenAddress(const std::string& address) override;
+
+ private:
+  QWidget*& parent_;
+};
+
+}  // namespace vellumark

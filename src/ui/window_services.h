@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/front_end.h"
+
+namespace vellumark {
+
+// The modal dialogs the main window opens. Behind an interface so that the
+// window tests answer them without a blocking dialog.
+class WindowDialogs {
+ public:
+  virtual ~WindowDialogs() = default;
+  // The image file to open; nothing when cancelled.
+  virtual std::optional<std::string> OpenImagePath() = 0;
+  // Where to write a backup image; nothing when cancelled.
+  virtual std::optional<std::string> SaveImagePath() = 0;
+  // A folder, starting at start; nothing when cancelled.
+  virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
+  // Opens an address with the desktop's default handler.
+  virtual void OpenAddress(const std::string& address) = 0;
+};
+
+// What the windows need from outside: message boxes and dialogs.
+struct WindowServices {
+  Prompt& prompt;
+  WindowDialogs& dialogs;
+};
+
+}  // namespace vellumark

@@ -1,0 +1,176 @@
+#include "rescue/carve_services.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "access/memory_platform_source.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::PatternBytes;
+constexpr std::chrono::milliseconds kQuick(1);
+
+struct Recorder final : Pump, ProgressSink {
+  int pumps = 0;
+  std::vector<ProgressReport> reports;
+  void ProcessPendingEvents() override { ++pumps; }
+  void StageStarted(ProgressStage) override {}
+  void Report(const ProgressReport& r) override { reports.push_back(r); }
+  void StageEnded(ProgressStage) override {}
+};
+
+// A disk of random 512-byte sectors with a rescue run over it.
+struct Disk {
+  explicit Disk(std::int64_t sectors, std::uint32_t spc = 1, std::int32_t phase = 0)
+      : mem(new MemoryPlatformSource), source(std::unique_ptr<PlatformSource>(mem)), run(source, fe) {
+    mem->Add("disk.img", bytes = PatternBytes(static_cast<std::size_t>(sectors) * 512));
+    EXPECT_TRUE(source.OpenImageFile("disk.img").ok());
+    run.claims = ClaimMap(source.ScanGeometry().LastSector);
+    run.spc = spc, run.chosenPhase = phase;
+  }
+  Bytes bytes;
+  MemoryPlatformSource* mem;
+  SectorSource source;
+  SilentPrompt prompt;
+  Recorder recorder;
+  FrontEnd fe{prompt, recorder, recorder};
+  RescueRun run;
+};
+
+TEST(CarveServicesAttempt, StepsOverOtherFilesSectorsAndReleasesOnlyItsOwnClaims) {
+  Disk disk(64);
+  disk.run.claims.ClaimSector(11), disk.run.claims.ClaimSector(14);
+  const int reads = disk.mem->ReadCalls();
+  {
+    CarveAttempt onClaimed(disk.run, 11 * 512, kGrowthSmall);
+    EXPECT_FALSE(onClaimed.Start());
+  }
+  EXPECT_EQ(disk.mem->ReadCalls(), reads);
+  EXPECT_EQ(disk.run.claims.CountClaimed(), 2);  // the other file keeps its sector
+  {
+    CarveAttempt attempt(disk.run, 10 * 512, kGrowthSmall);
+    ASSERT_TRUE(attempt.Start());
+    ASSERT_TRUE(attempt.LoadUpTo(4 * 512 - 1));  // a part of a sector loads all of it
+    EXPECT_EQ(attempt.Position(), 16 * 512);
+    EXPECT_EQ(attempt.Claims().Sectors(), (std::vector<std::int64_t>{10, 12, 13, 15}));
+    Bytes expected;
+    for (int s : {10, 12, 13, 15}) expected.insert(expected.end(), &disk.bytes[s * 512], &disk.bytes[s * 512] + 512);
+    EXPECT_EQ(Bytes(attempt.Image(), attempt.Image() + attempt.Loaded()), expected);
+  }
+  EXPECT_EQ(disk.run.claims.CountClaimed(), 2);
+  EXPECT_TRUE(disk.run.claims.IsSectorClaimed(11) && disk.run.claims.IsSectorClaimed(14));
+}
+
+TEST(CarveServicesAttempt, EndOfSourceAndReadFailuresReleaseEveryClaim) {
+  // 256 sectors read through a 128-sector window: a failure at sector 130
+  // strikes the load of sector 128.
+  const struct { const char* name; std::int64_t failSector, hit, sectors; bool started, loaded; } cases[] = {
+      {"up to the last sector", -1, 250, 6, true, true},
+      {"one sector past the last", -1, 250, 7, true, false},
+      {"read fails while loading", 130, 0, 140, true, false},
+      {"hit sector unreadable", 0, 0, 1, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Disk disk(256);
+    if (c.failSector >= 0) disk.mem->FailReads(c.failSector * 512, 512);
+    {
+      CarveAttempt attempt(disk.run, c.hit * 512, kGrowthSmall);
+      EXPECT_EQ(attempt.Start(), c.started);
+      if (c.started) { EXPECT_EQ(attempt.LoadUpTo(c.sectors * 512), c.loaded); }
+    }
+    EXPECT_EQ(disk.run.claims.CountClaimed(), 0);
+  }
+}
+
+TEST(CarveServicesAttempt, SuccessKeepsClaimsAndClaimsSlackOfLastCluster) {
+  // A file of `sectors` sectors from `hit` on; `claimed` sectors from hit on are claimed afterwards.
+  const struct { const char* name; std::int64_t spc, phase, diskSectors, hit, sectors, claimed; } cases[] = {
+      {"ends at 1000, slack 1001..1007", 8, 0, 2000, 992, 9, 16},
+      {"ends at 1007, no slack", 8, 0, 2000, 999, 9, 9},
+      {"one sector per cluster", 1, 0, 2000, 992, 9, 9},
+      {"phase 3: slack 1001..1002", 8, 3, 2000, 992, 9, 11},
+      {"slack past the last sector", 8, 0, 1004, 1000, 2, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Disk disk(c.diskSectors, c.spc, c.phase);
+    {
+      CarveAttempt attempt(disk.run, c.hit * 512, kGrowthSmall);
+      ASSERT_TRUE(attempt.Start());
+      ASSERT_TRUE(attempt.LoadUpTo(c.sectors * 512));
+      attempt.Succeed();
+    }
+    EXPECT_EQ(disk.run.claims.CountClaimed(), c.claimed);
+    for (std::int64_t s = c.hit; s < c.hit + c.claimed; ++s) EXPECT_TRUE(disk.run.claims.IsSectorClaimed(s)) << s;
+  }
+}
+
+TEST(CarveServicesAttempt, ReportsProgressEvery200LoadedSectors) {
+  Disk disk(512);
+  for (int s = 50; s < 60; ++s) disk.run.claims.ClaimSector(s);
+  CarveAttempt attempt(disk.run, 0, kGrowthLarge);
+  ASSERT_TRUE(attempt.Start());
+  ASSERT_TRUE(attempt.LoadUpTo(401 * 512));
+  ASSERT_EQ(disk.recorder.reports.size(), 2u);
+  EXPECT_EQ(disk.recorder.pumps, 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(disk.recorder.reports[i].stage, ProgressStage::Carve);
+    EXPECT_EQ(disk.recorder.reports[i].sector, 210 + 200 * i);  // the position, past the 10 skipped sectors
+  }
+}
+
+TEST(CarveServicesNames, Base36NameOutputNameAndByteSwap) {
+  const struct { std::int64_t v; const char* name; } cases[] = {
+      {0, "0000000"}, {35, "000000Z"}, {36, "0000010"}, {2048, "00001KW"},
+      {78'364'164'096, "0000000"}, {78'364'164'095, "ZZZZZZZ"},  // 36^7 and 36^7 - 1
+  };
+  for (const auto& c : cases) EXPECT_EQ(Base36Name(c.v), c.name) << c.v;
+  EXPECT_EQ(OutputName("/x/", 1048576, ".DOC"), "/x/TEST_00001KW.DOC");
+  std::uint32_t value = 0x11223344;
+  ByteSwap32(value);
+  EXPECT_EQ(value, 0x44332211u);
+}
+
+TEST(CarveServicesSave, ReplacesReadOnlyFileAndFailsWithoutFolder) {
+  test::TempDir dir;
+  const std::string path = dir / "TEST_0000001.DOC";
+  test::WriteFileBytes(path, Bytes(5000, 0xAA));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  const Bytes data = PatternBytes(1536);
+  EXPECT_TRUE(SaveStreamWithRetry(data.data(), data.size(), path, kQuick));
+  EXPECT_EQ(test::ReadFileBytes(path), data);
+  EXPECT_FALSE(SaveStreamWithRetry(data.data(), data.size(), dir / "missing/TEST.DOC", kQuick));
+}
+
+TEST(CarveServicesSave, WriteFailingPartWayRemovesThePartialFile) {
+  test::TempDir dir;
+  const std::string path = dir / "TEST_0000002.DOC";
+  const Bytes data = PatternBytes(64 * 1024);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::_exit(SaveStreamWithRetry(data.data(), data.size(), path, kQuick) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace
+}  // namespace vellumark

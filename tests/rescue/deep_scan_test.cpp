@@ -1,0 +1,256 @@
+#include "rescue/deep_scan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+#include "access/memory_platform_source.h"
+#include "common/sector_number.h"
+#include "rescue/percent_text.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Sectors = std::vector<std::int64_t>;
+using Stage = ProgressStage;
+constexpr std::int64_t kSectors = 1024;
+const Bytes kGif = {'G', 'I', 'F', '8', '9', 'a'};  // recognised, never carved
+const Bytes kOle = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+// One directory entry, FILE.TXT with the archive bit, dated (10 << 9) | (1 << 5) | 1.
+Bytes FatDirectory() {
+  Bytes entry = {'F', 'I', 'L', 'E', ' ', ' ', ' ', ' ', 'T', 'X', 'T', 0x20};
+  entry.resize(32);
+  entry[24] = 0x21, entry[25] = 0x14;
+  return entry;
+}
+
+// Everything the scan shows the user; onPump runs whenever events are let run.
+struct Recorder final : Prompt, Pump, ProgressSink {
+  void Show(const Message& m) override {
+    shown.push_back(std::to_string(m.textSlot) + "/" + std::to_string(m.captionSlot) + "/" + m.suffix);
+  }
+  bool AskYesNo(const Message&) override { return false; }
+  void ProcessPendingEvents() override { if (onPump) onPump(); }
+  void StageStarted(Stage s) override { stages += s == Stage::Search ? "search+ " : "carve+ "; }
+  void StageEnded(Stage s) override { stages += s == Stage::Search ? "search- " : "carve- "; }
+  void Report(const ProgressReport& r) override { reports.push_back(r); }
+  std::vector<ProgressReport> Of(Stage s) const {
+    std::vector<ProgressReport> out;
+    for (const ProgressReport& r : reports) if (r.stage == s) out.push_back(r);
+    return out;
+  }
+  // "sector:share " per report of a stage; the share is the percentage text or the carve progress.
+  std::string Trail(Stage s) const {
+    std::string out;
+    for (const ProgressReport& r : Of(s)) {
+      out += (r.sector ? std::to_string(*r.sector) + ":" : "") +
+             r.percentText.value_or(std::to_string(r.progressPercent.value_or(-1))) + " ";
+    }
+    return out;
+  }
+  void Clear() { *this = Recorder(); }
+
+  std::vector<std::string> shown;  // text/caption/suffix
+  std::vector<ProgressReport> reports;
+  std::string stages;
+  std::function<void()> onPump;
+};
+
+class DeepScanTest : public ::testing::Test {
+ protected:
+  // Opens an image of zero sectors with GIF signatures and other bytes planted at sector starts.
+  void Open(const Sectors& gifs, const std::vector<std::pair<std::int64_t, Bytes>>& others = {}) {
+    Bytes image(kSectors * 512);
+    for (const std::int64_t s : gifs) std::copy(kGif.begin(), kGif.end(), image.begin() + s * 512);
+    for (const auto& [s, bytes] : others) std::copy(bytes.begin(), bytes.end(), image.begin() + s * 512);
+    platform->Add("disk.img", std::move(image));
+    ASSERT_TRUE(source.OpenImageFile("disk.img").ok());
+    rec.Clear();
+  }
+  ScanResult Scan(const std::string& first = "0", const std::string& last = "1023", TypeMask mask = 0x400) {
+    return scan.Run({dir.path().string(), first, last, mask});
+  }
+  Sectors HitSectors() const {
+    Sectors out;
+    for (const SectorHit& hit : scan.Hits()) out.push_back(hit.sector);
+    return out;
+  }
+
+  test::TempDir dir;
+  MemoryPlatformSource* platform = new MemoryPlatformSource;  // owned by source
+  SectorSource source{std::unique_ptr<PlatformSource>(platform)};
+  VolumeParameters parameters{source};
+  Recorder rec;
+  FrontEnd frontEnd{rec, rec, rec};
+  DeepScan scan{source, parameters, frontEnd};
+};
+
+TEST(ParseSectorNumber, DecimalSigned64BitOrMinusOne) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"0", 0}, {"+5", 5}, {"-3", -3}, {"12a", -1}, {"", -1}, {"++5", -1}, {"9223372036854775808", -1}, {" 5", -1}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ParseSectorNumber(text), expected) << '"' << text << '"';
+}
+
+TEST(PercentText, TwoDecimals) {
+  EXPECT_EQ(PercentText(10000, 0) + PercentText(10000, 5) + PercentText(3, 1) + PercentText(7, 7),
+            "0.00%0.05%33.33%100.00%");
+}
+
+TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+  test::WriteFileBytes(dir / "file", {1});
+  platform->Add("/dev/same", Bytes(kSectors * 512)).deviceNumber = st.st_dev;
+  platform->Add("/dev/other", Bytes(kSectors * 512)).deviceNumber = ~std::uint64_t{0};
+  Open({5});
+  ASSERT_TRUE(Scan().ran);
+  const std::string here = dir.path().string(), missing = dir / "missing", file = dir / "file";
+  const struct { const char* source; TypeMask mask; std::string folder, first, last; int slot; } cases[] = {
+      {"/dev/same", 0, "", "x", "y", 20},           {"/dev/same", 0x400, "", "x", "y", 21},
+      {"disk.img", 0x400, missing, "0", "1", 21},   {"disk.img", 0x400, file, "0", "1", 21},
+      {"/dev/same", 0x400, here, "x", "y", 22},     {"/dev/other", 0x400, here, "", "5", 23},
+      {"disk.img", 0x400, here, "abc", "5", 23},    {"disk.img", 0x400, here, "-1", "5", 23},
+      {"disk.img", 0x400, here, "6", "5", 23},      {"disk.img", 0x400, here, "0", "1024", 23},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " [" + c.folder + "] " + c.first + ".." + c.last);
+    ASSERT_TRUE(c.source[0] == 'd' ? source.OpenImageFile(c.source).ok() : source.OpenPartition(c.source, "p").ok());
+    rec.Clear();
+    const ScanResult result = scan.Run({c.folder, c.first, c.last, c.mask});
+    EXPECT_EQ(std::pair(result.ran, result.refusalSlot), std::pair(false, c.slot));
+    EXPECT_EQ(HitSectors(), Sectors{5});
+    EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());
+  }
+}
+
+TEST_F(DeepScanTest, RangeIsInclusiveUpToTheLastSector) {
+  const struct { const char* first; const char* last; Sectors hits; } cases[] = {
+      {"0", "1023", {6, 7, 8, 1023}}, {"7", "7", {7}}, {"+7", "8", {7, 8}}, {"8", "1023", {8, 1023}}};
+  for (const auto& c : cases) {
+    Open({6, 7, 8, 1023});
+    EXPECT_TRUE(Scan(c.first, c.last).ran);
+    EXPECT_EQ(HitSectors(), c.hits) << c.first << ".." << c.last;
+  }
+}
+
+TEST_F(DeepScanTest, SearchRecordsHitsInOrderAndReportsEachHitAndEvery256thQuietSector) {
+  Open({100}, {{40, FatDirectory()}, {12, {0xFF, 0xD8, 0xFF, 0xDB}}});
+  ASSERT_TRUE(Scan("10", "609").ran);
+  // The directory hit has since been moved past its one-sector cluster.
+  const std::vector<SectorHit> expected = {{12, code::kJpegQuantFirst}, {41, code::kFatDirectory}, {100, code::kGif}};
+  EXPECT_EQ(scan.Hits(), expected);
+  // Sectors 10..609: three hits, then the 256th and 512th of the 597 others.
+  EXPECT_EQ(rec.Trail(Stage::Search), "12:0.33% 40:5.00% 100:15.00% 268:43.00% 524:85.66% ");
+}
+
+TEST_F(DeepScanTest, FoundCountsCompoundDocumentsOnlyForDocumentTypes) {
+  const std::pair<TypeMask, int> cases[] = {{0x400, 2}, {0x800, 2}, {0x1000, 2}, {0x1, 0}, {0x2200, 0}};
+  for (const auto& [mask, found] : cases) {
+    Open({5}, {{3, kOle}, {9, kOle}});
+    ASSERT_TRUE(Scan("0", "1023", mask).ran);
+    const auto search = rec.Of(Stage::Search);
+    ASSERT_FALSE(search.empty());
+    EXPECT_EQ(search.back().found, found) << std::hex << mask;
+  }
+}
+
+TEST_F(DeepScanTest, KnownPhaseExaminesOnlyClusterStartsOfTheListedSize) {
+  const struct { int entry; std::int32_t phase; const char* first; Sectors hits; } cases[] = {
+      {3, 3, "0", {11, 27}},  {3, 19, "0", {11, 27}},        {3, 3, "12", {27}},
+      {1, 0, "0", {12, 28}},  {0, 3, "0", {11, 12, 27, 28}},  {-1, 3, "0", {11, 27}},  // -1: nothing listed, 8 stays
+  };
+  for (const auto& c : cases) {
+    Open({11, 12, 27, 28});
+    source.ScanGeometry().SectorsPerCluster = 8, source.ScanGeometry().ClusterPhase = c.phase;
+    parameters.SelectClusterSize(c.entry);
+    ASSERT_TRUE(Scan(c.first).ran);
+    EXPECT_EQ(HitSectors(), c.hits) << "entry " << c.entry << " phase " << c.phase << " from " << c.first;
+  }
+}
+
+TEST_F(DeepScanTest, UnreadableWindowFallsBackToOneSectorAndUnreadableSectorIsSkipped) {
+  Open({10, 11, 12});
+  platform->FailReads(11 * 512, 512);
+  ASSERT_TRUE(Scan().ran);
+  EXPECT_EQ(HitSectors(), (Sectors{10, 12}));
+}
+
+TEST_F(DeepScanTest, InferredPhaseIsTheResidueWithMostHits) {
+  const struct { Sectors gifs; std::int32_t phase; std::uint32_t spc; Sectors kept; } cases[] = {
+      {{3, 11, 19, 27, 37}, 3, 8, {3, 11, 19, 27}},
+      {{3, 11, 19, 37}, -1, 1, {3, 11, 19, 37}},  // too few to see an alignment
+      {{2, 6, 10, 14, 18, 22, 26, 30, 34, 38}, 2, 8, {2, 10, 18, 26, 34}},
+  };
+  for (const auto& c : cases) {
+    Open(c.gifs);
+    parameters.SelectClusterSize(3);
+    ASSERT_TRUE(Scan().ran);
+    if (c.spc > 1) { EXPECT_EQ(scan.LastRun().chosenPhase, c.phase); }
+    EXPECT_EQ(scan.LastRun().spc, c.spc);
+    EXPECT_EQ(source.ScanGeometry().SectorsPerCluster, c.spc);
+    EXPECT_EQ(HitSectors(), c.kept);
+  }
+}
+
+TEST_F(DeepScanTest, DirectoryHitClaimsItsWholeCluster) {
+  Open({35}, {{19, FatDirectory()}});
+  parameters.SelectClusterSize(3);
+  source.ScanGeometry().ClusterPhase = 3;
+  std::vector<bool> claimed;
+  rec.onPump = [&] {
+    const auto carve = rec.Of(Stage::Carve);  // just after the directory hit's report
+    if (claimed.empty() && !carve.empty() && carve.back().sector == 27) {
+      for (std::int64_t s = 18; s <= 27; ++s) claimed.push_back(scan.LastRun().claims.IsSectorClaimed(s));
+    }
+  };
+  ASSERT_TRUE(Scan().ran);
+  EXPECT_EQ(claimed, (std::vector<bool>{false, true, true, true, true, true, true, true, true, false}));
+  EXPECT_EQ(HitSectors(), (Sectors{27, 35}));
+}
+
+TEST_F(DeepScanTest, CancelEndsTheSearchAndTheHitsSoFarAreCarved) {
+  Open({100, 200, 300, 400});
+  int pumps = 0;
+  rec.onPump = [&] { if (++pumps == 3) scan.CancelSearch(); };  // at the start, hit 100, hit 200
+  ASSERT_TRUE(Scan().ran);
+  EXPECT_EQ(HitSectors(), (Sectors{100, 200}));
+  EXPECT_EQ(rec.Trail(Stage::Search), "100:9.76% 200:19.53% ");
+  EXPECT_EQ(rec.Trail(Stage::Carve), "200:50 100:100 50 100 ");
+}
+
+TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
+  enum Then { kNothing, kResume, kStop };
+  // Pass A shows the hit's sector with the share done; pass B only the share.
+  const std::string bothPasses = "400:25 300:50 200:75 100:100 25 50 75 100 ";
+  const struct { Then then; std::string shown; } cases[] = {
+      {kNothing, bothPasses}, {kResume, bothPasses}, {kStop, "400:25 300:50 "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.then);
+    Open({100, 200, 300, 400});
+    int pausedPumps = 0;
+    std::size_t reportsAtPause = 0;
+    rec.onPump = [&] {
+      if (pausedPumps > 0 && ++pausedPumps == 4) {
+        EXPECT_EQ(rec.reports.size(), reportsAtPause);  // nothing moved while paused
+        c.then == kResume ? scan.SetPaused(false) : scan.Stop();
+      } else if (c.then != kNothing && pausedPumps == 0 && rec.Of(Stage::Carve).size() == 2) {
+        scan.SetPaused(true);
+        pausedPumps = 1;
+        reportsAtPause = rec.reports.size();
+      }
+    };
+    EXPECT_TRUE(Scan().ran);
+    EXPECT_EQ(rec.Trail(Stage::Carve), c.shown);
+    EXPECT_EQ(rec.stages, "search+ search- carve+ carve- ");
+    EXPECT_EQ(rec.shown, std::vector<std::string>{"27/29/0"});
+  }
+}
+
+}  // namespace
+}  // namespace vellumark

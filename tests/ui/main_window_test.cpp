@@ -1,0 +1,199 @@
+// The main window driven as a user would, offscreen, with message boxes and
+// dialogs answered by fakes.
+#include <QApplication>
+#include <QtTest>
+#include <filesystem>
+
+#include "access/posix_platform_source.h"
+#include "support/fixtures.h"
+#include "ui/main_window.h"
+#include "ui/message_table.h"
+
+using namespace vellumark;
+
+namespace {
+
+struct RecordingPrompt : Prompt {
+  std::vector<Message> shown;
+  bool answer = false;
+  void Show(const Message& m) override { shown.push_back(m); }
+  bool AskYesNo(const Message& m) override {
+    shown.push_back(m);
+    return answer;
+  }
+};
+
+struct FakeDialogs : WindowDialogs {
+  std::optional<std::string> openPath, savePath, folder;
+  std::vector<std::string> opened;
+  std::optional<std::string> OpenImagePath() override { return openPath; }
+  std::optional<std::string> SaveImagePath() override { return savePath; }
+  std::optional<std::string> ChooseFolder(const std::string&) override { return folder; }
+  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<test::TempDir> dir;
+  std::string image;  // a FAT32 volume holding one deleted Word document
+  std::string document;
+  RecordingPrompt prompt;
+  FakeDialogs dialogs;
+  std::unique_ptr<TForm1> window;
+
+  int LastSlot() const { return prompt.shown.empty() ? 0 : prompt.shown.back().textSlot; }
+
+ private slots:
+  void initTestCase() {
+    dir = std::make_unique<test::TempDir>();
+    image = *dir / "fat32.img";
+    document = std::string(VELLUMARK_CORPUS_DIR) + "/doc/52420.doc";
+    if (!std::filesystem::exists(document)) QSKIP("no document corpus");
+    QCOMPARE(test::Run("mkfs.vfat -C -F 32 " + image + " 100000 >/dev/null 2>&1 && MTOOLS_SKIP_CHECK=1 mcopy -i " +
+                       image + " " + document + " ::REPORT.DOC && MTOOLS_SKIP_CHECK=1 mdel -i " + image +
+                       " ::REPORT.DOC"),
+             0);
+    std::filesystem::create_directory(*dir / "out");
+  }
+
+  void init() {
+    prompt.shown.clear();
+    dialogs = FakeDialogs{};
+    dialogs.openPath = image;
+    window = std::make_unique<TForm1>(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+    window->ApplyTexts();
+    window->show();
+  }
+
+  void startsCollapsedWithNothingOpen() {
+    QCOMPARE(window->windowTitle(), QString("Vellumark 1.3"));
+    QCOMPARE(window->size(), QSize(870, 238));
+    QCOMPARE(window->ComboBox3->count(), 3);
+    QCOMPARE(window->ComboBox3->currentIndex(), 0);
+    QVERIFY(window->GroupBox1->isHidden());
+    QVERIFY(!window->Button4->isEnabled() && !window->Edit1->isEnabled());
+    QCOMPARE(window->Edit2->text(), QDir::homePath() + "/");
+    window->SpeedButton1->click();
+    QCOMPARE(window->height(), 542);
+    window->SpeedButton1->click();
+    QCOMPARE(window->height(), 238);
+  }
+
+  void openingAnImageShowsItsGeometryAndSectorZero() {
+    window->Button10->click();
+    QVERIFY(window->GroupBox1->isVisible());
+    QCOMPARE(window->Edit3->text(), QString("0"));
+    QCOMPARE(window->Edit4->text(), QString("199999"));
+    QCOMPARE(window->StatusPanels[1]->text(), QString("Total Sectors: 200000"));
+    QCOMPARE(window->ComboBox2->currentIndex(), 1);  // FAT32
+    QCOMPARE(window->ComboBox3->currentIndex(), 0);
+    QVERIFY(!window->ComboBox2->isEnabled() && !window->ComboBox1->isEnabled());
+    QVERIFY(window->Memo1->toPlainText().startsWith("     0 1  2 3"));
+    QVERIFY(window->Button4->isEnabled() && !window->Button3->isEnabled());
+    window->Edit1->setText("12");
+    window->Button5->click();
+    QCOMPARE(window->Edit1->text(), QString("12"));
+    QVERIFY(window->Button3->isEnabled());
+    window->Button2->click();
+    QVERIFY(window->GroupBox1->isHidden());
+    QVERIFY(window->Memo1->toPlainText().isEmpty());
+  }
+
+  void listsFollowTheReason() {
+    window->Button10->click();
+    window->ComboBox3->setCurrentIndex(1);
+    window->ComboBox3Click();
+    QVERIFY(window->ComboBox2->isEnabled() && window->ComboBox1->isEnabled());
+    QCOMPARE(window->ComboBox2->currentIndex(), 1);
+    QCOMPARE(window->ComboBox1->currentIndex(), 1);  // FAT32's default for 200,000 sectors: 2 sectors
+  }
+
+  void rescueWritesTheDeletedDocument() {
+    window->Button10->click();
+    window->Edit2->setText(QString::fromStdString(*dir / "out"));
+    window->Button12->click();
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 1"));
+    QCOMPARE(LastSlot(), 27);
+    QCOMPARE(prompt.shown.back().suffix, std::string("1"));
+    bool found = false;
+    for (const auto& entry : std::filesystem::directory_iterator(*dir / "out")) {
+      found |= test::ReadFileBytes(entry.path().string()) == test::ReadFileBytes(document);
+    }
+    QVERIFY(found);
+  }
+
+  void backupWritesAnImageThatOpensAgain() {
+    window->Button10->click();
+    window->Edit3->setText("100");
+    window->Edit4->setText("299");
+    dialogs.savePath = *dir / "backup.img";
+    window->Button11->click();
+    QCOMPARE(LastSlot(), 47);
+    QCOMPARE(std::filesystem::file_size(*dir / "backup.img"), std::uintmax_t{200 * 512});
+    QVERIFY(window->isVisible());
+  }
+
+  void refusalsShowTheirMessageOnce() {
+    window->Button10->click();
+    struct Case {
+      std::function<void()> act;
+      int slot;
+    };
+    const Case cases[] = {
+        {[&] { window->Edit1->setText("abc"); window->Button5->click(); }, 19},
+        {[&] { window->Edit2->setText("/nonexistent/folder"); window->Button12->click(); }, 21},
+        {[&] { window->Edit2->setText(QString::fromStdString(*dir / "out")); window->Edit3->setText("x");
+               window->Button12->click(); }, 23},
+        {[&] { window->Button11->click(); }, 35},
+        {[&] { window->chkDOC->click(); window->Button12->click(); }, 20},
+    };
+    for (const Case& c : cases) {
+      prompt.shown.clear();
+      c.act();
+      QCOMPARE(prompt.shown.size(), std::size_t{1});
+      QCOMPARE(prompt.shown[0].textSlot, c.slot);
+      QCOMPARE(prompt.shown[0].captionSlot, 17);
+    }
+    QCOMPARE(window->CurrentTypeMask(), TypeMask{0});
+  }
+
+  void deletedNeedsARecognisedBootSector() {
+    test::WriteFileBytes(*dir / "random.img", test::PatternBytes(1 << 20));
+    dialogs.openPath = *dir / "random.img";
+    window->Button10->click();
+    QCOMPARE(window->ComboBox3->currentIndex(), 2);
+    window->ComboBox3->setCurrentIndex(0);
+    window->ComboBox3Click();
+    QCOMPARE(LastSlot(), 70);
+    QCOMPARE(window->ComboBox3->currentIndex(), 1);
+  }
+
+  void statusBarOpensTheHelpPageBeyond650Pixels() {
+    window->StatusBar1MouseDown(620);
+    QVERIFY(dialogs.opened.empty());
+    window->StatusBar1MouseDown(700);
+    QCOMPARE(dialogs.opened.size(), std::size_t{1});
+    QVERIFY(dialogs.opened[0].find("help.html") != std::string::npos);
+  }
+
+  void textsFollowTheLanguage() {
+    for (auto [language, open] : {std::pair{Language::SimplifiedChinese, "打开分区"},
+                                  std::pair{Language::TraditionalChinese, "打開分區"}}) {
+      ChooseLanguage(language);
+      TForm1 other(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+      other.ApplyTexts();
+      QCOMPARE(other.Button1->text(), QString::fromUtf8(open));
+      QCOMPARE(other.font().family(), QString::fromUtf8(TableFont()));
+    }
+    ChooseLanguage(Language::English);
+  }
+
+  void cleanup() { window.reset(); }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
