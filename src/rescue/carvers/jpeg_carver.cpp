@@ -1,5 +1,7 @@
 // JPEG: the marker segments are skipped by their lengths up to the start of
 // scan, then the entropy-coded data is searched for the end-of-image marker.
+#include <algorithm>
+
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carvers.h"
@@ -43,7 +45,9 @@ bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
       if (byte == 0xD9 && previousWasFF) return true;
       previousWasFF = byte == 0xFF;
     }
-    start = attempt.Loaded() - 2;
+    // Never back into the start-of-scan header itself, which the first
+    // search may not have reached when it ended on a sector boundary.
+    start = std::max(start, attempt.Loaded() - 2);
     if (start >= kSearchLimit) return false;
     if (!attempt.LoadOneMore()) return false;
     attempt.ProgressEvery200Sectors(attempt.Loaded());
