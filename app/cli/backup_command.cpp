@@ -33,11 +33,7 @@ int RunBackup(const std::vector<std::string>& args) {
   }
 
   SectorSource source(std::make_unique<PosixPlatformSource>());
-  const OpenResult opened = OpenSourceArgument(source, positional[0]);
-  if (!opened.ok()) {
-    PrintSlot(opened.failureSlot);
-    return kExitSourceFailed;
-  }
+  if (!OpenOrReport(source, positional[0])) return kExitSourceFailed;
   TerminalPrompt prompt;
   if (yes) prompt.AnswerYesWithoutAsking();
   InterruptPump pump;

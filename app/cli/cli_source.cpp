@@ -14,6 +14,13 @@ OpenResult OpenSourceArgument(SectorSource& source, const std::string& path) {
   return source.OpenImageFile(path);
 }
 
+bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* result) {
+  const OpenResult opened = OpenSourceArgument(source, path);
+  if (result != nullptr) *result = opened;
+  if (!opened.ok()) PrintSlot(opened.failureSlot);
+  return opened.ok();
+}
+
 void PrintSlot(int slot) { std::cerr << Text(slot) << '\n'; }
 
 }  // namespace vellumark::cli

@@ -10,6 +10,10 @@ namespace vellumark::cli {
 // its path), anything else as an image file.
 OpenResult OpenSourceArgument(SectorSource& source, const std::string& path);
 
+// Opens SOURCE for a subcommand; when it cannot be opened, prints the
+// message and returns false (the command then exits with kExitSourceFailed).
+bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* result = nullptr);
+
 // Prints the message-table text of a slot on standard error.
 void PrintSlot(int slot);
 

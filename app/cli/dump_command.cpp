@@ -14,11 +14,7 @@ int RunDump(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   SectorSource source(std::make_unique<PosixPlatformSource>());
-  const OpenResult opened = OpenSourceArgument(source, args[0]);
-  if (!opened.ok()) {
-    PrintSlot(opened.failureSlot);
-    return kExitSourceFailed;
-  }
+  if (!OpenOrReport(source, args[0])) return kExitSourceFailed;
   SectorView view(source);
   if (const int refusal = view.GoTo(args[1])) {
     PrintSlot(refusal);

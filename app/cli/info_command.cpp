@@ -14,11 +14,7 @@ int RunInfo(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   SectorSource source(std::make_unique<PosixPlatformSource>());
-  const OpenResult opened = OpenSourceArgument(source, args[0]);
-  if (!opened.ok()) {
-    PrintSlot(opened.failureSlot);
-    return kExitSourceFailed;
-  }
+  if (!OpenOrReport(source, args[0])) return kExitSourceFailed;
   const VolumeGeometry& g = source.ScanGeometry();
   std::cout << "BytesPerSector: " << g.BytesPerSector << '\n'
             << "LastSector: " << g.LastSector << '\n'

@@ -102,11 +102,8 @@ int RunRescue(const std::vector<std::string>& args) {
   }
 
   SectorSource source(std::make_unique<PosixPlatformSource>());
-  const OpenResult opened = OpenSourceArgument(source, options.source);
-  if (!opened.ok()) {
-    PrintSlot(opened.failureSlot);
-    return kExitSourceFailed;
-  }
+  OpenResult opened;
+  if (!OpenOrReport(source, options.source, &opened)) return kExitSourceFailed;
   VolumeParameters parameters(source);
   parameters.ShowOpened(opened.bootSectorRecognised);
 

@@ -49,17 +49,20 @@ bool CarveAttempt::Start() {
   return true;
 }
 
-bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
+bool CarveAttempt::ClaimNextFree() {
   const std::int64_t last = run_.LastSourceSector();
+  // A claimed sector belongs to another file: this one continues after it.
+  while (position_ / bytesPerSector_ <= last && run_.claims.IsSectorClaimed(position_ / bytesPerSector_)) {
+    position_ += bytesPerSector_;
+  }
+  if (position_ / bytesPerSector_ > last) return false;
+  Claim(position_ / bytesPerSector_);
+  return true;
+}
+
+bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
   while (loaded_ < bytes) {
-    std::int64_t sector = position_ / bytesPerSector_;
-    // A claimed sector belongs to another file: this one continues after it.
-    while (sector <= last && run_.claims.IsSectorClaimed(sector)) {
-      position_ += bytesPerSector_;
-      sector = position_ / bytesPerSector_;
-    }
-    if (sector > last) return false;
-    Claim(sector);
+    if (!ClaimNextFree()) return false;
     if (static_cast<std::size_t>(loaded_ + bytesPerSector_) > image_.capacity()) {
       image_.reserve(static_cast<std::size_t>(loaded_ + growthStep_));
     }
@@ -75,14 +78,7 @@ bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
 }
 
 bool CarveAttempt::ClaimAhead() {
-  const std::int64_t last = run_.LastSourceSector();
-  std::int64_t sector = position_ / bytesPerSector_;
-  while (sector <= last && run_.claims.IsSectorClaimed(sector)) {
-    position_ += bytesPerSector_;
-    sector = position_ / bytesPerSector_;
-  }
-  if (sector > last) return false;
-  Claim(sector);
+  if (!ClaimNextFree()) return false;
   position_ += bytesPerSector_;
   return true;
 }

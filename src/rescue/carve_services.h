@@ -95,6 +95,9 @@ class CarveAttempt {
 
  private:
   void Claim(std::int64_t sector);
+  // Steps over sectors other files have claimed and claims the next free
+  // one for this file, at the position; false when the source has ended.
+  bool ClaimNextFree();
   void ClaimSlack();
 
   RescueRun& run_;
