@@ -101,6 +101,9 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
   const std::int64_t last = ParseSectorNumber(range.lastSectorText);
   const std::int64_t length = (last - first + 1) * static_cast<std::int64_t>(source_.ScanGeometry().BytesPerSector);
 
+  // Cancel counts from the moment the progress window shows, so that one
+  // pressed while the image is being reserved is not lost.
+  stop_ = 0;
   frontEnd_.progress.StageStarted(ProgressStage::Backup);
   const int fd = ::open(targetPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   bool reserved = false;
@@ -114,7 +117,6 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     if (fd >= 0) ::close(fd);
     frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
   } else {
-    stop_ = 0;
     const CopyEnd end = Copy(fd, first, last, result.errors);
     const bool closed = ::close(fd) == 0;
     if (end == CopyEnd::WriteFailed || !closed) {
