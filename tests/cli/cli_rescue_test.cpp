@@ -85,3 +85,49 @@ TEST(CliRescue, RefusalsAndUnopenableSources) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+// A document whose sectors lie on both sides of a picture, a sound, a video or
+// an archive comes back whole only if that file's sectors were recognised
+// and claimed first.
+TEST(CliRescue, DocumentFragmentedAroundOtherFilesComesBackWhole) {
+  for (const char* tool : {"convert", "sox", "ffmpeg", "zip", "7z"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << "needs " << tool;
+  }
+  const fs::path document = fs::path(VELLUMARK_CORPUS_DIR) / "doc" / "52420.doc";
+  if (!fs::exists(document)) GTEST_SKIP() << "no document corpus";
+  test::TempDir dir;
+  const std::string d = dir.path().string() + "/";
+  ASSERT_EQ(test::Run("cd " + d + " && head -c 20000 /dev/urandom > payload.bin"
+                      " && /usr/bin/convert -size 200x150 plasma:fractal a.jpg"
+                      " && /usr/bin/convert -size 200x150 gradient: -strip png24:a.png"
+                      " && sox -n -r 8000 -c 1 a.wav synth 1 sine 440"
+                      " && zip -q -X a.zip payload.bin"
+                      " && 7z a -bd a.7z payload.bin >/dev/null"
+                      " && printf '\\003' | dd of=a.7z bs=1 seek=7 conv=notrunc status=none"  // format 0.3
+                      " && ffmpeg -loglevel error -f lavfi -i testsrc=duration=1:size=96x64:rate=10 -c:v mpeg4 a.mp4"),
+            0);
+  const auto doc = test::ReadFileBytes(document.string());
+  auto image = test::PatternBytes(16 * 512, 5);
+  for (const char* name : {"a.jpg", "a.png", "a.wav", "a.zip", "a.7z", "a.mp4"}) {
+    auto other = test::ReadFileBytes(d + name);
+    other.resize((other.size() + 511) / 512 * 512, 0);
+    image.insert(image.end(), doc.begin(), doc.begin() + 4 * 512);
+    image.insert(image.end(), other.begin(), other.end());
+    image.insert(image.end(), doc.begin() + 4 * 512, doc.end());
+    const auto gap = test::PatternBytes(8 * 512, static_cast<std::uint32_t>(image.size()));
+    image.insert(image.end(), gap.begin(), gap.end());
+  }
+  test::WriteFileBytes(d + "disk.img", image);
+  fs::create_directory(d + "out");
+  int status = -1;
+  EXPECT_EQ(Cli("rescue " + d + "disk.img " + d + "out 2>/dev/null", &status), "Rescued file 6\n");
+  for (const auto& entry : fs::directory_iterator(d + "out")) {
+    EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == doc) << entry.path() << " is not the document";
+  }
+}
+
+}  // namespace
+}  // namespace vellumark
