@@ -48,6 +48,13 @@ TEST(JpegCarverSynthetic, SearchGivesUpAfter20MiBOfImage) {
   }
 }
 
+TEST(JpegCarverSynthetic, MarkerWalkGivesUpAfter20MiBOfSegments) {
+  Bytes file = kSoi;
+  const Bytes segment = Seg(0xE2, 65'535);
+  while (file.size() < 20'971'520 + 65'537) file.insert(file.end(), segment.begin(), segment.end());
+  EXPECT_EQ(Carve(JpegCarver, Cat({file, kSos, Fill(600), kEoi})), Span(2, 0));
+}
+
 TEST(JpegCarverRealFiles, BaselineProgressiveAndExifThumbnail) {
   VELLUMARK_REQUIRE_TOOL("/usr/bin/convert");
   TempDir dir;

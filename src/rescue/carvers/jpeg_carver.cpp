@@ -9,7 +9,7 @@
 namespace vellumark {
 namespace {
 
-constexpr std::int64_t kSearchLimit = 20'971'520;  // 20 MiB of image searched at most
+constexpr std::int64_t kSearchLimit = 20'971'520;  // 20 MiB of image walked or searched at most
 
 std::uint16_t LoadBe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
@@ -27,6 +27,10 @@ std::int64_t WalkToStartOfScan(CarveAttempt& attempt) {
     if (header[0] != 0xFF) return -1;
     if (marker == 0xDA) return cursor;
     if (length <= 2) return -1;
+    // No real header comes near this size; a longer chain of segments is
+    // damaged or hostile data, and following it would hold as much of the
+    // disk in memory as it spans.
+    if (cursor >= kSearchLimit) return -1;
     // The segment body, an EXIF thumbnail with its own end marker included,
     // is passed over whole.
     if (!attempt.LoadUpTo(cursor + length - 2)) return -1;
