@@ -4,6 +4,9 @@
 #include <QtTest>
 #include <filesystem>
 
+#include <sys/stat.h>
+
+#include "access/memory_platform_source.h"
 #include "access/posix_platform_source.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
@@ -109,6 +112,37 @@ class MainWindowTest : public QObject {
     QVERIFY(window->ComboBox2->isEnabled() && window->ComboBox1->isEnabled());
     QCOMPARE(window->ComboBox2->currentIndex(), 1);
     QCOMPARE(window->ComboBox1->currentIndex(), 1);  // FAT32's default for 200,000 sectors: 2 sectors
+    window->ComboBox2->setCurrentIndex(2);
+    window->ComboBox2Click();
+    QCOMPARE(window->ComboBox1->currentIndex(), 3);  // NTFS: 8 sectors, "4K"
+    window->ComboBox1->setCurrentIndex(5);
+    window->ComboBox1Click();
+    QCOMPARE(window->ComboBox1->currentIndex(), 5);
+    QCOMPARE(window->ComboBox2->currentIndex(), 2);
+  }
+
+  // A stand-in partition whose device holds the temporary folder: neither
+  // rescued files nor an image may be written there.
+  void writingOntoTheSourcePartitionIsRefused() {
+    struct stat folder {};
+    QCOMPARE(::stat(dir->path().c_str(), &folder), 0);
+    auto platform = std::make_unique<MemoryPlatformSource>();
+    platform->Add("/dev/fake1", std::vector<std::uint8_t>(1 << 20)).deviceNumber = folder.st_dev;
+    TForm1 onDevice(WindowServices{prompt, dialogs}, std::move(platform));
+    onDevice.ApplyTexts();
+    onDevice.DriveComboBox1->insertItem(0, "/dev/fake1  1.0 MiB");
+    onDevice.DriveComboBox1->setCurrentIndex(0);
+    onDevice.Button1->click();
+    QVERIFY(onDevice.GroupBox1->isVisibleTo(&onDevice));
+    onDevice.Edit2->setText(QString::fromStdString(*dir / "out"));
+    prompt.shown.clear();
+    onDevice.Button12->click();
+    dialogs.savePath = *dir / "never.img";
+    onDevice.Button11->click();
+    QCOMPARE(prompt.shown.size(), std::size_t{2});
+    QCOMPARE(prompt.shown[0].textSlot, 22);
+    QCOMPARE(prompt.shown[1].textSlot, 36);
+    QVERIFY(!std::filesystem::exists(*dir / "never.img"));
   }
 
   void rescueWritesTheDeletedDocument() {
