@@ -153,6 +153,7 @@ void DeepScan::CarvePhase() {
   frontEnd_.progress.StageStarted(ProgressStage::Carve);
   run_.runState = kRunning;
   run_.rescued = 0;
+  run_.documents.clear();
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto n = static_cast<std::int64_t>(run_.hits.size());
 

@@ -7,6 +7,7 @@
 #include "access/sector_source.h"
 #include "common/front_end.h"
 #include "rescue/claim_map.h"
+#include "rescue/document_record.h"
 #include "rescue/file_type_code.h"
 
 namespace vellumark {
@@ -44,6 +45,7 @@ struct RescueRun {
   std::int32_t knownPhase = -1;
   std::int32_t chosenPhase = -1;
   TypeMask typeMask = type_mask::kInitial;
+  std::vector<DocumentRecord> documents;  // compound files walked in this run
 
   std::uint32_t BytesPerSector() const { return source.ScanGeometry().BytesPerSector; }
   std::int64_t LastSourceSector() const { return source.ScanGeometry().LastSector; }

@@ -206,6 +206,23 @@ TEST(CompoundCarverCorpus, DocumentInterleavedWithOtherFilesSectorsRebuiltWhole)
   EXPECT_EQ(ReadFileBytes(OutputName(disk.run.saveFolder, 8 * 512, ".DOC")), doc);
   EXPECT_EQ(disk.run.claims.CountClaimed(), p - 8);
   EXPECT_FALSE(disk.run.claims.IsSectorClaimed(p));
+
+  // The record says where the document came from: runs of two sectors
+  // between the other file's, the first run three long.
+  ASSERT_EQ(disk.run.documents.size(), 1u);
+  const DocumentRecord& record = disk.run.documents[0];
+  EXPECT_EQ(record.kind, DocumentKind::Word);
+  EXPECT_TRUE(record.saved);
+  EXPECT_EQ(record.outputName, OutputName(disk.run.saveFolder, 8 * 512, ".DOC"));
+  EXPECT_EQ(record.startSector, 8);
+  EXPECT_EQ(record.length, static_cast<std::int64_t>(doc.size()));
+  std::int64_t covered = 0;
+  for (const SectorRun& run : record.runs) {
+    EXPECT_EQ(std::count(others.begin(), others.end(), run.first - 1), run.first == 8 ? 0 : 1) << run.first;
+    covered += run.count;
+  }
+  EXPECT_EQ(record.runs.front(), (SectorRun{8, 3}));
+  EXPECT_EQ(covered * 512, static_cast<std::int64_t>(doc.size()));
 }
 
 TEST(CompoundCarverCorpus, WorkbooksMalformedAndOtherCompoundFiles) {

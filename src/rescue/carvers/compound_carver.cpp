@@ -27,12 +27,13 @@ struct StreamKind {
   const char* name;
   TypeMask bit;
   const char* extension;
+  DocumentKind kind;
 };
 
 constexpr StreamKind kKinds[] = {
-    {"WordDocument", type_mask::kWord, ".DOC"},
-    {"Workbook", type_mask::kExcel, ".XLS"},
-    {"PowerPoint Document", type_mask::kPowerPoint, ".PPT"},
+    {"WordDocument", type_mask::kWord, ".DOC", DocumentKind::Word},
+    {"Workbook", type_mask::kExcel, ".XLS", DocumentKind::Excel},
+    {"PowerPoint Document", type_mask::kPowerPoint, ".PPT", DocumentKind::PowerPoint},
 };
 
 // Walks one compound file inside a carve attempt. Offsets are into the
@@ -48,11 +49,13 @@ class CompoundWalk {
     if (!ReadHeaderDifat() || !ReadDifatChain()) return false;
     if (!LoadToFatSize()) return false;
     if (!ReadDirectory()) return false;
-    extension_ = ChooseExtension();
+    kind_ = FirstKind();
     return true;
   }
 
-  const std::string& Extension() const { return extension_; }
+  // The first of the three stream names in directory order decides, even
+  // when its kind is not to be saved.
+  const StreamKind* Kind() const { return kind_; }
   std::int64_t FileBytes() const { return fileBytes_; }
 
  private:
@@ -148,27 +151,24 @@ class CompoundWalk {
     return true;
   }
 
-  // The first of the three stream names in directory order decides, even
-  // when its kind is not to be saved.
-  std::string ChooseExtension() const {
-    const TypeMask mask = attempt_.Run().typeMask;
+  const StreamKind* FirstKind() const {
     for (std::size_t at = 0; at + 128 <= directory_.size(); at += 128) {
       const std::uint8_t* entry = directory_.data() + at;
       const std::uint16_t length = LoadLe16(entry + 64);
       if (length < 4 || length > 64) break;  // an unused entry ends the walk
       const std::size_t characters = (length - 2u) / 2u;
       for (const StreamKind& kind : kKinds) {
-        if (NameIs(entry, characters, kind.name)) return (mask & kind.bit) != 0 ? kind.extension : "";
+        if (NameIs(entry, characters, kind.name)) return &kind;
       }
     }
-    return "";
+    return nullptr;
   }
 
   CarveAttempt& attempt_;
   std::vector<std::uint8_t> fat_;
   std::vector<bool> seenFat_ = std::vector<bool>(kHighestSector + 1, false);
   std::vector<std::uint8_t> directory_;
-  std::string extension_;
+  const StreamKind* kind_ = nullptr;
   std::int64_t fileBytes_ = 0;
 };
 
@@ -179,10 +179,21 @@ void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
   if (!attempt.Start()) return;
   CompoundWalk walk(attempt);
   if (!walk.Run()) return;
-  if (!walk.Extension().empty()) {
-    const std::string path = OutputName(run.saveFolder, hitOffset, walk.Extension());
-    if (SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), path)) ++run.rescued;
+
+  const std::int64_t bytesPerSector = run.BytesPerSector();
+  DocumentRecord record;
+  record.kind = walk.Kind() != nullptr ? walk.Kind()->kind : DocumentKind::Other;
+  record.startSector = hitOffset / bytesPerSector;
+  record.length = walk.FileBytes();
+  // The claims are the sectors loaded, in order; the file is their first ones.
+  record.runs = RunsOf(attempt.Claims().Sectors(),
+                       static_cast<std::size_t>((walk.FileBytes() + bytesPerSector - 1) / bytesPerSector));
+  if (walk.Kind() != nullptr && (run.typeMask & walk.Kind()->bit) != 0) {
+    record.outputName = OutputName(run.saveFolder, hitOffset, walk.Kind()->extension);
+    record.saved = SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), record.outputName);
+    if (record.saved) ++run.rescued;
   }
+  run.documents.push_back(std::move(record));
   attempt.Succeed();
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vellumark {
+
+enum class DocumentKind : std::uint8_t { Word, Excel, PowerPoint, Other };
+
+// A stretch of consecutive source sectors.
+struct SectorRun {
+  std::int64_t first = 0;
+  std::int64_t count = 0;
+
+  friend bool operator==(const SectorRun&, const SectorRun&) = default;
+};
+
+// A compound file the carver walked through: where it came from and what
+// became of it. Sectors stepped over because another file had claimed them
+// split the runs.
+struct DocumentRecord {
+  std::string outputName;  // the file written; empty when its kind is not saved
+  DocumentKind kind = DocumentKind::Other;
+  std::int64_t startSector = 0;
+  std::int64_t length = 0;  // bytes of the rebuilt file
+  std::vector<SectorRun> runs;  // the source sectors it was rebuilt from, in order
+  bool saved = false;
+};
+
+// The runs of the first count sectors of a list, in order.
+std::vector<SectorRun> RunsOf(const std::vector<std::int64_t>& sectors, std::size_t count);
+
+}  // namespace vellumark
