@@ -50,28 +50,12 @@ TerminalProgress::TerminalProgress(std::string sourceName)
     : sourceName_(std::move(sourceName)), terminal_(::isatty(STDERR_FILENO) != 0) {}
 
 void TerminalProgress::StageStarted(ProgressStage stage) {
-  stage_ = stage;
-  const int caption = stage == ProgressStage::Search ? slot::kSearchingFile
-                      : stage == ProgressStage::Carve ? slot::kRescueFiles
-                                                      : slot::kBackupToImage;
-  std::cerr << Text(caption) << "  " << Text(slot::kSource) << sourceName_ << '\n';
-  for (auto& label : labels_) label.clear();
+  labels_.Start(stage, sourceName_);
+  std::cerr << labels_.Caption() << "  " << labels_.Source() << '\n';
 }
 
-void TerminalProgress::Report(const ProgressReport& r) {
-  if (stage_ == ProgressStage::Carve) {
-    if (r.rescued) labels_[0] = Text(slot::kSuccess) + std::to_string(*r.rescued);
-    if (r.progressPercent) labels_[1] = Text(slot::kProgress) + std::to_string(*r.progressPercent) + "%";
-    if (r.sector) labels_[2] = Text(slot::kSector) + std::to_string(*r.sector);
-  } else if (stage_ == ProgressStage::Backup) {
-    if (r.sector) labels_[0] = Text(slot::kSector) + std::to_string(*r.sector);
-    if (r.percentText) labels_[1] = Text(slot::kPercent) + *r.percentText;
-    if (r.errors) labels_[2] = *r.errors > 0 ? Text(slot::kErrorCount) + std::to_string(*r.errors) : "";
-  } else {
-    if (r.sector) labels_[0] = Text(slot::kSearchSector) + std::to_string(*r.sector);
-    if (r.percentText) labels_[1] = Text(slot::kSearchPercent) + *r.percentText;
-    if (r.found) labels_[2] = Text(slot::kFound) + std::to_string(*r.found);
-  }
+void TerminalProgress::Report(const ProgressReport& report) {
+  labels_.Apply(report);
   Print(false);
 }
 
@@ -88,7 +72,7 @@ void TerminalProgress::Print(bool force) {
   const auto every = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
   if (!force && now - lastPrint_ < every) return;
   lastPrint_ = now;
-  std::string line = labels_[0] + "  " + labels_[1] + "  " + labels_[2];
+  const std::string line = labels_.Line(0) + "  " + labels_.Line(1) + "  " + labels_.Line(2);
   if (terminal_) {
     std::cerr << '\r' << line << "\x1b[K" << std::flush;
   } else {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/front_end.h"
+#include "ui/progress_labels.h"
 
 namespace vellumark::cli {
 
@@ -51,8 +52,7 @@ class TerminalProgress final : public ProgressSink {
 
   std::string sourceName_;
   bool terminal_;
-  ProgressStage stage_ = ProgressStage::Search;
-  std::string labels_[3];
+  ProgressLabels labels_;
   std::chrono::steady_clock::time_point lastPrint_{};
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstring>
+#include <initializer_list>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -123,6 +125,15 @@ std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, co
 // True only when every byte reached the file; a partial file is removed.
 bool SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
                          std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100));
+
+// Whether a four-byte type tag (a PNG chunk type, an MP4 box type) is one of
+// the given ones, compared exactly.
+inline bool TagIsOneOf(const std::uint8_t* tag, std::initializer_list<const char*> tags) {
+  for (const char* candidate : tags) {
+    if (std::memcmp(tag, candidate, 4) == 0) return true;
+  }
+  return false;
+}
 
 // Reverses the byte order of a 32-bit value in place.
 inline void ByteSwap32(std::uint32_t& value) {

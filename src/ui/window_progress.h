@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/front_end.h"
+#include "ui/progress_labels.h"
 #include "ui/progress_windows.h"
 
 namespace vellumark {
@@ -24,11 +25,14 @@ class WindowProgress final : public ProgressSink, public Pump {
   void ProcessPendingEvents() override;
 
  private:
+  // Puts the current texts into the window of the stage.
+  void Show();
+
   QWidget* main_;
   TForm2* form2_;
   TForm3* form3_;
   std::function<std::string()> sourceName_;
-  ProgressStage stage_ = ProgressStage::Search;
+  ProgressLabels labels_;
 };
 
 }  // namespace vellumark

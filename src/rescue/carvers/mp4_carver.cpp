@@ -10,14 +10,7 @@ namespace vellumark {
 namespace {
 
 constexpr std::uint32_t kLargestFtyp = 256;
-constexpr const char* kAcceptedBoxes[] = {"isom", "free", "uuid", "mdat", "moov"};
-
-bool Accepted(const std::uint8_t* type) {
-  for (const char* accepted : kAcceptedBoxes) {
-    if (std::memcmp(type, accepted, 4) == 0) return true;
-  }
-  return false;
-}
+bool Accepted(const std::uint8_t* type) { return TagIsOneOf(type, {"isom", "free", "uuid", "mdat", "moov"}); }
 
 bool WalkBoxes(CarveAttempt& attempt) {
   const std::uint8_t* hit = attempt.Image();

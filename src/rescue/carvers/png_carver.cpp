@@ -14,13 +14,8 @@ namespace {
 
 constexpr std::uint64_t kLargestChunk = 1'000'000;       // data length + CRC
 constexpr std::int64_t kLargestImagePosition = 104'857'600;
-constexpr const char* kAcceptedChunks[] = {"IHDR", "sRGB", "gAMA", "cHRM", "PLTE", "IDAT", "IEND"};
-
 bool Accepted(const std::uint8_t* type) {
-  for (const char* accepted : kAcceptedChunks) {
-    if (std::memcmp(type, accepted, 4) == 0) return true;
-  }
-  return false;
+  return TagIsOneOf(type, {"IHDR", "sRGB", "gAMA", "cHRM", "PLTE", "IDAT", "IEND"});
 }
 
 bool WalkChunks(CarveAttempt& attempt) {

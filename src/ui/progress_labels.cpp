@@ -1,0 +1,52 @@
+#include "ui/progress_labels.h"
+
+#include "ui/message_table.h"
+
+namespace vellumark {
+namespace {
+
+std::string T(int slot) { return Text(slot); }
+
+}  // namespace
+
+void ProgressLabels::Start(ProgressStage stage, const std::string& sourceName) {
+  stage_ = stage;
+  source_ = T(slot::kSource) + sourceName;
+  switch (stage) {
+    case ProgressStage::Search:
+      caption_ = T(slot::kSearchingFile);
+      lines_ = {T(slot::kSearchSector) + "0", T(slot::kSearchPercent) + "0", ""};
+      break;
+    case ProgressStage::Carve:
+      caption_ = T(slot::kRescueFiles);
+      lines_ = {T(slot::kSuccess), T(slot::kProgress), T(slot::kSector)};
+      break;
+    case ProgressStage::Backup:
+      caption_ = T(slot::kBackupToImage);
+      lines_ = {T(slot::kCreatingImage), T(slot::kWaitAMoment), ""};
+      break;
+  }
+}
+
+void ProgressLabels::Apply(const ProgressReport& r) {
+  switch (stage_) {
+    case ProgressStage::Search:
+      if (r.sector) lines_[0] = T(slot::kSearchSector) + std::to_string(*r.sector);
+      if (r.percentText) lines_[1] = T(slot::kSearchPercent) + *r.percentText;
+      if (r.found) lines_[2] = T(slot::kFound) + std::to_string(*r.found);
+      break;
+    case ProgressStage::Carve:
+      if (r.rescued) lines_[0] = T(slot::kSuccess) + std::to_string(*r.rescued);
+      if (r.progressPercent) lines_[1] = T(slot::kProgress) + std::to_string(*r.progressPercent) + "%";
+      if (r.sector) lines_[2] = T(slot::kSector) + std::to_string(*r.sector);
+      break;
+    case ProgressStage::Backup:
+      if (r.sector) lines_[0] = T(slot::kSector) + std::to_string(*r.sector);
+      if (r.percentText) lines_[1] = T(slot::kPercent) + *r.percentText;
+      // The error label stays empty until a sector has failed.
+      if (r.errors) lines_[2] = *r.errors > 0 ? T(slot::kErrorCount) + std::to_string(*r.errors) : "";
+      break;
+  }
+}
+
+}  // namespace vellumark

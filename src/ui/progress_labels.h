@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "common/front_end.h"
+
+namespace vellumark {
+
+// The texts of a progress window (caption, source line and three labels) as
+// the engine's reports change them, shared by every front end so that the
+// windows and the terminal show the same thing. Search and backup fill the
+// search window's sector, percent and found/errors labels; the carving fills
+// the rescue window's rescued, progress and sector labels.
+class ProgressLabels {
+ public:
+  void Start(ProgressStage stage, const std::string& sourceName);
+  void Apply(const ProgressReport& report);
+
+  ProgressStage Stage() const { return stage_; }
+  const std::string& Caption() const { return caption_; }
+  const std::string& Source() const { return source_; }
+  const std::string& Line(std::size_t index) const { return lines_[index]; }
+
+ private:
+  ProgressStage stage_ = ProgressStage::Search;
+  std::string caption_;
+  std::string source_;
+  std::array<std::string, 3> lines_;
+};
+
+}  // namespace vellumark
