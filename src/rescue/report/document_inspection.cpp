@@ -1,0 +1,91 @@
+#include "rescue/report/document_inspection.h"
+
+#include <glib.h>
+
+#include <ctime>
+#include <fstream>
+
+#include "rescue/report/compound_file.h"
+#include "rescue/report/structure_check.h"
+#include "rescue/report/word_text.h"
+
+namespace vellumark {
+namespace {
+
+// A rescued document is at most 100 MiB; anything longer is not one.
+constexpr std::int64_t kLargestDocument = 104'857'600;
+
+std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
+  GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
+  g_checksum_update(checksum, bytes.data(), static_cast<gssize>(bytes.size()));
+  std::string hex = g_checksum_get_string(checksum);
+  g_checksum_free(checksum);
+  return hex;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadBack(const std::string& path) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  if (!file) return std::nullopt;
+  const std::streamoff size = file.tellg();
+  if (size < 0 || size > kLargestDocument) return std::nullopt;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  file.seekg(0);
+  if (!file.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
+  return bytes;
+}
+
+std::string WordPreview(const CompoundFile& file) {
+  const auto word = file.Stream("WordDocument");
+  if (!word) return {};
+  const auto table0 = file.Stream("0Table");
+  const auto table1 = file.Stream("1Table");
+  const std::vector<std::uint8_t> none;
+  return WordText(*word, table0 ? *table0 : none, table1 ? *table1 : none, kPreviewCharacters);
+}
+
+}  // namespace
+
+const char* VerdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Whole: return "whole";
+    case Verdict::Damaged: return "damaged";
+    case Verdict::Unchecked: break;
+  }
+  return "unchecked";
+}
+
+DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const std::uint8_t> bytes) {
+  DocumentInspection inspection;
+  inspection.record = record;
+  inspection.sha256 = Sha256Hex(bytes);
+  const StructureVerdict structure = CheckStructure(bytes);
+  inspection.verdict = structure.verdict;
+  inspection.fault = structure.fault;
+  // Properties and text are read even from a damaged file: they are what
+  // tells the user which document it was.
+  if (const auto file = CompoundFile::Open(bytes)) {
+    inspection.properties = file->SummaryProperties();
+    if (record.kind == DocumentKind::Word) inspection.preview = WordPreview(*file);
+  }
+  return inspection;
+}
+
+DocumentInspection InspectDocument(const DocumentRecord& record) {
+  if (record.saved) {
+    if (const auto bytes = ReadBack(record.outputName)) return InspectBytes(record, *bytes);
+  }
+  DocumentInspection inspection;
+  inspection.record = record;
+  return inspection;
+}
+
+std::string LastSavedText(std::int64_t secondsSince1970) {
+  const auto time = static_cast<std::time_t>(secondsSince1970);
+  std::tm parts{};
+  if (gmtime_r(&time, &parts) == nullptr) return {};
+  char text[32];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return std::string(text, length);
+}
+
+}  // namespace vellumark

@@ -1,0 +1,79 @@
+#include "rescue/report/rescue_report.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace vellumark {
+namespace {
+
+const char* KindName(DocumentKind kind) {
+  switch (kind) {
+    case DocumentKind::Word: return "Word";
+    case DocumentKind::Excel: return "Excel";
+    case DocumentKind::PowerPoint: return "PowerPoint";
+    case DocumentKind::Other: break;
+  }
+  return "other";
+}
+
+// A field as CSV: quoted when it holds a separator, a quote or a line break.
+std::string Field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+// Text taken from a rescued document. Spreadsheets run a cell that starts
+// with = + - or @ as a formula, so such text is marked as plain text.
+std::string DocumentText(const std::string& text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    return Field("'" + text);
+  }
+  return Field(text);
+}
+
+std::string RunsText(const std::vector<SectorRun>& runs) {
+  std::string text;
+  for (const SectorRun& run : runs) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(run.first) + '-' + std::to_string(run.first + run.count - 1);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
+  std::string csv =
+      "\xEF\xBB\xBF"
+      "name,kind,verdict,fault,title,author,last saved (UTC),start sector,length,fragments,sector runs,sha256\r\n";
+  for (const DocumentInspection& document : documents) {
+    const DocumentRecord& record = document.record;
+    const std::string name =
+        record.outputName.empty() ? std::string() : std::filesystem::path(record.outputName).filename().string();
+    const std::string lastSaved =
+        document.properties.lastSaved ? LastSavedText(*document.properties.lastSaved) : std::string();
+    csv += Field(name) + ',' + KindName(record.kind) + ',' + VerdictName(document.verdict) + ',' +
+           Field(document.fault) + ',' + DocumentText(document.properties.title) + ',' +
+           DocumentText(document.properties.author) + ',' + lastSaved + ',' + std::to_string(record.startSector) +
+           ',' + std::to_string(record.length) + ',' + std::to_string(record.runs.size()) + ',' +
+           RunsText(record.runs) + ',' + document.sha256 + "\r\n";
+  }
+  return csv;
+}
+
+bool WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents) {
+  const std::string csv = ReportCsv(documents);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file.write(csv.data(), static_cast<std::streamsize>(csv.size()));
+  file.close();
+  return !file.fail();
+}
+
+}  // namespace vellumark

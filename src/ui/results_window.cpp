@@ -1,0 +1,1 @@
+#include "ui/results_window.h"
