@@ -20,7 +20,7 @@ constexpr const char* kHelp =
     "                ClusterPhase (-1: inferred by the scan), FileSystemType (FAT,\n"
     "                FAT32, NTFS or OTHER) and the number of Sectors.\n"
     "  rescue SOURCE DEST_DIR [--first N] [--last N] [--reason R] [--fs F]\n"
-    "         [--cluster C] [--types T]\n"
+    "         [--cluster C] [--types T] [--report PATH]\n"
     "                Search SOURCE sector by sector for lost documents and write\n"
     "                each one, rebuilt, to DEST_DIR as TEST_xxxxxxx.DOC (.XLS,\n"
     "                .PPT). DEST_DIR must exist and must not be on SOURCE. The\n"
@@ -34,6 +34,10 @@ constexpr const char* kHelp =
     "                output is the count, e.g. \"Rescued file 3\". Ctrl-C during\n"
     "                the search ends the search and carves what was found;\n"
     "                during the carving it stops the carving.\n"
+    "                At the end every document found is read back and listed in\n"
+    "                DEST_DIR/rescue-report.csv (or PATH): name, kind, whether\n"
+    "                its structure is whole, title, author, last saved, the\n"
+    "                source sectors it was rebuilt from and its SHA-256.\n"
     "  dump SOURCE SECTOR\n"
     "                Print one sector as a hex and character dump.\n"
     "  backup SOURCE IMAGE [--first N] [--last N] [--yes]\n"
@@ -49,7 +53,8 @@ constexpr const char* kHelp =
     "\n"
     "Messages follow the system locale (Simplified or Traditional Chinese, or\n"
     "English). Exit status: 0 success, 1 the source cannot be opened (or a\n"
-    "backup did not finish), 2 refused input or a usage error.\n";
+    "backup did not finish, or the rescue report could not be written), 2\n"
+    "refused input or a usage error.\n";
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -17,7 +18,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: vellumark-cli rescue SOURCE DEST_DIR [--first N] [--last N]\n"
     "         [--reason deleted|formatted|repartitioned] [--fs fat|fat32|ntfs|other]\n"
-    "         [--cluster 512|1K|2K|4K|8K|16K|32K] [--types doc,xls,ppt]\n";
+    "         [--cluster 512|1K|2K|4K|8K|16K|32K] [--types doc,xls,ppt]\n"
+    "         [--report PATH]   (default: DEST_DIR/rescue-report.csv)\n";
 
 const std::map<std::string, int> kReasons{
     {"deleted", kReasonDeleted}, {"formatted", kReasonFormatted}, {"repartitioned", kReasonRepartitioned}};
@@ -37,6 +39,7 @@ struct RescueOptions {
   std::optional<int> fileSystem;
   std::optional<int> clusterSize;
   TypeMask types = type_mask::kInitial;
+  std::string report;
 };
 
 template <typename T>
@@ -82,6 +85,8 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
     } else if (arg == "--cluster" && Lookup(kClusterSizes, value, entry)) {
       options.clusterSize = entry;
     } else if (arg == "--types" && ParseTypes(value, options.types)) {
+    } else if (arg == "--report" && !value.empty()) {
+      options.report = value;
     } else {
       return "bad option " + arg + " " + value;
     }
@@ -89,6 +94,12 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
   if (positional.size() != 2) return "SOURCE and DEST_DIR are needed";
   options.source = positional[0];
   options.destination = positional[1];
+  if (!options.report.empty()) {
+    // Found out before a long scan rather than after it.
+    std::error_code error;
+    const auto folder = std::filesystem::absolute(options.report, error).parent_path();
+    if (!std::filesystem::is_directory(folder, error)) return "no folder for the report " + options.report;
+  }
   return {};
 }
 
@@ -146,11 +157,17 @@ int RunRescue(const std::vector<std::string>& args) {
   request.firstSectorText = options.first.value_or("0");
   request.lastSectorText = options.last.value_or(std::to_string(source.ScanGeometry().LastSector));
   request.typeMask = options.types;
+  request.reportPath = options.report;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
     PrintSlot(result.refusalSlot);
     return kExitUsage;
   }
+  if (!result.reportWritten) {
+    std::cerr << "vellumark-cli rescue: could not write the report " << result.reportPath << "\n";
+    return kExitSourceFailed;
+  }
+  std::cerr << "Report: " << result.reportPath << "\n";
   return kExitOk;
 }
 

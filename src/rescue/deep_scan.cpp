@@ -9,6 +9,7 @@
 #include "common/sector_number.h"
 #include "rescue/carvers/carver_table.h"
 #include "rescue/percent_text.h"
+#include "rescue/report/rescue_report.h"
 #include "rescue/sector_classifier.h"
 
 namespace vellumark {
@@ -27,6 +28,10 @@ int DeepScan::CheckInputs(const ScanRequest& request) {
     return slot::kSelectSaveFolder;
   }
   if (IsOnSourceDevice(request.saveFolder, source_.SourceDevice())) return slot::kDestOnSourceDrive;
+  if (!request.reportPath.empty()) {
+    const std::filesystem::path folder = std::filesystem::absolute(request.reportPath, error).parent_path();
+    if (IsOnSourceDevice(folder.string(), source_.SourceDevice())) return slot::kDestOnSourceDrive;
+  }
 
   parameters_.ComboBox1Click(false);  // the cluster-size list decides spc
   run_.saveFolder = request.saveFolder;
@@ -42,7 +47,11 @@ int DeepScan::CheckInputs(const ScanRequest& request) {
 
 ScanResult DeepScan::Run(const ScanRequest& request) {
   if (!source_.IsOpen()) return {};
-  if (const int refusal = CheckInputs(request)) return {false, refusal, 0};
+  if (const int refusal = CheckInputs(request)) {
+    ScanResult refused;
+    refused.refusalSlot = refusal;
+    return refused;
+  }
 
   const VolumeGeometry& geometry = source_.ScanGeometry();
   run_.typeMask = request.typeMask;
@@ -56,10 +65,27 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   SearchPhase();
   InferClusterPhase();
   CarvePhase();
-
   run_.claims.Reset();
+
+  InspectDocuments();
+  ScanResult result;
+  result.ran = true;
+  result.rescued = run_.rescued;
+  result.reportPath = request.reportPath.empty() ? run_.saveFolder + kReportFileName : request.reportPath;
+  result.reportWritten = WriteRescueReport(result.reportPath, report_);
+
   frontEnd_.prompt.Show({slot::kRescuedFile, slot::kFinished, std::to_string(run_.rescued)});
-  return {true, 0, run_.rescued};
+  return result;
+}
+
+// Reads every written document back from the destination, so that the
+// report describes the files as they are there.
+void DeepScan::InspectDocuments() {
+  report_.clear();
+  for (const DocumentRecord& record : run_.documents) {
+    report_.push_back(InspectDocument(record));
+    frontEnd_.pump.ProcessPendingEvents();
+  }
 }
 
 void DeepScan::RefreshSearch(std::int64_t current) {

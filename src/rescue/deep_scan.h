@@ -7,6 +7,7 @@
 #include "access/sector_source.h"
 #include "access/volume_parameters.h"
 #include "common/front_end.h"
+#include "rescue/report/document_inspection.h"
 #include "rescue/rescue_run.h"
 
 namespace vellumark {
@@ -17,12 +18,15 @@ struct ScanRequest {
   std::string firstSectorText;  // decimal sector numbers as typed
   std::string lastSectorText;
   TypeMask typeMask = type_mask::kInitial;
+  std::string reportPath;       // empty: the report goes beside the rescued files
 };
 
 struct ScanResult {
   bool ran = false;        // false with no source open, or when refused
   int refusalSlot = 0;     // the message of a refused input
   std::int32_t rescued = 0;
+  std::string reportPath;     // where the report was to be written
+  bool reportWritten = false;
 };
 
 // The rescue: input checks, the search for file signatures over a sector
@@ -44,12 +48,15 @@ class DeepScan {
   // The hits of the last scan, kept until the next one.
   const std::vector<SectorHit>& Hits() const { return run_.hits; }
   const RescueRun& LastRun() const { return run_; }
+  // Every compound file of the last scan, read back after carving.
+  const std::vector<DocumentInspection>& Report() const { return report_; }
 
  private:
   int CheckInputs(const ScanRequest& request);
   void SearchPhase();
   void InferClusterPhase();
   void CarvePhase();
+  void InspectDocuments();
   bool WaitWhilePaused();
   void ClaimDirectoryCluster(SectorHit& hit);
   void RefreshSearch(std::int64_t current);
@@ -58,6 +65,7 @@ class DeepScan {
   VolumeParameters& parameters_;
   FrontEnd& frontEnd_;
   RescueRun run_;
+  std::vector<DocumentInspection> report_;
 };
 
 }  // namespace vellumark

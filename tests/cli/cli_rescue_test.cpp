@@ -15,6 +15,26 @@ std::string Cli(const std::string& args, int* status) {
   return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI " " + args, status);
 }
 
+// The report beside the rescued files has a row for each of them, and its
+// sector runs rebuild each one, byte for byte, from the source image.
+void ExpectReportMatchesFolder(const std::string& image, const fs::path& folder, std::size_t documents,
+                               std::size_t fragments) {
+  const auto bytes = test::ReadFileBytes((folder / "rescue-report.csv").string());
+  const auto rows = test::ParseCsv(std::string(bytes.begin(), bytes.end()));
+  ASSERT_EQ(rows.size(), documents + 1);
+  EXPECT_EQ(rows[0][0], "name");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto& row = rows[i];  // name kind verdict fault title author saved start length fragments runs sha256
+    SCOPED_TRACE(row[0]);
+    const auto file = test::ReadFileBytes((folder / row[0]).string());
+    EXPECT_EQ(std::vector(row.begin() + 1, row.begin() + 4), (std::vector<std::string>{"Word", "whole", ""}));
+    EXPECT_EQ(std::stoull(row[8]), file.size());
+    EXPECT_EQ(std::stoull(row[9]), fragments);
+    EXPECT_TRUE(test::BytesOfRuns(image, row[10], file.size()) == file);
+    EXPECT_EQ(test::RunOutput("sha256sum " + (folder / row[0]).string()).substr(0, 64), row[11]);
+  }
+}
+
 // Documents whose files end exactly where their FAT says.
 const char* const kDocuments[] = {"47304.doc", "52117.doc", "52420.doc", "53379.doc",
                                   "56880.doc", "57843.doc", "large-difat-libreoffice.doc"};
@@ -43,6 +63,7 @@ TEST(CliRescue, DeletedDocumentsComeBackByteIdentical) {
 
   std::vector<std::vector<std::uint8_t>> rescued;
   for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+    if (entry.path().filename() == "rescue-report.csv") continue;
     EXPECT_EQ(entry.path().filename().string().substr(0, 5), "TEST_");
     EXPECT_EQ(entry.path().extension(), ".DOC");
     rescued.push_back(test::ReadFileBytes(entry.path().string()));
@@ -51,6 +72,7 @@ TEST(CliRescue, DeletedDocumentsComeBackByteIdentical) {
     const auto original = test::ReadFileBytes((corpus / name).string());
     EXPECT_NE(std::find(rescued.begin(), rescued.end(), original), rescued.end()) << name << " not rescued whole";
   }
+  ExpectReportMatchesFolder(img, dir.path() / "out", std::size(kDocuments), 1);
 }
 
 TEST(CliRescue, RefusalsAndUnopenableSources) {
@@ -68,6 +90,8 @@ TEST(CliRescue, RefusalsAndUnopenableSources) {
       {"rescue " + (dir / "missing.img") + " " + dir.path().string(), "Failed to open file!\n", 1},
       {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --reason deleted",
        "Unknown file system, not support this option!\n", 0},
+      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --report " + (dir / "missing/r.csv"),
+       "vellumark-cli rescue: no folder for the report", 2},
   };
   for (const Case& c : cases) {
     int status = -1;
@@ -79,6 +103,10 @@ TEST(CliRescue, RefusalsAndUnopenableSources) {
   EXPECT_EQ(Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --last 63 2>/dev/null", &status),
             "Rescued file 0\n");
   EXPECT_EQ(status, 0);
+  // An empty run still leaves a report, here where --report puts it.
+  Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --report " + (dir / "r.csv") + " 2>/dev/null",
+      &status);
+  EXPECT_EQ(test::ParseCsv(test::RunOutput("cat " + (dir / "r.csv"))).size(), 1u);
   Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --types pdf 2>/dev/null", &status);
   EXPECT_EQ(status, 2);
 }
@@ -125,8 +153,10 @@ TEST(CliRescue, DocumentFragmentedAroundOtherFilesComesBackWhole) {
   int status = -1;
   EXPECT_EQ(Cli("rescue " + d + "disk.img " + d + "out 2>/dev/null", &status), "Rescued file 6\n");
   for (const auto& entry : fs::directory_iterator(d + "out")) {
+    if (entry.path().extension() != ".DOC") continue;
     EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == doc) << entry.path() << " is not the document";
   }
+  ExpectReportMatchesFolder(d + "disk.img", d + "out", 6, 2);
 }
 
 }  // namespace

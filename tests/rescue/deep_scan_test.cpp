@@ -74,7 +74,7 @@ class DeepScanTest : public ::testing::Test {
     rec.Clear();
   }
   ScanResult Scan(const std::string& first = "0", const std::string& last = "1023", TypeMask mask = 0x400) {
-    return scan.Run({dir.path().string(), first, last, mask});
+    return scan.Run({dir.path().string(), first, last, mask, {}});
   }
   Sectors HitSectors() const {
     Sectors out;
@@ -122,7 +122,7 @@ TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
     SCOPED_TRACE(std::string(c.source) + " [" + c.folder + "] " + c.first + ".." + c.last);
     ASSERT_TRUE(c.source[0] == 'd' ? source.OpenImageFile(c.source).ok() : source.OpenPartition(c.source, "p").ok());
     rec.Clear();
-    const ScanResult result = scan.Run({c.folder, c.first, c.last, c.mask});
+    const ScanResult result = scan.Run({c.folder, c.first, c.last, c.mask, {}});
     EXPECT_EQ(std::pair(result.ran, result.refusalSlot), std::pair(false, c.slot));
     EXPECT_EQ(HitSectors(), Sectors{5});
     EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());

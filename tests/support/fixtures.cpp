@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <sstream>
+#include <utility>
 #include <stdexcept>
 
 namespace vellumark::test {
@@ -68,6 +70,53 @@ std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed) {
   std::vector<std::uint8_t> bytes(size);
   std::mt19937 random(seed);
   for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row;
+  std::string field;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c != '"') {
+        field += c;
+      } else if (i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      row.push_back(std::exchange(field, {}));
+    } else if (c == '\n') {
+      row.push_back(std::exchange(field, {}));
+      rows.push_back(std::exchange(row, {}));
+    } else if (c != '\r') {
+      field += c;
+    }
+  }
+  return rows;
+}
+
+std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::string& runs, std::size_t length,
+                                      std::size_t sectorBytes) {
+  std::vector<std::uint8_t> bytes;
+  std::istringstream list(runs);
+  std::string run;
+  while (list >> run) {
+    const std::size_t dash = run.find('-');
+    const std::size_t first = std::stoull(run.substr(0, dash));
+    const std::size_t last = std::stoull(run.substr(dash + 1));
+    const auto part = ReadFileBytes(image, (last + 1) * sectorBytes);
+    bytes.insert(bytes.end(), part.begin() + static_cast<std::ptrdiff_t>(first * sectorBytes), part.end());
+  }
+  bytes.resize(std::min(bytes.size(), length));
   return bytes;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellumark::test {
@@ -37,6 +38,15 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 
 // Deterministic bytes in which every 512-byte sector differs from every other.
 std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed = 1);
+
+// The rows of a CSV text (quoted fields, doubled quotes, CRLF rows), with a
+// leading UTF-8 byte-order mark skipped.
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
+
+// A rescued file put back together from the source image: the sector runs
+// of a report row ("first-last first-last ..."), cut to length bytes.
+std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::string& runs, std::size_t length,
+                                      std::size_t sectorBytes = 512);
 
 }  // namespace vellumark::test
 

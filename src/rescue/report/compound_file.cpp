@@ -8,10 +8,11 @@
 #include <gsf/gsf-input.h>
 #include <gsf/gsf-meta-names.h>
 #include <gsf/gsf-msole-utils.h>
-#include <gsf/gsf-timestamp.h>
 #include <gsf/gsf-utils.h>
 
 #include <mutex>
+
+#include "common/byte_order.h"
 
 namespace vellumark {
 namespace {
@@ -19,9 +20,27 @@ namespace {
 // The largest stream read whole; a rescued file is at most 100 MiB.
 constexpr gsf_off_t kLargestStream = 104'857'600;
 
+constexpr std::uint32_t kLastSavedId = 13;
+constexpr std::uint32_t kFileTimeType = 64;
+constexpr std::uint64_t kTicksPerSecond = 10'000'000;          // a FILETIME counts 100 ns
+constexpr std::uint64_t kSecondsFrom1601To1970 = 11'644'473'600;
+
+// libgsf warns on standard error about every odd property it meets, and
+// dumps bytes it does not understand to standard output; in a rescued (often
+// damaged) file that is noise, and the verdict says what matters.
+void DropPrintedDump(const gchar*) {}
+
+void DropLibraryWarnings(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
+  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0) g_printerr("libgsf: %s\n", message);
+}
+
 void InitialiseOnce() {
   static std::once_flag once;
-  std::call_once(once, [] { gsf_init(); });
+  std::call_once(once, [] {
+    gsf_init();
+    g_log_set_default_handler(DropLibraryWarnings, nullptr);
+    g_set_print_handler(DropPrintedDump);
+  });
 }
 
 struct UnrefObject {
@@ -50,14 +69,30 @@ std::string StringProperty(GsfDocMetaData* meta, const char* name) {
   return text;
 }
 
-std::optional<std::int64_t> TimeProperty(GsfDocMetaData* meta, const char* name) {
-  GsfDocProp* property = gsf_doc_meta_data_lookup(meta, name);
-  if (property == nullptr) return std::nullopt;
-  const GValue* value = gsf_doc_prop_get_val(property);
-  if (value == nullptr || !VAL_IS_GSF_TIMESTAMP(value)) return std::nullopt;
-  const auto* stamp = static_cast<const GsfTimestamp*>(g_value_get_boxed(value));
-  if (stamp == nullptr || stamp->timet == 0) return std::nullopt;  // never saved
-  return static_cast<std::int64_t>(stamp->timet);
+std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return LoadLe32(bytes.data() + at);
+}
+
+// The last-saved time straight from the summary's first section. libgsf
+// hands times over as 32 bits after 1970, so an unset time (0, which
+// writers leave, or a few hours past it) would come back as a day in 2009.
+std::optional<std::int64_t> LastSaved(const std::vector<std::uint8_t>& summary) {
+  constexpr std::size_t kFirstSectionOffset = 44;  // after the header and the section's identifier
+  if (summary.size() < kFirstSectionOffset + 4) return std::nullopt;
+  const std::size_t section = Le32(summary, kFirstSectionOffset);
+  if (section > summary.size() || summary.size() - section < 8) return std::nullopt;
+  const std::size_t count = Le32(summary, section + 4);
+  for (std::size_t i = 0; i < count && section + 16 + 8 * i <= summary.size(); ++i) {
+    if (Le32(summary, section + 8 + 8 * i) != kLastSavedId) continue;
+    const std::size_t at = section + Le32(summary, section + 12 + 8 * i);
+    if (at < section || at > summary.size() || summary.size() - at < 12) return std::nullopt;
+    if (Le32(summary, at) != kFileTimeType) return std::nullopt;
+    const std::uint64_t ticks = (std::uint64_t{Le32(summary, at + 8)} << 32) | Le32(summary, at + 4);
+    const std::uint64_t seconds = ticks / kTicksPerSecond;
+    if (seconds < kSecondsFrom1601To1970) return std::nullopt;
+    return static_cast<std::int64_t>(seconds - kSecondsFrom1601To1970);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -100,10 +135,11 @@ DocumentProperties CompoundFile::SummaryProperties() const {
     return properties;
   }
   properties.title = StringProperty(meta.get(), GSF_META_NAME_TITLE);
-  // The author is who created the document; the last one to save it is kept
-  // under the creator's name by libgsf.
-  properties.author = StringProperty(meta.get(), GSF_META_NAME_INITIAL_CREATOR);
-  properties.lastSaved = TimeProperty(meta.get(), GSF_META_NAME_DATE_MODIFIED);
+  // libgsf keeps the summary's author under the creator's name; whoever
+  // saved it last is a property of its own, not shown.
+  properties.author = StringProperty(meta.get(), GSF_META_NAME_CREATOR);
+  gsf_input_seek(summary.get(), 0, G_SEEK_SET);
+  if (const auto bytes = ReadAll(summary.get())) properties.lastSaved = LastSaved(*bytes);
   return properties;
 }
 

@@ -1,1 +1,112 @@
+// Reading rescued documents back: their properties against an independent
+// reader, and the CSV report a spreadsheet will open.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "rescue/report/document_inspection.h"
+#include "rescue/report/rescue_report.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kCorpus = VELLUMARK_CORPUS_DIR;
+
+// Title, author and last-saved time (epoch seconds, "-" for none) of every
+// file in a folder, as olefile decodes them with each file's code page.
+constexpr const char* kOlefileProperties = R"(
+import calendar, olefile, sys, os
+folder = sys.argv[1]
+for name in sorted(os.listdir(folder)):
+    meta = olefile.OleFileIO(os.path.join(folder, name)).get_metadata()
+    page = (meta.codepage or 1252) & 0xFFFF
+    codec = {1200: 'utf-16-le', 65001: 'utf-8', 10000: 'mac_roman'}.get(page, 'cp%d' % page)
+    text = lambda b: (b or b'').decode(codec, 'replace').split('\0')[0]
+    saved = meta.last_saved_time
+    seconds = calendar.timegm(saved.timetuple()) if saved and saved.year >= 1970 else '-'
+    print(name, text(meta.title), text(meta.author), seconds, sep='\t')
+)";
+
+std::map<std::string, std::string> OlefileRows(const std::string& folder, const std::string& script) {
+  std::istringstream out(test::RunOutput("/usr/bin/python3 " + script + " '" + folder + "'"));
+  std::map<std::string, std::string> rows;
+  for (std::string line; std::getline(out, line);) rows[line.substr(0, line.find('\t'))] = line;
+  return rows;
+}
+
+TEST(DocumentReport, PropertiesAgreeWithOlefileAcrossTheCorpus) {
+  if (test::Run("/usr/bin/python3 -c 'import olefile' 2>/dev/null") != 0) {
+    if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "python3-olefile is not installed";
+    GTEST_SKIP() << "needs python3-olefile";
+  }
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no corpus at " << kCorpus;
+  test::TempDir dir;
+  std::ofstream(dir / "props.py") << kOlefileProperties;
+  int compared = 0;
+  for (const char* kind : {"doc", "xls", "ppt"}) {
+    const auto expected = OlefileRows(kCorpus + "/" + kind, dir / "props.py");
+    for (const auto& [name, row] : expected) {
+      const auto bytes = test::ReadFileBytes(kCorpus + "/" + kind + "/" + name);
+      const DocumentProperties got = InspectBytes(DocumentRecord{}, bytes).properties;
+      const std::string time = got.lastSaved ? std::to_string(*got.lastSaved) : "-";
+      if (name == "TestInvertedClassID.doc") {
+        // Its summary's section identifier is stored byte-swapped: olefile
+        // reads the section anyway, libgsf takes it for a user section.
+        EXPECT_TRUE(row.ends_with('\t' + time));
+        continue;
+      }
+      EXPECT_EQ(name + '\t' + got.title + '\t' + got.author + '\t' + time, row);
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared, 150);
+}
+
+TEST(DocumentReport, DigestAndVerdictOfWhatWasWritten) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "TEST_1.DOC", {'a', 'b', 'c'});
+  DocumentRecord record{dir / "TEST_1.DOC", DocumentKind::Word, 7, 3, {{7, 1}}, true};
+  const DocumentInspection written = InspectDocument(record);
+  EXPECT_EQ(written.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(written.verdict, Verdict::Damaged);  // three bytes are no compound file
+
+  for (const bool saved : {false, true}) {  // not written, or gone from the folder since
+    record.saved = saved;
+    record.outputName = saved ? dir / "gone.DOC" : "";
+    const DocumentInspection none = InspectDocument(record);
+    EXPECT_EQ(std::pair(none.verdict, none.sha256), std::pair(Verdict::Unchecked, std::string()));
+  }
+}
+
+TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
+  DocumentInspection damaged;
+  damaged.record = {"/out/TEST_00001KW.DOC", DocumentKind::Word, 1000, 20480, {{1000, 30}, {1040, 10}}, true};
+  damaged.verdict = Verdict::Damaged;
+  damaged.fault = "1Table: chain leaves the file";
+  damaged.properties = {"Plan, \"final\"\nv2", "=HYPERLINK(\"x\")", 1059512160};
+  damaged.sha256 = "ab";
+  DocumentInspection skipped;
+  skipped.record = {"", DocumentKind::Excel, 5, 512, {{5, 1}}, false};
+
+  const std::string csv = ReportCsv({damaged, skipped});
+  EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBFname,kind,verdict,"));
+  const auto rows = test::ParseCsv(csv);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"TEST_00001KW.DOC", "Word", "damaged", damaged.fault,
+                                               "Plan, \"final\"\nv2", "'=HYPERLINK(\"x\")", "2003-07-29 20:56:00",
+                                               "1000", "20480", "2", "1000-1029 1040-1049", "ab"}));
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"", "Excel", "unchecked", "", "", "", "", "5", "512", "1", "5-5", ""}));
+  EXPECT_EQ(rows[0].size(), rows[1].size());
+
+  test::TempDir dir;
+  EXPECT_TRUE(WriteRescueReport(dir / kReportFileName, {damaged}));
+  EXPECT_FALSE(WriteRescueReport(dir / "missing/report.csv", {damaged}));
+}
+
+}  // namespace
+}  // namespace vellumark
