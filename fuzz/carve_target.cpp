@@ -17,6 +17,7 @@
 #include "rescue/carvers/carver_table.h"
 #include "rescue/carvers/carvers.h"
 #include "rescue/claim_map.h"
+#include "rescue/report/document_inspection.h"
 #include "rescue/rescue_run.h"
 #include "rescue/sector_classifier.h"
 
@@ -117,6 +118,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Broken("a phase outside the cluster");
     }
   }
+#elif defined(VELLUMARK_FUZZ_INSPECT)
+  // A rescued document read back: whatever its bytes, it gets a verdict and
+  // a preview no longer than asked, in well-formed UTF-8.
+  DocumentRecord record;
+  record.kind = DocumentKind::Word;
+  const DocumentInspection inspection = InspectBytes(record, {data, size});
+  if (inspection.verdict == Verdict::Unchecked) Broken("bytes read back but not checked");
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < inspection.preview.size();) {
+    const auto lead = static_cast<std::uint8_t>(inspection.preview[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || i + length > inspection.preview.size()) Broken("a preview that is not UTF-8");
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<std::uint8_t>(inspection.preview[i + k]) & 0xC0) != 0x80) Broken("a preview that is not UTF-8");
+    }
+    i += length;
+    ++characters;
+  }
+  if (characters > kPreviewCharacters) Broken("a preview longer than asked");
 #else
   CheckCarve(&VELLUMARK_FUZZ_CARVER, data, size);
 #endif
