@@ -159,5 +159,29 @@ TEST(CliRescue, DocumentFragmentedAroundOtherFilesComesBackWhole) {
   ExpectReportMatchesFolder(d + "disk.img", d + "out", 6, 2);
 }
 
+// A sector of something else where the document's main stream begins, as
+// when the disk reused it: the document is still written, and the report
+// says it is damaged and where.
+TEST(CliRescue, ReportNamesTheStreamAForeignSectorBroke) {
+  const fs::path document = fs::path(VELLUMARK_CORPUS_DIR) / "doc" / "52420.doc";
+  if (!fs::exists(document)) GTEST_SKIP() << "no document corpus";
+  test::TempDir dir;
+  auto image = test::PatternBytes(8 * 512, 3);
+  const auto doc = test::ReadFileBytes(document.string());
+  image.insert(image.end(), doc.begin(), doc.end());
+  const auto foreign = test::PatternBytes(512, 99);
+  std::copy(foreign.begin(), foreign.end(), image.begin() + 9 * 512);  // WordDocument's first sector
+  image.resize(image.size() + 8 * 512, 0);
+  test::WriteFileBytes(dir / "disk.img", image);
+  fs::create_directory(dir / "out");
+  EXPECT_EQ(Cli("rescue " + (dir / "disk.img") + " " + (dir / "out") + " 2>/dev/null", nullptr), "Rescued file 1\n");
+  const auto csv = test::ReadFileBytes(dir / "out/rescue-report.csv");
+  const auto rows = test::ParseCsv(std::string(csv.begin(), csv.end()));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][2], "damaged");
+  EXPECT_TRUE(rows[1][3].starts_with("WordDocument")) << rows[1][3];
+  EXPECT_EQ(rows[1][4], "Міністэрства адукацыі Рэспублікі Беларусь");  // its title survives
+}
+
 }  // namespace
 }  // namespace vellumark
