@@ -21,6 +21,9 @@ bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* res
   return opened.ok();
 }
 
-void PrintSlot(int slot) { std::cerr << Text(slot) << '\n'; }
+// Slot 0 is "no message" for the engine's results; it has a text of its own.
+void PrintSlot(int slot) {
+  if (slot != 0) std::cerr << Text(slot) << '\n';
+}
 
 }  // namespace vellumark::cli

@@ -47,4 +47,22 @@ inline constexpr int kReasonRepartitioned = 69;
 inline constexpr int kUnknownFileSystem = 70;
 inline constexpr int kSource = 77;
 
+// The results window, which lists the documents a rescue wrote. Its headings,
+// labels and verdict words took over slots nothing else used.
+inline constexpr int kColumnName = 0;
+inline constexpr int kColumnTitle = 30;
+inline constexpr int kColumnVerdict = 31;
+inline constexpr int kColumnSize = 32;
+inline constexpr int kColumnFragments = 33;
+inline constexpr int kAuthor = 34;
+inline constexpr int kRescueFileCaption = 56;
+inline constexpr int kFileList = 57;
+inline constexpr int kPreview = 58;
+inline constexpr int kCloseResults = 59;
+inline constexpr int kLastSaved = 64;
+inline constexpr int kKind = 71;
+inline constexpr int kVerdictWhole = 74;
+inline constexpr int kVerdictDamaged = 76;
+inline constexpr int kVerdictUnchecked = 79;
+
 }  // namespace vellumark::slot

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <algorithm>
 
 #include "access/block_devices.h"
 #include "ui/message_table.h"
@@ -356,6 +357,14 @@ void TForm1::Button12Click() {
   }
   StatusPanels[0]->setText(T(slot::kRescuedFile) + QString::number(result.rescued));
   show();
+  // Opened after the final message, beside the main window rather than modal,
+  // so that the user can keep working while looking through the list.
+  const auto& report = scan_.Report();
+  if (std::any_of(report.begin(), report.end(), [](const DocumentInspection& d) { return d.record.saved; })) {
+    delete results_;
+    results_ = new ResultsWindow(report, services_.dialogs, this);
+    results_->show();
+  }
 }
 
 void TForm1::Button11Click() {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QWidget>
@@ -17,6 +18,7 @@
 #include "backup/image_backup.h"
 #include "rescue/deep_scan.h"
 #include "ui/progress_windows.h"
+#include "ui/results_window.h"
 #include "ui/window_services.h"
 #include "viewer/sector_view.h"
 
@@ -45,6 +47,8 @@ class TForm1 : public QWidget {
   TForm3* Form3() const { return form3_; }
   TypeMask CurrentTypeMask() const { return typeMask_; }
   const DeepScan& Scan() const { return scan_; }
+  // The documents of the last rescue that wrote any; null before one did.
+  ResultsWindow* Results() const { return results_; }
 
   QLabel *Label1, *Label2, *Label3, *Label5, *Label6, *Label7, *Label8, *Label9, *Label11, *Label12;
   QComboBox *DriveComboBox1, *ComboBox1, *ComboBox2, *ComboBox3;
@@ -101,6 +105,7 @@ class TForm1 : public QWidget {
   TypeMask typeMask_ = type_mask::kInitial;
   bool backupRunning_ = false;
   bool shownOnce_ = false;
+  QPointer<ResultsWindow> results_;
 };
 
 }  // namespace vellumark

@@ -1,1 +1,137 @@
 #include "ui/results_window.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "common/message_slots.h"
+#include "ui/message_table.h"
+
+namespace vellumark {
+namespace {
+
+QString T(int slot) { return QString::fromUtf8(Text(slot)); }
+
+QString VerdictWord(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Whole: return T(slot::kVerdictWhole);
+    case Verdict::Damaged: return T(slot::kVerdictDamaged);
+    default: return T(slot::kVerdictUnchecked);
+  }
+}
+
+// Program names, the same in every language.
+QString KindName(DocumentKind kind) {
+  switch (kind) {
+    case DocumentKind::Word: return "Word";
+    case DocumentKind::Excel: return "Excel";
+    case DocumentKind::PowerPoint: return "PowerPoint";
+    default: return "-";
+  }
+}
+
+QString Line(int labelSlot, const QString& value) { return T(labelSlot) + ": " + value + "\n"; }
+
+QString Details(const DocumentInspection& document) {
+  const DocumentProperties& properties = document.properties;
+  QString saved;
+  if (properties.lastSaved) saved = QString::fromStdString(LastSavedText(*properties.lastSaved)) + " UTC";
+  QString verdict = VerdictWord(document.verdict);
+  if (document.verdict == Verdict::Damaged && !document.fault.empty()) {
+    verdict += " - " + QString::fromStdString(document.fault);
+  }
+  return Line(slot::kColumnTitle, QString::fromStdString(properties.title)) +
+         Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) +
+         Line(slot::kKind, KindName(document.record.kind)) + Line(slot::kColumnVerdict, verdict) + "\n" +
+         QString::fromStdString(document.preview);
+}
+
+}  // namespace
+
+ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowDialogs& dialogs,
+                             QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs) {
+  setObjectName("ResultsWindow");
+  for (const DocumentInspection& inspection : inspections) {
+    if (inspection.record.saved) documents_.push_back(inspection);
+  }
+  // The same face and size as the main window, so that Chinese texts draw in
+  // the font the table was written for.
+  QFont font = this->font();
+  font.setFamily(QString::fromUtf8(TableFont()));
+  font.setPixelSize(13);
+  setFont(font);
+  setWindowTitle(T(slot::kRescueFileCaption));
+  resize(760, 540);
+
+  listLabel_ = new QLabel(T(slot::kFileList), this);
+  listLabel_->setObjectName("FileListLabel");
+  list_ = new QTreeWidget(this);
+  list_->setObjectName("FileList");
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setHeaderLabels({T(slot::kColumnName), T(slot::kColumnTitle), T(slot::kColumnVerdict),
+                          T(slot::kColumnSize), T(slot::kColumnFragments)});
+  for (std::size_t i = 0; i < documents_.size(); ++i) {
+    const DocumentInspection& document = documents_[i];
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(kName, QFileInfo(QString::fromStdString(document.record.outputName)).fileName());
+    item->setData(kName, Qt::UserRole, static_cast<qulonglong>(i));
+    item->setText(kTitle, QString::fromStdString(document.properties.title));
+    item->setText(kVerdict, VerdictWord(document.verdict));
+    // Numbers as display data: the list then sorts these columns by value,
+    // not as text where "900" would come after "10000".
+    item->setData(kSize, Qt::DisplayRole, static_cast<qlonglong>(document.record.length));
+    item->setData(kFragments, Qt::DisplayRole, static_cast<qulonglong>(document.record.runs.size()));
+    item->setTextAlignment(kSize, Qt::AlignRight | Qt::AlignVCenter);
+    item->setTextAlignment(kFragments, Qt::AlignRight | Qt::AlignVCenter);
+  }
+  list_->setSortingEnabled(true);
+  list_->sortByColumn(kName, Qt::AscendingOrder);
+  for (int column = 0; column < kColumns; ++column) list_->resizeColumnToContents(column);
+
+  previewLabel_ = new QLabel(T(slot::kPreview), this);
+  previewLabel_->setObjectName("PreviewLabel");
+  preview_ = new QPlainTextEdit(this);
+  preview_->setObjectName("Preview");
+  preview_->setReadOnly(true);
+  close_ = new QPushButton(T(slot::kCloseResults), this);
+  close_->setObjectName("CloseButton");
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(close_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(listLabel_);
+  layout->addWidget(list_, 3);
+  layout->addWidget(previewLabel_);
+  layout->addWidget(preview_, 2);
+  layout->addLayout(buttons);
+
+  connect(list_, &QTreeWidget::currentItemChanged, this, &ResultsWindow::ShowSelected);
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, &ResultsWindow::OpenRow);
+  connect(close_, &QPushButton::clicked, this, &QDialog::close);
+  if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+}
+
+const DocumentInspection* ResultsWindow::DocumentOf(const QTreeWidgetItem* item) const {
+  if (item == nullptr) return nullptr;
+  return &documents_[item->data(kName, Qt::UserRole).toULongLong()];
+}
+
+void ResultsWindow::ShowSelected() {
+  const DocumentInspection* document = DocumentOf(list_->currentItem());
+  preview_->setPlainText(document ? Details(*document) : QString());
+}
+
+void ResultsWindow::OpenRow(QTreeWidgetItem* item) {
+  if (const DocumentInspection* document = DocumentOf(item)) {
+    const QUrl file = QUrl::fromLocalFile(QString::fromStdString(document->record.outputName));
+    dialogs_.OpenAddress(file.toString().toStdString());
+  }
+}
+
+}  // namespace vellumark

@@ -1,1 +1,45 @@
 #pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <vector>
+
+#include "rescue/report/document_inspection.h"
+#include "ui/window_services.h"
+
+namespace vellumark {
+
+// The documents a rescue wrote, one row each, with the selected one's
+// properties, verdict and the start of its text below the list. Double-clicking
+// a row opens the written file with the desktop's default handler.
+class ResultsWindow : public QDialog {
+  Q_OBJECT
+ public:
+  enum Column { kName, kTitle, kVerdict, kSize, kFragments, kColumns };
+
+  // Keeps a copy of the inspections whose document was written; the others
+  // have no file to show or open.
+  ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowDialogs& dialogs,
+                QWidget* parent = nullptr);
+
+  QTreeWidget* List() const { return list_; }
+  QPlainTextEdit* Preview() const { return preview_; }
+
+ private:
+  void ShowSelected();
+  void OpenRow(QTreeWidgetItem* item);
+  const DocumentInspection* DocumentOf(const QTreeWidgetItem* item) const;
+
+  std::vector<DocumentInspection> documents_;
+  WindowDialogs& dialogs_;
+  QLabel* listLabel_;
+  QTreeWidget* list_;
+  QLabel* previewLabel_;
+  QPlainTextEdit* preview_;
+  QPushButton* close_;
+};
+
+}  // namespace vellumark

@@ -47,6 +47,8 @@ TEST_F(MessageTable, KnownRows) {
       {kEn, 77, "Source:"}, {kSc, 77, "源盘: "}, {kTc, 77, "源盤:"},
       {kTc, 1, "Vellumark1.3"}, {kTc, 7, "檔案類型:"}, {kTc, 18, "扇區總數: "},
       {kTc, 62, "更多功能>>"}, {kTc, 67, "刪除或自動消失"},
+      {kEn, 0, "Name"}, {kEn, 33, "Fragments"}, {kEn, 64, "Last saved"}, {kEn, 79, "unchecked"},
+      {kSc, 0, "名称"}, {kSc, 76, "已损坏"}, {kTc, 0, "名稱"}, {kTc, 64, "最後保存"}, {kTc, 76, "已損壞"},
   };
   for (const auto& r : rows) EXPECT_EQ(Text(r.language, r.slot), r.text) << int(r.language) << " slot " << r.slot;
 }
@@ -56,7 +58,9 @@ TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
     for (int slot : {10, 28, 61, 72, 73, -1, 80, 1000}) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
-    EXPECT_STRNE(Text(language, 78), "");  // the last filled slot is still inside the table
+    for (int slot : {0, 30, 31, 32, 33, 34, 64, 71, 74, 76, 78, 79}) {
+      EXPECT_STRNE(Text(language, slot), "") << int(language) << " slot " << slot;  // the table's ends included
+    }
   }
   EXPECT_STREQ(Text(-1), "");
   EXPECT_STREQ(Text(kMessageSlots), "");
@@ -91,7 +95,8 @@ TEST_F(MessageTable, TraditionalFollowsSimplifiedSlotForSlot) {
 
 TEST_F(MessageTable, TraditionalUsesNoSimplifiedOnlyCharacters) {
   constexpr std::string_view kSimplifiedOnly =
-      "开区关转类复浏扫围备错请设径无败获进删动丢数选择该盘钮页码这为对时们个间还后从发说样现过头见会门";
+      "开区关转类复浏扫围备错请设径无败获进删动丢数选择该盘钮页码这为对时们个间还后从发说样现过头见会门"
+      "损坏检标题结称";
   int inSimplified = 0;
   for (std::size_t i = 0; i < kSimplifiedOnly.size(); i += 3) {
     const std::string_view ch = kSimplifiedOnly.substr(i, 3);

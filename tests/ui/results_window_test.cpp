@@ -1,7 +1,163 @@
+// The list of rescued documents: opened by a rescue through the main window,
+// and on its own with inspections made up to reach every verdict.
+#include "ui/results_window.h"
+
+#include <QHeaderView>
 #include <QtTest>
+#include <filesystem>
+
+#include "access/memory_platform_source.h"
+#include "support/fixtures.h"
+#include "ui/main_window.h"
+
+using namespace vellumark;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FakeDialogs : WindowDialogs {
+  std::optional<std::string> openPath;
+  std::vector<std::string> opened;
+  std::optional<std::string> OpenImagePath() override { return openPath; }
+  std::optional<std::string> SaveImagePath() override { return {}; }
+  std::optional<std::string> ChooseFolder(const std::string&) override { return {}; }
+  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+};
+
+QStringList Column(const QTreeWidget* list, int column) {
+  QStringList texts;
+  for (int row = 0; row < list->topLevelItemCount(); ++row) texts << list->topLevelItem(row)->text(column);
+  return texts;
+}
+
+void ClickHeading(QTreeWidget* list, int column) {
+  QHeaderView* header = list->header();
+  const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+DocumentInspection Saved(const std::string& name, std::int64_t length, std::size_t runs, Verdict verdict) {
+  DocumentInspection d;
+  d.record = {"/rescued/" + name, DocumentKind::Word, 0, length, std::vector<SectorRun>(runs, {0, 1}), true};
+  d.verdict = verdict;
+  return d;
+}
+
+}  // namespace
 
 class ResultsWindowTest : public QObject {
   Q_OBJECT
+
+  test::TempDir dir;
+  SilentPrompt prompt;
+  FakeDialogs dialogs;
+  int rescues = 0;
+
+  // Rescues from a zeroed image holding the given corpus documents at the
+  // given sectors, into a fresh folder.
+  std::unique_ptr<TForm1> Rescue(const std::vector<std::pair<std::string, std::size_t>>& documents, fs::path& out) {
+    std::vector<std::uint8_t> image(2048 * 512);
+    for (const auto& [name, sector] : documents) {
+      const auto bytes = test::ReadFileBytes(std::string(VELLUMARK_CORPUS_DIR) + "/doc/" + name);
+      std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(sector * 512));
+    }
+    auto platform = std::make_unique<MemoryPlatformSource>();
+    platform->Add("disk.img", std::move(image));
+    out = fs::path(dir.path()) / ("out" + std::to_string(++rescues));
+    fs::create_directory(out);
+    dialogs = FakeDialogs{};
+    dialogs.openPath = "disk.img";
+    auto window = std::make_unique<TForm1>(WindowServices{prompt, dialogs}, std::move(platform));
+    window->ApplyTexts();
+    window->show();
+    window->Button10->click();
+    window->Edit2->setText(QString::fromStdString(out.string() + "/"));
+    window->Button12->click();
+    return window;
+  }
+
+ private slots:
+  void aRescueListsWhatItWrote() {
+    if (!fs::exists(std::string(VELLUMARK_CORPUS_DIR) + "/doc/52420.doc")) QSKIP("no document corpus");
+    fs::path out;
+    const auto window = Rescue({{"47950_normal.doc", 100}, {"52420.doc", 400}}, out);
+    ResultsWindow* results = window->Results();
+    QVERIFY(results && results->isVisible());
+    QStringList written;
+    for (const auto& entry : fs::directory_iterator(out)) {
+      if (entry.path().extension() == ".DOC") written << QString::fromStdString(entry.path().filename().string());
+    }
+    QTreeWidget* list = results->List();
+    QStringList names = Column(list, ResultsWindow::kName);
+    QCOMPARE(written.size(), 2);
+    written.sort(), names.sort();
+    QCOMPARE(names, written);
+    for (const QString& verdict : Column(list, ResultsWindow::kVerdict)) QVERIFY(!verdict.isEmpty());
+
+    QTreeWidgetItem* second = list->topLevelItem(1);
+    list->setCurrentItem(second);
+    const std::string path = out.string() + "/" + second->text(ResultsWindow::kName).toStdString();
+    int matched = 0;
+    for (const DocumentInspection& d : window->Scan().Report()) {
+      if (d.record.outputName != path || ++matched != 1) continue;
+      const QString shown = results->Preview()->toPlainText();
+      QVERIFY(shown.contains("Title: " + QString::fromStdString(d.properties.title) + "\n"));
+      QVERIFY(shown.contains("Type: Word\n"));
+      QVERIFY(shown.endsWith("\n\n" + QString::fromStdString(d.preview)));
+    }
+    QCOMPARE(matched, 1);
+    const QPoint center = list->visualItemRect(second).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, center);  // a double click follows a click
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, center);
+    QCOMPARE(dialogs.opened, std::vector<std::string>{"file://" + path});
+
+    list->sortByColumn(ResultsWindow::kSize, Qt::AscendingOrder);
+    const QStringList sizes = Column(list, ResultsWindow::kSize);
+    QVERIFY(sizes[0].toLongLong() < sizes[1].toLongLong());
+  }
+
+  void aRescueThatWritesNothingListsNothing() {
+    fs::path out;
+    const auto window = Rescue({}, out);
+    QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
+    QVERIFY(window->Results() == nullptr);
+  }
+
+  void madeUpInspectionsShowTheirVerdictAndProperties() {
+    DocumentInspection whole = Saved("TEST_A.DOC", 10000, 3, Verdict::Whole);
+    whole.properties = {"Minutes", "Ann Lee", 1236866700};
+    whole.preview = "The meeting opened at nine.";
+    DocumentInspection damaged = Saved("TEST_B.DOC", 900, 1, Verdict::Damaged);
+    damaged.fault = "WordDocument stream ends early";
+    DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
+    unsaved.record.saved = false;
+    ResultsWindow window({whole, damaged, unsaved}, dialogs);
+    window.show();
+
+    QTreeWidget* list = window.List();
+    QCOMPARE(window.windowTitle(), QString("Rescue File"));
+    QCOMPARE(list->headerItem()->text(ResultsWindow::kFragments), QString("Fragments"));
+    QCOMPARE(Column(list, ResultsWindow::kName), QStringList({"TEST_A.DOC", "TEST_B.DOC"}));
+    QCOMPARE(Column(list, ResultsWindow::kVerdict), QStringList({"whole", "damaged"}));
+    QCOMPARE(Column(list, ResultsWindow::kFragments), QStringList({"3", "1"}));
+    QCOMPARE(window.Preview()->toPlainText(),
+             QString::fromStdString("Title: Minutes\nAuthor: Ann Lee\nLast saved: " + LastSavedText(1236866700) +
+                                    " UTC\nType: Word\nVerdict: whole\n\nThe meeting opened at nine."));
+    list->setCurrentItem(list->topLevelItem(1));
+    QVERIFY(window.Preview()->toPlainText().contains("Last saved: \n"));
+    QVERIFY(window.Preview()->toPlainText().contains("Verdict: damaged - WordDocument stream ends early\n"));
+
+    // As text "900" would sort after "10000" whichever way.
+    ClickHeading(list, ResultsWindow::kSize);
+    const bool ascending = list->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    QCOMPARE(Column(list, ResultsWindow::kSize),
+             ascending ? QStringList({"900", "10000"}) : QStringList({"10000", "900"}));
+    ClickHeading(list, ResultsWindow::kSize);
+    QCOMPARE(Column(list, ResultsWindow::kSize).first(), ascending ? QString("10000") : QString("900"));
+
+    window.findChild<QPushButton*>("CloseButton")->click();
+    QVERIFY(!window.isVisible());
+  }
 };
 
 QTEST_MAIN(ResultsWindowTest)

@@ -40,7 +40,7 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
 // unchecked.
 DocumentInspection InspectDocument(const DocumentRecord& record);
 
-// "2009-03-12 14:05:00 UTC"-style text of a last-saved time.
+// A last-saved time as "2009-03-12 14:05:00", in UTC.
 std::string LastSavedText(std::int64_t secondsSince1970);
 
 }  // namespace vellumark
