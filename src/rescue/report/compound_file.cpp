@@ -25,20 +25,19 @@ constexpr std::uint32_t kFileTimeType = 64;
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;          // a FILETIME counts 100 ns
 constexpr std::uint64_t kSecondsFrom1601To1970 = 11'644'473'600;
 
-// libgsf warns on standard error about every odd property it meets, and
-// dumps bytes it does not understand to standard output; in a rescued (often
-// damaged) file that is noise, and the verdict says what matters.
+// libgsf reports every odd property it meets on standard error (its checks
+// of bad input among them, as failed assertions) and dumps bytes it does not
+// understand to standard output. In a rescued, often damaged, file that is
+// noise, and the verdict says what matters.
 void DropPrintedDump(const gchar*) {}
 
-void DropLibraryWarnings(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0) g_printerr("libgsf: %s\n", message);
-}
+void DropLibraryMessages(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 void InitialiseOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
     gsf_init();
-    g_log_set_default_handler(DropLibraryWarnings, nullptr);
+    g_log_set_default_handler(DropLibraryMessages, nullptr);
     g_set_print_handler(DropPrintedDump);
   });
 }
