@@ -127,6 +127,12 @@ TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
     EXPECT_EQ(HitSectors(), Sectors{5});
     EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());
   }
+  // A report put elsewhere must not land on the source either.
+  ASSERT_EQ(::stat("/proc", &st), 0);
+  platform->Add("/dev/proc", Bytes(kSectors * 512)).deviceNumber = st.st_dev;
+  ASSERT_TRUE(source.OpenPartition("/dev/proc", "p").ok());
+  EXPECT_EQ(scan.Run({here, "0", "5", 0x400, "/proc/report.csv"}).refusalSlot, 22);
+  EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());
 }
 
 TEST_F(DeepScanTest, RangeIsInclusiveUpToTheLastSector) {
