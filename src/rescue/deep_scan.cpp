@@ -28,14 +28,17 @@ int DeepScan::CheckInputs(const ScanRequest& request) {
     return slot::kSelectSaveFolder;
   }
   if (IsOnSourceDevice(request.saveFolder, source_.SourceDevice())) return slot::kDestOnSourceDrive;
-  if (!request.reportPath.empty()) {
-    const std::filesystem::path folder = std::filesystem::absolute(request.reportPath, error).parent_path();
-    if (IsOnSourceDevice(folder.string(), source_.SourceDevice())) return slot::kDestOnSourceDrive;
-  }
 
   parameters_.ComboBox1Click(false);  // the cluster-size list decides spc
   run_.saveFolder = request.saveFolder;
   if (run_.saveFolder.back() != '/') run_.saveFolder += '/';
+
+  reportPath_ = request.reportPath.empty() ? run_.saveFolder + kReportFileName : request.reportPath;
+  const std::filesystem::path reportFolder = std::filesystem::absolute(reportPath_, error).parent_path();
+  if (IsOnSourceDevice(reportFolder.string(), source_.SourceDevice())) return slot::kDestOnSourceDrive;
+  // An image file's folder may take files, but the report must not replace
+  // the image itself.
+  if (std::filesystem::equivalent(reportPath_, source_.SourcePath(), error)) return slot::kDestOnSourceDrive;
 
   const std::int64_t first = ParseSectorNumber(request.firstSectorText);
   const std::int64_t last = ParseSectorNumber(request.lastSectorText);
@@ -71,7 +74,7 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   ScanResult result;
   result.ran = true;
   result.rescued = run_.rescued;
-  result.reportPath = request.reportPath.empty() ? run_.saveFolder + kReportFileName : request.reportPath;
+  result.reportPath = reportPath_;
   result.reportWritten = WriteRescueReport(result.reportPath, report_);
 
   frontEnd_.prompt.Show({slot::kRescuedFile, slot::kFinished, std::to_string(run_.rescued)});

@@ -66,6 +66,7 @@ class DeepScan {
   FrontEnd& frontEnd_;
   RescueRun run_;
   std::vector<DocumentInspection> report_;
+  std::string reportPath_;
 };
 
 }  // namespace vellumark

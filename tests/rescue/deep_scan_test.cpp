@@ -132,6 +132,10 @@ TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
   platform->Add("/dev/proc", Bytes(kSectors * 512)).deviceNumber = st.st_dev;
   ASSERT_TRUE(source.OpenPartition("/dev/proc", "p").ok());
   EXPECT_EQ(scan.Run({here, "0", "5", 0x400, "/proc/report.csv"}).refusalSlot, 22);
+  test::WriteFileBytes(dir / "image.img", Bytes(kSectors * 512));
+  platform->Add(dir / "image.img", Bytes(kSectors * 512));
+  ASSERT_TRUE(source.OpenImageFile(dir / "image.img").ok());
+  EXPECT_EQ(scan.Run({here, "0", "5", 0x400, dir / "image.img"}).refusalSlot, 22);
   EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());
 }
 
