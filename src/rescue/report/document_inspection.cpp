@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 
@@ -34,13 +35,31 @@ std::optional<std::vector<std::uint8_t>> ReadBack(const std::string& path) {
   return bytes;
 }
 
+// Documents often open with empty paragraphs and spread their text over
+// blank lines; a preview shows more of it without them.
+std::string Tidy(const std::string& text) {
+  std::string tidy;
+  std::size_t breaks = 0;
+  for (const char c : text) {
+    if (c == '\n') {
+      ++breaks;
+      continue;
+    }
+    if (!tidy.empty() && breaks > 0) tidy.append(std::min<std::size_t>(breaks, 2), '\n');
+    breaks = 0;
+    if (tidy.empty() && (c == ' ' || c == '\t')) continue;
+    tidy += c;
+  }
+  return tidy;
+}
+
 std::string WordPreview(const CompoundFile& file) {
   const auto word = file.Stream("WordDocument");
   if (!word) return {};
   const auto table0 = file.Stream("0Table");
   const auto table1 = file.Stream("1Table");
   const std::vector<std::uint8_t> none;
-  return WordText(*word, table0 ? *table0 : none, table1 ? *table1 : none, kPreviewCharacters);
+  return Tidy(WordText(*word, table0 ? *table0 : none, table1 ? *table1 : none, kPreviewCharacters));
 }
 
 }  // namespace

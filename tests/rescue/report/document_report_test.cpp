@@ -83,6 +83,18 @@ TEST(DocumentReport, DigestAndVerdictOfWhatWasWritten) {
   }
 }
 
+TEST(DocumentReport, PreviewStartsAtTheTextWithoutBlankRuns) {
+  const std::string path = kCorpus + "/doc/53379.doc";
+  if (!fs::exists(path)) GTEST_SKIP() << "no corpus at " << kCorpus;
+  DocumentRecord record;
+  record.kind = DocumentKind::Word;
+  const DocumentInspection inspection = InspectBytes(record, test::ReadFileBytes(path));
+  EXPECT_EQ(inspection.verdict, Verdict::Whole);
+  EXPECT_TRUE(inspection.preview.starts_with("MEDICINES CONTROL AGENCY\nClinical Trials Unit\n\nWORKSHOP"))
+      << inspection.preview.substr(0, 80);
+  EXPECT_EQ(inspection.preview.find("\n\n\n"), std::string::npos);
+}
+
 TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
   DocumentInspection damaged;
   damaged.record = {"/out/TEST_00001KW.DOC", DocumentKind::Word, 1000, 20480, {{1000, 30}, {1040, 10}}, true};
