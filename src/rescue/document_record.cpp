@@ -4,6 +4,16 @@
 
 namespace vellumark {
 
+const char* KindName(DocumentKind kind) {
+  switch (kind) {
+    case DocumentKind::Word: return "Word";
+    case DocumentKind::Excel: return "Excel";
+    case DocumentKind::PowerPoint: return "PowerPoint";
+    case DocumentKind::Other: break;
+  }
+  return "other";
+}
+
 std::vector<SectorRun> RunsOf(const std::vector<std::int64_t>& sectors, std::size_t count) {
   std::vector<SectorRun> runs;
   for (std::size_t i = 0; i < std::min(count, sectors.size()); ++i) {

@@ -28,6 +28,9 @@ struct DocumentRecord {
   bool saved = false;
 };
 
+// "Word", "Excel", "PowerPoint" or "other": program names, the same in every language.
+const char* KindName(DocumentKind kind);
+
 // The runs of the first count sectors of a list, in order.
 std::vector<SectorRun> RunsOf(const std::vector<std::int64_t>& sectors, std::size_t count);
 

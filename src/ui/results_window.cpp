@@ -22,16 +22,6 @@ QString VerdictWord(Verdict verdict) {
   }
 }
 
-// Program names, the same in every language.
-QString KindName(DocumentKind kind) {
-  switch (kind) {
-    case DocumentKind::Word: return "Word";
-    case DocumentKind::Excel: return "Excel";
-    case DocumentKind::PowerPoint: return "PowerPoint";
-    default: return "-";
-  }
-}
-
 QString Line(int labelSlot, const QString& value) { return T(labelSlot) + ": " + value + "\n"; }
 
 QString Details(const DocumentInspection& document) {
@@ -44,7 +34,7 @@ QString Details(const DocumentInspection& document) {
   }
   return Line(slot::kColumnTitle, QString::fromStdString(properties.title)) +
          Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) +
-         Line(slot::kKind, KindName(document.record.kind)) + Line(slot::kColumnVerdict, verdict) + "\n" +
+         Line(slot::kKind, QString::fromUtf8(KindName(document.record.kind))) + Line(slot::kColumnVerdict, verdict) + "\n" +
          QString::fromStdString(document.preview);
 }
 

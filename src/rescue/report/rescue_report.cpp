@@ -7,16 +7,6 @@
 namespace vellumark {
 namespace {
 
-const char* KindName(DocumentKind kind) {
-  switch (kind) {
-    case DocumentKind::Word: return "Word";
-    case DocumentKind::Excel: return "Excel";
-    case DocumentKind::PowerPoint: return "PowerPoint";
-    case DocumentKind::Other: break;
-  }
-  return "other";
-}
-
 // A field as CSV: quoted when it holds a separator, a quote or a line break.
 std::string Field(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
