@@ -17,9 +17,6 @@
 namespace vellumark {
 namespace {
 
-// The largest stream read whole; a rescued file is at most 100 MiB.
-constexpr gsf_off_t kLargestStream = 104'857'600;
-
 constexpr std::uint32_t kLastSavedId = 13;
 constexpr std::uint32_t kFileTimeType = 64;
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;          // a FILETIME counts 100 ns
@@ -50,9 +47,11 @@ struct UnrefObject {
 template <typename T>
 using ObjectPtr = std::unique_ptr<T, UnrefObject>;
 
-std::optional<std::vector<std::uint8_t>> ReadAll(GsfInput* input) {
+// A stream's bytes. Its declared size comes from the (possibly damaged)
+// directory, so no more is set aside than the whole file holds.
+std::optional<std::vector<std::uint8_t>> ReadAll(GsfInput* input, std::size_t fileSize) {
   const gsf_off_t size = gsf_input_size(input);
-  if (size < 0 || size > kLargestStream) return std::nullopt;
+  if (size < 0 || static_cast<std::uint64_t>(size) > fileSize) return std::nullopt;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   if (size > 0 && gsf_input_read(input, static_cast<std::size_t>(size), bytes.data()) == nullptr) return std::nullopt;
   return bytes;
@@ -97,6 +96,7 @@ std::optional<std::int64_t> LastSaved(const std::vector<std::uint8_t>& summary) 
 }  // namespace
 
 struct CompoundFile::Handles {
+  std::size_t fileSize = 0;
   ObjectPtr<GsfInput> input;
   ObjectPtr<GsfInfile> root;
 };
@@ -107,6 +107,7 @@ CompoundFile::~CompoundFile() = default;
 std::unique_ptr<CompoundFile> CompoundFile::Open(std::span<const std::uint8_t> bytes) {
   InitialiseOnce();
   auto handles = std::make_unique<Handles>();
+  handles->fileSize = bytes.size();
   handles->input.reset(gsf_input_memory_new(bytes.data(), static_cast<gsf_off_t>(bytes.size()), FALSE));
   if (handles->input == nullptr) return nullptr;
   GError* error = nullptr;
@@ -121,7 +122,7 @@ std::optional<std::vector<std::uint8_t>> CompoundFile::Stream(const std::string&
   if (child == nullptr) return std::nullopt;
   // A storage of that name is not a stream.
   if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) > 0) return std::nullopt;
-  return ReadAll(child.get());
+  return ReadAll(child.get(), handles_->fileSize);
 }
 
 DocumentProperties CompoundFile::SummaryProperties() const {
@@ -138,7 +139,7 @@ DocumentProperties CompoundFile::SummaryProperties() const {
   // saved it last is a property of its own, not shown.
   properties.author = StringProperty(meta.get(), GSF_META_NAME_CREATOR);
   gsf_input_seek(summary.get(), 0, G_SEEK_SET);
-  if (const auto bytes = ReadAll(summary.get())) properties.lastSaved = LastSaved(*bytes);
+  if (const auto bytes = ReadAll(summary.get(), handles_->fileSize)) properties.lastSaved = LastSaved(*bytes);
   return properties;
 }
 
