@@ -17,7 +17,7 @@
 #include "rescue/carvers/carver_table.h"
 #include "rescue/carvers/carvers.h"
 #include "rescue/claim_map.h"
-#include "rescue/report/document_inspection.h"
+#include "rescue/report/read_back.h"
 #include "rescue/rescue_run.h"
 #include "rescue/sector_classifier.h"
 

@@ -7,7 +7,7 @@
 #include "access/sector_source.h"
 #include "access/volume_parameters.h"
 #include "common/front_end.h"
-#include "rescue/report/document_inspection.h"
+#include "rescue/report/read_back.h"
 #include "rescue/rescue_run.h"
 
 namespace vellumark {

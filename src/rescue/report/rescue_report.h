@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "rescue/report/document_inspection.h"
+#include "rescue/report/read_back.h"
 
 namespace vellumark {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-#include "rescue/report/document_inspection.h"
+#include "rescue/report/read_back.h"
 #include "rescue/report/rescue_report.h"
 #include "support/fixtures.h"
 

@@ -1,4 +1,4 @@
-#include "rescue/report/document_inspection.h"
+#include "rescue/report/read_back.h"
 
 #include <glib.h>
 
