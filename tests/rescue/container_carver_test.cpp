@@ -7,12 +7,6 @@ namespace vellumark {
 namespace {
 namespace fs = std::filesystem;
 using namespace test;  // NOLINT
-Bytes Le(std::uint64_t v, std::size_t n) {  // little-endian, n bytes
-  Bytes out(n);
-  for (std::uint8_t& b : out) b = std::uint8_t(v), v >>= 8;
-  return out;
-}
-Bytes Sector(Bytes head) { return head.resize(512, 0), head; }
 Bytes Times(const Bytes& b, int n) { return n > 0 ? Cat({b, Times(b, n - 1)}) : Bytes{}; }
 // sectors: claimed from the hit on (-1: all of the file's sectors); tail: random sectors after it.
 struct Case { const char* name; Bytes file; std::int64_t sectors = -1; std::int64_t tail = 40; };

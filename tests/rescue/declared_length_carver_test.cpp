@@ -7,12 +7,6 @@ namespace {
 
 using namespace test;  // NOLINT
 
-Bytes Le(std::uint64_t v, std::size_t n) {  // little-endian, n bytes
-  Bytes out(n);
-  for (std::uint8_t& b : out) b = std::uint8_t(v), v >>= 8;
-  return out;
-}
-Bytes Sector(Bytes head) { return head.resize(512, 0), head; }
 Bytes Bmp(std::uint32_t size, std::uint32_t reserved = 0) {
   return Sector(Cat({{'B', 'M'}, Le(size, 4), Le(reserved, 4)}));
 }

@@ -26,6 +26,12 @@ inline Bytes Head(const Bytes& f, std::size_t n) { return Bytes(f.begin(), f.beg
 inline Bytes With(Bytes f, std::size_t at, const Bytes& patch) {
   return std::copy(patch.begin(), patch.end(), f.begin() + std::ptrdiff_t(at)), f;
 }
+inline Bytes Le(std::uint64_t v, std::size_t n) {  // little-endian, n bytes
+  Bytes out(n);
+  for (std::uint8_t& b : out) b = std::uint8_t(v), v >>= 8;
+  return out;
+}
+inline Bytes Sector(Bytes head) { return head.resize(512, 0), head; }
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
