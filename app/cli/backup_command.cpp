@@ -41,12 +41,16 @@ int RunBackup(const std::vector<std::string>& args) {
   FrontEnd frontEnd{prompt, pump, progress};
   ImageBackup backup(source, frontEnd);
   pump.OnInterrupt([&backup] { backup.Cancel(); });
+  pump.OnTerminate([&backup] { backup.Abandon(); });
 
   const BackupRange range{first.value_or("0"), last.value_or(std::to_string(source.ScanGeometry().LastSector))};
   const BackupResult result = backup.Run(range, positional[1]);
   if (!result.ran) {
     if (result.refusalSlot != 0) PrintSlot(result.refusalSlot);
     return kExitUsage;
+  }
+  if (!result.finished && !result.imagePath.empty() && result.imagePath != positional[1]) {
+    std::cerr << "Unfinished image kept as " << result.imagePath << "\n";
   }
   return result.finished ? kExitOk : kExitSourceFailed;
 }

@@ -152,6 +152,7 @@ int RunRescue(const std::vector<std::string>& args) {
       scan.Stop();
     }
   });
+  pump.OnTerminate([&scan] { scan.StopAll(); });
   ScanRequest request;
   request.saveFolder = options.destination;
   request.firstSectorText = options.first.value_or("0");

@@ -11,8 +11,15 @@ namespace vellumark::cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_terminated = 0;
 
-void RecordInterrupt(int) { g_interrupted = 1; }
+void RecordSignal(int signal) {
+  if (signal == SIGINT) {
+    g_interrupted = 1;
+  } else {
+    g_terminated = 1;
+  }
+}
 
 std::string TextOf(const Message& message) { return std::string(Text(message.textSlot)) + message.suffix; }
 
@@ -33,17 +40,24 @@ bool TerminalPrompt::AskYesNo(const Message& message) {
 
 InterruptPump::InterruptPump() {
   struct sigaction action {};
-  action.sa_handler = &RecordInterrupt;
+  action.sa_handler = &RecordSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous_);
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &previous_[i]);
 }
 
-InterruptPump::~InterruptPump() { sigaction(SIGINT, &previous_, nullptr); }
+InterruptPump::~InterruptPump() {
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+}
 
 void InterruptPump::ProcessPendingEvents() {
+  if (g_terminated != 0) {
+    // Not cleared: every later safe point stops as well.
+    if (terminate_) terminate_();
+    return;
+  }
   if (g_interrupted == 0) return;
   g_interrupted = 0;
-  if (action_) action_();
+  if (interrupt_) interrupt_();
 }
 
 TerminalProgress::TerminalProgress(std::string sourceName)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "common/front_end.h"
@@ -23,19 +24,26 @@ class TerminalPrompt final : public Prompt {
   bool assumeYes_ = false;
 };
 
-// Ctrl-C does what the progress window's Cancel or Stop button would: the
-// handler only records it, and the pump hands it to the running operation at
-// the points where a window would let its buttons act.
+// Ctrl-C does what the progress window's Cancel or Stop button would; a
+// request to end the program (SIGTERM, or SIGHUP when the terminal goes
+// away) stops the operation at its next safe point, so that it still cleans
+// up and reports. The handlers only record the signal, and the pump hands it
+// to the running operation at the points where a window would let its
+// buttons act.
 class InterruptPump final : public Pump {
  public:
   InterruptPump();
   ~InterruptPump() override;
-  void OnInterrupt(std::function<void()> action) { action_ = std::move(action); }
+  void OnInterrupt(std::function<void()> action) { interrupt_ = std::move(action); }
+  void OnTerminate(std::function<void()> action) { terminate_ = std::move(action); }
   void ProcessPendingEvents() override;
 
  private:
-  std::function<void()> action_;
-  struct sigaction previous_ {};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+  std::function<void()> interrupt_;
+  std::function<void()> terminate_;
+  struct sigaction previous_[std::size(kSignals)] {};
 };
 
 // One progress line on standard error: rewritten in place on a terminal,

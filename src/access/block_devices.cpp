@@ -1,5 +1,7 @@
 #include "access/block_devices.h"
 
+#include "access/mount_table.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -25,23 +27,6 @@ std::string SizeText(std::int64_t bytes) {
   return text;
 }
 
-// /proc/mounts escapes blanks and a few other bytes as \ooo.
-std::string Unescape(const std::string& field) {
-  std::string out;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size()) {
-      const std::string octal = field.substr(i + 1, 3);
-      if (octal.size() == 3 && std::all_of(octal.begin(), octal.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-        out += static_cast<char>(std::stoi(octal, nullptr, 8));
-        i += 3;
-        continue;
-      }
-    }
-    out += field[i];
-  }
-  return out;
-}
-
 std::map<std::string, std::string> MountPoints(const std::string& mounts) {
   std::map<std::string, std::string> byDevice;
   std::ifstream in(mounts);
@@ -49,7 +34,7 @@ std::map<std::string, std::string> MountPoints(const std::string& mounts) {
   while (std::getline(in, line)) {
     std::istringstream fields(line);
     std::string device, where;
-    if (fields >> device >> where) byDevice.emplace(Unescape(device), Unescape(where));
+    if (fields >> device >> where) byDevice.emplace(UnescapeMountField(device), UnescapeMountField(where));
   }
   return byDevice;
 }
@@ -59,7 +44,7 @@ std::map<std::string, std::string> Labels(const std::string& byLabel) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(byLabel, error)) {
     const fs::path target = fs::weakly_canonical(entry.path(), error);
-    if (!error) byDevice.emplace(target.filename().string(), Unescape(entry.path().filename().string()));
+    if (!error) byDevice.emplace(target.filename().string(), UnescapeMountField(entry.path().filename().string()));
   }
   return byDevice;
 }

@@ -1,28 +1,43 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
+#include "access/device_stack.h"
+
 namespace vellumark {
 
-// How block devices nest: the whole disk a partition belongs to.
-struct DeviceTopology {
-  // Device number of the file system holding path.
-  std::function<std::optional<std::uint64_t>(const std::string& path)> deviceOfPath;
-  // Device number of the disk that contains a partition; none for a disk.
-  std::function<std::optional<std::uint64_t>(std::uint64_t device)> parentDisk;
+class SectorSource;
+
+// Why a destination was refused.
+enum class DestinationRefusal : std::uint8_t {
+  None,
+  OnSource,  // writing there would write onto the source being read
 };
 
-// The running system's topology, read from stat() and /sys/dev/block.
-const DeviceTopology& SystemTopology();
+// The one place that decides whether a path may be written while a source is
+// open. Writing is refused when it would reach any byte the source is read
+// from: the source file itself through any name or link, the image file
+// behind a loop device being read, or a file system that lies on the source
+// device in any way (the same device, a partition of it or the disk holding
+// it, or stacked on it through LVM, LUKS, RAID or a loop device).
+class DestinationRule {
+ public:
+  // sourceDevice: the device number of a block device being read; sourceFile:
+  // the identity of the file that was opened (an image file, or the node).
+  DestinationRule(std::optional<std::uint64_t> sourceDevice, std::optional<FileId> sourceFile,
+                  const SystemView& view = SystemView::Live());
+  explicit DestinationRule(const SectorSource& source, const SystemView& view = SystemView::Live());
 
-// Whether writing at path would write onto the source being rescued: the
-// path's file system lives on the opened partition itself or, when a whole
-// disk was opened, on one of its partitions. An image-file source (no device)
-// refuses nothing.
-bool IsOnSourceDevice(const std::string& path, std::optional<std::uint64_t> sourceDevice,
-                      const DeviceTopology& topology = SystemTopology());
+  // Files are to be created in folder.
+  DestinationRefusal CheckFolder(const std::string& folder) const;
+  // The file at path is to be created or replaced.
+  DestinationRefusal CheckFile(const std::string& path) const;
+
+ private:
+  const SystemView& view_;
+  StorageReach source_;
+};
 
 }  // namespace vellumark

@@ -21,6 +21,7 @@ class MemoryPlatformSource final : public PlatformSource {
     bool lengthQueryFails = false;
     std::optional<std::uint32_t> sectorSize;  // as a block device reports it
     std::optional<std::uint64_t> deviceNumber;  // set for a stand-in block device
+    std::optional<FileId> fileId;               // set to stand for a real file
   };
 
   // Adds (or replaces) the source named path and returns it for adjusting.
@@ -42,6 +43,7 @@ class MemoryPlatformSource final : public PlatformSource {
   void Close() override;
   bool IsOpen() const override { return open_ != nullptr; }
   std::optional<std::uint64_t> DeviceNumber() override { return open_ ? open_->deviceNumber : std::nullopt; }
+  std::optional<FileId> OpenFileId() override { return open_ ? open_->fileId : std::nullopt; }
 
  private:
   struct Range {

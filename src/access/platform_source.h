@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "access/device_stack.h"
+
 namespace vellumark {
 
 enum class SeekOrigin { Begin, End };
@@ -33,6 +35,9 @@ class PlatformSource {
   // The device number of an open block device, so that writing onto the
   // device being read can be refused; none for an image file.
   virtual std::optional<std::uint64_t> DeviceNumber() = 0;
+  // Which file is open, so that writing onto it under another name or
+  // through a link can be refused too.
+  virtual std::optional<FileId> OpenFileId() = 0;
 };
 
 }  // namespace vellumark

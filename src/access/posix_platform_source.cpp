@@ -80,6 +80,12 @@ std::optional<std::uint64_t> PosixPlatformSource::DeviceNumber() {
   return static_cast<std::uint64_t>(st.st_rdev);
 }
 
+std::optional<FileId> PosixPlatformSource::OpenFileId() {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 void PosixPlatformSource::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -20,6 +20,7 @@ class PosixPlatformSource final : public PlatformSource {
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   std::optional<std::uint64_t> DeviceNumber() override;
+  std::optional<FileId> OpenFileId() override;
 
  private:
   bool IsBlockDevice() const;

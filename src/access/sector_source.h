@@ -58,6 +58,8 @@ class SectorSource {
   bool IsImageFile() const { return sourceLetter_ == kImageLetter; }
   // Device number of an open partition (none for an image file).
   std::optional<std::uint64_t> SourceDevice() const { return platform_->IsOpen() ? platform_->DeviceNumber() : std::nullopt; }
+  // The open file's identity (an image file, or a partition's node).
+  std::optional<FileId> SourceFile() const { return platform_->IsOpen() ? platform_->OpenFileId() : std::nullopt; }
 
   const VolumeGeometry& OpenedGeometry() const { return opened_; }
   const VolumeGeometry& ScanGeometry() const { return scan_; }

@@ -1,11 +1,6 @@
 #include "backup/image_backup.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "access/destination_rule.h"
@@ -14,21 +9,6 @@
 
 namespace vellumark {
 namespace {
-
-bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset) {
-  while (size > 0) {
-    const ssize_t wrote = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (wrote == 0) return false;
-    data += wrote;
-    size -= static_cast<std::size_t>(wrote);
-    offset += wrote;
-  }
-  return true;
-}
 
 std::string FolderOf(const std::string& path) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -57,7 +37,8 @@ void ImageBackup::Report(std::int64_t first, std::int64_t last, std::int64_t cur
   frontEnd_.pump.ProcessPendingEvents();
 }
 
-ImageBackup::CopyEnd ImageBackup::Copy(int fd, std::int64_t first, std::int64_t last, std::int64_t& errors) {
+ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, std::int64_t first, std::int64_t last,
+                                       std::int64_t& errors) {
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const std::int64_t perChunk = std::max<std::int64_t>(kChunkBytes / bytes, 1);
   std::int64_t current = first;
@@ -67,7 +48,7 @@ ImageBackup::CopyEnd ImageBackup::Copy(int fd, std::int64_t first, std::int64_t 
     const std::int64_t target = (current - first) * bytes;
     if (n * bytes <= kChunkBytes &&
         source_.ReadSectors(chunk_.data(), static_cast<std::int32_t>(n * bytes), current * bytes) == 0) {
-      if (!WriteAllAt(fd, chunk_.data(), static_cast<std::size_t>(n * bytes), target)) return CopyEnd::WriteFailed;
+      if (!image.WriteAt(chunk_.data(), static_cast<std::size_t>(n * bytes), target)) return CopyEnd::WriteFailed;
       current += n;
       continue;
     }
@@ -79,10 +60,19 @@ ImageBackup::CopyEnd ImageBackup::Copy(int fd, std::int64_t first, std::int64_t 
         std::fill(one.begin(), one.end(), 0);
         ++errors;
       }
-      if (!WriteAllAt(fd, one.data(), one.size(), (current - first) * bytes)) return CopyEnd::WriteFailed;
+      if (!image.WriteAt(one.data(), one.size(), (current - first) * bytes)) return CopyEnd::WriteFailed;
     }
   }
   return current > last ? CopyEnd::Done : CopyEnd::Cancelled;
+}
+
+void ImageBackup::KeepOrDropUnfinished(StagedFile& image, const std::string& targetPath, BackupResult& result) {
+  if (!abandoned_ && !frontEnd_.prompt.AskYesNo({slot::kDeleteUnfinishedTarget, slot::kPrompt, {}})) {
+    // Kept, but never over an image that was already there.
+    result.imagePath = image.PublishKeepingOthers(targetPath).value_or(std::string());
+    return;
+  }
+  result.deleted = true;  // the copy had no name yet: dropping it is enough
 }
 
 BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targetPath) {
@@ -92,7 +82,7 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     result.refusalSlot = refusal;
     return result;
   }
-  if (IsOnSourceDevice(FolderOf(targetPath), source_.SourceDevice())) {
+  if (DestinationRule(source_).CheckFile(targetPath) != DestinationRefusal::None) {
     result.refusalSlot = slot::kImageOnSourceDrive;
     return result;
   }
@@ -104,31 +94,27 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
   // Cancel counts from the moment the progress window shows, so that one
   // pressed while the image is being reserved is not lost.
   stop_ = 0;
+  abandoned_ = false;
   frontEnd_.progress.StageStarted(ProgressStage::Backup);
-  const int fd = ::open(targetPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  auto image = StagedFile::Create(FolderOf(targetPath));
   bool reserved = false;
-  if (fd >= 0) {
+  if (image) {
     frontEnd_.pump.ProcessPendingEvents();
-    // Really reserve the blocks (not a sparse length), so that a destination
-    // without room fails here rather than part-way.
-    reserved = ::posix_fallocate(fd, 0, static_cast<off_t>(length)) == 0;
+    reserved = image->Reserve(length);
   }
   if (!reserved) {
-    if (fd >= 0) ::close(fd);
+    image.reset();
     frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
   } else {
-    const CopyEnd end = Copy(fd, first, last, result.errors);
-    const bool closed = ::close(fd) == 0;
-    if (end == CopyEnd::WriteFailed || !closed) {
-      frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
-    }
-    result.finished = end == CopyEnd::Done && closed;
-    if (!result.finished) {
-      if (frontEnd_.prompt.AskYesNo({slot::kDeleteUnfinishedTarget, slot::kPrompt, {}})) {
-        result.deleted = ::unlink(targetPath.c_str()) == 0;
-      }
-    } else {
+    const CopyEnd end = Copy(*image, first, last, result.errors);
+    // Finished only once every byte is on the disk and the image has its name.
+    result.finished = end == CopyEnd::Done && image->Flush() && image->PublishReplacing(targetPath);
+    if (result.finished) {
+      result.imagePath = targetPath;
       frontEnd_.prompt.Show({result.errors > 0 ? slot::kFinishedWithBadSectors : slot::kBackupFinished, slot::kPrompt, {}});
+    } else {
+      if (end != CopyEnd::Cancelled) frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
+      KeepOrDropUnfinished(*image, targetPath, result);
     }
   }
   stop_ = 1;

@@ -6,6 +6,7 @@
 
 #include "access/sector_source.h"
 #include "common/front_end.h"
+#include "output/staged_file.h"
 
 namespace vellumark {
 
@@ -20,14 +21,19 @@ struct BackupResult {
   bool finished = false;     // every sector of the range reached the image
   std::int64_t errors = 0;   // sectors written as zeros
   bool deleted = false;      // the unfinished image was deleted on request
+  std::string imagePath;     // where the image is now; empty when none was kept
 };
 
 // Copies a sector range of the open source to a raw image file: no header,
 // sector k of the image is sector first + k of the source, unreadable sectors
 // are written as zeros and counted. The image's whole length is reserved
 // before copying, so a destination without room fails at once; a write that
-// fails later ends the copy as unfinished. Runs on the caller's thread; the
-// progress window's Cancel acts through Cancel() while events run.
+// fails later ends the copy as unfinished. The copy is made in a file of its
+// own beside the target and takes the target's name only when complete, so a
+// failed or cancelled backup leaves an earlier image of that name as it was;
+// an unfinished copy the user keeps goes to the first free numbered name.
+// Runs on the caller's thread; the progress window's Cancel acts through
+// Cancel() while events run.
 class ImageBackup {
  public:
   static constexpr std::int32_t kChunkBytes = 65536;
@@ -41,18 +47,26 @@ class ImageBackup {
   BackupResult Run(const BackupRange& range, const std::string& targetPath);
 
   void Cancel() { stop_ = 1; }
+  // Cancels without asking: the unfinished copy is dropped (the program is
+  // being ended, and nobody may be there to answer).
+  void Abandon() {
+    abandoned_ = true;
+    stop_ = 1;
+  }
   bool Stopped() const { return stop_ != 0; }
 
  private:
   enum class CopyEnd { Done, Cancelled, WriteFailed };
 
-  CopyEnd Copy(int fd, std::int64_t first, std::int64_t last, std::int64_t& errors);
+  CopyEnd Copy(StagedFile& image, std::int64_t first, std::int64_t last, std::int64_t& errors);
+  void KeepOrDropUnfinished(StagedFile& image, const std::string& targetPath, BackupResult& result);
   void Report(std::int64_t first, std::int64_t last, std::int64_t current, std::int64_t errors);
 
   SectorSource& source_;
   FrontEnd& frontEnd_;
   std::vector<std::uint8_t> chunk_;
   volatile std::uint8_t stop_ = 1;
+  volatile bool abandoned_ = false;
 };
 
 }  // namespace vellumark

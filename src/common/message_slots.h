@@ -47,6 +47,11 @@ inline constexpr int kReasonRepartitioned = 69;
 inline constexpr int kUnknownFileSystem = 70;
 inline constexpr int kSource = 77;
 
+// Refusals of a destination, in slots nothing else used.
+inline constexpr int kDestinationBusy = 10;
+inline constexpr int kReportNameTaken = 28;
+inline constexpr int kDestinationUnwritable = 61;
+
 // The results window, which lists the documents a rescue wrote. Its headings,
 // labels and verdict words took over slots nothing else used.
 inline constexpr int kColumnName = 0;

@@ -1,12 +1,11 @@
 #include "rescue/carve_services.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <filesystem>
+#include <regex>
 #include <thread>
+
+#include "output/staged_file.h"
 
 namespace vellumark {
 
@@ -167,48 +166,24 @@ std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, co
   return saveFolder + "TEST_" + Base36Name(hitOffset >> 9) + extension;
 }
 
-namespace {
-
-int CreateReplacing(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
-    // A read-only file of that name is replaced, as on a system where the
-    // attribute would simply be cleared.
-    ::chmod(path.c_str(), st.st_mode | S_IWUSR);
-  }
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool IsOutputName(const std::string& fileName) {
+  static const std::regex kPattern("TEST_[0-9A-Z]{7}(-[0-9]+)?\\.(DOC|XLS|PPT)", std::regex::icase);
+  return std::regex_match(fileName, kPattern);
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t wrote = ::write(fd, data, size);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += wrote;
-    size -= static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
-}  // namespace
-
-bool SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
-                         std::chrono::milliseconds retryDelay) {
-  int fd = -1;
+std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
+                                               std::chrono::milliseconds retryDelay) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  std::optional<StagedFile> file;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    fd = CreateReplacing(path);
-    if (fd >= 0) break;
+    file = StagedFile::Create(folder);
+    if (file) break;
     if (attempt + 1 < kCreateAttempts) std::this_thread::sleep_for(retryDelay);
   }
-  if (fd < 0) return false;
-  // A document counts as rescued only when all of it is on the disk.
-  const bool written = WriteAll(fd, data, size);
-  const bool closed = ::close(fd) == 0;
-  if (written && closed) return true;
-  ::unlink(path.c_str());
-  return false;
+  // A document counts as rescued only when all of it is on the disk; an
+  // unnamed partial file vanishes with the StagedFile.
+  if (!file || !file->Append(data, size)) return std::nullopt;
+  return file->PublishKeepingOthers(path);
 }
 
 }  // namespace vellumark

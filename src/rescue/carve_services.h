@@ -2,8 +2,9 @@
 
 #include <chrono>
 #include <cstring>
-#include <initializer_list>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,11 +121,20 @@ std::string Base36Name(std::int64_t v);
 // folder + "TEST_" + Base36Name(offset in 512-byte units) + extension.
 std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, const std::string& extension);
 
-// Writes the bytes to a new file at path, replacing (and first making
-// writable) a file of that name. Creation is tried 11 times, retryDelay apart.
-// True only when every byte reached the file; a partial file is removed.
-bool SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
-                         std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100));
+// Whether a file name is one OutputName gives, with or without the number
+// SaveStreamWithRetry adds when the name is taken: "TEST_00001KW-2.DOC".
+// Letter case is ignored, as FAT ignores it.
+bool IsOutputName(const std::string& fileName);
+
+// Writes the bytes as a new file named path once all of them are written;
+// nothing under any name is replaced or written through. When path is taken
+// by a file with the same bytes, that file is the rescued one; when by
+// anything else (an earlier run's file, a link), the bytes go to the first
+// free "NAME-2.EXT", "NAME-3.EXT" ... instead. Creation is tried 11 times,
+// retryDelay apart. Returns the name the bytes have; none when they could not
+// all be written, in which case nothing is left behind.
+std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
+                                               std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100));
 
 // Whether a four-byte type tag (a PNG chunk type, an MP4 box type) is one of
 // the given ones, compared exactly.

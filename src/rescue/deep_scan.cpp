@@ -7,6 +7,8 @@
 
 #include "access/destination_rule.h"
 #include "common/sector_number.h"
+#include "output/folder_lock.h"
+#include "rescue/carve_services.h"
 #include "rescue/carvers/carver_table.h"
 #include "rescue/percent_text.h"
 #include "rescue/report/rescue_report.h"
@@ -16,6 +18,18 @@ namespace vellumark {
 
 namespace {
 constexpr int kMinimumPhaseVotes = 4;
+
+// Whether path is, or could become, one of the files a rescue into
+// saveFolder writes (a rescued document, numbered or not, or the lock).
+bool NamesAnOutput(const std::string& path, const std::string& saveFolder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::absolute(path, error).parent_path();
+  if (!fs::equivalent(folder, saveFolder, error)) return false;
+  const std::string name = fs::path(path).filename().string();
+  return IsOutputName(name) || name == FolderLock::kFileName;
+}
+
 }  // namespace
 
 DeepScan::DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd)
@@ -27,18 +41,19 @@ int DeepScan::CheckInputs(const ScanRequest& request) {
   if (request.saveFolder.empty() || !std::filesystem::is_directory(request.saveFolder, error)) {
     return slot::kSelectSaveFolder;
   }
-  if (IsOnSourceDevice(request.saveFolder, source_.SourceDevice())) return slot::kDestOnSourceDrive;
+  const DestinationRule rule(source_);
+  if (rule.CheckFolder(request.saveFolder) != DestinationRefusal::None) return slot::kDestOnSourceDrive;
 
   parameters_.ComboBox1Click(false);  // the cluster-size list decides spc
   run_.saveFolder = request.saveFolder;
   if (run_.saveFolder.back() != '/') run_.saveFolder += '/';
 
+  reportPlacement_ = request.reportPath.empty() ? ReportPlacement::KeepOthers : ReportPlacement::Replace;
   reportPath_ = request.reportPath.empty() ? run_.saveFolder + kReportFileName : request.reportPath;
-  const std::filesystem::path reportFolder = std::filesystem::absolute(reportPath_, error).parent_path();
-  if (IsOnSourceDevice(reportFolder.string(), source_.SourceDevice())) return slot::kDestOnSourceDrive;
-  // An image file's folder may take files, but the report must not replace
-  // the image itself.
-  if (std::filesystem::equivalent(reportPath_, source_.SourcePath(), error)) return slot::kDestOnSourceDrive;
+  if (rule.CheckFile(std::filesystem::absolute(reportPath_, error).string()) != DestinationRefusal::None) {
+    return slot::kDestOnSourceDrive;
+  }
+  if (!request.reportPath.empty() && NamesAnOutput(reportPath_, run_.saveFolder)) return slot::kReportNameTaken;
 
   const std::int64_t first = ParseSectorNumber(request.firstSectorText);
   const std::int64_t last = ParseSectorNumber(request.lastSectorText);
@@ -50,7 +65,18 @@ int DeepScan::CheckInputs(const ScanRequest& request) {
 
 ScanResult DeepScan::Run(const ScanRequest& request) {
   if (!source_.IsOpen()) return {};
-  if (const int refusal = CheckInputs(request)) {
+  int refusal = CheckInputs(request);
+  // Held until the report is written: a second run into the same folder
+  // would take the same names.
+  FolderLock lock;
+  if (refusal == 0) {
+    switch (lock.Acquire(run_.saveFolder)) {
+      case FolderLock::Outcome::Locked: break;
+      case FolderLock::Outcome::Busy: refusal = slot::kDestinationBusy; break;
+      case FolderLock::Outcome::Failed: refusal = slot::kDestinationUnwritable; break;
+    }
+  }
+  if (refusal != 0) {
     ScanResult refused;
     refused.refusalSlot = refusal;
     return refused;
@@ -65,6 +91,7 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   // (64 KiB clusters show as "32K"); its residue still marks cluster starts.
   if (run_.knownPhase >= 0 && run_.spc > 1) run_.knownPhase %= static_cast<std::int32_t>(run_.spc);
 
+  stopRequested_ = false;
   SearchPhase();
   InferClusterPhase();
   CarvePhase();
@@ -75,7 +102,11 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   result.ran = true;
   result.rescued = run_.rescued;
   result.reportPath = reportPath_;
-  result.reportWritten = WriteRescueReport(result.reportPath, report_);
+  if (const auto written = WriteRescueReport(reportPath_, report_, reportPlacement_)) {
+    result.reportPath = *written;
+    result.reportWritten = true;
+  }
+  lock.Release();
 
   frontEnd_.prompt.Show({slot::kRescuedFile, slot::kFinished, std::to_string(run_.rescued)});
   return result;
@@ -180,7 +211,7 @@ void DeepScan::ClaimDirectoryCluster(SectorHit& hit) {
 
 void DeepScan::CarvePhase() {
   frontEnd_.progress.StageStarted(ProgressStage::Carve);
-  run_.runState = kRunning;
+  run_.runState = stopRequested_ ? kStopped : kRunning;
   run_.rescued = 0;
   run_.documents.clear();
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;

@@ -8,6 +8,7 @@
 #include "access/volume_parameters.h"
 #include "common/front_end.h"
 #include "rescue/report/read_back.h"
+#include "rescue/report/rescue_report.h"
 #include "rescue/rescue_run.h"
 
 namespace vellumark {
@@ -41,6 +42,13 @@ class DeepScan {
   ScanResult Run(const ScanRequest& request);
 
   void CancelSearch() { run_.searchStop = 1; }
+  // Ends the search and the carving at their next safe points; the report
+  // of what was done is still written.
+  void StopAll() {
+    stopRequested_ = true;
+    run_.searchStop = 1;
+    run_.runState = kStopped;
+  }
   void SetPaused(bool paused) { run_.runState = paused ? kPaused : kRunning; }
   void Stop() { run_.runState = kStopped; }
   bool SearchStopped() const { return run_.searchStop != 0; }
@@ -67,6 +75,8 @@ class DeepScan {
   RescueRun run_;
   std::vector<DocumentInspection> report_;
   std::string reportPath_;
+  ReportPlacement reportPlacement_ = ReportPlacement::KeepOthers;
+  bool stopRequested_ = false;
 };
 
 }  // namespace vellumark

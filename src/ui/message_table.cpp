@@ -7,8 +7,10 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (10, 28, 61, 72, 73) are empty. Several texts end in
-// a blank because the caller appends a number or a name. The results window's
+// Slots no caller shows (72, 73) are empty; 10, 28 and 61 refuse a
+// destination that another run is using, a report named like a rescued file,
+// and a folder that takes no files. Several texts end in a blank because the
+// caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
 constexpr Table kEnglish = {
@@ -22,7 +24,7 @@ constexpr Table kEnglish = {
     /* 7 */ "File Type:",
     /* 8 */ "Save files to:",
     /* 9 */ "Browse",
-    /* 10 */ "",
+    /* 10 */ "Another rescue is saving files to this folder!",
     /* 11 */ "File System:",
     /* 12 */ "Cluster Size:",
     /* 13 */ "Scan Range:",
@@ -40,7 +42,7 @@ constexpr Table kEnglish = {
     /* 25 */ "Success: ",
     /* 26 */ "Scaned: ",
     /* 27 */ "Rescued file ",
-    /* 28 */ "",
+    /* 28 */ "The report can't take the name of a rescued file!",
     /* 29 */ "Finished",
     /* 30 */ "Title",
     /* 31 */ "Verdict",
@@ -74,7 +76,7 @@ constexpr Table kEnglish = {
     /* 59 */ "Close",
     /* 60 */ "Simple steps: 1. Select drive; 2. Open drive; 3. Select folder to store rescued files; "
              "4. Select the reason of losing file; 5. Start rescue.",
-    /* 61 */ "",
+    /* 61 */ "Can't write files to the dest folder!",
     /* 62 */ "More >>",
     /* 63 */ "Failed to get parameters",
     /* 64 */ "Last saved",
@@ -106,7 +108,7 @@ constexpr Table kSimplified = {
     /* 7 */ "文件类型:",
     /* 8 */ "恢复文件保存到:",
     /* 9 */ "浏览",
-    /* 10 */ "",
+    /* 10 */ "另一个恢复任务正在向此文件夹保存文件!",
     /* 11 */ "分区类型:",
     /* 12 */ "簇大小:",
     /* 13 */ "扫描扇区范围:",
@@ -124,7 +126,7 @@ constexpr Table kSimplified = {
     /* 25 */ "恢复成功: ",
     /* 26 */ "已扫描: ",
     /* 27 */ "成功恢复文件 ",
-    /* 28 */ "",
+    /* 28 */ "报告不能使用恢复文件的名称!",
     /* 29 */ "恢复结束",
     /* 30 */ "标题",
     /* 31 */ "检查结果",
@@ -157,7 +159,7 @@ constexpr Table kSimplified = {
     /* 58 */ "预览:",
     /* 59 */ "关闭",
     /* 60 */ "基本操作: 1. 选择分区; 2. 打开分区; 3. 指定保存文件夹; 4. 选择文件丢失原因; 5. 开始恢复.",
-    /* 61 */ "",
+    /* 61 */ "无法向目标文件夹写入文件!",
     /* 62 */ "更多功能>>",
     /* 63 */ "获取分区参数失败",
     /* 64 */ "最后保存",
@@ -192,7 +194,7 @@ constexpr Table kTraditional = {
     /* 7 */ "檔案類型:",
     /* 8 */ "恢復檔案保存到:",
     /* 9 */ "瀏覽",
-    /* 10 */ "",
+    /* 10 */ "另一個恢復任務正在向此資料夾保存檔案!",
     /* 11 */ "分區類型:",
     /* 12 */ "簇大小:",
     /* 13 */ "掃描扇區範圍:",
@@ -210,7 +212,7 @@ constexpr Table kTraditional = {
     /* 25 */ "恢復成功: ",
     /* 26 */ "已掃描: ",
     /* 27 */ "成功恢復檔案 ",
-    /* 28 */ "",
+    /* 28 */ "報告不能使用恢復檔案的名稱!",
     /* 29 */ "恢復結束",
     /* 30 */ "標題",
     /* 31 */ "檢查結果",
@@ -243,7 +245,7 @@ constexpr Table kTraditional = {
     /* 58 */ "預覽:",
     /* 59 */ "關閉",
     /* 60 */ "基本操作: 1. 選擇分區; 2. 打開分區; 3. 指定保存資料夾; 4. 選擇檔案遺失原因; 5. 開始恢復.",
-    /* 61 */ "",
+    /* 61 */ "無法向目標資料夾寫入檔案!",
     /* 62 */ "更多功能>>",
     /* 63 */ "獲取分區參數失敗",
     /* 64 */ "最後保存",

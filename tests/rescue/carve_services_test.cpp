@@ -16,6 +16,7 @@
 namespace vellumark {
 namespace {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using test::PatternBytes;
 constexpr std::chrono::milliseconds kQuick(1);
@@ -142,15 +143,73 @@ TEST(CarveServicesNames, Base36NameOutputNameAndByteSwap) {
   EXPECT_EQ(value, 0x44332211u);
 }
 
-TEST(CarveServicesSave, ReplacesReadOnlyFileAndFailsWithoutFolder) {
-  test::TempDir dir;
-  const std::string path = dir / "TEST_0000001.DOC";
-  test::WriteFileBytes(path, Bytes(5000, 0xAA));
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+// What already has a rescued document's name is never written to or through:
+// an identical file stands for the document, anything else keeps its bytes
+// and mode and the document takes the next numbered name.
+TEST(CarveServicesSave, KeepsWhatItFindsUnderTheName) {
   const Bytes data = PatternBytes(1536);
-  EXPECT_TRUE(SaveStreamWithRetry(data.data(), data.size(), path, kQuick));
-  EXPECT_EQ(test::ReadFileBytes(path), data);
+  enum class Found { Nothing, SameBytes, ReadOnlyOther, LinkToOutside, DanglingLink, HardLinkToOutside };
+  const struct { Found found; const char* savedAs; } cases[] = {
+      {Found::Nothing, "TEST_0000001.DOC"},         {Found::SameBytes, "TEST_0000001.DOC"},
+      {Found::ReadOnlyOther, "TEST_0000001-2.DOC"}, {Found::LinkToOutside, "TEST_0000001-2.DOC"},
+      {Found::DanglingLink, "TEST_0000001-2.DOC"},  {Found::HardLinkToOutside, "TEST_0000001-2.DOC"},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    fs::create_directory(dir / "out");
+    const std::string name = dir / "out/TEST_0000001.DOC";
+    const std::string outside = dir / "outside.img";
+    const Bytes other = PatternBytes(5000, 7);
+    test::WriteFileBytes(outside, other);
+    ASSERT_EQ(::chmod(outside.c_str(), 0444), 0);
+    switch (c.found) {
+      case Found::Nothing: break;
+      case Found::SameBytes: test::WriteFileBytes(name, data); break;
+      case Found::ReadOnlyOther: test::WriteFileBytes(name, other), ::chmod(name.c_str(), 0444); break;
+      case Found::LinkToOutside: fs::create_symlink(outside, name); break;
+      case Found::DanglingLink: fs::create_symlink(dir / "nowhere", name); break;
+      case Found::HardLinkToOutside: fs::create_hard_link(outside, name); break;
+    }
+    struct stat before {};
+    ::lstat(name.c_str(), &before);
+
+    const auto saved = SaveStreamWithRetry(data.data(), data.size(), name, kQuick);
+    ASSERT_TRUE(saved) << static_cast<int>(c.found);
+    EXPECT_EQ(*saved, dir / (std::string("out/") + c.savedAs));
+    EXPECT_EQ(test::ReadFileBytes(*saved), data);
+    struct stat st {};
+    ASSERT_EQ(::stat(saved->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0200, 0200u) << "a rescued document is the user's to change";
+    if (c.found == Found::SameBytes) {
+      EXPECT_EQ(st.st_ino, before.st_ino) << "an identical file is left alone";
+    }
+    // Whatever was there is as it was.
+    EXPECT_EQ(test::ReadFileBytes(outside), other);
+    ASSERT_EQ(::stat(outside.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    if (c.found == Found::ReadOnlyOther) {
+      EXPECT_EQ(test::ReadFileBytes(name), other);
+    }
+    // Nothing else is left in the folder: no temporary file.
+    const auto entries = std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator());
+    EXPECT_EQ(entries, c.found == Found::Nothing || c.found == Found::SameBytes ? 1 : 2);
+  }
+}
+
+TEST(CarveServicesSave, FailsWithoutAFolder) {
+  test::TempDir dir;
+  const Bytes data = PatternBytes(512);
   EXPECT_FALSE(SaveStreamWithRetry(data.data(), data.size(), dir / "missing/TEST.DOC", kQuick));
+}
+
+TEST(CarveServicesNames, OutputNamesAreKnownWithOrWithoutANumber) {
+  const struct { const char* name; bool output; } cases[] = {
+      {"TEST_00001KW.DOC", true}, {"test_00001kw.doc", true}, {"TEST_00001KW-12.XLS", true},
+      {"TEST_ZZZZZZZ.PPT", true}, {"TEST_00001K.DOC", false}, {"TEST_00001KW.DOCX", false},
+      {"TEST_00001KW-.DOC", false}, {"rescue-report.csv", false}, {"XTEST_00001KW.DOC", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsOutputName(c.name), c.output) << c.name;
 }
 
 TEST(CarveServicesSave, WriteFailingPartWayRemovesThePartialFile) {
@@ -169,7 +228,7 @@ TEST(CarveServicesSave, WriteFailingPartWayRemovesThePartialFile) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "a partial file was left behind";
 }
 
 }  // namespace

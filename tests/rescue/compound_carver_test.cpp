@@ -14,6 +14,7 @@
 
 #include "access/memory_platform_source.h"
 #include "rescue/carve_services.h"
+#include "output/staged_file.h"
 #include "support/fixtures.h"
 
 namespace vellumark {
@@ -132,7 +133,7 @@ TEST(CompoundCarverSynthetic, HeaderFatDifatAndDirectoryRules) {
   }
 }
 
-TEST(CompoundCarverSynthetic, ReplacesReadOnlyTargetAndIgnoresHitInsideCarvedFile) {
+TEST(CompoundCarverSynthetic, KeepsAnEarlierFileOfItsNameAndIgnoresHitInsideCarvedFile) {
   Bytes doc = Compound(9);
   std::copy(doc.begin(), doc.begin() + 512, doc.begin() + 6 * 512);  // a header copy inside the file
   Disk disk(doc, 4);
@@ -140,12 +141,16 @@ TEST(CompoundCarverSynthetic, ReplacesReadOnlyTargetAndIgnoresHitInsideCarvedFil
   test::WriteFileBytes(target, Bytes(9000, 0x55));
   ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
   CompoundCarver(disk.run, disk.hit);
-  EXPECT_EQ(disk.Written(".DOC"), doc);
+  EXPECT_EQ(disk.Written(".DOC"), Bytes(9000, 0x55));
+  const std::string numbered = NumberedName(target, 2);
+  EXPECT_EQ(ReadFileBytes(numbered), doc);
+  ASSERT_EQ(disk.run.documents.size(), 1u);
+  EXPECT_EQ(disk.run.documents[0].outputName, numbered);
   const int reads = disk.mem->ReadCalls();
   CompoundCarver(disk.run, disk.hit + 6 * 512);
   EXPECT_EQ(disk.mem->ReadCalls(), reads);
   EXPECT_EQ(disk.run.rescued, 1);
-  EXPECT_EQ(disk.FileCount(), 1);
+  EXPECT_EQ(disk.FileCount(), 2);
   EXPECT_EQ(disk.run.claims.CountClaimed(), 11);
 }
 

@@ -133,7 +133,8 @@ TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
   ASSERT_TRUE(source.OpenPartition("/dev/proc", "p").ok());
   EXPECT_EQ(scan.Run({here, "0", "5", 0x400, "/proc/report.csv"}).refusalSlot, 22);
   test::WriteFileBytes(dir / "image.img", Bytes(kSectors * 512));
-  platform->Add(dir / "image.img", Bytes(kSectors * 512));
+  ASSERT_EQ(::stat((dir / "image.img").c_str(), &st), 0);
+  platform->Add(dir / "image.img", Bytes(kSectors * 512)).fileId = FileId{st.st_dev, st.st_ino};
   ASSERT_TRUE(source.OpenImageFile(dir / "image.img").ok());
   EXPECT_EQ(scan.Run({here, "0", "5", 0x400, dir / "image.img"}).refusalSlot, 22);
   EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());

@@ -190,8 +190,13 @@ void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
                        static_cast<std::size_t>((walk.FileBytes() + bytesPerSector - 1) / bytesPerSector));
   if (walk.Kind() != nullptr && (run.typeMask & walk.Kind()->bit) != 0) {
     record.outputName = OutputName(run.saveFolder, hitOffset, walk.Kind()->extension);
-    record.saved = SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), record.outputName);
-    if (record.saved) ++run.rescued;
+    const auto savedAs =
+        SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), record.outputName);
+    record.saved = savedAs.has_value();
+    if (savedAs) {
+      record.outputName = *savedAs;
+      ++run.rescued;
+    }
   }
   run.documents.push_back(std::move(record));
   attempt.Succeed();

@@ -1,8 +1,8 @@
 #include "rescue/report/rescue_report.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
+
+#include "output/staged_file.h"
 
 namespace vellumark {
 namespace {
@@ -57,13 +57,14 @@ std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
   return csv;
 }
 
-bool WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents) {
+std::optional<std::string> WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents,
+                                             ReportPlacement placement) {
   const std::string csv = ReportCsv(documents);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(csv.data(), static_cast<std::streamsize>(csv.size()));
-  file.close();
-  return !file.fail();
+  auto file = StagedFile::Create(std::filesystem::path(path).parent_path().string());
+  if (!file || !file->Append(csv.data(), csv.size())) return std::nullopt;
+  if (placement == ReportPlacement::KeepOthers) return file->PublishKeepingOthers(path);
+  if (!file->PublishReplacing(path)) return std::nullopt;
+  return path;
 }
 
 }  // namespace vellumark

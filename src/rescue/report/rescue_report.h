@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,15 @@ inline constexpr char kReportFileName[] = "rescue-report.csv";
 // document.
 std::string ReportCsv(const std::vector<DocumentInspection>& documents);
 
-// Writes the report; false when it could not be written whole.
-bool WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents);
+// How the report takes its name.
+enum class ReportPlacement : std::uint8_t {
+  KeepOthers,  // beside the rescued files: an earlier run's report is kept
+  Replace,     // a path the user named: whatever has that name is replaced
+};
+
+// Writes the report whole, then names it; returns where it is (with
+// KeepOthers perhaps a numbered name), none when it could not be written.
+std::optional<std::string> WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents,
+                                             ReportPlacement placement = ReportPlacement::KeepOthers);
 
 }  // namespace vellumark

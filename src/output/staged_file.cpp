@@ -1,0 +1,233 @@
+#include "output/staged_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <utility>
+
+namespace vellumark {
+namespace {
+
+constexpr int kHighestNumber = 9999;
+constexpr std::size_t kCompareChunk = 65536;
+
+// The process's umask, read without changing it (umask(2) can only set it,
+// which would race with other threads creating files).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    unsigned mask = 0;
+    if (std::sscanf(line.c_str(), "Umask: %o", &mask) == 1) return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
+// A hidden name in folder that no other file is likely to have; callers
+// still create it exclusively.
+std::string HiddenName(const std::string& folder) {
+  static std::atomic<unsigned> counter{0};
+  static thread_local std::mt19937 random{std::random_device{}()};
+  return folder + "/.vellumark-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+         std::to_string(random() % 1000000) + ".partial";
+}
+
+bool ReadFully(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
+  while (size > 0) {
+    const ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    data += got;
+    size -= static_cast<std::size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string NumberedName(const std::string& path, int n) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || dot <= nameStart) dot = path.size();  // no extension, or a hidden name
+  return path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+}
+
+StagedFile::StagedFile(std::string folder, int fd, std::string hiddenPath)
+    : folder_(std::move(folder)), fd_(fd), hiddenPath_(std::move(hiddenPath)) {}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : folder_(std::move(other.folder_)),
+      fd_(std::exchange(other.fd_, -1)),
+      hiddenPath_(std::move(other.hiddenPath_)),
+      published_(other.published_) {
+  other.hiddenPath_.clear();
+}
+
+StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    folder_ = std::move(other.folder_);
+    fd_ = std::exchange(other.fd_, -1);
+    hiddenPath_ = std::move(other.hiddenPath_);
+    published_ = other.published_;
+    other.hiddenPath_.clear();
+  }
+  return *this;
+}
+
+StagedFile::~StagedFile() { Discard(); }
+
+std::optional<StagedFile> StagedFile::Create(const std::string& folder, Staging staging) {
+  const std::string where = folder.empty() ? "." : folder;
+  if (staging == Staging::Nameless) {
+    const int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return StagedFile(where, fd, {});
+    // FAT, NTFS through FUSE and network shares have no nameless files.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::nullopt;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string hidden = HiddenName(where);
+    const int fd = ::open(hidden.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) return StagedFile(where, fd, std::move(hidden));
+    if (errno != EEXIST) return std::nullopt;
+  }
+  errno = EEXIST;
+  return std::nullopt;
+}
+
+bool StagedFile::Append(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t wrote = ::write(fd_, bytes, size);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    bytes += wrote;
+    size -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+bool StagedFile::WriteAt(const void* data, std::size_t size, std::int64_t offset) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t wrote = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    bytes += wrote;
+    size -= static_cast<std::size_t>(wrote);
+    offset += wrote;
+  }
+  return true;
+}
+
+bool StagedFile::Reserve(std::int64_t length) {
+  return length <= 0 || ::posix_fallocate(fd_, 0, static_cast<off_t>(length)) == 0;
+}
+
+bool StagedFile::Flush() { return ::fsync(fd_) == 0; }
+
+int StagedFile::LinkNoReplace(const std::string& path) {
+  if (hiddenPath_.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  }
+  if (::renameat2(AT_FDCWD, hiddenPath_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+    hiddenPath_.clear();
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  // No atomic rename without replacing here: a hard link fails on an
+  // existing name just the same.
+  if (::link(hiddenPath_.c_str(), path.c_str()) == 0) {
+    ::unlink(hiddenPath_.c_str());
+    hiddenPath_.clear();
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  // FAT has neither: look, then rename. The folder is locked against other
+  // runs, and rename replaces a link planted meanwhile rather than writing
+  // through it.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return EEXIST;
+  if (::rename(hiddenPath_.c_str(), path.c_str()) != 0) return errno;
+  hiddenPath_.clear();
+  return 0;
+}
+
+bool StagedFile::SameBytesAs(const std::string& path) const {
+  const int other = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (other < 0) return false;
+  struct stat mine {};
+  struct stat theirs {};
+  bool same = ::fstat(fd_, &mine) == 0 && ::fstat(other, &theirs) == 0 && S_ISREG(theirs.st_mode) &&
+              mine.st_size == theirs.st_size;
+  std::array<std::uint8_t, kCompareChunk> a{};
+  std::array<std::uint8_t, kCompareChunk> b{};
+  for (std::int64_t at = 0; same && at < mine.st_size; at += static_cast<std::int64_t>(kCompareChunk)) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(mine.st_size - at, kCompareChunk));
+    same = ReadFully(fd_, a.data(), n, at) && ReadFully(other, b.data(), n, at) && std::memcmp(a.data(), b.data(), n) == 0;
+  }
+  ::close(other);
+  return same;
+}
+
+std::optional<std::string> StagedFile::PublishKeepingOthers(const std::string& path) {
+  if (fd_ < 0 || published_) return std::nullopt;
+  if (::fchmod(fd_, 0644 & ~CurrentUmask()) != 0) return std::nullopt;
+  for (int n = 1; n <= kHighestNumber; ++n) {
+    const std::string candidate = n == 1 ? path : NumberedName(path, n);
+    const int error = LinkNoReplace(candidate);
+    if (error == 0) {
+      published_ = true;
+      return candidate;
+    }
+    if (error != EEXIST) return std::nullopt;
+    if (SameBytesAs(candidate)) {
+      Discard();
+      published_ = true;
+      return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+bool StagedFile::PublishReplacing(const std::string& path) {
+  if (fd_ < 0 || published_) return false;
+  if (::fchmod(fd_, 0644 & ~CurrentUmask()) != 0) return false;
+  if (hiddenPath_.empty()) {
+    // A nameless file is given a hidden name first, then renamed over path.
+    for (int attempt = 0; hiddenPath_.empty() && attempt < 100; ++attempt) {
+      const std::string hidden = HiddenName(folder_);
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        hiddenPath_ = hidden;
+      } else if (errno != EEXIST) {
+        return false;
+      }
+    }
+    if (hiddenPath_.empty()) return false;
+  }
+  if (::rename(hiddenPath_.c_str(), path.c_str()) != 0) return false;
+  hiddenPath_.clear();
+  published_ = true;
+  return true;
+}
+
+void StagedFile::Discard() {
+  if (!hiddenPath_.empty()) ::unlink(hiddenPath_.c_str());
+  hiddenPath_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace vellumark
