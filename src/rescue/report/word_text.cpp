@@ -98,7 +98,12 @@ class TextBuilder {
     Emit(c);
   }
 
+  // The one place characters are counted against the limit, and cut there:
+  // a single unit can give two characters (a lone high surrogate's
+  // replacement, then the unit after it), so a check between units alone
+  // would let the second one past the last place.
   void Emit(char32_t c) {
+    if (left_ == 0) return;
     if (c < 0x80) {
       text_ += static_cast<char>(c);
     } else if (c < 0x800) {

@@ -91,12 +91,26 @@ TEST(WordText, ReadsPiecesAsTheDocumentReads) {
       {"stops at ccpText", {{u"Body\r", true}, {u"Footnote\r", true}}, "Body\n", 5},
       {"stops inside a piece", {{u"Body\r", true}}, "Bo", 2},
       {"maxCharacters in code points", {{u"\u4E2D\U0001F600abc"}}, "\u4E2D\U0001F600a", -1, 3},
+      {"lone surrogate in the last place", {{u"a\xD800" u"bcd"}}, "a\uFFFD", -1, 2},
       {"piece beyond the stream", {{u"kept", true}, {u"lost", false, 0x7FFFFF}}, "kept"},
       {"compressed piece beyond", {{u"kept"}, {u"lost", true, 0x40000000u | 0x3FFFFFF0u}}, "kept"},
       {"piece running past the end", {{u"kept", true}, {std::u16string(99, u'x'), true, 0x40000800u}}, "kept"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Doc(c.pieces, c.ccpText).Text(c.max), c.expected) << c.what;
+  }
+}
+
+// Whatever the limit, the text is the start of the whole text and no longer.
+// A lone high surrogate is only found lone when the next unit comes, and then
+// both want a place; at the limit the second must not slip past it.
+TEST(WordText, CutsAtTheLimitWhereverItFalls) {
+  const Doc doc({{u"a\xD800" u"b\xD83D\xDE00" u"c\xD800\xD800" u"d\r\x13 code \x14" u"e\x15" u"\u00E9f"},
+                 {u"\xD8", true}, {u"\xD801"}, {u"g", true}});
+  const std::u32string whole = Decode(doc.Text());
+  ASSERT_EQ(whole, U"a\uFFFDb\U0001F600c\uFFFD\uFFFDd\ne\u00E9f\u00D8\uFFFDg");
+  for (std::size_t max = 0; max <= whole.size() + 1; ++max) {
+    EXPECT_EQ(Decode(doc.Text(max)), whole.substr(0, max)) << "limit " << max;
   }
 }
 
