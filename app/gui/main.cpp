@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "access/posix_platform_source.h"
+#include "ui/end_signals.h"
 #include "ui/main_window.h"
 #include "ui/message_table.h"
 #include "ui/qt_dialogs.h"
@@ -19,5 +20,10 @@ int main(int argc, char** argv) {
   dialogParent = &window;
   window.ApplyTexts();
   window.show();
+  const vellumark::EndSignals endSignals([&] {
+    window.EndRunningOperation();
+    prompt.Silence();
+    QApplication::quit();
+  });
   return QApplication::exec();
 }

@@ -228,6 +228,11 @@ void TForm1::showEvent(QShowEvent* event) {
   MirrorLists();
 }
 
+void TForm1::EndRunningOperation() {
+  scan_.StopAll();
+  backup_.Abandon();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   CloseSourceAndView();
   QWidget::closeEvent(event);

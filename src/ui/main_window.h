@@ -42,6 +42,10 @@ class TForm1 : public QWidget {
 
   // Puts the message-table texts into the controls.
   void ApplyTexts();
+  // The program is being ended: a running rescue stops at its next safe
+  // point and still writes its report; a running backup drops its unfinished
+  // image without asking.
+  void EndRunningOperation();
 
   TForm2* Form2() const { return form2_; }
   TForm3* Form3() const { return form3_; }

@@ -22,10 +22,12 @@ std::optional<std::string> Chosen(const QString& path) {
 }  // namespace
 
 void QtPrompt::Show(const Message& message) {
+  if (silent_) return;
   QMessageBox::information(parent_, QString::fromUtf8(Text(message.captionSlot)), TextOf(message));
 }
 
 bool QtPrompt::AskYesNo(const Message& message) {
+  if (silent_) return false;
   return QMessageBox::question(parent_, QString::fromUtf8(Text(message.captionSlot)), TextOf(message),
                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }

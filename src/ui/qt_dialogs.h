@@ -12,9 +12,13 @@ class QtPrompt final : public Prompt {
   explicit QtPrompt(QWidget*& parent) : parent_(parent) {}
   void Show(const Message& message) override;
   bool AskYesNo(const Message& message) override;
+  // No more boxes: the program is ending and nobody may be there to answer.
+  // Questions get No.
+  void Silence() { silent_ = true; }
 
  private:
   QWidget*& parent_;
+  bool silent_ = false;
 };
 
 class QtDialogs final : public WindowDialogs {

@@ -171,6 +171,35 @@ class MainWindowTest : public QObject {
     QVERIFY(window->isVisible());
   }
 
+  void backupOntoTheOpenImageIsRefused() {
+    window->Button10->click();
+    const auto before = test::ReadFileBytes(image);
+    dialogs.savePath = image;
+    window->Button11->click();
+    QCOMPARE(LastSlot(), 36);
+    QVERIFY(test::ReadFileBytes(image) == before);
+  }
+
+  // The program being ended while a rescue or a backup runs: the rescue
+  // stops at once and still writes its report, the backup leaves no image,
+  // and no question is waiting for an answer.
+  void endingTheProgramStopsWhatRunsAtASafePoint() {
+    window->Button10->click();
+    std::filesystem::create_directory(*dir / "ended");
+    window->Edit2->setText(QString::fromStdString(*dir / "ended"));
+    QTimer::singleShot(0, window.get(), [this] { window->EndRunningOperation(); });
+    window->Button12->click();
+    QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
+    QVERIFY(std::filesystem::exists(*dir / "ended/rescue-report.csv"));
+
+    prompt.shown.clear();
+    dialogs.savePath = *dir / "ended/never.img";
+    QTimer::singleShot(0, window.get(), [this] { window->EndRunningOperation(); });
+    window->Button11->click();
+    QVERIFY(!std::filesystem::exists(*dir / "ended/never.img"));
+    for (const Message& m : prompt.shown) QVERIFY(m.textSlot != 44);
+  }
+
   void refusalsShowTheirMessageOnce() {
     window->Button10->click();
     struct Case {
