@@ -89,7 +89,10 @@ StagedFile::~StagedFile() { Discard(); }
 
 std::optional<StagedFile> StagedFile::Create(const std::string& folder, Staging staging) {
   const std::string where = folder.empty() ? "." : folder;
-  if (staging == Staging::Nameless) {
+  // A nameless file is named through /proc; without it (a bare chroot) it
+  // could never be named at all.
+  static const bool procAvailable = ::access("/proc/self/fd", X_OK) == 0;
+  if (staging == Staging::Nameless && procAvailable) {
     const int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) return StagedFile(where, fd, {});
     // FAT, NTFS through FUSE and network shares have no nameless files.

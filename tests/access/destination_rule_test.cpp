@@ -135,15 +135,29 @@ class SystemFixture {
   SystemView view_;
 };
 
-TEST(DestinationRule, RefusesFoldersWhoseFileSystemLiesOnTheSourceInAnyWay) {
+// A source (a device being read, or the file opened), a destination, and
+// whether writing there is refused.
+struct RuleCase {
+  std::optional<std::uint64_t> device;
+  std::optional<FileId> file;
+  const char* path;
+  bool refused;
+};
+
+void ExpectVerdicts(const std::vector<RuleCase>& cases, bool asFolder) {
   const SystemFixture system;
-  const FileId image{Dev(0, 43), 101};
-  const struct {
-    std::optional<std::uint64_t> device;
-    std::optional<FileId> file;
-    const char* folder;
-    bool refused;
-  } cases[] = {
+  for (const RuleCase& c : cases) {
+    const DestinationRule rule(c.device, c.file, system.View());
+    const DestinationRefusal refusal = asFolder ? rule.CheckFolder(c.path) : rule.CheckFile(c.path);
+    EXPECT_EQ(refusal != DestinationRefusal::None, c.refused) << c.path << " for source " << c.device.value_or(0);
+  }
+}
+
+const FileId kImage{Dev(0, 43), 101};
+
+TEST(DestinationRule, RefusesFoldersWhoseFileSystemLiesOnTheSourceInAnyWay) {
+  const FileId image = kImage;
+  ExpectVerdicts({
       {Dev(8, 0), {}, "/fx/root/out", true},              // a partition of the disk being read
       {Dev(8, 1), {}, "/fx/root/out", true},              // the partition itself
       {Dev(8, 2), {}, "/fx/root/out", false},             // its sibling
@@ -162,23 +176,12 @@ TEST(DestinationRule, RefusesFoldersWhoseFileSystemLiesOnTheSourceInAnyWay) {
       {std::nullopt, image, "/fx/home/u", false},         // beside the image file being read
       {std::nullopt, image, "/fx/mnt/imgfs/out", true},   // inside that image file, mounted
       {std::nullopt, std::nullopt, "/fx/root/out", false},
-  };
-  for (const auto& c : cases) {
-    const DestinationRule rule(c.device, c.file, system.View());
-    const bool refused = rule.CheckFolder(c.folder) != DestinationRefusal::None;
-    EXPECT_EQ(refused, c.refused) << c.folder << " for source " << (c.device ? *c.device : 0);
-  }
+  }, true);
 }
 
 TEST(DestinationRule, RefusesTheSourceFileByAnyNameAndTheDevicesHoldingIt) {
-  const SystemFixture system;
-  const FileId image{Dev(0, 43), 101};
-  const struct {
-    std::optional<std::uint64_t> device;
-    std::optional<FileId> file;
-    const char* path;
-    bool refused;
-  } cases[] = {
+  const FileId image = kImage;
+  ExpectVerdicts({
       {std::nullopt, image, "/fx/home/u/source.img", true},
       {std::nullopt, image, "/fx/home/u/link-to-source.img", true},  // a link or a second name
       {std::nullopt, image, "/fx/home/u/disk.img", false},
@@ -188,11 +191,7 @@ TEST(DestinationRule, RefusesTheSourceFileByAnyNameAndTheDevicesHoldingIt) {
       {Dev(8, 1), {}, "/fx/dev/sda", true},              // the disk holding the partition being read
       {Dev(8, 1), {}, "/fx/dev/sdb", false},
       {Dev(8, 1), {}, "/fx/root/new.img", true},         // a new name on the source itself
-  };
-  for (const auto& c : cases) {
-    const DestinationRule rule(c.device, c.file, system.View());
-    EXPECT_EQ(rule.CheckFile(c.path) != DestinationRefusal::None, c.refused) << c.path;
-  }
+  }, false);
 }
 
 TEST(MountTable, ReadsFieldsAfterTheOptionalOnesAndUnescapesBlanks) {

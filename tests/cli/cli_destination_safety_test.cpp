@@ -177,6 +177,23 @@ TEST_F(SourceImage, ASecondRunKeepsTheFirstRunsFiles) {
   EXPECT_NE(std::string(second.begin(), second.end()).find("TEST_000002S-2.DOC"), std::string::npos);
 }
 
+TEST_F(SourceImage, AFolderThatTakesNoFilesIsRefusedAtOnce) {
+  // Found before the scan rather than after it, as an ordinary user: root
+  // writes into read-only folders anyway.
+  if (::geteuid() != 0 || !test::HaveTool("setpriv")) GTEST_SKIP() << "needs root to drop to another user";
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                           fs::perms::others_exec);
+  ::chmod(image.c_str(), 0644);
+  int status = -1;
+  const std::string printed = test::RunOutput("LANG=C setpriv --reuid=65534 --regid=65534 --clear-groups " VELLUMARK_CLI
+                                              " rescue " + image + " " + out + " 2>&1", &status);
+  EXPECT_NE(printed.find("Can't write files to the dest folder!"), std::string::npos) << printed;
+  EXPECT_EQ(status, 2);
+  EXPECT_TRUE(fs::is_empty(out));
+}
+
 TEST_F(SourceImage, ASecondRunAtTheSameTimeIsRefused) {
   FolderLock running;
   ASSERT_EQ(running.Acquire(out), FolderLock::Outcome::Locked);
