@@ -355,7 +355,8 @@ void TForm1::Button12Click() {
   if (!result.ran) {
     if (result.refusalSlot == 0) return;
     ShowError(result.refusalSlot);
-    if (result.refusalSlot == slot::kSelectSaveFolder || result.refusalSlot == slot::kDestOnSourceDrive) {
+    if (result.refusalSlot == slot::kSelectSaveFolder || result.refusalSlot == slot::kDestOnSourceDrive ||
+        result.refusalSlot == slot::kDestinationBusy || result.refusalSlot == slot::kDestinationUnwritable) {
       Edit2->setFocus();
     }
     return;

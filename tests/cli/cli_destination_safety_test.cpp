@@ -327,7 +327,7 @@ class Mount {
 TEST_F(SourceImage, LoopDeviceOntoItsOwnBackingFileIsRefused) {
   REQUIRE_LOOP_DEVICES();
   const Loop loop(image, true);
-  ASSERT_FALSE(loop.path().empty());
+  if (loop.path().empty()) GTEST_SKIP() << "no loop device could be attached here";
   const Untouched source(image);
   int status = -1;
   EXPECT_NE(Cli("backup " + loop.path() + " " + image, &status).find(kImageOnSource), std::string::npos);
@@ -355,9 +355,9 @@ TEST(DestinationOnSourceDevice, FileSystemsOnTheSourceDeviceAreRefused) {
     ASSERT_EQ(test::Run("truncate -s 128M " + backing), 0);
     ASSERT_EQ(test::Run("mkfs." + kind + " -q " + backing + " >/dev/null 2>&1"), 0);
     const Loop loop(backing, false);
-    ASSERT_FALSE(loop.path().empty());
+    if (loop.path().empty()) GTEST_SKIP() << "no loop device could be attached here";
     const Mount mount(loop.path(), dir / "mnt");
-    ASSERT_TRUE(mount.mounted());
+    if (!mount.mounted()) GTEST_SKIP() << "cannot mount " << kind << " here";
     fs::create_directories(dir / "mnt/sub/out");
     // An image file on the source's file system, itself mounted.
     const std::string inner = dir / "mnt/inner.img";
@@ -388,7 +388,7 @@ TEST_F(SourceImage, BackupWithoutRoomLeavesTheEarlierImageAsItWas) {
   const std::string small = dir / "small";
   fs::create_directory(small);
   const Mount tmpfs("-t tmpfs -o size=3m tmpfs", small);
-  ASSERT_TRUE(tmpfs.mounted());
+  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   const std::string earlier = small + "/copy.img";
   test::WriteFileBytes(earlier, test::PatternBytes(2 << 20, 5));
   const Untouched kept(earlier);
