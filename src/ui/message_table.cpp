@@ -7,7 +7,7 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (72, 73) are empty; 10, 28 and 61 refuse a
+// Slots no caller shows (72, 73, 80 to 95) are empty; 10, 28 and 61 refuse a
 // destination that another run is using, a report named like a rescued file,
 // and a folder that takes no files. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
@@ -95,6 +95,22 @@ constexpr Table kEnglish = {
     /* 77 */ "Source:",
     /* 78 */ "Lost data on drive:",
     /* 79 */ "unchecked",
+    /* 80 */ "",
+    /* 81 */ "",
+    /* 82 */ "",
+    /* 83 */ "",
+    /* 84 */ "",
+    /* 85 */ "",
+    /* 86 */ "",
+    /* 87 */ "",
+    /* 88 */ "",
+    /* 89 */ "",
+    /* 90 */ "",
+    /* 91 */ "",
+    /* 92 */ "",
+    /* 93 */ "",
+    /* 94 */ "",
+    /* 95 */ "",
 };
 
 constexpr Table kSimplified = {
@@ -178,6 +194,22 @@ constexpr Table kSimplified = {
     /* 77 */ "源盘: ",
     /* 78 */ "丢失数据的分区:",
     /* 79 */ "未检查",
+    /* 80 */ "",
+    /* 81 */ "",
+    /* 82 */ "",
+    /* 83 */ "",
+    /* 84 */ "",
+    /* 85 */ "",
+    /* 86 */ "",
+    /* 87 */ "",
+    /* 88 */ "",
+    /* 89 */ "",
+    /* 90 */ "",
+    /* 91 */ "",
+    /* 92 */ "",
+    /* 93 */ "",
+    /* 94 */ "",
+    /* 95 */ "",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -264,6 +296,22 @@ constexpr Table kTraditional = {
     /* 77 */ "源盤:",
     /* 78 */ "遺失資料的分區:",
     /* 79 */ "未檢查",
+    /* 80 */ "",
+    /* 81 */ "",
+    /* 82 */ "",
+    /* 83 */ "",
+    /* 84 */ "",
+    /* 85 */ "",
+    /* 86 */ "",
+    /* 87 */ "",
+    /* 88 */ "",
+    /* 89 */ "",
+    /* 90 */ "",
+    /* 91 */ "",
+    /* 92 */ "",
+    /* 93 */ "",
+    /* 94 */ "",
+    /* 95 */ "",
 };
 
 // An initializer list one short would leave a null slot at the end.

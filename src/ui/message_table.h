@@ -3,13 +3,13 @@
 #include <string>
 #include <string_view>
 
-// The 80 numbered texts the program shows, in three languages, stored as
+// The numbered texts the program shows, in three languages, stored as
 // UTF-8. The language is chosen once at start-up and not revisited.
 namespace vellumark {
 
 enum class Language { English, SimplifiedChinese, TraditionalChinese };
 
-inline constexpr int kMessageSlots = 80;
+inline constexpr int kMessageSlots = 96;
 
 // The language a Windows OEM code page selects: 936 Simplified, 950
 // Traditional, anything else English.
