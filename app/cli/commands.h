@@ -9,6 +9,8 @@ namespace vellumark::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitSourceFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Finished, but some sectors of the source could not be read.
+inline constexpr int kExitUnreadableSectors = 3;
 
 int RunInfo(const std::vector<std::string>& args);
 int RunRescue(const std::vector<std::string>& args);

@@ -60,9 +60,11 @@ constexpr const char* kHelp =
     "  -h, --help    Show this text.\n"
     "\n"
     "Messages follow the system locale (Simplified or Traditional Chinese, or\n"
-    "English). Exit status: 0 success, 1 the source cannot be opened (or a\n"
-    "backup did not finish, or the rescue report could not be written), 2\n"
-    "refused input or a usage error.\n";
+    "English). Exit status: 0 success; 1 the source cannot be opened or\n"
+    "stopped giving data part-way, a backup did not finish, a rescued document\n"
+    "or the rescue report could not be written; 2 refused input or a usage\n"
+    "error; 3 finished, but some sectors of the source could not be read (a\n"
+    "rescue skips them, or writes zeros for them inside a document).\n";
 
 }  // namespace
 

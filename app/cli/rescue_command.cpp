@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -165,11 +167,13 @@ int RunRescue(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   if (!result.reportWritten) {
-    std::cerr << "vellumark-cli rescue: could not write the report " << result.reportPath << "\n";
+    std::cerr << "vellumark-cli rescue: could not write the report " << result.reportPath << ": "
+              << std::strerror(errno) << "\n";
     return kExitSourceFailed;
   }
   std::cerr << "Report: " << result.reportPath << "\n";
-  return kExitOk;
+  if (result.notWritten > 0 || result.sourceEndedAt) return kExitSourceFailed;
+  return result.unreadableSectors > 0 ? kExitUnreadableSectors : kExitOk;
 }
 
 }  // namespace vellumark::cli

@@ -50,7 +50,11 @@ std::int64_t MemoryPlatformSource::Read(void* destination, std::size_t count) {
   if (!open_) return -1;
   const std::int64_t want = static_cast<std::int64_t>(count);
   for (const Range& bad : failures_) {
-    if (position_ < bad.offset + bad.length && bad.offset < position_ + want) return -1;
+    if (position_ < bad.offset + bad.length && bad.offset < position_ + want) {
+      // A disk may leave anything in the buffer of a read that failed.
+      std::memset(destination, 0xEE, count);
+      return -1;
+    }
   }
   const std::int64_t size = static_cast<std::int64_t>(open_->bytes.size());
   const std::int64_t got = std::clamp<std::int64_t>(size - position_, 0, want);

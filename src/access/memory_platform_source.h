@@ -28,7 +28,8 @@ class MemoryPlatformSource final : public PlatformSource {
   Entry& Add(const std::string& path, std::vector<std::uint8_t> bytes);
   Entry* Find(const std::string& path);
 
-  // Every read that overlaps [offset, offset + length) of any source fails.
+  // Every read that overlaps [offset, offset + length) of any source fails,
+  // leaving the caller's buffer scribbled over.
   void FailReads(std::int64_t offset, std::int64_t length);
   void ClearFailures() { failures_.clear(); }
 

@@ -74,6 +74,69 @@ void SectorSource::CloseSource() {
     platform_->Close();
   }
   windowValid_ = false;
+  unreadable_.clear();
+  endedAt_.reset();
+}
+
+std::optional<std::int64_t> SectorSource::EndedAtSector() const {
+  if (!endedAt_) return std::nullopt;
+  return SectorOf(*endedAt_);
+}
+
+std::int64_t SectorSource::DeliverableLength() const {
+  const std::int64_t length = ReadableLength();
+  // Whole sectors only: a sector cut by the end is not delivered either.
+  return endedAt_ ? std::min(length, SectorOf(*endedAt_) * SectorBytes()) : length;
+}
+
+std::int64_t SectorSource::FirstUnreadableIn(std::int64_t offset, std::int64_t count) const {
+  if (unreadable_.empty() || count <= 0) return -1;
+  const auto it = unreadable_.lower_bound(SectorOf(offset));
+  if (it == unreadable_.end() || *it * SectorBytes() >= offset + count) return -1;
+  return std::max(offset, *it * SectorBytes());
+}
+
+bool SectorSource::ReadAndLearn(std::uint8_t* destination, std::int64_t count, std::int64_t offset) {
+  if (platform_->Seek(offset, SeekOrigin::Begin) != offset) return false;
+  const std::int64_t got = platform_->Read(destination, static_cast<std::size_t>(count));
+  if (got == count) return true;
+  if (got < 0) {
+    if (count == SectorBytes() && offset % SectorBytes() == 0) unreadable_.insert(SectorOf(offset));
+  } else if (offset + got < ReadableLength()) {
+    // The platform reports the end of the source before its opened length.
+    endedAt_ = std::min(endedAt_.value_or(INT64_MAX), offset + got);
+  }
+  return false;
+}
+
+void SectorSource::LoadWindow(std::int64_t start, std::int32_t length) {
+  const std::int64_t bytes = SectorBytes();
+  const std::int64_t end = start + length;
+  std::int64_t at = start;
+  while (at < end && at < DeliverableLength()) {
+    std::uint8_t* into = window_->data() + (at - start);
+    if (unreadable_.count(SectorOf(at)) != 0) {
+      // Served as a failure; the zeros only keep stale bytes out of the window.
+      std::fill(into, into + bytes, std::uint8_t{0});
+      at += bytes;
+      continue;
+    }
+    // The readable run up to the next known bad sector, in one read.
+    const std::int64_t bad = FirstUnreadableIn(at, end - at);
+    const std::int64_t runEnd = std::min(bad < 0 ? end : bad, DeliverableLength());
+    if (ReadAndLearn(into, runEnd - at, at)) {
+      at = runEnd;
+      continue;
+    }
+    // Some sector of the run fails: each is read on its own to find which.
+    for (; at < runEnd && at < DeliverableLength(); at += bytes) {
+      into = window_->data() + (at - start);
+      if (!ReadAndLearn(into, bytes, at)) std::fill(into, into + bytes, std::uint8_t{0});
+    }
+  }
+  windowStart_ = start;
+  windowLength_ = static_cast<std::int32_t>(std::min(at, end) - start);
+  windowValid_ = windowLength_ > 0;
 }
 
 std::int64_t SectorSource::ReadableLength() const {
@@ -85,15 +148,19 @@ std::int32_t SectorSource::ReadSectors(void* destination, std::int32_t count, st
   if (count <= 0) return 0;
   if (offset < 0 || !platform_->IsOpen()) return count;
   auto* out = static_cast<std::uint8_t*>(destination);
-  const std::int64_t length = ReadableLength();
 
   for (;;) {
+    const std::int64_t length = DeliverableLength();
     if (windowValid_ && windowStart_ <= offset && offset < windowStart_ + windowLength_) {
-      const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, windowStart_ + windowLength_ - offset));
+      auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, windowStart_ + windowLength_ - offset));
+      // Up to the first unreadable sector, which ends the delivery.
+      const std::int64_t bad = FirstUnreadableIn(offset, n);
+      if (bad >= 0) n = static_cast<std::int32_t>(bad - offset);
       std::memcpy(out, window_->data() + (offset - windowStart_), static_cast<std::size_t>(n));
       out += n;
       offset += n;
       count -= n;
+      if (bad >= 0) return count;
     }
     if (count == 0) return 0;
     if (offset >= length) return count;
@@ -103,16 +170,8 @@ std::int32_t SectorSource::ReadSectors(void* destination, std::int32_t count, st
     // a source shorter than the window loads just what it has.
     const auto loadLength = static_cast<std::int32_t>(std::min<std::int64_t>(kWindowSize, length));
     const std::int64_t start = std::min(offset, length - loadLength);
-    if (platform_->Seek(start, SeekOrigin::Begin) != start) return count;
-    if (platform_->Read(window_->data(), static_cast<std::size_t>(loadLength)) != loadLength) {
-      // The failed read may have overwritten part of the window, so it can no
-      // longer be served from.
-      windowValid_ = false;
-      return count;
-    }
-    windowStart_ = start;
-    windowLength_ = loadLength;
-    windowValid_ = true;
+    LoadWindow(start, loadLength);
+    if (!windowValid_ || offset < windowStart_ || offset >= windowStart_ + windowLength_) return count;
   }
 }
 
@@ -121,8 +180,8 @@ std::int64_t SectorSource::SeekSource(std::int64_t offset, SeekOrigin origin) {
 }
 
 bool SectorSource::ReadDirect(void* destination, std::uint32_t count, std::int64_t offset) {
-  if (offset < 0 || SeekSource(offset, SeekOrigin::Begin) == -1) return false;
-  return platform_->Read(destination, count) == static_cast<std::int64_t>(count);
+  if (offset < 0 || !platform_->IsOpen() || FirstUnreadableIn(offset, count) >= 0) return false;
+  return ReadAndLearn(static_cast<std::uint8_t*>(destination), count, offset);
 }
 
 }  // namespace vellumark

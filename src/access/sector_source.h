@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "access/boot_sector.h"
@@ -41,13 +43,24 @@ class SectorSource {
   bool IsOpen() const { return platform_->IsOpen(); }
 
   // Reads count bytes of whole sectors at a byte offset through the window.
-  // Returns the number of bytes not delivered: 0 means all were read.
+  // Returns the number of bytes not delivered: 0 means all were read. When a
+  // window cannot be read whole, it is read again one sector at a time, so
+  // that one bad sector fails only the requests that include it; every
+  // sector that fails is remembered and never read again.
   std::int32_t ReadSectors(void* destination, std::int32_t count, std::int64_t offset);
 
   // Direct access past the window, for the boot-sector probe, the hex view and
-  // the one-sector fallbacks. Neither uses nor changes the window.
+  // the one-sector fallbacks. Neither uses nor changes the window, but it
+  // learns and respects the unreadable sectors.
   std::int64_t SeekSource(std::int64_t offset, SeekOrigin origin);
   bool ReadDirect(void* destination, std::uint32_t count, std::int64_t offset);
+
+  // What the reads have met since the source was opened: sectors (of the
+  // scan's size) that could not be read, and where the source came to an end
+  // before its opened length (it shrank, or its device went away).
+  bool IsUnreadable(std::int64_t offset) const { return unreadable_.count(SectorOf(offset)) != 0; }
+  const std::set<std::int64_t>& UnreadableSectors() const { return unreadable_; }
+  std::optional<std::int64_t> EndedAtSector() const;
 
   // Bytes that ReadSectors may deliver: whole sectors only.
   std::int64_t ReadableLength() const;
@@ -68,6 +81,20 @@ class SectorSource {
  private:
   void FinishOpen(std::int64_t length, const std::optional<BootSectorInfo>& boot,
                   std::uint32_t fallbackBytesPerSector);
+  std::int64_t SectorBytes() const { return std::max<std::int64_t>(scan_.BytesPerSector, 1); }
+  std::int64_t SectorOf(std::int64_t offset) const { return offset / SectorBytes(); }
+  // Bytes that can still be delivered: the opened length, or less once the
+  // source has been found to end earlier.
+  std::int64_t DeliverableLength() const;
+  // The first unreadable byte offset in [offset, offset + count), or -1.
+  std::int64_t FirstUnreadableIn(std::int64_t offset, std::int64_t count) const;
+  // Loads the window at start: one read, or one per run between known bad
+  // sectors; a run that fails is read again sector by sector to find its
+  // bad ones.
+  void LoadWindow(std::int64_t start, std::int32_t length);
+  // Reads count bytes at offset straight from the platform, noting a failure
+  // of one sector as unreadable and a short read as the source's end.
+  bool ReadAndLearn(std::uint8_t* destination, std::int64_t count, std::int64_t offset);
 
   std::unique_ptr<PlatformSource> platform_;
   char sourceLetter_ = 0;
@@ -80,6 +107,8 @@ class SectorSource {
   std::int64_t windowStart_ = 0;
   std::int32_t windowLength_ = 0;
   bool windowValid_ = false;
+  std::set<std::int64_t> unreadable_;
+  std::optional<std::int64_t> endedAt_;  // byte offset
 };
 
 }  // namespace vellumark

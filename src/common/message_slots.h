@@ -52,6 +52,11 @@ inline constexpr int kDestinationBusy = 10;
 inline constexpr int kReportNameTaken = 28;
 inline constexpr int kDestinationUnwritable = 61;
 
+// What a rescue could not do, told at its end.
+inline constexpr int kUnreadableSectors = 72;
+inline constexpr int kNotWritten = 73;
+inline constexpr int kSourceEnded = 80;
+
 // The results window, which lists the documents a rescue wrote. Its headings,
 // labels and verdict words took over slots nothing else used.
 inline constexpr int kColumnName = 0;

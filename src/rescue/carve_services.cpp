@@ -1,6 +1,8 @@
 #include "rescue/carve_services.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -11,7 +13,6 @@ namespace vellumark {
 
 namespace {
 constexpr std::int64_t kProgressEverySectors = 200;
-constexpr int kCreateAttempts = 11;
 }  // namespace
 
 CarveAttempt::CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t growthStep)
@@ -66,8 +67,13 @@ bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
       image_.reserve(static_cast<std::size_t>(loaded_ + growthStep_));
     }
     image_.resize(static_cast<std::size_t>(loaded_ + bytesPerSector_));
-    if (run_.source.ReadSectors(image_.data() + loaded_, static_cast<std::int32_t>(bytesPerSector_), position_) > 0) {
-      return false;
+    std::uint8_t* sector = image_.data() + loaded_;
+    if (run_.source.ReadSectors(sector, static_cast<std::int32_t>(bytesPerSector_), position_) > 0) {
+      // A failing disk loses sectors, not files: the walk goes on over
+      // zeros. A source that has ended is another matter.
+      if (!run_.source.IsUnreadable(position_)) return false;
+      std::fill(sector, sector + bytesPerSector_, std::uint8_t{0});
+      unreadable_.push_back(position_ / bytesPerSector_);
     }
     position_ += bytesPerSector_;
     loaded_ += bytesPerSector_;
@@ -172,18 +178,37 @@ bool IsOutputName(const std::string& fileName) {
 }
 
 std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
-                                               std::chrono::milliseconds retryDelay) {
+                                               std::chrono::milliseconds retryDelay, int attempts) {
   const std::string folder = std::filesystem::path(path).parent_path().string();
   std::optional<StagedFile> file;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     file = StagedFile::Create(folder);
     if (file) break;
-    if (attempt + 1 < kCreateAttempts) std::this_thread::sleep_for(retryDelay);
+    if (attempt + 1 < attempts) std::this_thread::sleep_for(retryDelay);
   }
+  if (!file) return std::nullopt;
   // A document counts as rescued only when all of it is on the disk; an
   // unnamed partial file vanishes with the StagedFile.
-  if (!file || !file->Append(data, size)) return std::nullopt;
-  return file->PublishKeepingOthers(path);
+  std::optional<std::string> saved;
+  if (file->Append(data, size)) saved = file->PublishKeepingOthers(path);
+  const int reason = errno;
+  file.reset();
+  errno = reason;
+  return saved;
+}
+
+void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
+  const int attempts = run.writeFailure.empty() ? kSaveAttempts : 1;
+  const auto saved = SaveStreamWithRetry(data, size, record.outputName, std::chrono::milliseconds(100), attempts);
+  record.saved = saved.has_value();
+  if (saved) {
+    record.outputName = *saved;
+    ++run.rescued;
+    return;
+  }
+  record.saveFailure = std::string(std::strerror(errno)) + ": " + record.outputName;
+  ++run.notWritten;
+  if (run.writeFailure.empty()) run.writeFailure = record.saveFailure;
 }
 
 }  // namespace vellumark

@@ -12,6 +12,9 @@
 
 namespace vellumark {
 
+// How often creating a rescued file is tried before it counts as failed.
+inline constexpr int kSaveAttempts = 11;
+
 // Growth steps of the file image.
 inline constexpr std::uint32_t kGrowthLarge = 0x100000;  // compound documents, JPEG
 inline constexpr std::uint32_t kGrowthSmall = 0x10000;   // ASF object walk, MP4, RAR, ZIP
@@ -45,7 +48,8 @@ class CarveAttempt {
   // claimed (then nothing at all happens) or cannot be read.
   bool Start();
   // Loads sectors until the image holds at least bytes; false when the
-  // source ends or a read fails.
+  // source ends or fails. A sector that cannot be read is still part of the
+  // file: it is loaded as zeros and noted in UnreadableSectors.
   bool LoadUpTo(std::int64_t bytes);
   // Whether the walk has passed the source's last sector (as opposed to a
   // read having failed).
@@ -95,6 +99,8 @@ class CarveAttempt {
   std::int64_t HitOffset() const { return hitOffset_; }
   RescueRun& Run() { return run_; }
   const ClaimList& Claims() const { return claims_; }
+  // Source sectors loaded as zeros because they could not be read.
+  const std::vector<std::int64_t>& UnreadableSectors() const { return unreadable_; }
 
  private:
   void Claim(std::int64_t sector);
@@ -111,6 +117,7 @@ class CarveAttempt {
   std::int64_t loaded_ = 0;
   std::vector<std::uint8_t> image_;
   ClaimList claims_;
+  std::vector<std::int64_t> unreadable_;
   bool started_ = false;
   bool succeeded_ = false;
 };
@@ -133,8 +140,17 @@ bool IsOutputName(const std::string& fileName);
 // free "NAME-2.EXT", "NAME-3.EXT" ... instead. Creation is tried 11 times,
 // retryDelay apart. Returns the name the bytes have; none when they could not
 // all be written, in which case nothing is left behind.
+// errno holds the reason of a failure.
 std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
-                                               std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100));
+                                               std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100),
+                                               int attempts = kSaveAttempts);
+
+// Saves a rescued document under record.outputName (or the numbered name
+// beside it) and keeps the run's account: the rescued count, or the count of
+// documents not written and the first reason. Once a save has failed, later
+// ones are tried once instead of waiting through retries, since a folder
+// that refused one file rarely takes the next.
+void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size);
 
 // Whether a four-byte type tag (a PNG chunk type, an MP4 box type) is one of
 // the given ones, compared exactly.

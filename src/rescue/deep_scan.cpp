@@ -107,9 +107,38 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
     result.reportWritten = true;
   }
   lock.Release();
+  result.notWritten = run_.notWritten;
+  result.writeFailure = run_.writeFailure;
+  result.unreadableSectors = static_cast<std::int64_t>(source_.UnreadableSectors().size());
+  result.sourceEndedAt = source_.EndedAtSector();
 
+  TellWhatWasNotDone(result);
   frontEnd_.prompt.Show({slot::kRescuedFile, slot::kFinished, std::to_string(run_.rescued)});
   return result;
+}
+
+// Before the count of rescued files: what the disks did not allow.
+void DeepScan::TellWhatWasNotDone(const ScanResult& result) {
+  if (result.sourceEndedAt) {
+    frontEnd_.prompt.Show({slot::kSourceEnded, slot::kError, std::to_string(*result.sourceEndedAt)});
+  }
+  if (result.unreadableSectors > 0) {
+    // The count, then the first few, so that they can be looked at.
+    std::string sectors = std::to_string(result.unreadableSectors) + ":";
+    int listed = 0;
+    for (const std::int64_t sector : source_.UnreadableSectors()) {
+      if (++listed > 5) {
+        sectors += " ...";
+        break;
+      }
+      sectors += " " + std::to_string(sector);
+    }
+    frontEnd_.prompt.Show({slot::kUnreadableSectors, slot::kError, sectors});
+  }
+  if (result.notWritten > 0) {
+    frontEnd_.prompt.Show(
+        {slot::kNotWritten, slot::kError, std::to_string(result.notWritten) + " (" + result.writeFailure + ")"});
+  }
 }
 
 // Reads every written document back from the destination, so that the
@@ -213,6 +242,8 @@ void DeepScan::CarvePhase() {
   frontEnd_.progress.StageStarted(ProgressStage::Carve);
   run_.runState = stopRequested_ ? kStopped : kRunning;
   run_.rescued = 0;
+  run_.notWritten = 0;
+  run_.writeFailure.clear();
   run_.documents.clear();
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto n = static_cast<std::int64_t>(run_.hits.size());

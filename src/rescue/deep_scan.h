@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct ScanResult {
   std::int32_t rescued = 0;
   std::string reportPath;     // where the report was to be written
   bool reportWritten = false;
+  std::int32_t notWritten = 0;           // documents found and selected but not written
+  std::string writeFailure;              // the first reason, with the path
+  std::int64_t unreadableSectors = 0;    // sectors the disk would not give
+  std::optional<std::int64_t> sourceEndedAt;  // where the source stopped giving data
 };
 
 // The rescue: input checks, the search for file signatures over a sector
@@ -65,6 +70,7 @@ class DeepScan {
   void InferClusterPhase();
   void CarvePhase();
   void InspectDocuments();
+  void TellWhatWasNotDone(const ScanResult& result);
   bool WaitWhilePaused();
   void ClaimDirectoryCluster(SectorHit& hit);
   void RefreshSearch(std::int64_t current);

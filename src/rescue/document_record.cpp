@@ -14,6 +14,11 @@ const char* KindName(DocumentKind kind) {
   return "other";
 }
 
+bool RunsHold(const std::vector<SectorRun>& runs, std::int64_t sector) {
+  return std::any_of(runs.begin(), runs.end(),
+                     [&](const SectorRun& run) { return sector >= run.first && sector < run.first + run.count; });
+}
+
 std::vector<SectorRun> RunsOf(const std::vector<std::int64_t>& sectors, std::size_t count) {
   std::vector<SectorRun> runs;
   for (std::size_t i = 0; i < std::min(count, sectors.size()); ++i) {

@@ -26,10 +26,15 @@ struct DocumentRecord {
   std::int64_t length = 0;  // bytes of the rebuilt file
   std::vector<SectorRun> runs;  // the source sectors it was rebuilt from, in order
   bool saved = false;
+  std::string saveFailure;  // why it could not be written, when it could not
+  std::vector<std::int64_t> unreadableSectors;  // source sectors written as zeros
 };
 
 // "Word", "Excel", "PowerPoint" or "other": program names, the same in every language.
 const char* KindName(DocumentKind kind);
+
+// Whether one of the runs holds the sector.
+bool RunsHold(const std::vector<SectorRun>& runs, std::int64_t sector);
 
 // The runs of the first count sectors of a list, in order.
 std::vector<SectorRun> RunsOf(const std::vector<std::int64_t>& sectors, std::size_t count);

@@ -40,6 +40,8 @@ struct RescueRun {
   std::uint8_t searchStop = 1;
   std::uint8_t runState = kRunning;
   std::int32_t rescued = 0;
+  std::int32_t notWritten = 0;  // documents found and to be saved, but not written
+  std::string writeFailure;     // the first reason one was not written
   ClaimMap claims;
   std::uint32_t spc = 1;
   std::int32_t knownPhase = -1;

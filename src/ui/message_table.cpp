@@ -7,9 +7,10 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (72, 73, 80 to 95) are empty; 10, 28 and 61 refuse a
+// Slots no caller shows (81 to 95) are empty; 10, 28 and 61 refuse a
 // destination that another run is using, a report named like a rescued file,
-// and a folder that takes no files. Several texts end in a blank because the
+// and a folder that takes no files; 72, 73 and 80 tell what a rescue could
+// not do. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -87,15 +88,15 @@ constexpr Table kEnglish = {
     /* 69 */ "Repartitioned",
     /* 70 */ "Unknown file system, not support this option!",
     /* 71 */ "Type",
-    /* 72 */ "",
-    /* 73 */ "",
+    /* 72 */ "Sectors that could not be read: ",
+    /* 73 */ "Documents found but not written: ",
     /* 74 */ "whole",
     /* 75 */ "1.3",
     /* 76 */ "damaged",
     /* 77 */ "Source:",
     /* 78 */ "Lost data on drive:",
     /* 79 */ "unchecked",
-    /* 80 */ "",
+    /* 80 */ "The source stopped giving data at sector ",
     /* 81 */ "",
     /* 82 */ "",
     /* 83 */ "",
@@ -186,15 +187,15 @@ constexpr Table kSimplified = {
     /* 69 */ "重新分区",
     /* 70 */ "未知分区类型, 不支持该选项!",
     /* 71 */ "类型",
-    /* 72 */ "",
-    /* 73 */ "",
+    /* 72 */ "无法读取的扇区: ",
+    /* 73 */ "已找到但未能写入的文件: ",
     /* 74 */ "完整",
     /* 75 */ "1.3",
     /* 76 */ "已损坏",
     /* 77 */ "源盘: ",
     /* 78 */ "丢失数据的分区:",
     /* 79 */ "未检查",
-    /* 80 */ "",
+    /* 80 */ "源从此扇区起不再提供数据: ",
     /* 81 */ "",
     /* 82 */ "",
     /* 83 */ "",
@@ -288,15 +289,15 @@ constexpr Table kTraditional = {
     /* 69 */ "重新分區",
     /* 70 */ "未知分區類型, 不支援該選項!",
     /* 71 */ "類型",
-    /* 72 */ "",
-    /* 73 */ "",
+    /* 72 */ "無法讀取的扇區: ",
+    /* 73 */ "已找到但未能寫入的檔案: ",
     /* 74 */ "完整",
     /* 75 */ "1.3",
     /* 76 */ "已損壞",
     /* 77 */ "源盤:",
     /* 78 */ "遺失資料的分區:",
     /* 79 */ "未檢查",
-    /* 80 */ "",
+    /* 80 */ "源從此扇區起不再提供資料: ",
     /* 81 */ "",
     /* 82 */ "",
     /* 83 */ "",

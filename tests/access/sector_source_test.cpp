@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cstring>
 
 #include "access/memory_platform_source.h"
@@ -95,18 +97,55 @@ TEST_F(SectorSourceTest, SourceShorterThanAWindowLoadsWhatItHas) {
   EXPECT_EQ(source->ReadSectors(buffer, 512, 3 * 512), 512);
 }
 
-TEST_F(SectorSourceTest, FailedWindowLoadReportsTheWholeRequestUndelivered) {
+// A bad sector fails only the requests that include it, and is read on its
+// own once: after that it is known, and its window serves the good sectors.
+TEST_F(SectorSourceTest, BadSectorFailsOnlyItselfAndIsNeverReadAgain) {
   OpenImage(test::PatternBytes(1 << 20));
   platform->FailReads(200 * 512, 512);
-  std::uint8_t buffer[512];
+  std::uint8_t buffer[3 * 512];
+  int before = platform->ReadCalls();
   EXPECT_EQ(source->ReadSectors(buffer, 512, 200 * 512), 512);
-  // Sector 150 is readable, but its window would contain sector 200.
-  EXPECT_EQ(source->ReadSectors(buffer, 512, 150 * 512), 512);
+  EXPECT_EQ(platform->ReadCalls() - before, 1 + 128);  // the window, then each of its sectors
+  EXPECT_EQ(source->UnreadableSectors(), (std::set<std::int64_t>{200}));
+  EXPECT_TRUE(source->IsUnreadable(200 * 512 + 7));
+  EXPECT_FALSE(source->IsUnreadable(201 * 512));
+
+  before = platform->ReadCalls();
+  EXPECT_EQ(ReadAndCompare(512, 201 * 512), 0);
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 200 * 512), 512);
+  // Delivered up to the bad sector, which ends the delivery.
+  EXPECT_EQ(source->ReadSectors(buffer, 3 * 512, 199 * 512), 2 * 512);
+  EXPECT_EQ(0, std::memcmp(buffer, image.data() + 199 * 512, 512));
+  EXPECT_FALSE(source->ReadDirect(buffer, 512, 200 * 512));
+  EXPECT_EQ(platform->ReadCalls() - before, 2);  // the window at 199: the runs on each side of 200
+
+  // A window that holds the known bad sector reads around it.
+  before = platform->ReadCalls();
+  EXPECT_EQ(ReadAndCompare(512, 150 * 512), 0);
+  EXPECT_EQ(ReadAndCompare(512, 277 * 512), 0);
+  EXPECT_EQ(platform->ReadCalls() - before, 2);
   EXPECT_TRUE(source->ReadDirect(buffer, 512, 150 * 512));
   EXPECT_EQ(0, std::memcmp(buffer, image.data() + 150 * 512, 512));
-  EXPECT_FALSE(source->ReadDirect(buffer, 512, 200 * 512));
-  EXPECT_EQ(ReadAndCompare(512, 201 * 512), 0);  // a window past the bad sector
   EXPECT_EQ(source->ReadSectors(buffer, 512, -512), 512);
+
+  // Reopening forgets what the last source had.
+  OpenImage(test::PatternBytes(1 << 20));
+  EXPECT_TRUE(source->UnreadableSectors().empty());
+}
+
+TEST_F(SectorSourceTest, SourceThatEndsEarlyIsNotedWhereItEnded) {
+  OpenImage(test::PatternBytes(1 << 20));
+  platform->Find("disk.img")->bytes.resize(300 * 512 + 100);  // shrinks after opening
+  std::uint8_t buffer[512];
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 1000 * 512), 512);
+  EXPECT_EQ(source->EndedAtSector(), 1000);
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 290 * 512), 0);
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 300 * 512), 512);  // the cut sector is no sector
+  EXPECT_EQ(source->EndedAtSector(), 300);
+  EXPECT_TRUE(source->UnreadableSectors().empty()) << "an end is not a bad sector";
+  const int before = platform->ReadCalls();
+  EXPECT_EQ(source->ReadSectors(buffer, 512, 900 * 512), 512);
+  EXPECT_EQ(platform->ReadCalls(), before) << "nothing past the end is read again";
 }
 
 TEST_F(SectorSourceTest, ReopeningNeverServesBytesOfThePreviousSource) {

@@ -74,11 +74,12 @@ TEST(CarveServicesAttempt, StepsOverOtherFilesSectorsAndReleasesOnlyItsOwnClaims
 
 TEST(CarveServicesAttempt, EndOfSourceAndReadFailuresReleaseEveryClaim) {
   // 256 sectors read through a 128-sector window: a failure at sector 130
-  // strikes the load of sector 128.
+  // strikes the load of sector 128, yet only sector 130 is lost.
   const struct { const char* name; std::int64_t failSector, hit, sectors; bool started, loaded; } cases[] = {
       {"up to the last sector", -1, 250, 6, true, true},
       {"one sector past the last", -1, 250, 7, true, false},
-      {"read fails while loading", 130, 0, 140, true, false},
+      {"unreadable sector inside", 130, 0, 140, true, true},
+      {"unreadable sector just past the load", 140, 0, 140, true, true},
       {"hit sector unreadable", 0, 0, 1, false, false},
   };
   for (const auto& c : cases) {
@@ -89,6 +90,19 @@ TEST(CarveServicesAttempt, EndOfSourceAndReadFailuresReleaseEveryClaim) {
       CarveAttempt attempt(disk.run, c.hit * 512, kGrowthSmall);
       EXPECT_EQ(attempt.Start(), c.started);
       if (c.started) { EXPECT_EQ(attempt.LoadUpTo(c.sectors * 512), c.loaded); }
+      if (c.loaded) {
+        // Every readable sector holds its own bytes; the unreadable one zeros.
+        const bool inside = c.failSector >= c.hit && c.failSector < c.hit + c.sectors;
+        for (std::int64_t s = 0; s < c.sectors; ++s) {
+          const std::uint8_t* got = attempt.Image() + s * 512;
+          const bool bad = inside && c.hit + s == c.failSector;
+          EXPECT_TRUE(bad ? std::all_of(got, got + 512, [](std::uint8_t b) { return b == 0; })
+                          : std::equal(got, got + 512, disk.bytes.begin() + (c.hit + s) * 512))
+              << "sector " << c.hit + s;
+        }
+        EXPECT_EQ(attempt.UnreadableSectors(), inside ? std::vector<std::int64_t>{c.failSector}
+                                                      : std::vector<std::int64_t>{});
+      }
     }
     EXPECT_EQ(disk.run.claims.CountClaimed(), 0);
   }

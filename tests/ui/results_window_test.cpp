@@ -38,7 +38,7 @@ void ClickHeading(QTreeWidget* list, int column) {
 
 DocumentInspection Saved(const std::string& name, std::int64_t length, std::size_t runs, Verdict verdict) {
   DocumentInspection d;
-  d.record = {"/rescued/" + name, DocumentKind::Word, 0, length, std::vector<SectorRun>(runs, {0, 1}), true};
+  d.record = {"/rescued/" + name, DocumentKind::Word, 0, length, std::vector<SectorRun>(runs, {0, 1}), true, {}, {}};
   d.verdict = verdict;
   return d;
 }

@@ -188,15 +188,12 @@ void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
   // The claims are the sectors loaded, in order; the file is their first ones.
   record.runs = RunsOf(attempt.Claims().Sectors(),
                        static_cast<std::size_t>((walk.FileBytes() + bytesPerSector - 1) / bytesPerSector));
+  for (const std::int64_t sector : attempt.UnreadableSectors()) {
+    if (RunsHold(record.runs, sector)) record.unreadableSectors.push_back(sector);
+  }
   if (walk.Kind() != nullptr && (run.typeMask & walk.Kind()->bit) != 0) {
     record.outputName = OutputName(run.saveFolder, hitOffset, walk.Kind()->extension);
-    const auto savedAs =
-        SaveStreamWithRetry(attempt.Image(), static_cast<std::size_t>(walk.FileBytes()), record.outputName);
-    record.saved = savedAs.has_value();
-    if (savedAs) {
-      record.outputName = *savedAs;
-      ++run.rescued;
-    }
+    SaveDocument(run, record, attempt.Image(), static_cast<std::size_t>(walk.FileBytes()));
   }
   run.documents.push_back(std::move(record));
   attempt.Succeed();

@@ -80,6 +80,13 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
   const StructureVerdict structure = CheckStructure(bytes);
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;
+  if (!record.unreadableSectors.empty()) {
+    // Zeros where the disk gave nothing: whatever the structure says, the
+    // document is not what was saved.
+    inspection.verdict = Verdict::Damaged;
+    inspection.fault = std::to_string(record.unreadableSectors.size()) + " unreadable sectors, written as zeros" +
+                       (structure.fault.empty() ? "" : "; " + structure.fault);
+  }
   // Properties and text are read even from a damaged file: they are what
   // tells the user which document it was.
   if (const auto file = CompoundFile::Open(bytes)) {
@@ -95,6 +102,7 @@ DocumentInspection InspectDocument(const DocumentRecord& record) {
   }
   DocumentInspection inspection;
   inspection.record = record;
+  if (!record.saveFailure.empty()) inspection.fault = "not written: " + record.saveFailure;
   return inspection;
 }
 

@@ -1,5 +1,6 @@
 #include "rescue/report/rescue_report.h"
 
+#include <cerrno>
 #include <filesystem>
 
 #include "output/staged_file.h"
@@ -61,10 +62,19 @@ std::optional<std::string> WriteRescueReport(const std::string& path, const std:
                                              ReportPlacement placement) {
   const std::string csv = ReportCsv(documents);
   auto file = StagedFile::Create(std::filesystem::path(path).parent_path().string());
-  if (!file || !file->Append(csv.data(), csv.size())) return std::nullopt;
-  if (placement == ReportPlacement::KeepOthers) return file->PublishKeepingOthers(path);
-  if (!file->PublishReplacing(path)) return std::nullopt;
-  return path;
+  if (!file) return std::nullopt;
+  std::optional<std::string> written;
+  if (file->Append(csv.data(), csv.size())) {
+    if (placement == ReportPlacement::KeepOthers) {
+      written = file->PublishKeepingOthers(path);
+    } else if (file->PublishReplacing(path)) {
+      written = path;
+    }
+  }
+  const int reason = errno;  // for the caller's message, past the clean-up
+  file.reset();
+  errno = reason;
+  return written;
 }
 
 }  // namespace vellumark

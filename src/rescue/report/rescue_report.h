@@ -24,7 +24,8 @@ enum class ReportPlacement : std::uint8_t {
 };
 
 // Writes the report whole, then names it; returns where it is (with
-// KeepOthers perhaps a numbered name), none when it could not be written.
+// KeepOthers perhaps a numbered name), none (errno set) when it could not be
+// written.
 std::optional<std::string> WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents,
                                              ReportPlacement placement = ReportPlacement::KeepOthers);
 

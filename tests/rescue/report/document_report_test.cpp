@@ -70,7 +70,7 @@ TEST(DocumentReport, PropertiesAgreeWithOlefileAcrossTheCorpus) {
 TEST(DocumentReport, DigestAndVerdictOfWhatWasWritten) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "TEST_1.DOC", {'a', 'b', 'c'});
-  DocumentRecord record{dir / "TEST_1.DOC", DocumentKind::Word, 7, 3, {{7, 1}}, true};
+  DocumentRecord record{dir / "TEST_1.DOC", DocumentKind::Word, 7, 3, {{7, 1}}, true, {}, {}};
   const DocumentInspection written = InspectDocument(record);
   EXPECT_EQ(written.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(written.verdict, Verdict::Damaged);  // three bytes are no compound file
@@ -97,13 +97,13 @@ TEST(DocumentReport, PreviewStartsAtTheTextWithoutBlankRuns) {
 
 TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
   DocumentInspection damaged;
-  damaged.record = {"/out/TEST_00001KW.DOC", DocumentKind::Word, 1000, 20480, {{1000, 30}, {1040, 10}}, true};
+  damaged.record = {"/out/TEST_00001KW.DOC", DocumentKind::Word, 1000, 20480, {{1000, 30}, {1040, 10}}, true, {}, {}};
   damaged.verdict = Verdict::Damaged;
   damaged.fault = "1Table: chain leaves the file";
   damaged.properties = {"Plan, \"final\"\nv2", "=HYPERLINK(\"x\")", 1059512160};
   damaged.sha256 = "ab";
   DocumentInspection skipped;
-  skipped.record = {"", DocumentKind::Excel, 5, 512, {{5, 1}}, false};
+  skipped.record = {"", DocumentKind::Excel, 5, 512, {{5, 1}}, false, {}, {}};
 
   const std::string csv = ReportCsv({damaged, skipped});
   EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBFname,kind,verdict,"));
