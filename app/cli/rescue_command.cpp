@@ -164,6 +164,7 @@ int RunRescue(const std::vector<std::string>& args) {
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
     PrintSlot(result.refusalSlot);
+    if (!result.refusalDetail.empty()) std::cerr << result.refusalDetail << "\n";
     return kExitUsage;
   }
   if (!result.reportWritten) {

@@ -53,6 +53,7 @@ std::int64_t MemoryPlatformSource::Read(void* destination, std::size_t count) {
     if (position_ < bad.offset + bad.length && bad.offset < position_ + want) {
       // A disk may leave anything in the buffer of a read that failed.
       std::memset(destination, 0xEE, count);
+      ++failedReadCalls_;
       return -1;
     }
   }

@@ -35,6 +35,8 @@ class MemoryPlatformSource final : public PlatformSource {
 
   // Number of Read calls so far, to see how many system reads an access costs.
   int ReadCalls() const { return readCalls_; }
+  // Of those, the ones that failed, to see how often bad sectors are tried.
+  int FailedReadCalls() const { return failedReadCalls_; }
 
   bool Open(const std::string& path) override;
   std::optional<std::int64_t> PartitionLength() override;
@@ -57,6 +59,7 @@ class MemoryPlatformSource final : public PlatformSource {
   Entry* open_ = nullptr;
   std::int64_t position_ = 0;
   int readCalls_ = 0;
+  int failedReadCalls_ = 0;
 };
 
 }  // namespace vellumark

@@ -1,7 +1,9 @@
 #include "rescue/deep_scan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -69,16 +71,23 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   // Held until the report is written: a second run into the same folder
   // would take the same names.
   FolderLock lock;
+  std::string detail;
   if (refusal == 0) {
     switch (lock.Acquire(run_.saveFolder)) {
       case FolderLock::Outcome::Locked: break;
       case FolderLock::Outcome::Busy: refusal = slot::kDestinationBusy; break;
-      case FolderLock::Outcome::Failed: refusal = slot::kDestinationUnwritable; break;
+      case FolderLock::Outcome::Failed:
+        // Creating the lock is the first write: a folder that takes no files
+        // is known here, before the scan, with the system's reason.
+        refusal = slot::kDestinationUnwritable;
+        detail = std::string(std::strerror(errno)) + ": " + run_.saveFolder;
+        break;
     }
   }
   if (refusal != 0) {
     ScanResult refused;
     refused.refusalSlot = refusal;
+    refused.refusalDetail = detail;
     return refused;
   }
 

@@ -26,6 +26,7 @@ struct ScanRequest {
 struct ScanResult {
   bool ran = false;        // false with no source open, or when refused
   int refusalSlot = 0;     // the message of a refused input
+  std::string refusalDetail;  // what the system said, with the path, where it said something
   std::int32_t rescued = 0;
   std::string reportPath;     // where the report was to be written
   bool reportWritten = false;

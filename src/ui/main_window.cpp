@@ -354,7 +354,8 @@ void TForm1::Button12Click() {
   const ScanResult result = scan_.Run(request);
   if (!result.ran) {
     if (result.refusalSlot == 0) return;
-    ShowError(result.refusalSlot);
+    services_.prompt.Show({result.refusalSlot, slot::kError,
+                           result.refusalDetail.empty() ? std::string() : "\n" + result.refusalDetail});
     if (result.refusalSlot == slot::kSelectSaveFolder || result.refusalSlot == slot::kDestOnSourceDrive ||
         result.refusalSlot == slot::kDestinationBusy || result.refusalSlot == slot::kDestinationUnwritable) {
       Edit2->setFocus();

@@ -383,6 +383,36 @@ TEST(DestinationOnSourceDevice, FileSystemsOnTheSourceDeviceAreRefused) {
   }
 }
 
+// A destination that fills up part-way, and one mounted read-only.
+TEST_F(SourceImage, FullAndReadOnlyDestinationsAreTold) {
+  REQUIRE_LOOP_DEVICES();
+  Bytes bytes = test::PatternBytes(2 << 20);
+  for (std::size_t at = 0; at + document.size() < bytes.size(); at += 64 * 1024) {
+    std::copy(document.begin(), document.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  test::WriteFileBytes(image, bytes);
+  const Mount full("-t tmpfs -o size=64k tmpfs", dir / "full");
+  const Mount readOnly("-t tmpfs -o ro,size=64k tmpfs", dir / "ro");
+  if (!full.mounted() || !readOnly.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+
+  int status = -1;
+  std::string printed = Cli("rescue " + image + " " + (dir / "full") + " --report " + (dir / "report.csv"), &status);
+  EXPECT_EQ(status, 1) << printed;
+  EXPECT_NE(printed.find("Documents found but not written: "), std::string::npos) << printed;
+  EXPECT_NE(printed.find("No space left on device: " + (dir / "full")), std::string::npos) << printed;
+  const auto report = test::ReadFileBytes(dir / "report.csv");
+  EXPECT_NE(std::string(report.begin(), report.end()).find("not written: No space left on device"), std::string::npos);
+  for (const auto& entry : fs::directory_iterator(dir / "full")) {
+    EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == document) << entry.path();
+  }
+
+  printed = Cli("rescue " + image + " " + (dir / "ro"), &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(printed.find("Can't write files to the dest folder!\nRead-only file system: " + (dir / "ro")),
+            std::string::npos)
+      << printed;
+}
+
 TEST_F(SourceImage, BackupWithoutRoomLeavesTheEarlierImageAsItWas) {
   REQUIRE_LOOP_DEVICES();
   const std::string small = dir / "small";
