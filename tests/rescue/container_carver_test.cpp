@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include "common/byte_order.h"
 #include "rescue/media_carver_fixture.h"
@@ -97,7 +98,13 @@ TEST(RarCarverRealFiles, Corpus) {
   ExpectCarveProtocol(RarCarver, fixture, Head(fixture, 1000));
 }
 
-TEST(ZipCarverRealFiles, OneMemberOnly) {
+// Where the first data descriptor's signature stands.
+std::size_t DescriptorAt(const Bytes& zip) {
+  const Bytes signature = {'P', 'K', 7, 8};
+  return static_cast<std::size_t>(std::search(zip.begin(), zip.end(), signature.begin(), signature.end()) - zip.begin());
+}
+
+TEST(ZipCarverRealFiles, ArchivesOfAnyNumberOfMembers) {
   VELLUMARK_REQUIRE_TOOL("zip");
   TempDir dir;
   const std::string in = WithPayload(dir), zip = in + "zip -q ";
@@ -106,19 +113,53 @@ TEST(ZipCarverRealFiles, OneMemberOnly) {
   const Bytes commented = Made(dir, in + "head -c 300 /dev/zero | tr '\\0' c | zip -q -X -z ", "c.zip", " payload.bin");
   const Bytes two = Made(dir, zip + "-X ", "two.zip", " payload.bin one.zip");
   const Bytes streamed = Made(dir, in + "cat payload.bin | zip -q -X - - | cat > ", "dd.zip");
+  // Python writes ZIP64 sizes and, to a pipe, data descriptors with them.
+  const Bytes zip64 = Made(dir, in + "python3 -c \"import zipfile,sys\n"
+                                     "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                     "  for n in ('a', 'b'):\n"
+                                     "    with z.open(n, 'w', force_zip64=True) as m: m.write(open('payload.bin','rb').read())\n"
+                                     "\" | cat > ", "zip64.zip");
   ASSERT_EQ(one.size(), 5120u);  // 30 + 11 + 5,000 + 46 + 11 + 22: ends on a sector boundary
   ASSERT_NE(LoadLe16(extras.data() + 28), LoadLe16(extras.data() + LoadLe32(extras.data() + extras.size() - 6) + 30));
   ASSERT_GE(commented.size(), one.size() + 300);  // the comment lies in sectors of its own
   ASSERT_EQ(streamed[6] & 8, 8);                  // a data descriptor follows the data
+  ASSERT_LT(DescriptorAt(streamed), streamed.size());
+  ASSERT_EQ(zip64[6] & 8, 8);
+  ASSERT_EQ(LoadLe32(zip64.data() + 18), 0xFFFFFFFFu);
+  // A central directory entry whose member is missing: another archive's end.
+  Bytes lost = two;
+  const std::uint32_t centralAt = LoadLe32(two.data() + two.size() - 6);
+  lost[centralAt] = 'Q';
   ExpectClaims(ZipCarver, {
       {"one stored member", one, 10},
       {"extra fields", extras},
       {"300-byte comment", commented},
-      {"two members", two, 0},
-      {"data descriptor", streamed, 0},
+      {"two members", two},
+      {"data descriptor", streamed},
+      {"ZIP64 sizes and descriptors", zip64},
       {"end record signature", With(one, 5098, {'Q'}), 0},
+      {"first central entry damaged", lost, 0},
+      {"descriptor's CRC wrong", With(streamed, DescriptorAt(streamed) + 4, {0x00, 0x00}), 0},
   });
   ExpectCarveProtocol(ZipCarver, one, Head(one, 3000));
+  ExpectCarveProtocol(ZipCarver, streamed, Head(streamed, streamed.size() - 30));
+}
+
+// Office documents as their programs write them: Word with the sizes in the
+// local headers, LibreOffice with data descriptors after deflated members.
+TEST(ZipCarverRealFiles, OfficeDocuments) {
+  const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "ooxml";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no office corpus at " << corpus;
+  int tried = 0;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    const Bytes f = ReadFileBytes(entry.path().string());
+    if (f.size() < 1024 || LoadLe32(f.data()) != 0x04034B50) continue;
+    EXPECT_EQ(Carve(ZipCarver, f), Span(2, SectorsOf(f))) << entry.path().filename();
+    ++tried;
+  }
+  EXPECT_GE(tried, 30);
+  const Bytes odt = ReadFileBytes((corpus / "Bug44292.odt").string());
+  ExpectCarveProtocol(ZipCarver, odt, Head(odt, odt.size() / 2));
 }
 
 TEST(CabCarver, DeclaredLength) {

@@ -93,8 +93,12 @@ TEST(PngCarverSynthetic, ChunkWalk) {
        Png({{"IHDR", 13}, {"sRGB", 1}, {"gAMA", 4}, {"cHRM", 32}, {"PLTE", 768}, {"IDAT", 900}, {"IEND", 0}}), true},
       {"signature bytes 4..7 unchecked", With(basic, 4, {0, 0, 0, 0}), true},
       {"signature byte 3", With(basic, 3, {'g'}), false},
-      {"tEXt", Png({{"IHDR", 13}, {"IDAT", 3000}, {"tEXt", 20}, {"IEND", 0}}), false},
-      {"tIME", Png({{"IHDR", 13}, {"tIME", 7}, {"IDAT", 3000}, {"IEND", 0}}), false},
+      {"tEXt", Png({{"IHDR", 13}, {"IDAT", 3000}, {"tEXt", 20}, {"IEND", 0}}), true},
+      {"tIME and pHYs", Png({{"IHDR", 13}, {"tIME", 7}, {"pHYs", 9}, {"IDAT", 3000}, {"IEND", 0}}), true},
+      {"private and APNG chunks", Png({{"IHDR", 13}, {"acTL", 8}, {"fcTL", 26}, {"IDAT", 900}, {"fdAT", 900},
+                                      {"prVt", 4}, {"IEND", 0}}), true},
+      {"a type that is not four letters", Png({{"IHDR", 13}, {"IDA1", 3000}, {"IEND", 0}}), false},
+      {"a type with a blank", Png({{"IHDR", 13}, {"IDA ", 3000}, {"IEND", 0}}), false},
       {"999,996 data bytes", Png({{"IHDR", 13}, {"IDAT", 999'996}, {"IEND", 0}}), true, 2000},
       {"999,997 data bytes", Png({{"IHDR", 13}, {"IDAT", 999'997}, {"IEND", 0}}), false, 2000},
       {"length FFFFFFFC", With(basic, 33, {0xFF, 0xFF, 0xFF, 0xFC}), false},
@@ -120,16 +124,18 @@ std::set<std::string> ChunkTypes(const Bytes& f) {
   return types;
 }
 
-TEST(PngCarverRealFiles, PlainClaimedTaggedNot) {
+TEST(PngCarverRealFiles, PlainAndTaggedAlike) {
   VELLUMARK_REQUIRE_TOOL("/usr/bin/convert");
   TempDir dir;
   const std::string make = "/usr/bin/convert -size 300x200 plasma:fractal ";
   const Bytes plain = Made(dir, make + "-define png:exclude-chunks=all png24:", "a.png");
-  const Bytes tagged = Made(dir, make, "t.png");  // with tEXt and tIME
+  const Bytes tagged = Made(dir, make + "-density 300 ", "t.png");  // with tEXt, tIME and pHYs
   EXPECT_EQ(ChunkTypes(plain), (std::set<std::string>{"IHDR", "IDAT", "IEND"}));
   EXPECT_EQ(ChunkTypes(tagged).count("tEXt"), 1u);
+  EXPECT_EQ(ChunkTypes(tagged).count("pHYs"), 1u);
   EXPECT_EQ(ClassifySector(plain.data(), plain.size()), code::kPng);
-  ExpectCarveProtocol(PngCarver, plain, tagged);
+  ExpectCarveProtocol(PngCarver, plain, Head(plain, plain.size() - 20));
+  ExpectCarveProtocol(PngCarver, tagged, Head(tagged, tagged.size() / 2));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Compound files (the container of Word, Excel and PowerPoint 97-2003 files)
 // with 512-byte sectors: the file's length comes from its FAT, its kind from
-// the first of three stream names in its directory.
+// the first of four stream names in its directory.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,6 +34,8 @@ constexpr StreamKind kKinds[] = {
     {"WordDocument", type_mask::kWord, ".DOC", DocumentKind::Word},
     {"Workbook", type_mask::kExcel, ".XLS", DocumentKind::Excel},
     {"PowerPoint Document", type_mask::kPowerPoint, ".PPT", DocumentKind::PowerPoint},
+    // Excel 5.0 and 95 keep their workbook in a stream of this name.
+    {"Book", type_mask::kExcel, ".XLS", DocumentKind::Excel},
 };
 
 // Walks one compound file inside a carve attempt. Offsets are into the
@@ -53,7 +55,7 @@ class CompoundWalk {
     return true;
   }
 
-  // The first of the three stream names in directory order decides, even
+  // The first of the four stream names in directory order decides, even
   // when its kind is not to be saved.
   const StreamKind* Kind() const { return kind_; }
   std::int64_t FileBytes() const { return fileBytes_; }

@@ -1,7 +1,15 @@
-// ZIP archives of exactly one member: local header and data, one central
-// directory header, the end record and its comment. Anything else (a second
-// member, a data descriptor) is not claimed.
-#include <limits>
+// ZIP archives of any number of members (DOCX, XLSX, ODT, EPUB and JAR are
+// such archives): every local header and its data, the central directory,
+// the ZIP64 end records where the sizes need them, and the end record with
+// its comment. A member whose sizes are known up front is stepped over
+// unread; one written with a data descriptor (LibreOffice writes them) is
+// inflated to find where its data ends, and its descriptor must agree with
+// what was inflated.
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
@@ -13,41 +21,196 @@ namespace {
 constexpr std::uint32_t kLocalHeader = 0x04034B50;
 constexpr std::uint32_t kCentralHeader = 0x02014B50;
 constexpr std::uint32_t kEndRecord = 0x06054B50;
-constexpr std::int64_t kLargestOffset = std::numeric_limits<std::int32_t>::max();
+constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
+constexpr std::uint32_t kZip64Locator = 0x07064B50;
+constexpr std::uint32_t kDescriptor = 0x08074B50;
+constexpr std::uint16_t kZip64Extra = 0x0001;
+constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
+constexpr std::uint16_t kFlagDescriptor = 0x0008;
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+// Bounds the walk: no archive a document could lie around is larger, and
+// no honest one has more members.
+constexpr std::int64_t kLargestArchive = std::int64_t{4} << 30;
+constexpr std::int64_t kMostMembers = 1'000'000;
 
-// Brings the length bytes of a record at image offset at into the image: the
-// sectors wholly before it are claimed unread (and so drop out of the image,
-// which moves the record down by a sector each). Returns the record's offset
-// in the image, or -1.
-std::int64_t Reach(CarveAttempt& attempt, std::int64_t at, std::int64_t length) {
-  if (at > kLargestOffset) return -1;
-  const std::int64_t sector = attempt.Run().BytesPerSector();
-  while (at >= attempt.Loaded() + sector) {
-    if (!attempt.ClaimAhead()) return -1;
-    at -= sector;
+// Offsets are into the carve image, as the attempt keeps it: every sector
+// claimed unread or cut back leaves it, so the walk's cursor drops with it.
+// consumed_ counts the archive's bytes the cursor has passed, whatever the
+// image keeps, to bound the archive's size.
+class ZipWalk {
+ public:
+  explicit ZipWalk(CarveAttempt& attempt) : attempt_(attempt), sector_(attempt.Run().BytesPerSector()) {}
+
+  bool Run() {
+    std::int64_t members = 0;
+    for (;;) {
+      if (!Reach(4)) return false;
+      const std::uint32_t signature = LoadLe32(At());
+      if (signature == kCentralHeader) break;
+      if (signature != kLocalHeader || ++members > kMostMembers || !Member()) return false;
+    }
+    std::int64_t entries = 0;
+    while (Reach(4) && LoadLe32(At()) == kCentralHeader) {
+      if (!Reach(46)) return false;
+      const std::uint8_t* header = At();
+      if (!Advance(46 + std::int64_t{LoadLe16(header + 28)} + LoadLe16(header + 30) + LoadLe16(header + 32))) {
+        return false;
+      }
+      ++entries;
+    }
+    // Every member has its entry: a local header without one is another
+    // archive's, or this one was cut.
+    if (entries != members || !Reach(4)) return false;
+    if (LoadLe32(At()) == kZip64EndRecord) {
+      if (!Reach(12)) return false;
+      const std::uint64_t size = LoadLe64(At() + 4);
+      if (size > static_cast<std::uint64_t>(kLargestArchive) || !Advance(12 + static_cast<std::int64_t>(size))) {
+        return false;
+      }
+      if (!Reach(20) || LoadLe32(At()) != kZip64Locator || !Advance(20)) return false;
+    }
+    if (!Reach(22) || LoadLe32(At()) != kEndRecord) return false;
+    return Advance(22 + std::int64_t{LoadLe16(At() + 20)}) && Reach(0);
   }
-  return attempt.LoadUpTo(at + length) ? at : -1;
-}
 
-bool WalkArchive(CarveAttempt& attempt) {
-  if (attempt.Loaded() < 30 || LoadLe32(attempt.Image()) != kLocalHeader) return false;
-  const std::uint8_t* local = attempt.Image();
-  const std::int64_t central = Reach(attempt, 30 + std::int64_t{LoadLe16(local + 26)} + LoadLe16(local + 28) +
-                                                  std::int64_t{LoadLe32(local + 18)}, 46);
-  if (central < 0 || LoadLe32(attempt.Image() + central) != kCentralHeader) return false;
-  const std::uint8_t* header = attempt.Image() + central;
-  const std::int64_t end = Reach(attempt, central + 46 + std::int64_t{LoadLe16(header + 28)} +
-                                              LoadLe16(header + 30) + LoadLe16(header + 32), 22);
-  if (end < 0 || LoadLe32(attempt.Image() + end) != kEndRecord) return false;
-  return Reach(attempt, end + 22 + std::int64_t{LoadLe16(attempt.Image() + end + 20)}, 0) >= 0;
-}
+ private:
+  const std::uint8_t* At() const { return attempt_.Image() + cursor_; }
+
+  // Brings the next length bytes at the cursor into the image: the sectors
+  // wholly before them are claimed unread.
+  bool Reach(std::int64_t length) {
+    while (cursor_ >= attempt_.Loaded() + sector_) {
+      if (!attempt_.ClaimAhead()) return false;
+      cursor_ -= sector_;
+    }
+    return attempt_.LoadUpTo(cursor_ + length);
+  }
+
+  bool Advance(std::int64_t bytes) {
+    consumed_ += bytes;
+    if (bytes < 0 || consumed_ > kLargestArchive) return false;
+    cursor_ += bytes;
+    // What lies before the cursor is done with; a cursor past the image
+    // is brought in by the next Reach.
+    if (cursor_ <= attempt_.Loaded()) cursor_ = attempt_.CutBack(cursor_);
+    return true;
+  }
+
+  bool Member() {
+    if (!Reach(30)) return false;
+    const std::uint8_t* local = At();
+    const std::uint16_t flags = LoadLe16(local + 6);
+    const std::uint16_t method = LoadLe16(local + 8);
+    std::uint64_t compressed = LoadLe32(local + 18);
+    std::uint64_t uncompressed = LoadLe32(local + 22);
+    const std::int64_t nameLength = LoadLe16(local + 26);
+    const std::int64_t extraLength = LoadLe16(local + 28);
+    if (!Reach(30 + nameLength + extraLength)) return false;
+    bool zip64 = false;
+    if (compressed == kSizeInZip64 || uncompressed == kSizeInZip64) {
+      if (!Zip64Sizes(At() + 30 + nameLength, extraLength, compressed, uncompressed)) return false;
+      zip64 = true;
+    }
+    if (!Advance(30 + nameLength + extraLength)) return false;
+    if ((flags & kFlagDescriptor) == 0 || compressed != 0) {
+      if (compressed > static_cast<std::uint64_t>(kLargestArchive)) return false;
+      if (!Advance(static_cast<std::int64_t>(compressed))) return false;
+      return (flags & kFlagDescriptor) == 0 || SkipDescriptor(zip64);
+    }
+    // The sizes come after the data: only a deflate stream says where it ends.
+    if (method != kDeflated) return false;
+    std::uint64_t inflatedSize = 0;
+    std::uint32_t crc = 0;
+    std::int64_t streamLength = 0;
+    if (!Inflate(streamLength, inflatedSize, crc)) return false;
+    return CheckDescriptor(zip64, static_cast<std::uint64_t>(streamLength), inflatedSize, crc);
+  }
+
+  // The ZIP64 extra field holds the 64-bit sizes whose 32-bit fields say so,
+  // uncompressed first.
+  static bool Zip64Sizes(const std::uint8_t* extra, std::int64_t length, std::uint64_t& compressed,
+                         std::uint64_t& uncompressed) {
+    for (std::int64_t at = 0; at + 4 <= length;) {
+      const std::uint16_t id = LoadLe16(extra + at);
+      const std::int64_t size = LoadLe16(extra + at + 2);
+      if (at + 4 + size > length) return false;
+      if (id == kZip64Extra) {
+        std::int64_t field = at + 4;
+        for (std::uint64_t* value : {&uncompressed, &compressed}) {
+          if (*value != kSizeInZip64) continue;
+          if (field + 8 > at + 4 + size) return false;
+          *value = LoadLe64(extra + field);
+          field += 8;
+        }
+        return true;
+      }
+      at += 4 + size;
+    }
+    return false;
+  }
+
+  bool Inflate(std::int64_t& streamLength, std::uint64_t& inflatedSize, std::uint32_t& crc) {
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
+    std::array<std::uint8_t, 65536> out{};
+    int status = Z_OK;
+    crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    while (status == Z_OK || status == Z_BUF_ERROR) {
+      // One sector more at a time: every sector loaded is claimed, and the
+      // archive may end in the sector where the stream does.
+      if (attempt_.Loaded() <= cursor_ && !attempt_.LoadOneMore()) break;
+      stream.next_in = const_cast<std::uint8_t*>(At());
+      stream.avail_in = static_cast<uInt>(attempt_.Loaded() - cursor_);
+      do {
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<uInt>(out.size());
+        status = inflate(&stream, Z_NO_FLUSH);
+        crc = static_cast<std::uint32_t>(crc32(crc, out.data(), static_cast<uInt>(out.size() - stream.avail_out)));
+      } while (status == Z_OK && stream.avail_out == 0);
+      if (!Advance(static_cast<std::int64_t>(stream.next_in - At()))) break;
+    }
+    streamLength = static_cast<std::int64_t>(stream.total_in);
+    inflatedSize = stream.total_out;
+    inflateEnd(&stream);
+    return status == Z_STREAM_END;
+  }
+
+  // The descriptor after data whose sizes were known: its signature is
+  // optional, its size follows from the header.
+  bool SkipDescriptor(bool zip64) {
+    if (!Reach(4)) return false;
+    const std::int64_t signature = LoadLe32(At()) == kDescriptor ? 4 : 0;
+    return Advance(signature + 4 + (zip64 ? 16 : 8));
+  }
+
+  bool CheckDescriptor(bool zip64, std::uint64_t compressed, std::uint64_t uncompressed, std::uint32_t crc) {
+    if (!Reach(4)) return false;
+    const std::int64_t signature = LoadLe32(At()) == kDescriptor ? 4 : 0;
+    const std::int64_t length = signature + 4 + (zip64 ? 16 : 8);
+    if (!Reach(length)) return false;
+    const std::uint8_t* fields = At() + signature;
+    const bool agrees =
+        LoadLe32(fields) == crc &&
+        (zip64 ? LoadLe64(fields + 4) == compressed && LoadLe64(fields + 12) == uncompressed
+               : LoadLe32(fields + 4) == static_cast<std::uint32_t>(compressed) &&
+                     LoadLe32(fields + 8) == static_cast<std::uint32_t>(uncompressed));
+    return agrees && Advance(length);
+  }
+
+  CarveAttempt& attempt_;
+  const std::int64_t sector_;
+  std::int64_t cursor_ = 0;
+  std::int64_t consumed_ = 0;
+};
 
 }  // namespace
 
 void ZipCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthSmall);
   if (!attempt.Start()) return;
-  if (WalkArchive(attempt)) attempt.Succeed();
+  if (LoadLe32(attempt.Image()) != kLocalHeader) return;
+  if (ZipWalk(attempt).Run()) attempt.Succeed();
 }
 
 }  // namespace vellumark
