@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: vellumark-cli rescue SOURCE DEST_DIR [--first N] [--last N]\n"
     "         [--reason deleted|formatted|repartitioned] [--fs fat|fat32|ntfs|other]\n"
-    "         [--cluster 512|1K|2K|4K|8K|16K|32K] [--types doc,xls,ppt]\n"
+    "         [--cluster 512|1K|2K|4K|8K|16K|32K] [--types doc,docx,xls,xlsx,ppt,pptx,odt]\n"
     "         [--report PATH]   (default: DEST_DIR/rescue-report.csv)\n";
 
 const std::map<std::string, int> kReasons{
@@ -30,7 +30,8 @@ const std::map<std::string, int> kFileSystems{
 const std::map<std::string, int> kClusterSizes{{"512", 0}, {"1K", 1}, {"2K", 2}, {"4K", 3},
                                                {"8K", 4},  {"16K", 5}, {"32K", 6}};
 const std::map<std::string, TypeMask> kTypes{
-    {"doc", type_mask::kWord}, {"xls", type_mask::kExcel}, {"ppt", type_mask::kPowerPoint}};
+    {"doc", type_mask::kWord}, {"xls", type_mask::kExcel}, {"ppt", type_mask::kPowerPoint},
+    {"docx", type_mask::kDocx}, {"xlsx", type_mask::kXlsx}, {"pptx", type_mask::kPptx}, {"odt", type_mask::kOdt}};
 
 struct RescueOptions {
   std::string source;

@@ -57,6 +57,9 @@ inline constexpr int kUnreadableSectors = 72;
 inline constexpr int kNotWritten = 73;
 inline constexpr int kSourceEnded = 80;
 
+// The main window's box for Word 2007 and later documents.
+inline constexpr int kDocxBox = 82;
+
 // The results window, which lists the documents a rescue wrote. Its headings,
 // labels and verdict words took over slots nothing else used.
 inline constexpr int kColumnName = 0;

@@ -145,6 +145,34 @@ void CarveAttempt::CutImage(std::int64_t size) {
   image_.shrink_to_fit();
 }
 
+void CarveAttempt::ExcludeLoadedSectors(std::int64_t first, std::int64_t count) {
+  std::vector<std::int64_t> sectors = claims_.Sectors();
+  if (first < 0 || count <= 0 || first + count > static_cast<std::int64_t>(sectors.size()) ||
+      (first + count) * bytesPerSector_ > loaded_) {
+    return;
+  }
+  const auto begin = sectors.begin() + first;
+  for (auto it = begin; it != begin + count; ++it) run_.claims.ReleaseSector(*it);
+  sectors.erase(begin, begin + count);
+  claims_.Clear();
+  for (const std::int64_t sector : sectors) claims_.Add(sector);
+  image_.erase(image_.begin() + first * bytesPerSector_, image_.begin() + (first + count) * bytesPerSector_);
+  loaded_ -= count * bytesPerSector_;
+}
+
+void CarveAttempt::KeepOnly(std::int64_t bytes) {
+  const std::vector<std::int64_t>& sectors = claims_.Sectors();
+  const auto keep = static_cast<std::size_t>((bytes + bytesPerSector_ - 1) / bytesPerSector_);
+  if (keep == 0 || keep >= sectors.size() || bytes > loaded_) return;
+  std::vector<std::int64_t> kept(sectors.begin(), sectors.begin() + static_cast<std::ptrdiff_t>(keep));
+  for (std::size_t i = keep; i < sectors.size(); ++i) run_.claims.ReleaseSector(sectors[i]);
+  claims_.Clear();
+  for (const std::int64_t sector : kept) claims_.Add(sector);
+  position_ = (kept.back() + 1) * bytesPerSector_;
+  loaded_ = static_cast<std::int64_t>(keep) * bytesPerSector_;
+  image_.resize(static_cast<std::size_t>(loaded_));
+}
+
 void CarveAttempt::ClaimSlack() {
   const std::int64_t spc = run_.spc;
   if (spc <= 1) return;
@@ -173,7 +201,7 @@ std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, co
 }
 
 bool IsOutputName(const std::string& fileName) {
-  static const std::regex kPattern("TEST_[0-9A-Z]{7}(-[0-9]+)?\\.(DOC|XLS|PPT)", std::regex::icase);
+  static const std::regex kPattern("TEST_[0-9A-Z]{7}(-[0-9]+)?\\.(DOCX?|XLSX?|PPTX?|ODT)", std::regex::icase);
   return std::regex_match(fileName, kPattern);
 }
 

@@ -93,6 +93,16 @@ class CarveAttempt {
   // Drops image bytes beyond size (never below what is loaded).
   void CutImage(std::int64_t size);
 
+  // For walks that load every sector of their file (nothing claimed unread,
+  // nothing cut back), so that image sector i is the i-th claim:
+  // Leaves count loaded sectors out of the file from image sector first on
+  // (foreign data found inside it): their claims are released and the
+  // image closes over them.
+  void ExcludeLoadedSectors(std::int64_t first, std::int64_t count);
+  // The file ends after bytes: sectors loaded beyond it are released and
+  // the position moves back to just after its last sector.
+  void KeepOnly(std::int64_t bytes);
+
   const std::uint8_t* Image() const { return image_.data(); }
   std::int64_t Loaded() const { return loaded_; }
   std::int64_t Position() const { return position_; }

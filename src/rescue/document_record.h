@@ -6,7 +6,10 @@
 
 namespace vellumark {
 
-enum class DocumentKind : std::uint8_t { Word, Excel, PowerPoint, Other };
+enum class DocumentKind : std::uint8_t { Word, Excel, PowerPoint, Other, WordDocx, ExcelXlsx, PowerPointPptx, OdfText };
+
+// Whether the kind is one of the ZIP-based office formats.
+bool IsOfficeArchive(DocumentKind kind);
 
 // A stretch of consecutive source sectors.
 struct SectorRun {
@@ -30,7 +33,8 @@ struct DocumentRecord {
   std::vector<std::int64_t> unreadableSectors;  // source sectors written as zeros
 };
 
-// "Word", "Excel", "PowerPoint" or "other": program names, the same in every language.
+// "Word", "Excel", "PowerPoint", "Word (DOCX)" ... or "other": program and
+// format names, the same in every language.
 const char* KindName(DocumentKind kind);
 
 // Whether one of the runs holds the sector.

@@ -31,15 +31,22 @@ inline constexpr FileTypeCode kAsfOther = 20;
 inline constexpr FileTypeCode kFatDirectory = 100;
 }  // namespace code
 
-// Which compound-document kinds are saved. Only the Word bit has a control.
+// Which document kinds are saved: compound documents (.doc, .xls, .ppt) and
+// ZIP-based office documents (.docx, .xlsx, .pptx, .odt). The window has a
+// control for Word's two.
 using TypeMask = std::uint32_t;
 
 namespace type_mask {
 inline constexpr TypeMask kWord = 0x400;
 inline constexpr TypeMask kExcel = 0x800;
 inline constexpr TypeMask kPowerPoint = 0x1000;
-inline constexpr TypeMask kAllDocuments = kWord | kExcel | kPowerPoint;
-inline constexpr TypeMask kInitial = kWord;
+inline constexpr TypeMask kAllDocuments = kWord | kExcel | kPowerPoint;  // the compound kinds
+inline constexpr TypeMask kDocx = 0x2000;
+inline constexpr TypeMask kXlsx = 0x4000;
+inline constexpr TypeMask kPptx = 0x8000;
+inline constexpr TypeMask kOdt = 0x10000;
+// Someone who lost "Word documents" means both kinds.
+inline constexpr TypeMask kInitial = kWord | kDocx;
 }  // namespace type_mask
 
 }  // namespace vellumark

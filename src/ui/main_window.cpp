@@ -107,6 +107,8 @@ void TForm1::BuildControls() {
   chkDOC = Place<QCheckBox>(GroupBox1, "chkDOC", 88, 16, 97);
   chkDOC->setText("DOC(WPS)");
   chkDOC->setChecked(true);
+  chkDOCX = Place<QCheckBox>(GroupBox1, "chkDOCX", 190, 16, 160);
+  chkDOCX->setChecked(true);
   Label2 = RightLabel(GroupBox1, "Label2", 117, 44);
   Edit2 = Place<QLineEdit>(GroupBox1, "Edit2", 120, 40, 481);
   Button6 = Place<QPushButton>(GroupBox1, "Button6", 602, 39, 60, 25);
@@ -187,6 +189,7 @@ void TForm1::BuildControls() {
   connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
   connect(Edit1, &QLineEdit::returnPressed, this, &TForm1::Button5Click);
   connect(chkDOC, &QCheckBox::clicked, this, &TForm1::chkDOCClick);
+  connect(chkDOCX, &QCheckBox::clicked, this, &TForm1::chkDOCXClick);
   connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
   connect(SpeedButton1, &QPushButton::clicked, this, &TForm1::SpeedButton1Click);
 }
@@ -204,6 +207,7 @@ void TForm1::ApplyTexts() {
   Label1->setText(T(5));
   Button5->setText(T(6));
   Label9->setText(T(7));
+  chkDOCX->setText(T(slot::kDocxBox));
   Label2->setText(T(8));
   Button6->setText(T(9));
   Label7->setText(T(11));
@@ -416,6 +420,14 @@ void TForm1::Button5Click() {
     return;
   }
   MirrorView();
+}
+
+void TForm1::chkDOCXClick() {
+  if (chkDOCX->isChecked()) {
+    typeMask_ |= type_mask::kDocx;
+  } else {
+    typeMask_ &= ~type_mask::kDocx;
+  }
 }
 
 void TForm1::chkDOCClick() {

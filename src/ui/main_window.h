@@ -59,7 +59,7 @@ class TForm1 : public QWidget {
   QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button8, *Button9, *Button10, *Button11,
       *Button12, *SpeedButton1;
   QGroupBox* GroupBox1;
-  QCheckBox* chkDOC;
+  QCheckBox *chkDOC, *chkDOCX;
   QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
   QPlainTextEdit* Memo1;
   QStatusBar* StatusBar1;
@@ -79,6 +79,7 @@ class TForm1 : public QWidget {
   void Button9Click();
   void Button5Click();
   void chkDOCClick();
+  void chkDOCXClick();
   void Button6Click();
   void SpeedButton1Click();
   void StatusBar1MouseDown(int x);

@@ -7,10 +7,10 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (81 to 95) are empty; 10, 28 and 61 refuse a
+// Slots no caller shows (81, 83 to 95) are empty; 10, 28 and 61 refuse a
 // destination that another run is using, a report named like a rescued file,
 // and a folder that takes no files; 72, 73 and 80 tell what a rescue could
-// not do. Several texts end in a blank because the
+// not do; 82 names the box for .docx files. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -98,7 +98,7 @@ constexpr Table kEnglish = {
     /* 79 */ "unchecked",
     /* 80 */ "The source stopped giving data at sector ",
     /* 81 */ "",
-    /* 82 */ "",
+    /* 82 */ "DOCX(Word 2007+)",
     /* 83 */ "",
     /* 84 */ "",
     /* 85 */ "",
@@ -197,7 +197,7 @@ constexpr Table kSimplified = {
     /* 79 */ "未检查",
     /* 80 */ "源从此扇区起不再提供数据: ",
     /* 81 */ "",
-    /* 82 */ "",
+    /* 82 */ "DOCX(Word 2007及以上)",
     /* 83 */ "",
     /* 84 */ "",
     /* 85 */ "",
@@ -299,7 +299,7 @@ constexpr Table kTraditional = {
     /* 79 */ "未檢查",
     /* 80 */ "源從此扇區起不再提供資料: ",
     /* 81 */ "",
-    /* 82 */ "",
+    /* 82 */ "DOCX(Word 2007及以上)",
     /* 83 */ "",
     /* 84 */ "",
     /* 85 */ "",

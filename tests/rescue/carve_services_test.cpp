@@ -220,7 +220,8 @@ TEST(CarveServicesSave, FailsWithoutAFolder) {
 TEST(CarveServicesNames, OutputNamesAreKnownWithOrWithoutANumber) {
   const struct { const char* name; bool output; } cases[] = {
       {"TEST_00001KW.DOC", true}, {"test_00001kw.doc", true}, {"TEST_00001KW-12.XLS", true},
-      {"TEST_ZZZZZZZ.PPT", true}, {"TEST_00001K.DOC", false}, {"TEST_00001KW.DOCX", false},
+      {"TEST_ZZZZZZZ.PPT", true}, {"TEST_00001K.DOC", false}, {"TEST_00001KW.DOCX", true},
+      {"TEST_00001KW-3.odt", true}, {"TEST_00001KW.DOCM", false},
       {"TEST_00001KW-.DOC", false}, {"rescue-report.csv", false}, {"XTEST_00001KW.DOC", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsOutputName(c.name), c.output) << c.name;

@@ -77,6 +77,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->ComboBox3->count(), 3);
     QCOMPARE(window->ComboBox3->currentIndex(), 0);
     QVERIFY(window->GroupBox1->isHidden());
+    // Both kinds of Word document are looked for unless unchecked.
+    QVERIFY(window->chkDOC->isChecked() && window->chkDOCX->isChecked());
+    QCOMPARE(window->CurrentTypeMask(), type_mask::kWord | type_mask::kDocx);
     QVERIFY(!window->Button4->isEnabled() && !window->Edit1->isEnabled());
     QCOMPARE(window->Edit2->text(), QDir::homePath() + "/");
     window->SpeedButton1->click();
@@ -212,7 +215,8 @@ class MainWindowTest : public QObject {
         {[&] { window->Edit2->setText(QString::fromStdString(*dir / "out")); window->Edit3->setText("x");
                window->Button12->click(); }, 23},
         {[&] { window->Button11->click(); }, 35},
-        {[&] { window->chkDOC->click(); window->Button12->click(); }, 20},
+        // Both Word boxes unchecked: nothing to rescue.
+        {[&] { window->chkDOC->click(); window->chkDOCX->click(); window->Button12->click(); }, 20},
     };
     for (const Case& c : cases) {
       prompt.shown.clear();

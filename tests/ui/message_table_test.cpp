@@ -55,7 +55,7 @@ TEST_F(MessageTable, KnownRows) {
 
 TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
   for (Language language : kLanguages) {
-    for (int slot : {81, 95, -1, 96, 1000}) {
+    for (int slot : {81, 83, 95, -1, 96, 1000}) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
     for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80}) {

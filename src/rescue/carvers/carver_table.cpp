@@ -24,7 +24,7 @@ constexpr std::array kCarvers{
     Entry{code::kRiffCdxa, &RiffCarver},
     Entry{code::kAsfPropertiesFirst, &AsfCarver},
     Entry{code::kRar, &RarCarver},
-    Entry{code::kZip, &ZipCarver},
+    Entry{code::kZip, &OfficeDocumentCarver},
     Entry{code::kCab, &CabCarver},
     Entry{code::kSevenZip, &SevenZipCarver},
     Entry{code::kMp4, &Mp4Carver},

@@ -10,6 +10,10 @@ namespace vellumark {
 // Compound files (Word, Excel, PowerPoint): rebuilt and, for the kinds the
 // TypeMask selects, written to the save folder.
 void CompoundCarver(RescueRun& run, std::int64_t hitOffset);
+// ZIP-based office documents (DOCX, XLSX, PPTX, ODT): rebuilt, checked and,
+// for the kinds the TypeMask selects, written; any other ZIP archive goes to
+// ZipCarver.
+void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset);
 
 // The carvers below write nothing: they find which sectors a picture, sound,
 // video or archive occupies and claim them, so that no document is rebuilt

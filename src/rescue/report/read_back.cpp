@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "rescue/office_package.h"
 #include "rescue/report/compound_file.h"
 #include "rescue/report/structure_check.h"
 #include "rescue/report/word_text.h"
@@ -73,10 +74,31 @@ const char* VerdictName(Verdict verdict) {
   return "unchecked";
 }
 
+namespace {
+
+// An office archive is whole when every member inflates to its size and
+// CRC and the directory matches them; its properties and text come from its
+// XML parts.
+void InspectOfficeArchive(std::span<const std::uint8_t> bytes, DocumentInspection& inspection) {
+  const ZipArchiveCheck archive = CheckZipArchive(bytes);
+  const bool whole = archive.fault.empty() && archive.length == static_cast<std::int64_t>(bytes.size());
+  inspection.verdict = whole ? Verdict::Whole : Verdict::Damaged;
+  inspection.fault = whole || !archive.fault.empty() ? archive.fault : "bytes after the end record";
+  const OfficeProperties properties = ReadOfficeProperties(bytes, archive.members);
+  inspection.properties = {properties.title, properties.author, properties.lastSaved};
+  inspection.preview = Tidy(OfficePreview(bytes, archive.members, kPreviewCharacters));
+}
+
+}  // namespace
+
 DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const std::uint8_t> bytes) {
   DocumentInspection inspection;
   inspection.record = record;
   inspection.sha256 = Sha256Hex(bytes);
+  if (IsOfficeArchive(record.kind)) {
+    InspectOfficeArchive(bytes, inspection);
+    return inspection;
+  }
   const StructureVerdict structure = CheckStructure(bytes);
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;

@@ -1,0 +1,239 @@
+// ZIP-based office documents (.docx, .xlsx, .pptx, .odt): rebuilt from the
+// hit sector and the unclaimed sectors after it, every member checked (its
+// data must inflate to its size and CRC-32, every central directory entry
+// must match its member), and written when its kind is selected. Each
+// member's CRC says exactly which member holds foreign data; the foreign
+// clusters inside it are found by leaving out cluster-aligned runs until
+// the member checks. Archives that are not office documents are measured
+// by the plain ZIP walk, as before.
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "rescue/carve_services.h"
+#include "rescue/carvers/carvers.h"
+#include "rescue/office_package.h"
+#include "rescue/zip_archive.h"
+
+namespace vellumark {
+namespace {
+
+// The largest document rebuilt, as for compound documents.
+constexpr std::int64_t kLargestDocument = 104'857'600;
+// How many clusters of foreign data one gap may hold, and how much checking
+// all trials of one document may cost (bytes of member data inflated).
+constexpr std::int64_t kLongestGapClusters = 128;
+constexpr std::int64_t kTrialBudget = std::int64_t{512} << 20;
+// How far before the point where a member's check failed the foreign data
+// may begin: a deflate stream fails soon after it meets foreign bytes.
+constexpr std::int64_t kSearchBackBytes = 256 * 1024;
+
+struct OfficeFormat {
+  DocumentKind kind;
+  TypeMask bit;
+  const char* extension;
+};
+
+constexpr OfficeFormat kFormats[] = {
+    {DocumentKind::WordDocx, type_mask::kDocx, ".DOCX"},
+    {DocumentKind::ExcelXlsx, type_mask::kXlsx, ".XLSX"},
+    {DocumentKind::PowerPointPptx, type_mask::kPptx, ".PPTX"},
+    {DocumentKind::OdfText, type_mask::kOdt, ".ODT"},
+};
+
+// Office packages start with one of these parts: the content types, the
+// package relationships, an OpenDocument's mimetype, or a part of the
+// document itself. Any other archive is only measured.
+bool StartsLikeAnOfficeDocument(const std::uint8_t* sector) {
+  const std::size_t length = LoadLe16(sector + 26);
+  const std::string name(reinterpret_cast<const char*>(sector + 30), std::min<std::size_t>(length, 64));
+  for (const char* prefix : {"[Content_Types].xml", "mimetype", "_rels/", "docProps/", "word/", "xl/", "ppt/",
+                             "customXml/"}) {
+    if (name.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+// What the walk expects at an offset.
+enum class Record : std::uint8_t { Member, Directory, Missing };
+
+class OfficeWalk {
+ public:
+  explicit OfficeWalk(CarveAttempt& attempt)
+      : attempt_(attempt),
+        sector_(attempt.Run().BytesPerSector()),
+        spc_(std::max<std::int64_t>(attempt.Run().spc, 1)),
+        phase_(std::max<std::int64_t>(attempt.Run().chosenPhase, 0)) {}
+
+  bool Run() {
+    std::int64_t offset = 0;
+    for (;;) {
+      if (!Bring(offset + 4)) return false;
+      const std::uint32_t signature = LoadLe32(Bytes().data() + offset);
+      if (signature == kZipCentralHeader && !members_.empty()) break;
+      if (signature != kZipLocalHeader) {
+        // Foreign clusters where the next record should start.
+        if (!Mend(offset, Record::Missing, offset)) return false;
+        continue;
+      }
+      const ZipRecordCheck check = CheckRecord(offset, Record::Member);
+      if (check.step != ZipStep::Done) return false;
+      members_.push_back(check.member);
+      offset = check.next;
+    }
+    const ZipRecordCheck directory = CheckRecord(offset, Record::Directory);
+    if (directory.step != ZipStep::Done) return false;
+    length_ = directory.next;
+    attempt_.KeepOnly(length_);
+    return true;
+  }
+
+  std::int64_t Length() const { return length_; }
+  const std::vector<ZipMember>& Members() const { return members_; }
+  std::span<const std::uint8_t> Bytes() const {
+    return {attempt_.Image(), static_cast<std::size_t>(attempt_.Loaded())};
+  }
+
+ private:
+  // Loads until the image holds bytes; false when the source ends first.
+  bool Bring(std::int64_t bytes) {
+    if (bytes > kLargestDocument) return false;
+    return attempt_.Loaded() >= bytes || attempt_.LoadUpTo(bytes);
+  }
+
+  // More of the archive without knowing how much: half as much again as is
+  // loaded, so that checking a member whose end is unknown stays linear.
+  bool Grow() {
+    const std::int64_t before = attempt_.Loaded();
+    attempt_.LoadUpTo(std::min(kLargestDocument, before + std::max<std::int64_t>(before / 2, 64 * sector_)));
+    return attempt_.Loaded() > before;
+  }
+
+  ZipRecordCheck Check(std::span<const std::uint8_t> bytes, std::int64_t offset, Record record) const {
+    if (record == Record::Directory) return CheckZipDirectory(bytes, offset, members_);
+    ZipRecordCheck check = CheckZipMember(bytes, offset);
+    if (record == Record::Missing && check.step == ZipStep::Broken && !members_.empty()) {
+      check = CheckZipDirectory(bytes, offset, members_);
+    }
+    return check;
+  }
+
+  // Checks the record at offset, loading what it needs, and mends it by
+  // leaving foreign clusters out when it fails.
+  ZipRecordCheck CheckRecord(std::int64_t offset, Record record) {
+    for (;;) {
+      const ZipRecordCheck check = Check(Bytes(), offset, record);
+      if (check.step == ZipStep::Done) return check;
+      if (check.step == ZipStep::NeedBytes && (check.next > 0 ? Bring(check.next) : Grow())) continue;
+      const std::int64_t failAt = check.step == ZipStep::Broken ? check.failAt : attempt_.Loaded();
+      if (!Mend(offset, record, failAt)) return check;
+    }
+  }
+
+  bool ClusterStart(std::int64_t imageSector) const {
+    const std::int64_t sector = attempt_.Claims().Sectors()[static_cast<std::size_t>(imageSector)];
+    return spc_ <= 1 || (sector - phase_) % spc_ == 0;
+  }
+
+  // Whether image sectors [first, first + count) are whole clusters, as a
+  // foreign file's would be: they start a cluster, break only where a
+  // cluster starts, and the sector after them starts one too.
+  bool WholeClusters(std::int64_t first, std::int64_t count) const {
+    const auto& sectors = attempt_.Claims().Sectors();
+    for (std::int64_t i = first + 1; i < first + count; ++i) {
+      if (sectors[static_cast<std::size_t>(i)] != sectors[static_cast<std::size_t>(i - 1)] + 1 && !ClusterStart(i)) {
+        return false;
+      }
+    }
+    const std::int64_t after = first + count;
+    return ClusterStart(first) && (after >= attempt_.Loaded() / sector_ || ClusterStart(after));
+  }
+
+  // The record from offset as it would be without image sectors [at, at + count).
+  void Without(std::int64_t offset, std::int64_t at, std::int64_t count, std::vector<std::uint8_t>& trial) const {
+    const std::uint8_t* image = attempt_.Image();
+    trial.assign(image + offset, image + at * sector_);
+    trial.insert(trial.end(), image + (at + count) * sector_, image + attempt_.Loaded());
+  }
+
+  // Finds a run of whole clusters before failAt whose removal makes the
+  // record at offset check, and leaves it out of the file for good.
+  bool Mend(std::int64_t offset, Record record, std::int64_t failAt) {
+    const std::int64_t gapSectors = kLongestGapClusters * spc_;
+    Bring(attempt_.Loaded() + gapSectors * sector_);  // room for the longest gap after what is needed
+    // The record's first sector is its own (its header was read from it),
+    // unless the record is what is missing.
+    const std::int64_t first = record == Record::Missing ? offset / sector_ : offset / sector_ + 1;
+    const std::int64_t last = std::min(failAt / sector_, attempt_.Loaded() / sector_ - 1);
+    std::vector<std::uint8_t> trial;
+    for (std::int64_t at = last; at >= std::max(first, last - kSearchBackBytes / sector_); --at) {
+      if (!ClusterStart(at)) continue;
+      for (std::int64_t count = spc_; count <= gapSectors; count += spc_) {
+        if (at + count >= attempt_.Loaded() / sector_ && !Grow()) break;
+        if (!WholeClusters(at, count)) break;
+        for (;;) {
+          Without(offset, at, count, trial);
+          spent_ += static_cast<std::int64_t>(trial.size());
+          if (spent_ > kTrialBudget) return false;
+          const ZipRecordCheck check = Check(trial, 0, record);
+          if (check.step == ZipStep::Done) {
+            attempt_.ExcludeLoadedSectors(at, count);
+            return true;
+          }
+          // A record that checks as far as it goes wants the rest of itself.
+          if (check.step != ZipStep::NeedBytes || !Grow()) break;
+        }
+      }
+    }
+    return false;
+  }
+
+  CarveAttempt& attempt_;
+  const std::int64_t sector_;
+  const std::int64_t spc_;
+  const std::int64_t phase_;
+  std::vector<ZipMember> members_;
+  std::int64_t length_ = 0;
+  std::int64_t spent_ = 0;
+};
+
+}  // namespace
+
+void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
+  {
+    CarveAttempt attempt(run, hitOffset, kGrowthLarge);
+    if (!attempt.Start()) return;
+    if (LoadLe32(attempt.Image()) != kZipLocalHeader) return;
+    if (StartsLikeAnOfficeDocument(attempt.Image())) {
+      OfficeWalk walk(attempt);
+      if (!walk.Run()) return;
+      const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());
+      const auto format = std::find_if(std::begin(kFormats), std::end(kFormats),
+                                       [&](const OfficeFormat& f) { return f.kind == kind; });
+      if (format == std::end(kFormats)) {
+        attempt.Succeed();  // a whole archive all the same: measured
+        return;
+      }
+      const std::int64_t bytesPerSector = run.BytesPerSector();
+      DocumentRecord record;
+      record.kind = kind;
+      record.startSector = hitOffset / bytesPerSector;
+      record.length = walk.Length();
+      record.runs = RunsOf(attempt.Claims().Sectors(),
+                           static_cast<std::size_t>((walk.Length() + bytesPerSector - 1) / bytesPerSector));
+      if ((run.typeMask & format->bit) != 0) {
+        record.outputName = OutputName(run.saveFolder, hitOffset, format->extension);
+        SaveDocument(run, record, attempt.Image(), static_cast<std::size_t>(walk.Length()));
+      }
+      run.documents.push_back(std::move(record));
+      attempt.Succeed();
+      return;
+    }
+  }
+  ZipCarver(run, hitOffset);
+}
+
+}  // namespace vellumark

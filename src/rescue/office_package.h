@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "rescue/document_record.h"
+#include "rescue/zip_archive.h"
+
+namespace vellumark {
+
+// The kind of office document a checked ZIP archive holds: Word, Excel or
+// PowerPoint by the main part its content types name, OpenDocument text by
+// its first member "mimetype"; Other for every other archive.
+DocumentKind OfficeKindOf(std::span<const std::uint8_t> archive, const std::vector<ZipMember>& members);
+
+// Title, author and last-modified time from docProps/core.xml (or an
+// OpenDocument's meta.xml).
+struct OfficeProperties {
+  std::string title;
+  std::string author;
+  std::optional<std::int64_t> lastSaved;  // seconds since 1970-01-01 UTC
+};
+OfficeProperties ReadOfficeProperties(std::span<const std::uint8_t> archive, const std::vector<ZipMember>& members);
+
+// The start of the body text, a paragraph a line, at most characters long.
+std::string OfficePreview(std::span<const std::uint8_t> archive, const std::vector<ZipMember>& members,
+                          std::size_t characters);
+
+}  // namespace vellumark

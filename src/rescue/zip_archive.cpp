@@ -1,0 +1,250 @@
+#include "rescue/zip_archive.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+
+#include "common/byte_order.h"
+
+namespace vellumark {
+namespace {
+
+constexpr std::uint32_t kEndRecord = 0x06054B50;
+constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
+constexpr std::uint32_t kZip64Locator = 0x07064B50;
+constexpr std::uint32_t kDescriptor = 0x08074B50;
+constexpr std::uint16_t kZip64Extra = 0x0001;
+constexpr std::uint32_t kInZip64 = 0xFFFFFFFF;
+constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kFlagDescriptor = 0x0008;
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+// No office document holds a larger part; the bound keeps a crafted size
+// from making a check run for ever.
+constexpr std::uint64_t kLargestMember = std::uint64_t{1} << 32;
+
+ZipRecordCheck Need(std::int64_t bytes) { return {ZipStep::NeedBytes, bytes, {}, {}}; }
+ZipRecordCheck Broken(std::string fault, std::int64_t at) { return {ZipStep::Broken, 0, {}, std::move(fault), at}; }
+
+bool Have(std::span<const std::uint8_t> bytes, std::int64_t end) {
+  return end >= 0 && end <= static_cast<std::int64_t>(bytes.size());
+}
+
+// The 64-bit values of a ZIP64 extra field, for the fields whose 32-bit
+// value says they are there, in the order given.
+bool ReadZip64(const std::uint8_t* extra, std::int64_t length, std::initializer_list<std::uint64_t*> values) {
+  for (std::int64_t at = 0; at + 4 <= length;) {
+    const std::int64_t size = LoadLe16(extra + at + 2);
+    if (at + 4 + size > length) return false;
+    if (LoadLe16(extra + at) == kZip64Extra) {
+      std::int64_t field = at + 4;
+      for (std::uint64_t* value : values) {
+        if (*value != kInZip64) continue;
+        if (field + 8 > at + 4 + size) return false;
+        *value = LoadLe64(extra + field);
+        field += 8;
+      }
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
+}
+
+struct Inflated {
+  int status = Z_OK;
+  std::int64_t consumed = 0;
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+};
+
+// Inflates a raw deflate stream for its length, size and CRC; the output is
+// kept only when into is given.
+Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, std::vector<std::uint8_t>* into) {
+  Inflated result;
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return {Z_MEM_ERROR, 0, 0, 0};
+  std::array<std::uint8_t, 65536> out{};
+  result.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  std::size_t offered = 0;
+  do {
+    // zlib counts input in 32-bit units: offer it a gigabyte at a time.
+    if (stream.avail_in == 0 && offered < in.size()) {
+      const std::size_t n = std::min<std::size_t>(in.size() - offered, std::size_t{1} << 30);
+      stream.next_in = const_cast<std::uint8_t*>(in.data() + offered);
+      stream.avail_in = static_cast<uInt>(n);
+      offered += n;
+    }
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    result.status = inflate(&stream, Z_NO_FLUSH);
+    const std::size_t produced = out.size() - stream.avail_out;
+    result.crc = static_cast<std::uint32_t>(crc32(result.crc, out.data(), static_cast<uInt>(produced)));
+    if (into != nullptr) into->insert(into->end(), out.data(), out.data() + produced);
+    if (stream.total_out > limit) {
+      result.status = Z_DATA_ERROR;
+      break;
+    }
+  } while (result.status == Z_OK && (stream.avail_in > 0 || offered < in.size() || stream.avail_out == 0));
+  result.consumed = static_cast<std::int64_t>(stream.total_in);
+  result.size = stream.total_out;
+  inflateEnd(&stream);
+  return result;
+}
+
+Inflated StoredStream(std::span<const std::uint8_t> in, std::vector<std::uint8_t>* into) {
+  Inflated result{Z_STREAM_END, static_cast<std::int64_t>(in.size()), in.size(), 0};
+  std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  for (std::size_t at = 0; at < in.size(); at += std::size_t{1} << 30) {
+    const std::size_t n = std::min<std::size_t>(in.size() - at, std::size_t{1} << 30);
+    crc = static_cast<std::uint32_t>(crc32(crc, in.data() + at, static_cast<uInt>(n)));
+  }
+  result.crc = crc;
+  if (into != nullptr) into->assign(in.begin(), in.end());
+  return result;
+}
+
+}  // namespace
+
+ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset) {
+  if (!Have(bytes, offset + 30)) return Need(offset + 30);
+  const std::uint8_t* local = bytes.data() + offset;
+  if (LoadLe32(local) != kZipLocalHeader) return Broken("no local header", offset);
+  const std::uint16_t flags = LoadLe16(local + 6);
+  ZipMember member;
+  member.headerOffset = offset;
+  member.method = LoadLe16(local + 8);
+  member.crc = LoadLe32(local + 14);
+  std::uint64_t compressed = LoadLe32(local + 18);
+  member.size = LoadLe32(local + 22);
+  const std::int64_t nameLength = LoadLe16(local + 26);
+  const std::int64_t extraLength = LoadLe16(local + 28);
+  member.dataOffset = offset + 30 + nameLength + extraLength;
+  if (!Have(bytes, member.dataOffset)) return Need(member.dataOffset);
+  member.name.assign(reinterpret_cast<const char*>(local + 30), static_cast<std::size_t>(nameLength));
+  const bool zip64 = compressed == kInZip64 || member.size == kInZip64;
+  if (zip64 && !ReadZip64(local + 30 + nameLength, extraLength, {&member.size, &compressed})) {
+    return Broken(member.name + ": ZIP64 sizes missing", offset);
+  }
+  if ((flags & kFlagEncrypted) != 0) return Broken(member.name + ": encrypted", offset);
+  if (member.method != kStored && member.method != kDeflated) return Broken(member.name + ": unknown method", offset);
+  const bool descriptor = (flags & kFlagDescriptor) != 0;
+  if (compressed > kLargestMember || member.size > kLargestMember) return Broken(member.name + ": too large", offset);
+
+  const std::span<const std::uint8_t> rest = bytes.subspan(static_cast<std::size_t>(member.dataOffset));
+  Inflated data;
+  if (descriptor && compressed == 0 && member.method == kDeflated) {
+    // The sizes come after the data: the stream says where it ends.
+    data = InflateStream(rest, kLargestMember, nullptr);
+    if (data.status == Z_BUF_ERROR || (data.status == Z_OK && data.consumed == static_cast<std::int64_t>(rest.size()))) {
+      return Need(0);
+    }
+  } else {
+    if (descriptor && compressed == 0) return Broken(member.name + ": stored with its size after it", offset);
+    const std::int64_t end = member.dataOffset + static_cast<std::int64_t>(compressed);
+    if (!Have(bytes, end)) return Need(end);
+    const auto in = rest.first(static_cast<std::size_t>(compressed));
+    data = member.method == kStored ? StoredStream(in, nullptr) : InflateStream(in, kLargestMember, nullptr);
+    if (data.status == Z_STREAM_END && data.consumed != static_cast<std::int64_t>(compressed)) data.status = Z_DATA_ERROR;
+  }
+  if (data.status != Z_STREAM_END) {
+    return Broken(member.name + ": data does not inflate", member.dataOffset + data.consumed);
+  }
+  member.compressedSize = data.consumed;
+
+  std::int64_t next = member.dataOffset + data.consumed;
+  if (descriptor) {
+    if (!Have(bytes, next + 4)) return Need(next + 4);
+    const std::int64_t signature = LoadLe32(bytes.data() + next) == kDescriptor ? 4 : 0;
+    const std::int64_t length = signature + (zip64 ? 20 : 12);
+    if (!Have(bytes, next + length)) return Need(next + length);
+    const std::uint8_t* fields = bytes.data() + next + signature;
+    const bool agrees = zip64 ? LoadLe64(fields + 4) == static_cast<std::uint64_t>(data.consumed) &&
+                                    LoadLe64(fields + 12) == data.size
+                              : LoadLe32(fields + 4) == static_cast<std::uint32_t>(data.consumed) &&
+                                    LoadLe32(fields + 8) == static_cast<std::uint32_t>(data.size);
+    if (!agrees || LoadLe32(fields) != data.crc) return Broken(member.name + ": CRC or size differs", next);
+    member.crc = data.crc;
+    member.size = data.size;
+    next += length;
+  } else if (data.crc != member.crc || data.size != member.size) {
+    return Broken(member.name + ": CRC or size differs", next);
+  }
+  return {ZipStep::Done, next, std::move(member), {}};
+}
+
+ZipRecordCheck CheckZipDirectory(std::span<const std::uint8_t> bytes, std::int64_t offset,
+                                 const std::vector<ZipMember>& members) {
+  for (const ZipMember& member : members) {
+    if (!Have(bytes, offset + 46)) return Need(offset + 46);
+    const std::uint8_t* entry = bytes.data() + offset;
+    if (LoadLe32(entry) != kZipCentralHeader) return Broken("central directory: an entry missing", offset);
+    const std::int64_t nameLength = LoadLe16(entry + 28);
+    const std::int64_t extraLength = LoadLe16(entry + 30);
+    const std::int64_t end = offset + 46 + nameLength + extraLength + LoadLe16(entry + 32);
+    if (!Have(bytes, end)) return Need(end);
+    std::uint64_t size = LoadLe32(entry + 24), compressed = LoadLe32(entry + 20), local = LoadLe32(entry + 42);
+    if ((size == kInZip64 || compressed == kInZip64 || local == kInZip64) &&
+        !ReadZip64(entry + 46 + nameLength, extraLength, {&size, &compressed, &local})) {
+      return Broken("central directory: ZIP64 fields missing", offset);
+    }
+    const std::string name(reinterpret_cast<const char*>(entry + 46), static_cast<std::size_t>(nameLength));
+    if (name != member.name || local != static_cast<std::uint64_t>(member.headerOffset) ||
+        LoadLe32(entry + 16) != member.crc || size != member.size ||
+        compressed != static_cast<std::uint64_t>(member.compressedSize)) {
+      return Broken("central directory: the entry of " + member.name + " differs", offset);
+    }
+    offset = end;
+  }
+  if (!Have(bytes, offset + 4)) return Need(offset + 4);
+  if (LoadLe32(bytes.data() + offset) == kZipCentralHeader) return Broken("central directory: more entries than members", offset);
+  if (LoadLe32(bytes.data() + offset) == kZip64EndRecord) {
+    if (!Have(bytes, offset + 12)) return Need(offset + 12);
+    const std::uint64_t size = LoadLe64(bytes.data() + offset + 4);
+    if (size > kLargestMember) return Broken("ZIP64 end record too large", offset);
+    offset += 12 + static_cast<std::int64_t>(size);
+    if (!Have(bytes, offset + 20)) return Need(offset + 20);
+    if (LoadLe32(bytes.data() + offset) != kZip64Locator) return Broken("no ZIP64 locator", offset);
+    offset += 20;
+  }
+  if (!Have(bytes, offset + 22)) return Need(offset + 22);
+  if (LoadLe32(bytes.data() + offset) != kEndRecord) return Broken("no end record", offset);
+  const std::int64_t end = offset + 22 + LoadLe16(bytes.data() + offset + 20);
+  if (!Have(bytes, end)) return Need(end);
+  return {ZipStep::Done, end, {}, {}};
+}
+
+ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes) {
+  ZipArchiveCheck archive;
+  std::int64_t offset = 0;
+  while (Have(bytes, offset + 4) && LoadLe32(bytes.data() + offset) == kZipLocalHeader) {
+    ZipRecordCheck member = CheckZipMember(bytes, offset);
+    if (member.step != ZipStep::Done) {
+      archive.fault = member.step == ZipStep::NeedBytes ? "cut short" : member.fault;
+      return archive;
+    }
+    offset = member.next;
+    archive.members.push_back(std::move(member.member));
+  }
+  const ZipRecordCheck directory = CheckZipDirectory(bytes, offset, archive.members);
+  if (directory.step != ZipStep::Done) {
+    archive.fault = directory.step == ZipStep::NeedBytes ? "cut short" : directory.fault;
+    return archive;
+  }
+  archive.length = directory.next;
+  return archive;
+}
+
+std::optional<std::vector<std::uint8_t>> ZipMemberData(std::span<const std::uint8_t> bytes, const ZipMember& member,
+                                                       std::uint64_t limit) {
+  if (member.size > limit || !Have(bytes, member.dataOffset + member.compressedSize)) return std::nullopt;
+  const auto in = bytes.subspan(static_cast<std::size_t>(member.dataOffset),
+                                static_cast<std::size_t>(member.compressedSize));
+  std::vector<std::uint8_t> out;
+  const Inflated data = member.method == kStored ? StoredStream(in, &out) : InflateStream(in, limit, &out);
+  if (data.status != Z_STREAM_END || data.size != member.size) return std::nullopt;
+  return out;
+}
+
+}  // namespace vellumark

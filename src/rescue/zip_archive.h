@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vellumark {
+
+// One member of a ZIP archive as its local header and data say.
+struct ZipMember {
+  std::string name;
+  std::int64_t headerOffset = 0;  // of the local header, from the archive's start
+  std::int64_t dataOffset = 0;
+  std::int64_t compressedSize = 0;
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+  std::uint16_t method = 0;
+};
+
+// What checking one record of an archive found.
+enum class ZipStep : std::uint8_t {
+  Done,        // the record is whole and checks
+  NeedBytes,   // more of the archive is needed (up to the offset given)
+  Broken,      // the record is not what it must be
+};
+
+struct ZipRecordCheck {
+  ZipStep step = ZipStep::Broken;
+  std::int64_t next = 0;    // Done: where the next record starts; NeedBytes: bytes needed (0: unknown, more)
+  ZipMember member;         // for a member
+  std::string fault;        // Broken: what is wrong, for the report
+  std::int64_t failAt = 0;  // Broken: the offset at which it showed (foreign data lies before it)
+};
+
+// Checks the member whose local header starts at offset: its data must
+// inflate (or, stored, be) exactly its size with its CRC-32, and a data
+// descriptor after it must agree. bytes is as much of the archive as is at
+// hand, from its first byte.
+ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset);
+
+// Checks the central directory from offset to the end record (and its
+// comment): one entry for every member, in order, each pointing at its
+// member's local header with the same CRC and sizes; ZIP64 end records
+// where present. next is the archive's length.
+ZipRecordCheck CheckZipDirectory(std::span<const std::uint8_t> bytes, std::int64_t offset,
+                                 const std::vector<ZipMember>& members);
+
+// A whole archive checked from its first byte: every member, then the
+// directory. Empty fault when all of it checks.
+struct ZipArchiveCheck {
+  std::vector<ZipMember> members;
+  std::int64_t length = 0;
+  std::string fault;
+};
+ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes);
+
+// The member's data, inflated; none when it does not inflate to its size or
+// is larger than limit.
+std::optional<std::vector<std::uint8_t>> ZipMemberData(std::span<const std::uint8_t> bytes, const ZipMember& member,
+                                                       std::uint64_t limit);
+
+// Signatures of the records, little-endian.
+inline constexpr std::uint32_t kZipLocalHeader = 0x04034B50;
+inline constexpr std::uint32_t kZipCentralHeader = 0x02014B50;
+
+}  // namespace vellumark
