@@ -78,7 +78,8 @@ constexpr std::uintmax_t kLargestDocument = 104'857'600;
   run.spc = 1u << (options & 3);
   run.chosenPhase = static_cast<std::int32_t>((options >> 2) % run.spc);
   run.saveFolder = SaveFolder();
-  run.typeMask = type_mask::kAllDocuments;
+  run.typeMask = type_mask::kAllDocuments | type_mask::kDocx | type_mask::kXlsx | type_mask::kPptx |
+                 type_mask::kOdt;
   for (int s = 1; s <= 32; ++s) {
     if ((claimedMask >> (s - 1)) & 1) run.claims.ClaimSector(s);
   }

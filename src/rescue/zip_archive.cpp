@@ -59,13 +59,27 @@ struct Inflated {
   std::uint32_t crc = 0;
 };
 
+// Whether inflated bytes can be part of an XML text: no control characters
+// but tab, line feed and carriage return. Foreign bytes inside a deflate
+// stream rarely fail the stream at once, but they soon inflate to binary.
+bool LooksLikeText(const std::uint8_t* bytes, std::size_t size) {
+  return std::none_of(bytes, bytes + size, [](std::uint8_t b) { return b < 0x20 && b != '\t' && b != '\n' && b != '\r'; });
+}
+
+bool IsTextPart(const std::string& name) {
+  return name.ends_with(".xml") || name.ends_with(".rels");
+}
+
 // Inflates a raw deflate stream for its length, size and CRC; the output is
-// kept only when into is given.
-Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, std::vector<std::uint8_t>* into) {
+// kept only when into is given. A text part fails where its text stops being
+// text, in small steps so that the failure is placed near its cause.
+Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, std::vector<std::uint8_t>* into,
+                       bool text = false) {
   Inflated result;
   z_stream stream{};
   if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return {Z_MEM_ERROR, 0, 0, 0};
-  std::array<std::uint8_t, 65536> out{};
+  std::array<std::uint8_t, 65536> buffer{};
+  const std::span<std::uint8_t> out(buffer.data(), text ? 2048 : buffer.size());
   result.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
   std::size_t offered = 0;
   do {
@@ -80,6 +94,10 @@ Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, st
     stream.avail_out = static_cast<uInt>(out.size());
     result.status = inflate(&stream, Z_NO_FLUSH);
     const std::size_t produced = out.size() - stream.avail_out;
+    if (text && !LooksLikeText(out.data(), produced)) {
+      result.status = Z_DATA_ERROR;
+      break;
+    }
     result.crc = static_cast<std::uint32_t>(crc32(result.crc, out.data(), static_cast<uInt>(produced)));
     if (into != nullptr) into->insert(into->end(), out.data(), out.data() + produced);
     if (stream.total_out > limit) {
@@ -136,7 +154,7 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
   Inflated data;
   if (descriptor && compressed == 0 && member.method == kDeflated) {
     // The sizes come after the data: the stream says where it ends.
-    data = InflateStream(rest, kLargestMember, nullptr);
+    data = InflateStream(rest, kLargestMember, nullptr, IsTextPart(member.name));
     if (data.status == Z_BUF_ERROR || (data.status == Z_OK && data.consumed == static_cast<std::int64_t>(rest.size()))) {
       return Need(0);
     }
@@ -145,7 +163,8 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
     const std::int64_t end = member.dataOffset + static_cast<std::int64_t>(compressed);
     if (!Have(bytes, end)) return Need(end);
     const auto in = rest.first(static_cast<std::size_t>(compressed));
-    data = member.method == kStored ? StoredStream(in, nullptr) : InflateStream(in, kLargestMember, nullptr);
+    data = member.method == kStored ? StoredStream(in, nullptr)
+                                    : InflateStream(in, kLargestMember, nullptr, IsTextPart(member.name));
     if (data.status == Z_STREAM_END && data.consumed != static_cast<std::int64_t>(compressed)) data.status = Z_DATA_ERROR;
   }
   if (data.status != Z_STREAM_END) {

@@ -26,10 +26,14 @@ constexpr std::int64_t kLargestDocument = 104'857'600;
 // How many clusters of foreign data one gap may hold, and how much checking
 // all trials of one document may cost (bytes of member data inflated).
 constexpr std::int64_t kLongestGapClusters = 128;
-constexpr std::int64_t kTrialBudget = std::int64_t{512} << 20;
+constexpr std::int64_t kTrialBudget = std::int64_t{256} << 20;
 // How far before the point where a member's check failed the foreign data
 // may begin: a deflate stream fails soon after it meets foreign bytes.
 constexpr std::int64_t kSearchBackBytes = 256 * 1024;
+// How much further a member's data must inflate, once a run is left out,
+// for that run to count as a gap of a member with more than one: foreign
+// bytes stop a deflate stream within a few hundred bytes.
+constexpr std::int64_t kProgress = 2048;
 
 struct OfficeFormat {
   DocumentKind kind;
@@ -160,7 +164,11 @@ class OfficeWalk {
   }
 
   // Finds a run of whole clusters before failAt whose removal makes the
-  // record at offset check, and leaves it out of the file for good.
+  // record at offset check, and leaves it out of the file for good. A
+  // member with several gaps checks only once all are out: then the run
+  // whose removal lets its data inflate furthest past the gap is taken, and
+  // the next gap is looked for from there. Only a member whose CRC finally
+  // checks is kept, so a wrong step costs the document, never its bytes.
   bool Mend(std::int64_t offset, Record record, std::int64_t failAt) {
     const std::int64_t gapSectors = kLongestGapClusters * spc_;
     Bring(attempt_.Loaded() + gapSectors * sector_);  // room for the longest gap after what is needed
@@ -169,6 +177,10 @@ class OfficeWalk {
     const std::int64_t first = record == Record::Missing ? offset / sector_ : offset / sector_ + 1;
     const std::int64_t last = std::min(failAt / sector_, attempt_.Loaded() / sector_ - 1);
     std::vector<std::uint8_t> trial;
+    // How far into the record the best trial's data went, as bytes of the
+    // record itself: leaving out too little or too much stops it just as
+    // early; the right run lets it go on to the next gap.
+    std::int64_t bestAt = -1, bestCount = 0, bestReach = 0;
     for (std::int64_t at = last; at >= std::max(first, last - kSearchBackBytes / sector_); --at) {
       if (!ClusterStart(at)) continue;
       for (std::int64_t count = spc_; count <= gapSectors; count += spc_) {
@@ -183,12 +195,18 @@ class OfficeWalk {
             attempt_.ExcludeLoadedSectors(at, count);
             return true;
           }
+          if (check.step == ZipStep::Broken && check.failAt > bestReach) {
+            bestAt = at, bestCount = count, bestReach = check.failAt;
+          }
           // A record that checks as far as it goes wants the rest of itself.
           if (check.step != ZipStep::NeedBytes || !Grow()) break;
         }
       }
     }
-    return false;
+    // Progress means inflating well past both the old failure and the gap.
+    if (bestAt < 0 || offset + bestReach < std::max(failAt, bestAt * sector_) + kProgress) return false;
+    attempt_.ExcludeLoadedSectors(bestAt, bestCount);
+    return true;
   }
 
   CarveAttempt& attempt_;
