@@ -185,3 +185,58 @@ TEST(CliRescue, ReportNamesTheStreamAForeignSectorBroke) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+// Office documents in ZIP form, deleted from a FAT volume: those written
+// in one piece, and one written into the holes left between kept text files.
+TEST(CliRescue, DeletedOfficeDocumentsComeBackWholeAlsoInPieces) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  VELLUMARK_REQUIRE_TOOL("mcopy");
+  const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "ooxml";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no office corpus at " << corpus;
+  test::TempDir dir;
+  const std::string img = dir / "fat32.img", m = "MTOOLS_SKIP_CHECK=1 ";
+  const char* const whole[] = {"docx.docx", "57843.docx", "pydocx-02.docx", "xlsx.xlsx", "pptx.pptx", "Bug44292.odt"};
+  // FAT16: mtools then looks for free clusters from the start, as a
+  // system whose next-free hint is lost would, and fills the holes.
+  std::string make = "mkfs.vfat -C -F 16 -s 8 " + img + " 60000 >/dev/null 2>&1";
+  for (const char* name : whole) make += " && " + m + "mcopy -i " + img + " " + (corpus / name).string() + " ::" + name;
+  // Log files of 16 KiB, every other one deleted: the next document fills the holes.
+  std::string log;
+  for (int i = 0; i < 300; ++i) log += "2026-12-07 12:00:" + std::to_string(10 + i % 50) + " INFO request served\n";
+  test::WriteFileBytes(dir / "log.txt", std::vector<std::uint8_t>(log.begin(), log.begin() + 16384));
+  for (int i = 0; i < 8; ++i) make += " && " + m + "mcopy -i " + img + " " + (dir / "log.txt") + " ::LOG" + std::to_string(i);
+  for (int i = 1; i < 8; i += 2) make += " && " + m + "mdel -i " + img + " ::LOG" + std::to_string(i);
+  make += " && " + m + "mcopy -i " + img + " " + (corpus / "pydocx-07.docx").string() + " ::PIECES.DOCX";
+  for (const char* name : whole) make += " && " + m + "mdel -i " + img + " ::" + name;
+  make += " && " + m + "mdel -i " + img + " ::PIECES.DOCX";
+  ASSERT_EQ(test::Run(make), 0);
+  fs::create_directory(dir / "out");
+
+  int status = -1;
+  const std::string out = Cli("rescue " + img + " " + (dir / "out") + " --types docx,xlsx,pptx,odt 2>/dev/null", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "Rescued file 7\n");
+  std::vector<std::vector<std::uint8_t>> rescued;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "out")) rescued.push_back(test::ReadFileBytes(entry.path().string()));
+  for (const char* name : {"docx.docx", "57843.docx", "pydocx-02.docx", "xlsx.xlsx", "pptx.pptx", "Bug44292.odt",
+                           "pydocx-07.docx"}) {
+    const auto original = test::ReadFileBytes((corpus / name).string());
+    EXPECT_NE(std::find(rescued.begin(), rescued.end(), original), rescued.end()) << name << " not rescued whole";
+  }
+  // The report lists them with their kinds, whole; the one in pieces with its runs.
+  const auto report = test::ReadFileBytes((dir / "out/rescue-report.csv"));
+  const auto rows = test::ParseCsv(std::string(report.begin(), report.end()));
+  ASSERT_EQ(rows.size(), 8u);
+  int pieces = 0;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][2], "whole") << rows[i][0] << " " << rows[i][3];
+    pieces = std::max(pieces, std::stoi(rows[i][9]));
+  }
+  EXPECT_GE(pieces, 3);  // 36 KiB through holes of 16 KiB
+}
+
+}  // namespace
+}  // namespace vellumark
