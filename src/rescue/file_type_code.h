@@ -11,7 +11,7 @@ namespace code {
 inline constexpr FileTypeCode kNone = 0;
 inline constexpr FileTypeCode kJpeg = 1;
 inline constexpr FileTypeCode kJpegQuantFirst = 2;  // first marker a quantisation table
-inline constexpr FileTypeCode kGif = 3;
+inline constexpr FileTypeCode kGif = 3;  // GIF87a or GIF89a
 inline constexpr FileTypeCode kBmp = 4;
 inline constexpr FileTypeCode kCompoundDocument = 5;
 inline constexpr FileTypeCode kJetDatabase = 6;

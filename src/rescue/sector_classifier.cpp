@@ -30,7 +30,7 @@ constexpr int kDirectoryEntrySize = 32;
 
 FileTypeCode ClassifyFull(const std::uint8_t* s) {
   if (s[0] == 0xFF && s[1] == 0xD8 && s[2] == 0xFF) return s[3] == 0xDB ? code::kJpegQuantFirst : code::kJpeg;
-  if (TextAt(s, 0, "GIF89a")) return code::kGif;
+  if (TextAt(s, 0, "GIF89a") || TextAt(s, 0, "GIF87a")) return code::kGif;
   if (s[0] == 'B' && s[1] == 'M') return LoadLe32(s + 6) == 0 ? code::kBmp : code::kNone;
   if (BytesAt(s, 0, kCompoundSignature)) return code::kCompoundDocument;
   if (TextAt(s, 4, "Standard Jet DB")) return code::kJetDatabase;

@@ -55,7 +55,8 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"zero sector", {}, kNone},
       {"jpeg", {{0, {0xFF, 0xD8, 0xFF, 0xE0}}}, kJpeg}, {"jpeg dqt", {{0, {0xFF, 0xD8, 0xFF, 0xDB}}}, kJpegQuantFirst},
       {"jpeg bad", {{0, {0xFF, 0xD8, 0xFE, 0xDB}}}, kNone},
-      {"gif89a", {{0, Str("GIF89a")}}, kGif}, {"gif87a", {{0, Str("GIF87a")}}, kNone},
+      {"gif89a", {{0, Str("GIF89a")}}, kGif}, {"gif87a", {{0, Str("GIF87a")}}, kGif},
+      {"gif88a", {{0, Str("GIF88a")}}, kNone}, {"gif87A", {{0, Str("GIF87A")}}, kNone},
       {"bmp, size at 2", {{0, Str("BM")}, {2, {0x36, 0x10, 0x0E, 0}}}, kBmp},
       {"bmp, byte 6", {{0, Str("BM")}, {6, {1}}}, kNone}, {"bmp, byte 9", {{0, Str("BM")}, {9, {1}}}, kNone},
       {"bmp before jet", {{0, Str("BM")}, {4, kJet}}, kNone},
@@ -87,7 +88,9 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
 TEST(SectorClassifier, SignaturesComeBeforeTheDirectoryTest) {
   const struct { std::string_view name; FileTypeCode expected; } cases[] = {
       {"RIFXDATATXT", kFatDirectory}, {"BNAAAAAADOC", kFatDirectory}, {"BMAAAAAADOC", kNone},
-      {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3}};
+      {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3},
+      {"GIF87a  TXT", kGif},
+  };
   for (const auto& c : cases) {
     Sector s{};
     PutEntry(s, 0, c.name, 0x20);

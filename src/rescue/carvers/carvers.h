@@ -27,5 +27,7 @@ void RarCarver(RescueRun& run, std::int64_t hitOffset);
 void ZipCarver(RescueRun& run, std::int64_t hitOffset);
 void CabCarver(RescueRun& run, std::int64_t hitOffset);
 void SevenZipCarver(RescueRun& run, std::int64_t hitOffset);
+// GIF 87a and 89a: the block walk to the trailer.
+void GifCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
