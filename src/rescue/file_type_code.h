@@ -16,7 +16,7 @@ inline constexpr FileTypeCode kBmp = 4;
 inline constexpr FileTypeCode kCompoundDocument = 5;
 inline constexpr FileTypeCode kJetDatabase = 6;
 inline constexpr FileTypeCode kRiffAvi = 7;
-inline constexpr FileTypeCode kMp3Id3 = 8;
+inline constexpr FileTypeCode kMp3Id3 = 8;  // an ID3v2 tag, MPEG audio frames expected after it
 inline constexpr FileTypeCode kPng = 9;
 inline constexpr FileTypeCode kRiffWave = 10;
 inline constexpr FileTypeCode kRiffAcon = 11;
@@ -28,6 +28,7 @@ inline constexpr FileTypeCode kCab = 17;
 inline constexpr FileTypeCode kSevenZip = 18;
 inline constexpr FileTypeCode kMp4 = 19;
 inline constexpr FileTypeCode kAsfOther = 20;
+inline constexpr FileTypeCode kMpegAudio = 21;  // MPEG audio frames without a tag: two in a row at the start
 inline constexpr FileTypeCode kFatDirectory = 100;
 }  // namespace code
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/byte_order.h"
+#include "rescue/mpeg_audio_header.h"
 
 namespace vellumark {
 namespace {
@@ -24,6 +25,17 @@ constexpr std::uint8_t kAsfFileProperties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA
                                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 constexpr std::uint8_t kPngStart[] = {0x89, 0x50, 0x4E, 0x47};
 constexpr std::uint8_t kRarMarker[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+// Two MPEG audio frames in a row: a frame header whose length (from its bit
+// rate, sample rate and padding) leads to another header of the same stream
+// within the sector. One header alone is twelve set bits and a few fields,
+// which random data matches far too often; frames longer than the sector
+// (high bit rates) are found through their ID3 tag only.
+bool MpegAudioFramesAt(const std::uint8_t* s) {
+  const auto first = ParseMpegAudioHeader(s);
+  if (!first || first->length + 4 > static_cast<std::int32_t>(kClassifiedBytes)) return false;
+  const auto second = ParseMpegAudioHeader(s + first->length);
+  return second && first->SameStream(*second);
+}
 
 constexpr int kDirectoryEntries = 16;
 constexpr int kDirectoryEntrySize = 32;
@@ -54,6 +66,7 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
   if (first == 0x04034B50) return code::kZip;
   if (first == 0x4643534D) return code::kCab;
   if (first == 0xAFBC7A37 && LoadLe32(s + 4) == 0x03001C27) return code::kSevenZip;
+  if (MpegAudioFramesAt(s)) return code::kMpegAudio;
   return LooksLikeFatDirectory(s) ? code::kFatDirectory : code::kNone;
 }
 

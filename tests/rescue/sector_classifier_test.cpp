@@ -23,6 +23,7 @@ const Bytes kAsf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 
 const Bytes kAsfProps = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 const Bytes kOle = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 const Bytes kJet = Str("Standard Jet DB");
+const Bytes kLayer1 = {0xFF, 0xFF, 0x84, 0x00};  // MPEG 1 layer I, 256 kbit/s, 48 kHz: frames of 256 bytes
 
 struct Patch { std::size_t offset; Bytes bytes; };
 
@@ -79,6 +80,24 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"cab", {{0, Str("MSCF")}}, kCab},
       {"7z 0.3", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 3}}}, kSevenZip},
       {"7z 0.4", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}}}, kNone},
+      // MPEG audio: two frame headers of one stream, the second where the first frame ends.
+      {"mpeg 1 layer I, 256 bytes", {{0, kLayer1}, {256, kLayer1}}, kMpegAudio},
+      {"mpeg 2.5 layer III, 417 bytes", {{0, {0xFF, 0xE3, 0x80, 0}}, {417, {0xFF, 0xE3, 0x82, 0}}}, kMpegAudio},
+      {"mpeg 2 layer II, 384 bytes", {{0, {0xFF, 0xF5, 0x84, 0}}, {384, {0xFF, 0xF5, 0x84, 0}}}, kMpegAudio},
+      {"mpeg layer I, padded: four bytes more", {{0, {0xFF, 0xFF, 0x86, 0}}, {260, kLayer1}}, kMpegAudio},
+      {"mpeg, second header a byte early", {{0, kLayer1}, {255, kLayer1}}, kNone},
+      {"mpeg, second header another sample rate", {{0, kLayer1}, {256, {0xFF, 0xFF, 0x80, 0}}}, kNone},
+      {"mpeg, second header another layer", {{0, kLayer1}, {256, {0xFF, 0xFD, 0x84, 0}}}, kNone},
+      {"mpeg, one header", {{0, kLayer1}}, kNone},
+      {"mpeg, frame of 576 bytes", {{0, {0xFF, 0xFB, 0x98, 0}}, {576 % 512, {0xFF, 0xFB, 0x98, 0}}}, kNone},
+      {"mpeg, frame of 505 bytes", {{0, {0xFF, 0xFB, 0x8A, 0}}, {505, {0xFF, 0xFB, 0x88, 0}}}, kMpegAudio},
+      {"mpeg, reserved version", {{0, {0xFF, 0xEF, 0x84, 0}}, {256, {0xFF, 0xEF, 0x84, 0}}}, kNone},
+      {"mpeg, reserved layer", {{0, {0xFF, 0xF9, 0x84, 0}}, {256, {0xFF, 0xF9, 0x84, 0}}}, kNone},
+      {"mpeg, free format", {{0, {0xFF, 0xFF, 0x04, 0}}, {256, kLayer1}}, kNone},
+      {"mpeg, bit rate 15", {{0, {0xFF, 0xFF, 0xF4, 0}}, {256, kLayer1}}, kNone},
+      {"mpeg, reserved sample rate", {{0, {0xFF, 0xFF, 0x8C, 0}}, {256, kLayer1}}, kNone},
+      {"mpeg, reserved emphasis", {{0, {0xFF, 0xFF, 0x84, 2}}, {256, kLayer1}}, kNone},
+      {"mpeg, sync of 11 bits", {{0, {0xFF, 0xDF, 0x84, 0}}, {256, kLayer1}}, kNone},
   };
   for (const auto& c : cases) EXPECT_EQ(Classify(Make(c.patches)), c.expected) << c.name;
 }

@@ -30,6 +30,8 @@ constexpr std::array kCarvers{
     Entry{code::kMp4, &Mp4Carver},
     Entry{code::kAsfOther, &AsfObjectCarver},
     Entry{code::kGif, &GifCarver},
+    Entry{code::kMp3Id3, &Mp3Carver},
+    Entry{code::kMpegAudio, &Mp3Carver},
 };
 
 }  // namespace

@@ -29,5 +29,8 @@ void CabCarver(RescueRun& run, std::int64_t hitOffset);
 void SevenZipCarver(RescueRun& run, std::int64_t hitOffset);
 // GIF 87a and 89a: the block walk to the trailer.
 void GifCarver(RescueRun& run, std::int64_t hitOffset);
+// MPEG audio, with or without an ID3v2 tag: the frames while they follow
+// each other, then APE and ID3v1 tags.
+void Mp3Carver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
