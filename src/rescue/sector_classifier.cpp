@@ -25,6 +25,12 @@ constexpr std::uint8_t kAsfFileProperties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA
                                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 constexpr std::uint8_t kPngStart[] = {0x89, 0x50, 0x4E, 0x47};
 constexpr std::uint8_t kRarMarker[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+
+constexpr std::uint8_t kGzipStart[] = {0x1F, 0x8B, 0x08};
+constexpr std::uint8_t kBzip2Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};  // the digits of pi
+constexpr std::uint8_t kBzip2End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};    // of the square root of pi
+constexpr std::uint8_t kXzStart[] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
+
 // Two MPEG audio frames in a row: a frame header whose length (from its bit
 // rate, sample rate and padding) leads to another header of the same stream
 // within the sector. One header alone is twelve set bits and a few fields,
@@ -67,6 +73,14 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
   if (first == 0x4643534D) return code::kCab;
   if (first == 0xAFBC7A37 && LoadLe32(s + 4) == 0x03001C27) return code::kSevenZip;
   if (MpegAudioFramesAt(s)) return code::kMpegAudio;
+  // The flag bits above the five defined ones are reserved and zero.
+  if (BytesAt(s, 0, kGzipStart) && (s[3] & 0xE0) == 0) return code::kGzip;
+  if (TextAt(s, 0, "BZh") && s[3] >= '1' && s[3] <= '9' && (BytesAt(s, 4, kBzip2Block) || BytesAt(s, 4, kBzip2End))) {
+    return code::kBzip2;
+  }
+  // Stream flags: a zero byte, then the check type (none, CRC-32, CRC-64,
+  // SHA-256) in the low four bits of the next.
+  if (BytesAt(s, 0, kXzStart) && s[6] == 0 && (s[7] == 0 || s[7] == 1 || s[7] == 4 || s[7] == 10)) return code::kXz;
   return LooksLikeFatDirectory(s) ? code::kFatDirectory : code::kNone;
 }
 

@@ -24,6 +24,8 @@ const Bytes kAsfProps = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0
 const Bytes kOle = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 const Bytes kJet = Str("Standard Jet DB");
 const Bytes kLayer1 = {0xFF, 0xFF, 0x84, 0x00};  // MPEG 1 layer I, 256 kbit/s, 48 kHz: frames of 256 bytes
+const Bytes kPi = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+const Bytes kXzMagic = {0xFD, '7', 'z', 'X', 'Z', 0};
 
 struct Patch { std::size_t offset; Bytes bytes; };
 
@@ -98,6 +100,15 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"mpeg, reserved sample rate", {{0, {0xFF, 0xFF, 0x8C, 0}}, {256, kLayer1}}, kNone},
       {"mpeg, reserved emphasis", {{0, {0xFF, 0xFF, 0x84, 2}}, {256, kLayer1}}, kNone},
       {"mpeg, sync of 11 bits", {{0, {0xFF, 0xDF, 0x84, 0}}, {256, kLayer1}}, kNone},
+      {"gzip", {{0, {0x1F, 0x8B, 8, 0x08}}}, kGzip}, {"gzip, all defined flags", {{0, {0x1F, 0x8B, 8, 0x1F}}}, kGzip},
+      {"gzip, reserved flag", {{0, {0x1F, 0x8B, 8, 0x20}}}, kNone}, {"gzip, method 7", {{0, {0x1F, 0x8B, 7, 0}}}, kNone},
+      {"bzip2, block", {{0, Str("BZh9")}, {4, kPi}}, kBzip2}, {"bzip2, level 1", {{0, Str("BZh1")}, {4, kPi}}, kBzip2},
+      {"bzip2, empty", {{0, Str("BZh9")}, {4, {0x17, 0x72, 0x45, 0x38, 0x50, 0x90}}}, kBzip2},
+      {"bzip2, level 0", {{0, Str("BZh0")}, {4, kPi}}, kNone},
+      {"bzip2, no block magic", {{0, Str("BZh9")}, {4, {0x31, 0x41, 0x59, 0x26, 0x53, 0x58}}}, kNone},
+      {"xz, crc64", {{0, kXzMagic}, {6, {0, 4}}}, kXz}, {"xz, no check", {{0, kXzMagic}, {6, {0, 0}}}, kXz},
+      {"xz, sha256", {{0, kXzMagic}, {6, {0, 10}}}, kXz}, {"xz, check 2", {{0, kXzMagic}, {6, {0, 2}}}, kNone},
+      {"xz, first flag byte", {{0, kXzMagic}, {6, {1, 4}}}, kNone},
   };
   for (const auto& c : cases) EXPECT_EQ(Classify(Make(c.patches)), c.expected) << c.name;
 }
@@ -109,6 +120,7 @@ TEST(SectorClassifier, SignaturesComeBeforeTheDirectoryTest) {
       {"RIFXDATATXT", kFatDirectory}, {"BNAAAAAADOC", kFatDirectory}, {"BMAAAAAADOC", kNone},
       {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3},
       {"GIF87a  TXT", kGif},
+      {"BZH9    TXT", kFatDirectory},  // no bzip2 block after the level
   };
   for (const auto& c : cases) {
     Sector s{};

@@ -32,6 +32,9 @@ constexpr std::array kCarvers{
     Entry{code::kGif, &GifCarver},
     Entry{code::kMp3Id3, &Mp3Carver},
     Entry{code::kMpegAudio, &Mp3Carver},
+    Entry{code::kGzip, &GzipCarver},
+    Entry{code::kBzip2, &Bzip2Carver},
+    Entry{code::kXz, &XzCarver},
 };
 
 }  // namespace
