@@ -29,6 +29,7 @@ inline constexpr FileTypeCode kSevenZip = 18;
 inline constexpr FileTypeCode kMp4 = 19;
 inline constexpr FileTypeCode kAsfOther = 20;
 inline constexpr FileTypeCode kMpegAudio = 21;  // MPEG audio frames without a tag: two in a row at the start
+inline constexpr FileTypeCode kPdf = 22;        // "%PDF-" at the start
 inline constexpr FileTypeCode kGzip = 23;       // gzip member header, deflate method
 inline constexpr FileTypeCode kBzip2 = 24;      // "BZh", level, then a block or end-of-stream magic
 inline constexpr FileTypeCode kXz = 25;         // xz stream header with defined flags

@@ -73,6 +73,7 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
   if (first == 0x4643534D) return code::kCab;
   if (first == 0xAFBC7A37 && LoadLe32(s + 4) == 0x03001C27) return code::kSevenZip;
   if (MpegAudioFramesAt(s)) return code::kMpegAudio;
+  if (TextAt(s, 0, "%PDF-")) return code::kPdf;
   // The flag bits above the five defined ones are reserved and zero.
   if (BytesAt(s, 0, kGzipStart) && (s[3] & 0xE0) == 0) return code::kGzip;
   if (TextAt(s, 0, "BZh") && s[3] >= '1' && s[3] <= '9' && (BytesAt(s, 4, kBzip2Block) || BytesAt(s, 4, kBzip2End))) {

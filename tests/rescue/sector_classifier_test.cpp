@@ -100,6 +100,8 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"mpeg, reserved sample rate", {{0, {0xFF, 0xFF, 0x8C, 0}}, {256, kLayer1}}, kNone},
       {"mpeg, reserved emphasis", {{0, {0xFF, 0xFF, 0x84, 2}}, {256, kLayer1}}, kNone},
       {"mpeg, sync of 11 bits", {{0, {0xFF, 0xDF, 0x84, 0}}, {256, kLayer1}}, kNone},
+      {"pdf", {{0, Str("%PDF-1.7")}}, kPdf}, {"pdf, no dash", {{0, Str("%PDF1.7")}}, kNone},
+      {"pdf at 1", {{1, Str("%PDF-1.7")}}, kNone},
       {"gzip", {{0, {0x1F, 0x8B, 8, 0x08}}}, kGzip}, {"gzip, all defined flags", {{0, {0x1F, 0x8B, 8, 0x1F}}}, kGzip},
       {"gzip, reserved flag", {{0, {0x1F, 0x8B, 8, 0x20}}}, kNone}, {"gzip, method 7", {{0, {0x1F, 0x8B, 7, 0}}}, kNone},
       {"bzip2, block", {{0, Str("BZh9")}, {4, kPi}}, kBzip2}, {"bzip2, level 1", {{0, Str("BZh1")}, {4, kPi}}, kBzip2},
@@ -120,6 +122,7 @@ TEST(SectorClassifier, SignaturesComeBeforeTheDirectoryTest) {
       {"RIFXDATATXT", kFatDirectory}, {"BNAAAAAADOC", kFatDirectory}, {"BMAAAAAADOC", kNone},
       {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3},
       {"GIF87a  TXT", kGif},
+      {"%PDF-   TXT", kPdf},
       {"BZH9    TXT", kFatDirectory},  // no bzip2 block after the level
   };
   for (const auto& c : cases) {

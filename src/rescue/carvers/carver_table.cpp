@@ -32,6 +32,7 @@ constexpr std::array kCarvers{
     Entry{code::kGif, &GifCarver},
     Entry{code::kMp3Id3, &Mp3Carver},
     Entry{code::kMpegAudio, &Mp3Carver},
+    Entry{code::kPdf, &PdfCarver},
     Entry{code::kGzip, &GzipCarver},
     Entry{code::kBzip2, &Bzip2Carver},
     Entry{code::kXz, &XzCarver},

@@ -32,6 +32,8 @@ void GifCarver(RescueRun& run, std::int64_t hitOffset);
 // MPEG audio, with or without an ID3v2 tag: the frames while they follow
 // each other, then APE and ID3v1 tags.
 void Mp3Carver(RescueRun& run, std::int64_t hitOffset);
+// PDF: to the end of the last "%%EOF" line a "startxref" vouches for.
+void PdfCarver(RescueRun& run, std::int64_t hitOffset);
 // Compressed streams, decoded to find their exact end and check it.
 void GzipCarver(RescueRun& run, std::int64_t hitOffset);
 void Bzip2Carver(RescueRun& run, std::int64_t hitOffset);
