@@ -33,6 +33,7 @@ inline constexpr FileTypeCode kPdf = 22;        // "%PDF-" at the start
 inline constexpr FileTypeCode kGzip = 23;       // gzip member header, deflate method
 inline constexpr FileTypeCode kBzip2 = 24;      // "BZh", level, then a block or end-of-stream magic
 inline constexpr FileTypeCode kXz = 25;         // xz stream header with defined flags
+inline constexpr FileTypeCode kTar = 26;        // ustar or GNU header whose checksum holds
 inline constexpr FileTypeCode kFatDirectory = 100;
 }  // namespace code
 

@@ -4,6 +4,7 @@
 
 #include "common/byte_order.h"
 #include "rescue/mpeg_audio_header.h"
+#include "rescue/tar_header.h"
 
 namespace vellumark {
 namespace {
@@ -82,6 +83,7 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
   // Stream flags: a zero byte, then the check type (none, CRC-32, CRC-64,
   // SHA-256) in the low four bits of the next.
   if (BytesAt(s, 0, kXzStart) && s[6] == 0 && (s[7] == 0 || s[7] == 1 || s[7] == 4 || s[7] == 10)) return code::kXz;
+  if (IsTarHeader(s)) return code::kTar;
   return LooksLikeFatDirectory(s) ? code::kFatDirectory : code::kNone;
 }
 

@@ -1,6 +1,7 @@
 #include "rescue/sector_classifier.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -151,6 +152,37 @@ TEST(SectorClassifier, ReadsOnlyTheFirstSectorAndPadsShortBuffers) {
   dir[9 * 32] = 0;
   dir[512] = 'X';  // entry 16 belongs to the next sector
   EXPECT_EQ(ClassifySector(dir.data(), dir.size()), kFatDirectory);
+}
+
+// A tar header block with its checksum written as tar writes it (six octal
+// digits, NUL, space) or as edited.
+Sector TarHeader(std::string_view magic, int checksumDelta = 0, bool leadingSpaces = false) {
+  Sector s = Make({{0, Str("notes.txt")}, {100, Str("0000644")}, {124, Str("00000001750")}, {156, Str("0")},
+                   {257, Str(magic)}, {345, {0xE9, 0xE8}}});  // two bytes above 127 in the prefix
+  unsigned sum = 8 * ' ';
+  for (std::size_t i = 0; i < s.size(); ++i) sum += i >= 148 && i < 156 ? 0 : s[i];
+  char text[9];
+  std::snprintf(text, sizeof text, leadingSpaces ? "%6o" : "%06o", sum + checksumDelta);
+  std::memcpy(s.data() + 148, text, 7);
+  s[155] = ' ';
+  return s;
+}
+
+TEST(SectorClassifier, TarHeaderChecksum) {
+  const int signedDelta = -2 * 256;  // the two high bytes summed as signed
+  const struct { const char* name; Sector sector; FileTypeCode expected; } cases[] = {
+      {"ustar", TarHeader(std::string_view("ustar\0" "00", 8)), kTar},
+      {"gnu", TarHeader(std::string_view("ustar  \0", 8)), kTar},
+      {"checksum with leading spaces", TarHeader("ustar  ", 0, true), kTar},
+      {"checksum summed as signed bytes", TarHeader("ustar  ", signedDelta), kTar},
+      {"checksum one more", TarHeader("ustar  ", 1), kNone},
+      {"checksum one less", TarHeader("ustar  ", -1), kNone},
+      {"magic USTAR", TarHeader("USTAR  "), kNone},
+      {"checksum digit 8", [] { Sector s = TarHeader("ustar  "); s[148] = '8'; return s; }(), kNone},
+      {"checksum field blank", [] { Sector s = TarHeader("ustar  "); std::memset(&s[148], ' ', 8); return s; }(),
+       kNone},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Classify(c.sector), c.expected) << c.name;
 }
 
 TEST(SectorClassifier, NameCharactersOverAllBytes) {

@@ -36,6 +36,7 @@ constexpr std::array kCarvers{
     Entry{code::kGzip, &GzipCarver},
     Entry{code::kBzip2, &Bzip2Carver},
     Entry{code::kXz, &XzCarver},
+    Entry{code::kTar, &TarCarver},
 };
 
 }  // namespace

@@ -38,5 +38,7 @@ void PdfCarver(RescueRun& run, std::int64_t hitOffset);
 void GzipCarver(RescueRun& run, std::int64_t hitOffset);
 void Bzip2Carver(RescueRun& run, std::int64_t hitOffset);
 void XzCarver(RescueRun& run, std::int64_t hitOffset);
+// tar (ustar and GNU): the member walk to the two zero blocks.
+void TarCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
