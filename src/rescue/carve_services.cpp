@@ -77,15 +77,36 @@ bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
     }
     position_ += bytesPerSector_;
     loaded_ += bytesPerSector_;
+    ++loadedSinceClaimAhead_;
     ProgressEvery200Sectors(loaded_);
   }
   return true;
 }
 
 bool CarveAttempt::ClaimAhead() {
+  loadedSinceClaimAhead_ = 0;
   if (!ClaimNextFree()) return false;
   position_ += bytesPerSector_;
   return true;
+}
+
+void CarveAttempt::GiveBackFrom(std::int64_t end) {
+  // Loads append whole sectors to the image, so its last sectors are the
+  // last ones claimed, as long as nothing was claimed unread since.
+  std::int64_t count = std::min((loaded_ - end) / bytesPerSector_, loadedSinceClaimAhead_);
+  for (; count > 0; --count) {
+    const std::int64_t sector = claims_.Sectors().back();
+    claims_.RemoveLast();
+    run_.claims.ReleaseSector(sector);
+    if (!unreadable_.empty() && unreadable_.back() == sector) unreadable_.pop_back();
+    --loadedSinceClaimAhead_;
+    loaded_ -= bytesPerSector_;
+    // The file's last cluster is measured from here, as if the walk had
+    // never gone further.
+    position_ = sector * bytesPerSector_;
+  }
+  if (loaded_ < 0) loaded_ = 0;
+  image_.resize(static_cast<std::size_t>(loaded_));
 }
 
 void CarveAttempt::ClaimDeclaredLength(std::uint64_t length) {

@@ -26,6 +26,7 @@ class ClaimList {
   void Add(std::int64_t sector) { sectors_.push_back(sector); }
   void Clear() { sectors_.clear(); }
   bool Empty() const { return sectors_.empty(); }
+  void RemoveLast() { sectors_.pop_back(); }
   const std::vector<std::int64_t>& Sectors() const { return sectors_; }
 
  private:
@@ -80,6 +81,12 @@ class CarveAttempt {
   // image offset just after the structure (the claimed middle is not in the
   // image), or -1 when the source ends or a read fails.
   std::int64_t PassStructure(std::int64_t start, std::int64_t size);
+  // For formats whose end shows only in what follows (the next frame that is
+  // not there, a next member that is not one): gives back the sectors loaded
+  // since the last unread claim that lie wholly at or after image offset end
+  // (negative when the image's front has been dropped past it), so that the
+  // look beyond the file's end claims nothing. The hit sector stays.
+  void GiveBackFrom(std::int64_t end);
   // Keeps the image of a long walk near 60 sectors: once offset is beyond
   // that, whole sectors before it are dropped and progress is shown.
   // Returns offset as it now lies in the image.
@@ -125,6 +132,7 @@ class CarveAttempt {
   const std::uint32_t growthStep_;
   std::int64_t position_;
   std::int64_t loaded_ = 0;
+  std::int64_t loadedSinceClaimAhead_ = 0;  // sectors GiveBackFrom may release
   std::vector<std::uint8_t> image_;
   ClaimList claims_;
   std::vector<std::int64_t> unreadable_;

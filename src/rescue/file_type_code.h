@@ -11,12 +11,12 @@ namespace code {
 inline constexpr FileTypeCode kNone = 0;
 inline constexpr FileTypeCode kJpeg = 1;
 inline constexpr FileTypeCode kJpegQuantFirst = 2;  // first marker a quantisation table
-inline constexpr FileTypeCode kGif = 3;
+inline constexpr FileTypeCode kGif = 3;  // GIF87a or GIF89a
 inline constexpr FileTypeCode kBmp = 4;
 inline constexpr FileTypeCode kCompoundDocument = 5;
 inline constexpr FileTypeCode kJetDatabase = 6;
 inline constexpr FileTypeCode kRiffAvi = 7;
-inline constexpr FileTypeCode kMp3Id3 = 8;
+inline constexpr FileTypeCode kMp3Id3 = 8;  // an ID3v2 tag, MPEG audio frames expected after it
 inline constexpr FileTypeCode kPng = 9;
 inline constexpr FileTypeCode kRiffWave = 10;
 inline constexpr FileTypeCode kRiffAcon = 11;
@@ -28,6 +28,12 @@ inline constexpr FileTypeCode kCab = 17;
 inline constexpr FileTypeCode kSevenZip = 18;
 inline constexpr FileTypeCode kMp4 = 19;
 inline constexpr FileTypeCode kAsfOther = 20;
+inline constexpr FileTypeCode kMpegAudio = 21;  // MPEG audio frames without a tag: two in a row at the start
+inline constexpr FileTypeCode kPdf = 22;        // "%PDF-" at the start
+inline constexpr FileTypeCode kGzip = 23;       // gzip member header, deflate method
+inline constexpr FileTypeCode kBzip2 = 24;      // "BZh", level, then a block or end-of-stream magic
+inline constexpr FileTypeCode kXz = 25;         // xz stream header with defined flags
+inline constexpr FileTypeCode kTar = 26;        // ustar or GNU header whose checksum holds
 inline constexpr FileTypeCode kFatDirectory = 100;
 }  // namespace code
 

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "common/byte_order.h"
+#include "rescue/mpeg_audio_header.h"
+#include "rescue/tar_header.h"
 
 namespace vellumark {
 namespace {
@@ -25,12 +27,29 @@ constexpr std::uint8_t kAsfFileProperties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA
 constexpr std::uint8_t kPngStart[] = {0x89, 0x50, 0x4E, 0x47};
 constexpr std::uint8_t kRarMarker[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
 
+constexpr std::uint8_t kGzipStart[] = {0x1F, 0x8B, 0x08};
+constexpr std::uint8_t kBzip2Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};  // the digits of pi
+constexpr std::uint8_t kBzip2End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};    // of the square root of pi
+constexpr std::uint8_t kXzStart[] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
+
+// Two MPEG audio frames in a row: a frame header whose length (from its bit
+// rate, sample rate and padding) leads to another header of the same stream
+// within the sector. One header alone is twelve set bits and a few fields,
+// which random data matches far too often; frames longer than the sector
+// (high bit rates) are found through their ID3 tag only.
+bool MpegAudioFramesAt(const std::uint8_t* s) {
+  const auto first = ParseMpegAudioHeader(s);
+  if (!first || first->length + 4 > static_cast<std::int32_t>(kClassifiedBytes)) return false;
+  const auto second = ParseMpegAudioHeader(s + first->length);
+  return second && first->SameStream(*second);
+}
+
 constexpr int kDirectoryEntries = 16;
 constexpr int kDirectoryEntrySize = 32;
 
 FileTypeCode ClassifyFull(const std::uint8_t* s) {
   if (s[0] == 0xFF && s[1] == 0xD8 && s[2] == 0xFF) return s[3] == 0xDB ? code::kJpegQuantFirst : code::kJpeg;
-  if (TextAt(s, 0, "GIF89a")) return code::kGif;
+  if (TextAt(s, 0, "GIF89a") || TextAt(s, 0, "GIF87a")) return code::kGif;
   if (s[0] == 'B' && s[1] == 'M') return LoadLe32(s + 6) == 0 ? code::kBmp : code::kNone;
   if (BytesAt(s, 0, kCompoundSignature)) return code::kCompoundDocument;
   if (TextAt(s, 4, "Standard Jet DB")) return code::kJetDatabase;
@@ -54,6 +73,17 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
   if (first == 0x04034B50) return code::kZip;
   if (first == 0x4643534D) return code::kCab;
   if (first == 0xAFBC7A37 && LoadLe32(s + 4) == 0x03001C27) return code::kSevenZip;
+  if (MpegAudioFramesAt(s)) return code::kMpegAudio;
+  if (TextAt(s, 0, "%PDF-")) return code::kPdf;
+  // The flag bits above the five defined ones are reserved and zero.
+  if (BytesAt(s, 0, kGzipStart) && (s[3] & 0xE0) == 0) return code::kGzip;
+  if (TextAt(s, 0, "BZh") && s[3] >= '1' && s[3] <= '9' && (BytesAt(s, 4, kBzip2Block) || BytesAt(s, 4, kBzip2End))) {
+    return code::kBzip2;
+  }
+  // Stream flags: a zero byte, then the check type (none, CRC-32, CRC-64,
+  // SHA-256) in the low four bits of the next.
+  if (BytesAt(s, 0, kXzStart) && s[6] == 0 && (s[7] == 0 || s[7] == 1 || s[7] == 4 || s[7] == 10)) return code::kXz;
+  if (IsTarHeader(s)) return code::kTar;
   return LooksLikeFatDirectory(s) ? code::kFatDirectory : code::kNone;
 }
 

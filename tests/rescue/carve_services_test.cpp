@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -128,6 +129,58 @@ TEST(CarveServicesAttempt, SuccessKeepsClaimsAndClaimsSlackOfLastCluster) {
     }
     EXPECT_EQ(disk.run.claims.CountClaimed(), c.claimed);
     for (std::int64_t s = c.hit; s < c.hit + c.claimed; ++s) EXPECT_TRUE(disk.run.claims.IsSectorClaimed(s)) << s;
+  }
+}
+
+TEST(CarveServicesAttempt, GivesBackSectorsLoadedOnlyToSeeTheFileHadEnded) {
+  // Hit at 8 in 8-sector clusters; sector 11 is another file's. The walk
+  // loads up to image byte 2,048 (sectors 9, 10, 12), or loads 9, claims 10
+  // unread and loads 12, then gives back from image offset end.
+  using Sectors = std::vector<std::int64_t>;
+  const struct { const char* name; bool claimAhead; std::int64_t end; Sectors kept; std::int64_t position, loaded; }
+      cases[] = {
+          {"end at the image's end", false, 2048, {8, 9, 10, 12}, 13, 2048},
+          {"end inside the last sector", false, 1537, {8, 9, 10, 12}, 13, 2048},
+          {"end at the last sector's start", false, 1536, {8, 9, 10}, 12, 1536},
+          {"end one byte before it", false, 1535, {8, 9, 10}, 12, 1536},
+          {"end before the skipped sector", false, 1024, {8, 9}, 10, 1024},
+          {"end at the hit's start: the hit stays", false, 0, {8}, 9, 512},
+          {"end before the image's front", false, -5000, {8}, 9, 512},
+          {"a sector claimed unread stays, and those before it", true, 0, {8, 9, 10}, 12, 1024},
+      };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Disk disk(64, 8, 0);
+    disk.run.claims.ClaimSector(11);
+    CarveAttempt attempt(disk.run, 8 * 512, kGrowthSmall);
+    ASSERT_TRUE(attempt.Start());
+    if (c.claimAhead) {
+      ASSERT_TRUE(attempt.LoadUpTo(1024));
+      ASSERT_TRUE(attempt.ClaimAhead());
+    }
+    ASSERT_TRUE(attempt.LoadUpTo(c.claimAhead ? 1536 : 2048));
+    attempt.GiveBackFrom(c.end);
+    EXPECT_EQ(attempt.Claims().Sectors(), c.kept);
+    EXPECT_EQ(attempt.Position(), c.position * 512);
+    EXPECT_EQ(attempt.Loaded(), c.loaded);
+    for (std::int64_t s = 8; s < 16; ++s) {
+      EXPECT_EQ(disk.run.claims.IsSectorClaimed(s), s == 11 || std::count(c.kept.begin(), c.kept.end(), s) == 1) << s;
+    }
+  }
+  // After a give-back, the slack of the file's last cluster is claimed from
+  // where the file ends; on failure, every claim goes, none twice.
+  for (const bool success : {true, false}) {
+    Disk disk(64, 8, 0);
+    disk.run.claims.ClaimSector(11);
+    {
+      CarveAttempt attempt(disk.run, 8 * 512, kGrowthSmall);
+      ASSERT_TRUE(attempt.Start());
+      ASSERT_TRUE(attempt.LoadUpTo(6 * 512));  // 9, 10, 12, 13, 14
+      attempt.GiveBackFrom(1000);              // keeps 8, 9
+      if (success) attempt.Succeed();
+    }
+    EXPECT_EQ(disk.run.claims.CountClaimed(), success ? 8 : 1) << success;
+    EXPECT_EQ(disk.run.claims.IsSectorClaimed(16), false);
   }
 }
 

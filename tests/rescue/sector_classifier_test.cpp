@@ -1,6 +1,7 @@
 #include "rescue/sector_classifier.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -23,6 +24,9 @@ const Bytes kAsf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 
 const Bytes kAsfProps = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 const Bytes kOle = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 const Bytes kJet = Str("Standard Jet DB");
+const Bytes kLayer1 = {0xFF, 0xFF, 0x84, 0x00};  // MPEG 1 layer I, 256 kbit/s, 48 kHz: frames of 256 bytes
+const Bytes kPi = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+const Bytes kXzMagic = {0xFD, '7', 'z', 'X', 'Z', 0};
 
 struct Patch { std::size_t offset; Bytes bytes; };
 
@@ -55,7 +59,8 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"zero sector", {}, kNone},
       {"jpeg", {{0, {0xFF, 0xD8, 0xFF, 0xE0}}}, kJpeg}, {"jpeg dqt", {{0, {0xFF, 0xD8, 0xFF, 0xDB}}}, kJpegQuantFirst},
       {"jpeg bad", {{0, {0xFF, 0xD8, 0xFE, 0xDB}}}, kNone},
-      {"gif89a", {{0, Str("GIF89a")}}, kGif}, {"gif87a", {{0, Str("GIF87a")}}, kNone},
+      {"gif89a", {{0, Str("GIF89a")}}, kGif}, {"gif87a", {{0, Str("GIF87a")}}, kGif},
+      {"gif88a", {{0, Str("GIF88a")}}, kNone}, {"gif87A", {{0, Str("GIF87A")}}, kNone},
       {"bmp, size at 2", {{0, Str("BM")}, {2, {0x36, 0x10, 0x0E, 0}}}, kBmp},
       {"bmp, byte 6", {{0, Str("BM")}, {6, {1}}}, kNone}, {"bmp, byte 9", {{0, Str("BM")}, {9, {1}}}, kNone},
       {"bmp before jet", {{0, Str("BM")}, {4, kJet}}, kNone},
@@ -78,6 +83,35 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"cab", {{0, Str("MSCF")}}, kCab},
       {"7z 0.3", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 3}}}, kSevenZip},
       {"7z 0.4", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}}}, kNone},
+      // MPEG audio: two frame headers of one stream, the second where the first frame ends.
+      {"mpeg 1 layer I, 256 bytes", {{0, kLayer1}, {256, kLayer1}}, kMpegAudio},
+      {"mpeg 2.5 layer III, 417 bytes", {{0, {0xFF, 0xE3, 0x80, 0}}, {417, {0xFF, 0xE3, 0x82, 0}}}, kMpegAudio},
+      {"mpeg 2 layer II, 384 bytes", {{0, {0xFF, 0xF5, 0x84, 0}}, {384, {0xFF, 0xF5, 0x84, 0}}}, kMpegAudio},
+      {"mpeg layer I, padded: four bytes more", {{0, {0xFF, 0xFF, 0x86, 0}}, {260, kLayer1}}, kMpegAudio},
+      {"mpeg, second header a byte early", {{0, kLayer1}, {255, kLayer1}}, kNone},
+      {"mpeg, second header another sample rate", {{0, kLayer1}, {256, {0xFF, 0xFF, 0x80, 0}}}, kNone},
+      {"mpeg, second header another layer", {{0, kLayer1}, {256, {0xFF, 0xFD, 0x84, 0}}}, kNone},
+      {"mpeg, one header", {{0, kLayer1}}, kNone},
+      {"mpeg, frame of 576 bytes", {{0, {0xFF, 0xFB, 0x98, 0}}, {576 % 512, {0xFF, 0xFB, 0x98, 0}}}, kNone},
+      {"mpeg, frame of 505 bytes", {{0, {0xFF, 0xFB, 0x8A, 0}}, {505, {0xFF, 0xFB, 0x88, 0}}}, kMpegAudio},
+      {"mpeg, reserved version", {{0, {0xFF, 0xEF, 0x84, 0}}, {256, {0xFF, 0xEF, 0x84, 0}}}, kNone},
+      {"mpeg, reserved layer", {{0, {0xFF, 0xF9, 0x84, 0}}, {256, {0xFF, 0xF9, 0x84, 0}}}, kNone},
+      {"mpeg, free format", {{0, {0xFF, 0xFF, 0x04, 0}}, {256, kLayer1}}, kNone},
+      {"mpeg, bit rate 15", {{0, {0xFF, 0xFF, 0xF4, 0}}, {256, kLayer1}}, kNone},
+      {"mpeg, reserved sample rate", {{0, {0xFF, 0xFF, 0x8C, 0}}, {256, kLayer1}}, kNone},
+      {"mpeg, reserved emphasis", {{0, {0xFF, 0xFF, 0x84, 2}}, {256, kLayer1}}, kNone},
+      {"mpeg, sync of 11 bits", {{0, {0xFF, 0xDF, 0x84, 0}}, {256, kLayer1}}, kNone},
+      {"pdf", {{0, Str("%PDF-1.7")}}, kPdf}, {"pdf, no dash", {{0, Str("%PDF1.7")}}, kNone},
+      {"pdf at 1", {{1, Str("%PDF-1.7")}}, kNone},
+      {"gzip", {{0, {0x1F, 0x8B, 8, 0x08}}}, kGzip}, {"gzip, all defined flags", {{0, {0x1F, 0x8B, 8, 0x1F}}}, kGzip},
+      {"gzip, reserved flag", {{0, {0x1F, 0x8B, 8, 0x20}}}, kNone}, {"gzip, method 7", {{0, {0x1F, 0x8B, 7, 0}}}, kNone},
+      {"bzip2, block", {{0, Str("BZh9")}, {4, kPi}}, kBzip2}, {"bzip2, level 1", {{0, Str("BZh1")}, {4, kPi}}, kBzip2},
+      {"bzip2, empty", {{0, Str("BZh9")}, {4, {0x17, 0x72, 0x45, 0x38, 0x50, 0x90}}}, kBzip2},
+      {"bzip2, level 0", {{0, Str("BZh0")}, {4, kPi}}, kNone},
+      {"bzip2, no block magic", {{0, Str("BZh9")}, {4, {0x31, 0x41, 0x59, 0x26, 0x53, 0x58}}}, kNone},
+      {"xz, crc64", {{0, kXzMagic}, {6, {0, 4}}}, kXz}, {"xz, no check", {{0, kXzMagic}, {6, {0, 0}}}, kXz},
+      {"xz, sha256", {{0, kXzMagic}, {6, {0, 10}}}, kXz}, {"xz, check 2", {{0, kXzMagic}, {6, {0, 2}}}, kNone},
+      {"xz, first flag byte", {{0, kXzMagic}, {6, {1, 4}}}, kNone},
   };
   for (const auto& c : cases) EXPECT_EQ(Classify(Make(c.patches)), c.expected) << c.name;
 }
@@ -87,7 +121,11 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
 TEST(SectorClassifier, SignaturesComeBeforeTheDirectoryTest) {
   const struct { std::string_view name; FileTypeCode expected; } cases[] = {
       {"RIFXDATATXT", kFatDirectory}, {"BNAAAAAADOC", kFatDirectory}, {"BMAAAAAADOC", kNone},
-      {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3}};
+      {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3},
+      {"GIF87a  TXT", kGif},
+      {"%PDF-   TXT", kPdf},
+      {"BZH9    TXT", kFatDirectory},  // no bzip2 block after the level
+  };
   for (const auto& c : cases) {
     Sector s{};
     PutEntry(s, 0, c.name, 0x20);
@@ -114,6 +152,37 @@ TEST(SectorClassifier, ReadsOnlyTheFirstSectorAndPadsShortBuffers) {
   dir[9 * 32] = 0;
   dir[512] = 'X';  // entry 16 belongs to the next sector
   EXPECT_EQ(ClassifySector(dir.data(), dir.size()), kFatDirectory);
+}
+
+// A tar header block with its checksum written as tar writes it (six octal
+// digits, NUL, space) or as edited.
+Sector TarHeader(std::string_view magic, int checksumDelta = 0, bool leadingSpaces = false) {
+  Sector s = Make({{0, Str("notes.txt")}, {100, Str("0000644")}, {124, Str("00000001750")}, {156, Str("0")},
+                   {257, Str(magic)}, {345, {0xE9, 0xE8}}});  // two bytes above 127 in the prefix
+  unsigned sum = 8 * ' ';
+  for (std::size_t i = 0; i < s.size(); ++i) sum += i >= 148 && i < 156 ? 0 : s[i];
+  char text[9];
+  std::snprintf(text, sizeof text, leadingSpaces ? "%6o" : "%06o", sum + checksumDelta);
+  std::memcpy(s.data() + 148, text, 7);
+  s[155] = ' ';
+  return s;
+}
+
+TEST(SectorClassifier, TarHeaderChecksum) {
+  const int signedDelta = -2 * 256;  // the two high bytes summed as signed
+  const struct { const char* name; Sector sector; FileTypeCode expected; } cases[] = {
+      {"ustar", TarHeader(std::string_view("ustar\0" "00", 8)), kTar},
+      {"gnu", TarHeader(std::string_view("ustar  \0", 8)), kTar},
+      {"checksum with leading spaces", TarHeader("ustar  ", 0, true), kTar},
+      {"checksum summed as signed bytes", TarHeader("ustar  ", signedDelta), kTar},
+      {"checksum one more", TarHeader("ustar  ", 1), kNone},
+      {"checksum one less", TarHeader("ustar  ", -1), kNone},
+      {"magic USTAR", TarHeader("USTAR  "), kNone},
+      {"checksum digit 8", [] { Sector s = TarHeader("ustar  "); s[148] = '8'; return s; }(), kNone},
+      {"checksum field blank", [] { Sector s = TarHeader("ustar  "); std::memset(&s[148], ' ', 8); return s; }(),
+       kNone},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Classify(c.sector), c.expected) << c.name;
 }
 
 TEST(SectorClassifier, NameCharactersOverAllBytes) {

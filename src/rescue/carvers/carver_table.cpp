@@ -29,6 +29,14 @@ constexpr std::array kCarvers{
     Entry{code::kSevenZip, &SevenZipCarver},
     Entry{code::kMp4, &Mp4Carver},
     Entry{code::kAsfOther, &AsfObjectCarver},
+    Entry{code::kGif, &GifCarver},
+    Entry{code::kMp3Id3, &Mp3Carver},
+    Entry{code::kMpegAudio, &Mp3Carver},
+    Entry{code::kPdf, &PdfCarver},
+    Entry{code::kGzip, &GzipCarver},
+    Entry{code::kBzip2, &Bzip2Carver},
+    Entry{code::kXz, &XzCarver},
+    Entry{code::kTar, &TarCarver},
 };
 
 }  // namespace

@@ -31,5 +31,18 @@ void RarCarver(RescueRun& run, std::int64_t hitOffset);
 void ZipCarver(RescueRun& run, std::int64_t hitOffset);
 void CabCarver(RescueRun& run, std::int64_t hitOffset);
 void SevenZipCarver(RescueRun& run, std::int64_t hitOffset);
+// GIF 87a and 89a: the block walk to the trailer.
+void GifCarver(RescueRun& run, std::int64_t hitOffset);
+// MPEG audio, with or without an ID3v2 tag: the frames while they follow
+// each other, then APE and ID3v1 tags.
+void Mp3Carver(RescueRun& run, std::int64_t hitOffset);
+// PDF: to the end of the last "%%EOF" line a "startxref" vouches for.
+void PdfCarver(RescueRun& run, std::int64_t hitOffset);
+// Compressed streams, decoded to find their exact end and check it.
+void GzipCarver(RescueRun& run, std::int64_t hitOffset);
+void Bzip2Carver(RescueRun& run, std::int64_t hitOffset);
+void XzCarver(RescueRun& run, std::int64_t hitOffset);
+// tar (ustar and GNU): the member walk to the two zero blocks.
+void TarCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
