@@ -29,6 +29,8 @@ constexpr std::array kCarvers{
     Entry{code::kSevenZip, &SevenZipCarver},
     Entry{code::kMp4, &Mp4Carver},
     Entry{code::kAsfOther, &AsfObjectCarver},
+    Entry{code::kElf, &ElfCarver},
+    Entry{code::kPe, &PeCarver},
 };
 
 }  // namespace

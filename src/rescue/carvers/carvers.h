@@ -27,5 +27,7 @@ void RarCarver(RescueRun& run, std::int64_t hitOffset);
 void ZipCarver(RescueRun& run, std::int64_t hitOffset);
 void CabCarver(RescueRun& run, std::int64_t hitOffset);
 void SevenZipCarver(RescueRun& run, std::int64_t hitOffset);
+void ElfCarver(RescueRun& run, std::int64_t hitOffset);
+void PeCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
