@@ -31,6 +31,9 @@ constexpr std::array kCarvers{
     Entry{code::kAsfOther, &AsfObjectCarver},
     Entry{code::kElf, &ElfCarver},
     Entry{code::kPe, &PeCarver},
+    Entry{code::kOgg, &OggCarver},
+    Entry{code::kFlac, &FlacCarver},
+    Entry{code::kMatroska, &MatroskaCarver},
 };
 
 }  // namespace

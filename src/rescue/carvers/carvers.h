@@ -29,5 +29,8 @@ void CabCarver(RescueRun& run, std::int64_t hitOffset);
 void SevenZipCarver(RescueRun& run, std::int64_t hitOffset);
 void ElfCarver(RescueRun& run, std::int64_t hitOffset);
 void PeCarver(RescueRun& run, std::int64_t hitOffset);
+void OggCarver(RescueRun& run, std::int64_t hitOffset);
+void FlacCarver(RescueRun& run, std::int64_t hitOffset);
+void MatroskaCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
