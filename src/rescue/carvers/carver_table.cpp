@@ -33,6 +33,8 @@ constexpr std::array kCarvers{
     Entry{code::kPe, &PeCarver},
     Entry{code::kOgg, &OggCarver},
     Entry{code::kFlac, &FlacCarver},
+    Entry{code::kSfntFont, &SfntFontCarver},
+    Entry{code::kWoff, &WoffCarver},
     Entry{code::kMatroska, &MatroskaCarver},
 };
 

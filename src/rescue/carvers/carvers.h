@@ -31,6 +31,9 @@ void ElfCarver(RescueRun& run, std::int64_t hitOffset);
 void PeCarver(RescueRun& run, std::int64_t hitOffset);
 void OggCarver(RescueRun& run, std::int64_t hitOffset);
 void FlacCarver(RescueRun& run, std::int64_t hitOffset);
+// TrueType and OpenType fonts.
+void SfntFontCarver(RescueRun& run, std::int64_t hitOffset);
+void WoffCarver(RescueRun& run, std::int64_t hitOffset);
 void MatroskaCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
