@@ -33,8 +33,11 @@ constexpr std::array kCarvers{
     Entry{code::kPe, &PeCarver},
     Entry{code::kOgg, &OggCarver},
     Entry{code::kFlac, &FlacCarver},
+    Entry{code::kSqlite, &SqliteCarver},
     Entry{code::kSfntFont, &SfntFontCarver},
     Entry{code::kWoff, &WoffCarver},
+    Entry{code::kTiff, &TiffCarver},
+    Entry{code::kRiffOther, &RiffFormCarver},
     Entry{code::kMatroska, &MatroskaCarver},
 };
 

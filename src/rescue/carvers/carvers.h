@@ -31,9 +31,14 @@ void ElfCarver(RescueRun& run, std::int64_t hitOffset);
 void PeCarver(RescueRun& run, std::int64_t hitOffset);
 void OggCarver(RescueRun& run, std::int64_t hitOffset);
 void FlacCarver(RescueRun& run, std::int64_t hitOffset);
+void SqliteCarver(RescueRun& run, std::int64_t hitOffset);
 // TrueType and OpenType fonts.
 void SfntFontCarver(RescueRun& run, std::int64_t hitOffset);
 void WoffCarver(RescueRun& run, std::int64_t hitOffset);
+void TiffCarver(RescueRun& run, std::int64_t hitOffset);
+// RIFF forms other than AVI, WAVE, ACON and CDXA: the declared length, once
+// the chunks inside fill it.
+void RiffFormCarver(RescueRun& run, std::int64_t hitOffset);
 void MatroskaCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
