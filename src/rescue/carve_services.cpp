@@ -118,6 +118,18 @@ void CarveAttempt::ClaimDeclaredLength(std::uint64_t length) {
   }
 }
 
+void CarveAttempt::GiveBack(std::int64_t sectors) {
+  for (; sectors > 0 && claims_.Sectors().size() > 1; --sectors) {
+    run_.claims.ReleaseSector(claims_.Sectors().back());
+    claims_.RemoveLast();
+    // The image ends with the sectors loaded last; sectors claimed unread
+    // before them are not in it.
+    if (loaded_ >= bytesPerSector_) loaded_ -= bytesPerSector_;
+  }
+  image_.resize(static_cast<std::size_t>(loaded_));
+  if (!claims_.Empty()) position_ = (claims_.Sectors().back() + 1) * bytesPerSector_;
+}
+
 void CarveAttempt::ProgressEvery200Sectors(std::int64_t count) {
   if (count % (kProgressEverySectors * bytesPerSector_) == 0) ReportProgress();
 }
@@ -203,6 +215,50 @@ void CarveAttempt::ClaimSlack() {
     run_.claims.ClaimSector(position_ / bytesPerSector_);
     position_ += bytesPerSector_;
   }
+}
+
+namespace {
+constexpr std::uint64_t kWindowKeptSectors = 64;
+}  // namespace
+
+bool ForwardWindow::SkipTo(std::uint64_t offset) {
+  const auto sector = static_cast<std::uint64_t>(attempt_.Run().BytesPerSector());
+  std::uint64_t covered = Covered();
+  if (offset < covered + sector) return true;
+  while (offset >= covered + sector) {
+    if (!attempt_.ClaimAhead()) return false;
+    covered += sector;
+    attempt_.ProgressEvery200Sectors(static_cast<std::int64_t>(covered));
+  }
+  // The claimed sectors are not in the image, which starts again after them.
+  attempt_.DropImageFront(attempt_.Loaded());
+  start_ = covered;
+  return true;
+}
+
+const std::uint8_t* ForwardWindow::At(std::uint64_t offset, std::uint64_t length) {
+  if (offset < start_ || length > kLongestRequest || offset > (std::uint64_t{1} << 62)) return nullptr;
+  if (!SkipTo(offset)) return nullptr;
+  const auto sector = static_cast<std::uint64_t>(attempt_.Run().BytesPerSector());
+  if (offset - start_ >= kWindowKeptSectors * sector) {
+    const std::uint64_t passed = (offset - start_) / sector * sector;
+    attempt_.DropImageFront(static_cast<std::int64_t>(passed));
+    start_ += passed;
+    attempt_.ReportProgress();
+  }
+  if (!attempt_.LoadUpTo(static_cast<std::int64_t>(offset + length - start_))) return nullptr;
+  return attempt_.Image() + (offset - start_);
+}
+
+bool ForwardWindow::ClaimTo(std::uint64_t end) {
+  const auto sector = static_cast<std::uint64_t>(attempt_.Run().BytesPerSector());
+  // The file's sectors end at end rounded up; SkipTo claims every whole
+  // sector before its offset.
+  const std::uint64_t last = std::max<std::uint64_t>((end + sector - 1) / sector * sector, sector);
+  if (last >= Covered()) return SkipTo(last);
+  attempt_.GiveBack(static_cast<std::int64_t>((Covered() - last) / sector));
+  start_ = last - static_cast<std::uint64_t>(attempt_.Loaded());
+  return true;
 }
 
 std::string Base36Name(std::int64_t v) {

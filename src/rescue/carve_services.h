@@ -91,6 +91,11 @@ class CarveAttempt {
   // that, whole sectors before it are dropped and progress is shown.
   // Returns offset as it now lies in the image.
   std::int64_t CutBack(std::int64_t offset);
+  // Gives back the last sectors claimed (never the hit sector), for walks
+  // that looked past the end of their file to find it: their claims are
+  // released, those in the image leave it, and the position returns to just
+  // after the last sector kept.
+  void GiveBack(std::int64_t sectors);
   // The walk succeeded: the claims stay.
   void Succeed() {
     claims_.Clear();
@@ -138,6 +143,40 @@ class CarveAttempt {
   std::vector<std::int64_t> unreadable_;
   bool started_ = false;
   bool succeeded_ = false;
+};
+
+// Forward access by file offset for formats whose structures point ahead
+// (section tables at the end of a program, a TIFF's directories, a font's
+// tables): the bytes asked for are loaded, whole sectors before them that
+// were not loaded yet are claimed unread, and sectors far behind are dropped,
+// so the image stays near 64 sectors plus the longest structure asked for.
+// Bytes behind what is still in the image cannot be asked for again: walks
+// take their structures in ascending order.
+class ForwardWindow {
+ public:
+  // After attempt.Start(): the image holds the hit sector, file offset 0.
+  explicit ForwardWindow(CarveAttempt& attempt) : attempt_(attempt) {}
+  // Bytes [offset, offset + length) of the file, or nullptr when they lie
+  // behind the image, are longer than kLongestRequest, or the source ends or
+  // fails before them. Valid until the next call.
+  const std::uint8_t* At(std::uint64_t offset, std::uint64_t length);
+  // The file ends at end: claims unread what is not loaded before it and
+  // gives back the sectors loaded past it (a walk may have looked beyond its
+  // file's end for a structure that was not there). False when the source
+  // ends first, which leaves the file incomplete.
+  bool ClaimTo(std::uint64_t end);
+  // The file offset up to which sectors have been claimed.
+  std::uint64_t Covered() const { return start_ + static_cast<std::uint64_t>(attempt_.Loaded()); }
+
+  static constexpr std::uint64_t kLongestRequest = 4 << 20;
+
+ private:
+  // Claims unread the whole sectors before offset and restarts the image
+  // there. False when the source ends.
+  bool SkipTo(std::uint64_t offset);
+
+  CarveAttempt& attempt_;
+  std::uint64_t start_ = 0;  // the file offset of the image's first byte
 };
 
 // Seven base-36 characters of v with leading zeros; only v mod 36^7 shows.

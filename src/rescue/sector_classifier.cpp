@@ -44,6 +44,58 @@ bool MpegAudioFramesAt(const std::uint8_t* s) {
   return second && first->SameStream(*second);
 }
 
+constexpr std::uint8_t kElfMagic[] = {0x7F, 'E', 'L', 'F'};
+constexpr std::uint8_t kEbmlMagic[] = {0x1A, 0x45, 0xDF, 0xA3};
+
+std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+
+bool IsAlnum(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// A RIFF form type names its content in four letters or digits, padded with
+// spaces at the end ("WEBP", "RMID", "XYZ ").
+bool PlausibleFormType(const std::uint8_t* form) {
+  if (!IsAlnum(form[0])) return false;
+  bool padding = false;
+  for (int i = 1; i < 4; ++i) {
+    if (form[i] == ' ') padding = true;
+    else if (padding || !IsAlnum(form[i])) return false;
+  }
+  return true;
+}
+
+// ELF identification, with the version and header size its class implies.
+bool LooksLikeElf(const std::uint8_t* s) {
+  if (!BytesAt(s, 0, kElfMagic) || (s[4] != 1 && s[4] != 2) || (s[5] != 1 && s[5] != 2) || s[6] != 1) return false;
+  const bool big = s[5] == 2;
+  const std::uint32_t version = big ? LoadBe32(s + 20) : LoadLe32(s + 20);
+  const std::size_t ehsizeAt = s[4] == 1 ? 40 : 52;
+  const std::uint16_t ehsize = big ? Be16(s + ehsizeAt) : LoadLe16(s + ehsizeAt);
+  return version == 1 && ehsize == (s[4] == 1 ? 52 : 64);
+}
+
+// The offset table of a TrueType or OpenType font: its binary-search fields
+// follow from the table count, which writers compute and nothing else shows.
+bool LooksLikeSfnt(const std::uint8_t* s) {
+  const std::uint32_t version = LoadBe32(s);
+  if (version != 0x00010000 && !TextAt(s, 0, "true") && !TextAt(s, 0, "OTTO")) return false;
+  const std::uint16_t tables = Be16(s + 4);
+  if (tables == 0 || tables > 255) return false;
+  std::uint16_t power = 1, log = 0;
+  while (power * 2 <= tables) power = static_cast<std::uint16_t>(power * 2), ++log;
+  return Be16(s + 6) == power * 16 && Be16(s + 8) == log && Be16(s + 10) == tables * 16 - power * 16;
+}
+
+// An EBML header whose size, a variable-length number right after its ID,
+// keeps it inside the sector.
+bool LooksLikeEbml(const std::uint8_t* s) {
+  if (!BytesAt(s, 0, kEbmlMagic) || s[4] == 0) return false;
+  int length = 1;
+  while ((s[4] & (0x80 >> (length - 1))) == 0) ++length;
+  std::uint64_t size = s[4] & (0xFF >> length);
+  for (int i = 1; i < length; ++i) size = size << 8 | s[4 + i];
+  return size >= 4 && size <= kClassifiedBytes - 4 - static_cast<std::uint64_t>(length);
+}
+
 constexpr int kDirectoryEntries = 16;
 constexpr int kDirectoryEntrySize = 32;
 
@@ -58,7 +110,7 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
     if (TextAt(s, 8, "CDXA")) return code::kRiffCdxa;
     if (TextAt(s, 8, "WAVE")) return code::kRiffWave;
     if (TextAt(s, 8, "ACON")) return code::kRiffAcon;
-    return code::kNone;
+    return PlausibleFormType(s + 8) ? code::kRiffOther : code::kNone;
   }
   if (BytesAt(s, 0, kAsfHeaderObject)) {
     // The first object inside the header starts at 30: identifier 16, size 8,
@@ -84,6 +136,24 @@ FileTypeCode ClassifyFull(const std::uint8_t* s) {
   // SHA-256) in the low four bits of the next.
   if (BytesAt(s, 0, kXzStart) && s[6] == 0 && (s[7] == 0 || s[7] == 1 || s[7] == 4 || s[7] == 10)) return code::kXz;
   if (IsTarHeader(s)) return code::kTar;
+  if (LooksLikeElf(s)) return code::kElf;
+  // The "PE\0\0" header must lie inside this sector.
+  if (s[0] == 'M' && s[1] == 'Z' && LoadLe32(s + 0x3C) >= 4 && LoadLe32(s + 0x3C) <= kClassifiedBytes - 4 &&
+      LoadLe32(s + LoadLe32(s + 0x3C)) == 0x00004550) {
+    return code::kPe;
+  }
+  // An Ogg page that begins a logical stream and continues no packet.
+  if (TextAt(s, 0, "OggS") && s[4] == 0 && (s[5] & ~0x06) == 0 && (s[5] & 0x02) != 0) return code::kOgg;
+  // STREAMINFO, 34 bytes, is always the first metadata block.
+  if (TextAt(s, 0, "fLaC") && (s[4] & 0x7F) == 0 && s[5] == 0 && s[6] == 0 && s[7] == 34) return code::kFlac;
+  if (std::memcmp(s, "SQLite format 3", 16) == 0) return code::kSqlite;
+  if (LooksLikeSfnt(s)) return code::kSfntFont;
+  if (TextAt(s, 0, "wOFF") && Be16(s + 12) != 0 && Be16(s + 14) == 0) return code::kWoff;
+  if ((TextAt(s, 0, "II*") && s[3] == 0 && LoadLe32(s + 4) >= 8) || (TextAt(s, 0, "MM") && s[2] == 0 && s[3] == '*' &&
+                                                                       LoadBe32(s + 4) >= 8)) {
+    return code::kTiff;
+  }
+  if (LooksLikeEbml(s)) return code::kMatroska;
   return LooksLikeFatDirectory(s) ? code::kFatDirectory : code::kNone;
 }
 

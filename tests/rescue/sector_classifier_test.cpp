@@ -19,6 +19,16 @@ using Sector = std::array<std::uint8_t, 512>;
 using Edit = std::function<void(Sector&)>;
 
 Bytes Str(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes Be16(int v) { return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}; }
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+Bytes With(Bytes b, std::size_t at, const Bytes& patch) {
+  std::copy(patch.begin(), patch.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+  return b;
+}
 
 const Bytes kAsf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0, 0xAA, 0, 0x62, 0xCE, 0x6C};
 const Bytes kAsfProps = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0, 0xC0, 0x0C, 0x20, 0x53, 0x65};
@@ -68,7 +78,10 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"jet at 4", {{4, kJet}}, kJetDatabase}, {"jet at 0", {{0, kJet}}, kNone},
       {"jet before riff", {{0, Str("RIFF")}, {4, kJet}}, kJetDatabase},
       {"avi", Riff("AVI "), kRiffAvi}, {"cdxa", Riff("CDXA"), kRiffCdxa}, {"wave", Riff("WAVE"), kRiffWave},
-      {"acon", Riff("ACON"), kRiffAcon}, {"avix", Riff("AVIX"), kNone}, {"webp", Riff("WEBP"), kNone},
+      {"acon", Riff("ACON"), kRiffAcon}, {"avix", Riff("AVIX"), kRiffOther}, {"webp", Riff("WEBP"), kRiffOther},
+      {"form padded with spaces", Riff("AB  "), kRiffOther}, {"form with a space inside", Riff("A BC"), kNone},
+      {"form starting with a space", Riff(" ABC"), kNone}, {"form of zeros", {{0, Str("RIFF")}}, kNone},
+      {"form with a dot", Riff("WEB."), kNone},
       {"riff form at 4", {{0, Str("RIFF")}, {4, Str("WAVE")}}, kNone},
       {"asf props at 30", {{0, kAsf}, {30, kAsfProps}}, kAsfPropertiesFirst},
       {"asf props at 24", {{0, kAsf}, {24, kAsfProps}}, kAsfOther},
@@ -116,12 +129,71 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
   for (const auto& c : cases) EXPECT_EQ(Classify(Make(c.patches)), c.expected) << c.name;
 }
 
+// A sector padded to its full size with zeros from the given bytes.
+std::vector<Patch> At0(const Bytes& bytes) { return {{0, bytes}}; }
+
+TEST(SectorClassifier, ProgramsMediaFontsAndDatabases) {
+  const Bytes elf64 = {0x7F, 'E', 'L', 'F', 2, 1, 1}, elf32be = {0x7F, 'E', 'L', 'F', 1, 2, 1};
+  const Bytes oggBos = Cat({Str("OggS"), {0, 0x02}}), flac = Cat({Str("fLaC"), {0, 0, 0, 34}});
+  const Bytes sqlite = Cat({Str("SQLite format 3"), {0}});
+  const auto sfnt = [](Bytes version, int tables, int searchRange, int selector, int rangeShift) {
+    return Cat({version, Be16(tables), Be16(searchRange), Be16(selector), Be16(rangeShift)});
+  };
+  const Bytes ttf = {0, 1, 0, 0};
+  const Bytes ebml = {0x1A, 0x45, 0xDF, 0xA3};
+  const struct { const char* name; std::vector<Patch> patches; FileTypeCode expected; } cases[] = {
+      {"elf 64-bit little-endian", {{0, elf64}, {20, {1, 0, 0, 0}}, {52, {64, 0}}}, kElf},
+      {"elf 32-bit big-endian", {{0, elf32be}, {20, {0, 0, 0, 1}}, {40, {0, 52}}}, kElf},
+      {"elf header size of the other class", {{0, elf64}, {20, {1, 0, 0, 0}}, {52, {52, 0}}}, kNone},
+      {"elf version 0", {{0, elf64}, {52, {64, 0}}}, kNone},
+      {"elf class 3", {{0, With(elf64, 4, {3})}, {20, {1, 0, 0, 0}}, {52, {64, 0}}}, kNone},
+      {"elf version in the other byte order", {{0, elf32be}, {20, {1, 0, 0, 0}}, {40, {0, 52}}}, kNone},
+      {"pe at 0x80", {{0, Str("MZ")}, {0x3C, {0x80, 0, 0, 0}}, {0x80, {'P', 'E', 0, 0}}}, kPe},
+      {"pe at 508, the last place in the sector", {{0, Str("MZ")}, {0x3C, {0xFC, 1, 0, 0}}, {508, {'P', 'E', 0, 0}}}, kPe},
+      {"pe at 509", {{0, Str("MZ")}, {0x3C, {0xFD, 1, 0, 0}}, {509, {'P', 'E', 0, 0}}}, kNone},
+      {"pe beyond the sector", {{0, Str("MZ")}, {0x3C, {0, 2, 0, 0}}}, kNone},
+      {"mz without pe", {{0, Str("MZ")}, {0x3C, {0x80, 0, 0, 0}}, {0x80, Str("NE")}}, kNone},
+      {"ogg first page", {{0, oggBos}}, kOgg},
+      {"ogg first and last page", {{0, With(oggBos, 5, {0x06})}}, kOgg},
+      {"ogg page in the middle", {{0, With(oggBos, 5, {0x00})}}, kNone},
+      {"ogg first page continuing a packet", {{0, With(oggBos, 5, {0x03})}}, kNone},
+      {"ogg version 1", {{0, With(oggBos, 4, {1})}}, kNone},
+      {"flac", At0(flac), kFlac}, {"flac, STREAMINFO the last block", At0(With(flac, 4, {0x80})), kFlac},
+      {"flac, first block padding", At0(With(flac, 4, {1})), kNone},
+      {"flac, STREAMINFO of 33 bytes", At0(With(flac, 7, {33})), kNone},
+      {"sqlite 3", At0(sqlite), kSqlite}, {"sqlite 2", At0(With(sqlite, 14, {'2'})), kNone},
+      {"sqlite 3, no terminating zero", At0(With(sqlite, 15, {'x'})), kNone},
+      {"truetype, 17 tables", At0(sfnt(ttf, 17, 256, 4, 16)), kSfntFont},
+      {"opentype cff, 10 tables", At0(sfnt(Str("OTTO"), 10, 128, 3, 32)), kSfntFont},
+      {"apple truetype, 1 table", At0(sfnt(Str("true"), 1, 16, 0, 0)), kSfntFont},
+      {"truetype, range shift off by one", At0(sfnt(ttf, 17, 256, 4, 17)), kNone},
+      {"truetype, no tables", At0(sfnt(ttf, 0, 0, 0, 0)), kNone},
+      {"truetype, version 2", At0(sfnt({0, 2, 0, 0}, 17, 256, 4, 16)), kNone},
+      {"woff", {{0, Str("wOFF")}, {12, {0, 14, 0, 0}}}, kWoff},
+      {"woff, reserved set", {{0, Str("wOFF")}, {12, {0, 14, 0, 1}}}, kNone},
+      {"woff, no tables", {{0, Str("wOFF")}}, kNone},
+      {"tiff little-endian", At0({'I', 'I', 42, 0, 8, 0, 0, 0}), kTiff},
+      {"tiff big-endian", At0({'M', 'M', 0, 42, 0, 0, 0, 8}), kTiff},
+      {"tiff, first directory at 7", At0({'I', 'I', 42, 0, 7, 0, 0, 0}), kNone},
+      {"tiff, magic in the other byte order", At0({'M', 'M', 42, 0, 0, 0, 0, 8}), kNone},
+      {"bigtiff", At0({'I', 'I', 43, 0, 8, 0, 0, 0}), kNone},
+      {"ebml header of 35 bytes", At0(Cat({ebml, {0xA3}})), kMatroska},
+      {"ebml header of 500 bytes, two-byte size", At0(Cat({ebml, {0x41, 0xF4}})), kMatroska},
+      {"ebml header of 507 bytes", At0(Cat({ebml, {0x41, 0xFB}})), kNone},
+      {"ebml header of unknown size", At0(Cat({ebml, {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}})), kNone},
+      {"ebml size without a length marker", At0(Cat({ebml, {0x00, 0xA3}})), kNone},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Classify(Make(c.patches)), c.expected) << c.name;
+}
+
 // Each sector is a good directory; the first entry's name decides whether a
 // signature test answers first.
 TEST(SectorClassifier, SignaturesComeBeforeTheDirectoryTest) {
   const struct { std::string_view name; FileTypeCode expected; } cases[] = {
       {"RIFXDATATXT", kFatDirectory}, {"BNAAAAAADOC", kFatDirectory}, {"BMAAAAAADOC", kNone},
-      {"RIFF    XYZ", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab}, {"ID3TAGS TXT", kMp3Id3},
+      {"RIFF    XYZ", kRiffOther}, {"RIFF    X Z", kNone}, {"RIFF    AVI", kRiffAvi}, {"MSCFILE TXT", kCab},
+      {"ID3TAGS TXT", kMp3Id3}, {"MZ      EXE", kFatDirectory}, {"OggS    TXT", kFatDirectory},
+      {"fLaC    TXT", kFatDirectory},
       {"GIF87a  TXT", kGif},
       {"%PDF-   TXT", kPdf},
       {"BZH9    TXT", kFatDirectory},  // no bzip2 block after the level

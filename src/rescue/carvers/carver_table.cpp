@@ -37,6 +37,16 @@ constexpr std::array kCarvers{
     Entry{code::kBzip2, &Bzip2Carver},
     Entry{code::kXz, &XzCarver},
     Entry{code::kTar, &TarCarver},
+    Entry{code::kElf, &ElfCarver},
+    Entry{code::kPe, &PeCarver},
+    Entry{code::kOgg, &OggCarver},
+    Entry{code::kFlac, &FlacCarver},
+    Entry{code::kSqlite, &SqliteCarver},
+    Entry{code::kSfntFont, &SfntFontCarver},
+    Entry{code::kWoff, &WoffCarver},
+    Entry{code::kTiff, &TiffCarver},
+    Entry{code::kRiffOther, &RiffFormCarver},
+    Entry{code::kMatroska, &MatroskaCarver},
 };
 
 }  // namespace

@@ -44,5 +44,18 @@ void Bzip2Carver(RescueRun& run, std::int64_t hitOffset);
 void XzCarver(RescueRun& run, std::int64_t hitOffset);
 // tar (ustar and GNU): the member walk to the two zero blocks.
 void TarCarver(RescueRun& run, std::int64_t hitOffset);
+void ElfCarver(RescueRun& run, std::int64_t hitOffset);
+void PeCarver(RescueRun& run, std::int64_t hitOffset);
+void OggCarver(RescueRun& run, std::int64_t hitOffset);
+void FlacCarver(RescueRun& run, std::int64_t hitOffset);
+void SqliteCarver(RescueRun& run, std::int64_t hitOffset);
+// TrueType and OpenType fonts.
+void SfntFontCarver(RescueRun& run, std::int64_t hitOffset);
+void WoffCarver(RescueRun& run, std::int64_t hitOffset);
+void TiffCarver(RescueRun& run, std::int64_t hitOffset);
+// RIFF forms other than AVI, WAVE, ACON and CDXA: the declared length, once
+// the chunks inside fill it.
+void RiffFormCarver(RescueRun& run, std::int64_t hitOffset);
+void MatroskaCarver(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
