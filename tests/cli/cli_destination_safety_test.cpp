@@ -254,6 +254,15 @@ class BusySource : public SourceImage {
         EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == document);
       } else if (name == "copy.img") {
         EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == bytes);
+      } else if (name == "copy.img.map") {
+        // Named only once whole: the copy finished, every byte copied.
+        const Bytes map = test::ReadFileBytes(entry.path().string());
+        const std::string text(map.begin(), map.end());
+        char blocks[64];
+        std::snprintf(blocks, sizeof blocks, "\n0x00000000  0x%08zX  +\n", bytes.size());
+        EXPECT_NE(text.find("     +               1\n"), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(blocks)) << text;
+        EXPECT_TRUE(fs::exists(folder / "copy.img")) << "a map without its image";
       } else {
         EXPECT_TRUE(name == "rescue-report.csv" || name == FolderLock::kFileName) << "left behind";
       }
