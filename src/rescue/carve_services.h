@@ -45,8 +45,13 @@ class CarveAttempt {
   // claimed (then nothing at all happens) or cannot be read.
   bool Start();
   // Loads sectors until the image holds at least bytes; false when the
-  // source ends or a read fails.
+  // source ends or a read fails. When the free sectors left cannot bring the
+  // image that far, false at once, with nothing read and the position at the
+  // end of the source.
   bool LoadUpTo(std::int64_t bytes);
+  // Whether the free sectors left could bring the image up to bytes; when
+  // not, any walk that needs that many fails.
+  bool CanReach(std::int64_t bytes) const;
   // Whether the walk has passed the source's last sector (as opposed to a
   // read having failed).
   bool AtSourceEnd() const { return position_ / bytesPerSector_ > run_.LastSourceSector(); }
@@ -101,6 +106,9 @@ class CarveAttempt {
   // Steps over sectors other files have claimed and claims the next free
   // one for this file, at the position; false when the source has ended.
   bool ClaimNextFree();
+  // Moves the position past sectors other files have claimed; false when
+  // the source has ended.
+  bool StepOverClaimed();
   void ClaimSlack();
 
   RescueRun& run_;

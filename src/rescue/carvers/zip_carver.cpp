@@ -20,7 +20,8 @@ constexpr std::int64_t kLargestOffset = std::numeric_limits<std::int32_t>::max()
 // which moves the record down by a sector each). Returns the record's offset
 // in the image, or -1.
 std::int64_t Reach(CarveAttempt& attempt, std::int64_t at, std::int64_t length) {
-  if (at > kLargestOffset) return -1;
+  // A record beyond the end of the source: not claimed sector by sector first.
+  if (at > kLargestOffset || !attempt.CanReach(at + length)) return -1;
   const std::int64_t sector = attempt.Run().BytesPerSector();
   while (at >= attempt.Loaded() + sector) {
     if (!attempt.ClaimAhead()) return -1;
