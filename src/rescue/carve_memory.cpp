@@ -40,6 +40,9 @@ std::int64_t CarveMemory::FreeAtMost(std::int64_t sector, std::int64_t last) con
   return free;
 }
 
-void CarveMemory::Carved(std::int64_t first, std::int64_t end) { ClaimedRun(first, end); }
+void CarveMemory::Carved(std::int64_t first, std::int64_t end) {
+  ClaimedRun(first, end);
+  if (jpegSearched_ && first <= jpegSearched_->last && jpegSearched_->first < end) jpegSearched_.reset();
+}
 
 }  // namespace vellumark

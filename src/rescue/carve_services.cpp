@@ -75,6 +75,25 @@ bool CarveAttempt::ClaimNextFree() {
   return true;
 }
 
+std::int64_t CarveAttempt::NextFreeSector() {
+  StepOverClaimed();
+  return position_ / bytesPerSector_;
+}
+
+void CarveAttempt::PassUnclaimed(std::int64_t lastSector) {
+  const std::int64_t first = NextFreeSector();
+  if (lastSector < first) return;
+  passed_.emplace_back(first, lastSector);
+  position_ += (lastSector + 1 - first) * bytesPerSector_;
+}
+
+void CarveAttempt::ClaimPassed() {
+  for (const auto& [first, last] : passed_) {
+    for (std::int64_t sector = first; sector <= last; ++sector) run_.claims.ClaimSector(sector);
+  }
+  passed_.clear();
+}
+
 bool CarveAttempt::CanReach(std::int64_t bytes) const {
   const std::int64_t needed = (bytes - loaded_ + bytesPerSector_ - 1) / bytesPerSector_;
   return needed <= 0 || needed <= run_.memory.FreeAtMost(position_ / bytesPerSector_, run_.LastSourceSector());

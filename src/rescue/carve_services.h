@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rescue/rescue_run.h"
@@ -57,6 +58,15 @@ class CarveAttempt {
   bool AtSourceEnd() const { return position_ / bytesPerSector_ > run_.LastSourceSector(); }
   // Loads exactly one more sector.
   bool LoadOneMore() { return LoadUpTo(loaded_ + 1); }
+  // The sector the next load would read: the position, moved past sectors
+  // other files have claimed; beyond the last sector when none is left.
+  std::int64_t NextFreeSector();
+  // Passes, unread and for now unclaimed, the sectors from the next free one
+  // through lastSector, which an earlier attempt has been through already
+  // (see CarveMemory): the free ones among them are claimed only if this
+  // attempt succeeds, as a failed one would release them anyway, and they
+  // are not among Claims(). The image does not hold them.
+  void PassUnclaimed(std::int64_t lastSector);
   // Accounts for the next sector of the file without reading it: steps over
   // sectors another file has claimed and claims the next free one. False
   // when the source has ended.
@@ -87,6 +97,7 @@ class CarveAttempt {
   std::int64_t CutBack(std::int64_t offset);
   // The walk succeeded: the claims stay.
   void Succeed() {
+    ClaimPassed();
     claims_.Clear();
     succeeded_ = true;
   }
@@ -109,6 +120,7 @@ class CarveAttempt {
   // Moves the position past sectors other files have claimed; false when
   // the source has ended.
   bool StepOverClaimed();
+  void ClaimPassed();
   void ClaimSlack();
 
   RescueRun& run_;
@@ -119,6 +131,7 @@ class CarveAttempt {
   std::int64_t loaded_ = 0;
   std::vector<std::uint8_t> image_;
   ClaimList claims_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> passed_;  // first and last sector, see PassUnclaimed
   bool started_ = false;
   bool succeeded_ = false;
 };

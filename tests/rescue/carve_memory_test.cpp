@@ -48,5 +48,18 @@ TEST(CarveMemory, FreeSectorsAheadAreBoundedByTheKnownRuns) {
   EXPECT_LE(bound, 100);
 }
 
+TEST(CarveMemory, AFileCarvedOverASearchedStretchEndsIt) {
+  const struct { std::int64_t first, end; bool kept; } cases[] = {
+      {0, 10, true}, {0, 11, false}, {15, 16, false}, {20, 21, false}, {21, 30, true},
+  };
+  for (const auto& c : cases) {
+    CarveMemory memory;
+    memory.SetJpegSearched({10, 20, 11, 0x00, 0xFF});
+    memory.Carved(c.first, c.end);
+    EXPECT_EQ(memory.JpegSearched().has_value(), c.kept) << c.first << ".." << c.end;
+    EXPECT_EQ(memory.PastClaimed(c.first), c.end);
+  }
+}
+
 }  // namespace
 }  // namespace vellumark

@@ -54,6 +54,8 @@ struct Hostile {
 };
 
 const Hostile kHostile[] = {
+    // A start of scan whose data never holds FF D9.
+    {"JPEG without an end", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08}},
     {"compound file with a far FAT sector", FarFatCompoundHeader()},
     // An archive header with 4 GiB - 16 of packed data after it.
     {"RAR block of 4 GiB", Cat({{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00}, Le16(0), {0x73}, Le16(0x8000), Le16(11),
