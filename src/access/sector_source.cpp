@@ -104,11 +104,12 @@ std::int32_t SectorSource::ReadSectors(void* destination, std::int32_t count, st
     const auto loadLength = static_cast<std::int32_t>(std::min<std::int64_t>(kWindowSize, length));
     std::int64_t start = std::min(offset, length - loadLength);
     // A request just below the window: the reads walk backwards, as the
-    // carving does from its highest hit down. The window then takes the
-    // request in its middle, so that the hits below it, and the sectors each
-    // attempt reads after its hit, share one read instead of one read each.
+    // carving does from its highest hit down. The window then ends an eighth
+    // of its length after the request, so that the hits below it, and the
+    // first sectors each attempt reads after its hit, share one read instead
+    // of one read each.
     if (windowValid_ && offset < windowStart_ && windowStart_ - offset <= loadLength) {
-      start = std::clamp<std::int64_t>(offset - loadLength / 2, 0, length - loadLength);
+      start = std::clamp<std::int64_t>(offset + loadLength / 8 - loadLength, 0, length - loadLength);
     }
     if (platform_->Seek(start, SeekOrigin::Begin) != start) return count;
     if (platform_->Read(window_->data(), static_cast<std::size_t>(loadLength)) != loadLength) {
