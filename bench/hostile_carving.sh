@@ -66,30 +66,34 @@ PY
 # system time, which other work on a shared machine hardly changes), each
 # the best of three runs; "timeout" when one run took too long.
 rescue_seconds() {
-  local best_wall="" best_cpu="" run times
-  for run in 1 2 3; do
-    rm -rf "$work/out" && mkdir "$work/out"
-    if ! times=$(LC_ALL=C timeout "$limit" /usr/bin/time -f "%e %U %S" "$cli" rescue "$1" "$work/out" \
-        --reason repartitioned --fs other --cluster 512 2>&1 >/dev/null | tail -n 1); then
-      echo timeout
-      return
-    fi
-    read -r best_wall best_cpu < <(awk -v w="$best_wall" -v c="$best_cpu" -v t="$times" 'BEGIN {
-      split(t, f, " "); wall = f[1]; cpu = f[2] + f[3];
-      if (w != "" && w < wall) wall = w;
-      if (c != "" && c < cpu) cpu = c;
-      print wall, cpu }')
-  done
-  echo "$best_wall $best_cpu"
+  python3 - "$cli" "$1" "$work/out" "$limit" <<'PY'
+import resource, shutil, subprocess, sys, time
+cli, image, out, limit = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
+best_wall = best_cpu = None
+for run in range(3):
+    shutil.rmtree(out, ignore_errors=True)
+    subprocess.run(["mkdir", out], check=True)
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.monotonic()
+    try:
+        subprocess.run([cli, "rescue", image, out, "--reason", "repartitioned", "--fs", "other", "--cluster", "512"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=limit)
+    except subprocess.TimeoutExpired:
+        print("timeout")
+        sys.exit(0)
+    wall = time.monotonic() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    best_wall = wall if best_wall is None else min(best_wall, wall)
+    best_cpu = cpu if best_cpu is None else min(best_cpu, cpu)
+print(f"{best_wall:.3f} {best_cpu:.3f}")
+PY
 }
 
 echo "images of ${size_mib} MiB, one sector per cluster, time limit ${limit} s; best of three runs"
 head -c "$((sectors * 512))" /dev/urandom > "$work/plain.img"
 cat "$work/plain.img" > /dev/null
 read -r plain_wall plain_cpu < <(rescue_seconds "$work/plain.img")
-# The CPU times are counted in hundredths of a second: a floor keeps the
-# plain run's from being rounded to nothing.
-plain_cpu=$(awk -v c="$plain_cpu" 'BEGIN { print (c < 0.01) ? 0.01 : c }')
 printf '%-10s %9s s wall %9s s CPU\n' plain "$plain_wall" "$plain_cpu"
 worst_wall=0
 worst_cpu=0
