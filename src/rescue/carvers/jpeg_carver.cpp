@@ -93,8 +93,8 @@ bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
     const std::int64_t loaded = dropped + attempt.Loaded();
     if (next < loaded && HasEndMarker(attempt.Image(), next - dropped, attempt.Loaded(), previousWasFF)) return true;
     next = loaded;
-    // Never back into the start-of-scan header itself, which the first
-    // search may not have reached when it ended on a sector boundary.
+    // The search gives up once the image but for its last two bytes holds
+    // kSearchLimit bytes (at once when the scan starts beyond that).
     if (std::max(start, loaded - 2) >= kSearchLimit) break;
 
     const auto& known = memory.JpegSearched();
