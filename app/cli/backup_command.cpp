@@ -49,10 +49,17 @@ int RunBackup(const std::vector<std::string>& args) {
     if (result.refusalSlot != 0) PrintSlot(result.refusalSlot);
     return kExitUsage;
   }
-  if (!result.finished && !result.imagePath.empty() && result.imagePath != positional[1]) {
-    std::cerr << "Unfinished image kept as " << result.imagePath << "\n";
+  if (result.finished) return result.errors > 0 ? kExitUnreadableSectors : kExitOk;
+  // Said on standard error even when nobody was asked (no terminal, or a
+  // signal): the image may be left with the rest of its length in zeros.
+  if (result.cancelled) PrintSlot(slot::kBackupCancelled);
+  if (!result.imagePath.empty()) {
+    PrintSlot(slot::kUnfinishedImageKept, result.imagePath);
+    if (!result.mapPath.empty()) PrintSlot(slot::kSectorsNotCopiedListed, result.mapPath);
+  } else if (result.deleted) {
+    PrintSlot(slot::kUnfinishedImageDeleted);
   }
-  return result.finished ? kExitOk : kExitSourceFailed;
+  return kExitSourceFailed;
 }
 
 }  // namespace vellumark::cli

@@ -26,4 +26,6 @@ void PrintSlot(int slot) {
   if (slot != 0) std::cerr << Text(slot) << '\n';
 }
 
+void PrintSlot(int slot, const std::string& suffix) { std::cerr << Text(slot) << suffix << '\n'; }
+
 }  // namespace vellumark::cli

@@ -16,5 +16,7 @@ bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* res
 
 // Prints the message-table text of a slot on standard error.
 void PrintSlot(int slot);
+// The same with a name or a number after the text.
+void PrintSlot(int slot, const std::string& suffix);
 
 }  // namespace vellumark::cli

@@ -9,7 +9,9 @@ namespace vellumark::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitSourceFailed = 1;
 inline constexpr int kExitUsage = 2;
-// Finished, but some sectors of the source could not be read.
+// Finished, but some sectors of the source could not be read: a rescue
+// skipped them or wrote zeros for them inside a document; a backup wrote
+// zeros for them and listed them in the image's map.
 inline constexpr int kExitUnreadableSectors = 3;
 
 int RunInfo(const std::vector<std::string>& args);

@@ -169,7 +169,15 @@ std::int32_t SectorSource::ReadSectors(void* destination, std::int32_t count, st
     // the last window of a source ends exactly at its last readable byte, and
     // a source shorter than the window loads just what it has.
     const auto loadLength = static_cast<std::int32_t>(std::min<std::int64_t>(kWindowSize, length));
-    const std::int64_t start = std::min(offset, length - loadLength);
+    std::int64_t start = std::min(offset, length - loadLength);
+    // A request just below the window: the reads walk backwards, as the
+    // carving does from its highest hit down. The window then ends an eighth
+    // of its length after the request, so that the hits below it, and the
+    // first sectors each attempt reads after its hit, share one read instead
+    // of one read each.
+    if (windowValid_ && offset < windowStart_ && windowStart_ - offset <= loadLength) {
+      start = std::clamp<std::int64_t>(offset + loadLength / 8 - loadLength, 0, length - loadLength);
+    }
     LoadWindow(start, loadLength);
     if (!windowValid_ || offset < windowStart_ || offset >= windowStart_ + windowLength_) return count;
   }

@@ -37,7 +37,7 @@ void ImageBackup::Report(std::int64_t first, std::int64_t last, std::int64_t cur
   frontEnd_.pump.ProcessPendingEvents();
 }
 
-ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, std::int64_t first, std::int64_t last,
+ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, DdrescueMap& map, std::int64_t first, std::int64_t last,
                                        std::int64_t& errors) {
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const std::int64_t perChunk = std::max<std::int64_t>(kChunkBytes / bytes, 1);
@@ -49,6 +49,7 @@ ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, std::int64_t first, st
     if (n * bytes <= kChunkBytes &&
         source_.ReadSectors(chunk_.data(), static_cast<std::int32_t>(n * bytes), current * bytes) == 0) {
       if (!image.WriteAt(chunk_.data(), static_cast<std::size_t>(n * bytes), target)) return CopyEnd::WriteFailed;
+      if (!map.Add(n * bytes, DdrescueMap::Status::Copied)) return CopyEnd::WriteFailed;
       current += n;
       continue;
     }
@@ -56,20 +57,36 @@ ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, std::int64_t first, st
     // zeros at their own place.
     std::vector<std::uint8_t> one(static_cast<std::size_t>(bytes));
     for (std::int64_t i = 0; i < n; ++i, ++current) {
+      auto status = DdrescueMap::Status::Copied;
       if (!source_.ReadDirect(one.data(), static_cast<std::uint32_t>(bytes), current * bytes)) {
         std::fill(one.begin(), one.end(), 0);
+        status = DdrescueMap::Status::Unreadable;
         ++errors;
       }
       if (!image.WriteAt(one.data(), one.size(), (current - first) * bytes)) return CopyEnd::WriteFailed;
+      if (!map.Add(bytes, status)) return CopyEnd::WriteFailed;
     }
   }
   return current > last ? CopyEnd::Done : CopyEnd::Cancelled;
 }
 
-void ImageBackup::KeepOrDropUnfinished(StagedFile& image, const std::string& targetPath, BackupResult& result) {
+void ImageBackup::PublishMap(DdrescueMap& map, BackupResult& result) {
+  const std::string path = MapPathFor(result.imagePath);
+  // The map's name must not lead to the source either (a source named like
+  // the map of the image being written).
+  if (DestinationRule(source_).CheckFile(path) == DestinationRefusal::None && map.Finish() && map.Publish(path)) {
+    result.mapPath = path;
+  } else {
+    frontEnd_.prompt.Show({slot::kSectorMapNotWritten, slot::kError, path});
+  }
+}
+
+void ImageBackup::KeepOrDropUnfinished(StagedFile& image, DdrescueMap& map, const std::string& targetPath,
+                                       BackupResult& result) {
   if (!abandoned_ && !frontEnd_.prompt.AskYesNo({slot::kDeleteUnfinishedTarget, slot::kPrompt, {}})) {
     // Kept, but never over an image that was already there.
     result.imagePath = image.PublishKeepingOthers(targetPath).value_or(std::string());
+    if (!result.imagePath.empty()) PublishMap(map, result);
     return;
   }
   result.deleted = true;  // the copy had no name yet: dropping it is enough
@@ -82,7 +99,9 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     result.refusalSlot = refusal;
     return result;
   }
-  if (DestinationRule(source_).CheckFile(targetPath) != DestinationRefusal::None) {
+  const DestinationRule rule(source_);
+  if (rule.CheckFile(targetPath) != DestinationRefusal::None ||
+      rule.CheckFile(MapPathFor(targetPath)) != DestinationRefusal::None) {
     result.refusalSlot = slot::kImageOnSourceDrive;
     return result;
   }
@@ -102,19 +121,27 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     frontEnd_.pump.ProcessPendingEvents();
     reserved = image->Reserve(length);
   }
-  if (!reserved) {
+  const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
+  auto map = reserved ? DdrescueMap::Create(FolderOf(targetPath), first * bytes, length, bytes) : std::nullopt;
+  if (!map) {
     image.reset();
     frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
   } else {
-    const CopyEnd end = Copy(*image, first, last, result.errors);
+    const CopyEnd end = Copy(*image, *map, first, last, result.errors);
+    result.cancelled = end == CopyEnd::Cancelled;
     // Finished only once every byte is on the disk and the image has its name.
     result.finished = end == CopyEnd::Done && image->Flush() && image->PublishReplacing(targetPath);
     if (result.finished) {
       result.imagePath = targetPath;
       frontEnd_.prompt.Show({result.errors > 0 ? slot::kFinishedWithBadSectors : slot::kBackupFinished, slot::kPrompt, {}});
+      // The map replaces any earlier one: beside the image it must describe this copy.
+      PublishMap(*map, result);
+      if (result.errors > 0 && !result.mapPath.empty()) {
+        frontEnd_.prompt.Show({slot::kSectorsNotCopiedListed, slot::kPrompt, result.mapPath});
+      }
     } else {
       if (end != CopyEnd::Cancelled) frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
-      KeepOrDropUnfinished(*image, targetPath, result);
+      KeepOrDropUnfinished(*image, *map, targetPath, result);
     }
   }
   stop_ = 1;

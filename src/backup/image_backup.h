@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "access/sector_source.h"
+#include "backup/ddrescue_map.h"
 #include "common/front_end.h"
 #include "output/staged_file.h"
 
@@ -19,14 +20,23 @@ struct BackupResult {
   bool ran = false;          // false when refused or no source is open
   int refusalSlot = 0;       // the message of a refused request
   bool finished = false;     // every sector of the range reached the image
+  bool cancelled = false;    // ended by Cancel or Abandon rather than by a failure
   std::int64_t errors = 0;   // sectors written as zeros
   bool deleted = false;      // the unfinished image was deleted on request
   std::string imagePath;     // where the image is now; empty when none was kept
+  std::string mapPath;       // its map of unreadable and uncopied sectors; empty when none was written
 };
+
+// The name of the map beside an image: "IMAGE.map", as ddrescue users name theirs.
+inline std::string MapPathFor(const std::string& imagePath) { return imagePath + ".map"; }
 
 // Copies a sector range of the open source to a raw image file: no header,
 // sector k of the image is sector first + k of the source, unreadable sectors
-// are written as zeros and counted. The image's whole length is reserved
+// are written as zeros and counted. Beside the image, IMAGE.map lists in GNU
+// ddrescue's format which sectors it holds, which are zeros because they
+// could not be read, and (for an unfinished image that is kept) which were
+// never copied, so that ddrescue can retry or finish the copy later. The
+// image's whole length is reserved
 // before copying, so a destination without room fails at once; a write that
 // fails later ends the copy as unfinished. The copy is made in a file of its
 // own beside the target and takes the target's name only when complete, so a
@@ -58,8 +68,10 @@ class ImageBackup {
  private:
   enum class CopyEnd { Done, Cancelled, WriteFailed };
 
-  CopyEnd Copy(StagedFile& image, std::int64_t first, std::int64_t last, std::int64_t& errors);
-  void KeepOrDropUnfinished(StagedFile& image, const std::string& targetPath, BackupResult& result);
+  CopyEnd Copy(StagedFile& image, DdrescueMap& map, std::int64_t first, std::int64_t last, std::int64_t& errors);
+  void KeepOrDropUnfinished(StagedFile& image, DdrescueMap& map, const std::string& targetPath, BackupResult& result);
+  // Names the map after the image it describes; shows why when it cannot.
+  void PublishMap(DdrescueMap& map, BackupResult& result);
   void Report(std::int64_t first, std::int64_t last, std::int64_t current, std::int64_t errors);
 
   SectorSource& source_;

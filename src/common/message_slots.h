@@ -78,4 +78,13 @@ inline constexpr int kVerdictWhole = 74;
 inline constexpr int kVerdictDamaged = 76;
 inline constexpr int kVerdictUnchecked = 79;
 
+// The end of an image backup: the map of sectors it could not copy, and what
+// became of an unfinished image (the command line says so; the window has
+// asked).
+inline constexpr int kSectorsNotCopiedListed = 90;
+inline constexpr int kBackupCancelled = 91;
+inline constexpr int kUnfinishedImageKept = 92;
+inline constexpr int kUnfinishedImageDeleted = 93;
+inline constexpr int kSectorMapNotWritten = 94;
+
 }  // namespace vellumark::slot

@@ -29,6 +29,9 @@ CarveAttempt::~CarveAttempt() {
     return;
   }
   ClaimSlack();
+  // Everything from the hit to the position is claimed now, by this file or
+  // by those it stepped over.
+  run_.memory.Carved(hitOffset_ / bytesPerSector_, (position_ + bytesPerSector_ - 1) / bytesPerSector_);
 }
 
 void CarveAttempt::Claim(std::int64_t sector) {
@@ -49,18 +52,65 @@ bool CarveAttempt::Start() {
   return true;
 }
 
-bool CarveAttempt::ClaimNextFree() {
+bool CarveAttempt::StepOverClaimed() {
   const std::int64_t last = run_.LastSourceSector();
+  const std::int64_t from = position_ / bytesPerSector_;
+  std::int64_t sector = from;
   // A claimed sector belongs to another file: this one continues after it.
-  while (position_ / bytesPerSector_ <= last && run_.claims.IsSectorClaimed(position_ / bytesPerSector_)) {
-    position_ += bytesPerSector_;
+  // Runs met before are passed in one step.
+  while (sector <= last && run_.claims.IsSectorClaimed(sector)) {
+    sector = std::max(sector + 1, run_.memory.PastClaimed(sector));
+    ++run_.carveSteps;
   }
-  if (position_ / bytesPerSector_ > last) return false;
+  if (sector > from) {
+    run_.memory.ClaimedRun(from, sector);
+    position_ += (sector - from) * bytesPerSector_;
+  }
+  return sector <= last;
+}
+
+bool CarveAttempt::ClaimNextFree() {
+  if (!StepOverClaimed()) return false;
+  ++run_.carveSteps;
   Claim(position_ / bytesPerSector_);
   return true;
 }
 
+std::int64_t CarveAttempt::NextFreeSector() {
+  StepOverClaimed();
+  return position_ / bytesPerSector_;
+}
+
+void CarveAttempt::PassUnclaimed(std::int64_t lastSector) {
+  const std::int64_t first = NextFreeSector();
+  if (lastSector < first) return;
+  passed_.emplace_back(first, lastSector);
+  position_ += (lastSector + 1 - first) * bytesPerSector_;
+}
+
+void CarveAttempt::ClaimPassed() {
+  for (const auto& [first, last] : passed_) {
+    for (std::int64_t sector = first; sector <= last; ++sector) run_.claims.ClaimSector(sector);
+  }
+  passed_.clear();
+}
+
+bool CarveAttempt::CanReach(std::int64_t bytes) const {
+  const std::int64_t needed = (bytes - loaded_ + bytesPerSector_ - 1) / bytesPerSector_;
+  return needed <= 0 || needed <= run_.memory.FreeAtMost(position_ / bytesPerSector_, run_.LastSourceSector());
+}
+
 bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
+  if (!CanReach(bytes)) {
+    // Loading would only read up to the end of the source and then fail.
+    position_ = (run_.LastSourceSector() + 1) * bytesPerSector_;
+    return false;
+  }
+  if (bytes - loaded_ > growthStep_ && bytes > static_cast<std::int64_t>(image_.capacity())) {
+    // A long load in one go (a compound file's far FAT sector): room for all
+    // of it at once, rather than moving the image again at every step.
+    image_.reserve(static_cast<std::size_t>((bytes + bytesPerSector_ - 1) / bytesPerSector_ * bytesPerSector_));
+  }
   while (loaded_ < bytes) {
     if (!ClaimNextFree()) return false;
     if (static_cast<std::size_t>(loaded_ + bytesPerSector_) > image_.capacity()) {
@@ -144,6 +194,9 @@ void CarveAttempt::DropImageFront(std::int64_t bytes) {
 std::int64_t CarveAttempt::PassStructure(std::int64_t start, std::int64_t size) {
   const std::int64_t inImage = loaded_ - start;
   if (size > inImage) {
+    // A structure that runs past the end of the source fails the walk; it
+    // is not claimed sector by sector first.
+    if (!CanReach(start + size)) return -1;
     // Claim unread while the next sector lies wholly inside the structure
     // and at least two sectors of it remain.
     while (size >= 2 * bytesPerSector_ && size >= inImage + bytesPerSector_) {

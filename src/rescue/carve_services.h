@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rescue/rescue_run.h"
@@ -50,13 +51,27 @@ class CarveAttempt {
   bool Start();
   // Loads sectors until the image holds at least bytes; false when the
   // source ends or fails. A sector that cannot be read is still part of the
-  // file: it is loaded as zeros and noted in UnreadableSectors.
+  // file: it is loaded as zeros and noted in UnreadableSectors. When the free
+  // sectors left cannot bring the image that far, false at once, with nothing
+  // read and the position at the end of the source.
   bool LoadUpTo(std::int64_t bytes);
+  // Whether the free sectors left could bring the image up to bytes; when
+  // not, any walk that needs that many fails.
+  bool CanReach(std::int64_t bytes) const;
   // Whether the walk has passed the source's last sector (as opposed to a
   // read having failed).
   bool AtSourceEnd() const { return position_ / bytesPerSector_ > run_.LastSourceSector(); }
   // Loads exactly one more sector.
   bool LoadOneMore() { return LoadUpTo(loaded_ + 1); }
+  // The sector the next load would read: the position, moved past sectors
+  // other files have claimed; beyond the last sector when none is left.
+  std::int64_t NextFreeSector();
+  // Passes, unread and for now unclaimed, the sectors from the next free one
+  // through lastSector, which an earlier attempt has been through already
+  // (see CarveMemory): the free ones among them are claimed only if this
+  // attempt succeeds, as a failed one would release them anyway, and they
+  // are not among Claims(). The image does not hold them.
+  void PassUnclaimed(std::int64_t lastSector);
   // Accounts for the next sector of the file without reading it: steps over
   // sectors another file has claimed and claims the next free one. False
   // when the source has ended.
@@ -98,6 +113,7 @@ class CarveAttempt {
   void GiveBack(std::int64_t sectors);
   // The walk succeeded: the claims stay.
   void Succeed() {
+    ClaimPassed();
     claims_.Clear();
     succeeded_ = true;
   }
@@ -129,6 +145,10 @@ class CarveAttempt {
   // Steps over sectors other files have claimed and claims the next free
   // one for this file, at the position; false when the source has ended.
   bool ClaimNextFree();
+  // Moves the position past sectors other files have claimed; false when
+  // the source has ended.
+  bool StepOverClaimed();
+  void ClaimPassed();
   void ClaimSlack();
 
   RescueRun& run_;
@@ -141,6 +161,7 @@ class CarveAttempt {
   std::vector<std::uint8_t> image_;
   ClaimList claims_;
   std::vector<std::int64_t> unreadable_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> passed_;  // first and last sector, see PassUnclaimed
   bool started_ = false;
   bool succeeded_ = false;
 };

@@ -94,6 +94,8 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   const VolumeGeometry& geometry = source_.ScanGeometry();
   run_.typeMask = request.typeMask;
   run_.claims = ClaimMap(geometry.LastSector);
+  run_.memory = CarveMemory();  // it describes these claims
+  run_.carveSteps = 0;
   run_.spc = std::max<std::uint32_t>(geometry.SectorsPerCluster, 1);
   run_.knownPhase = geometry.ClusterPhase;
   // A phase read from the boot sector can exceed the list's largest cluster
@@ -241,10 +243,12 @@ bool DeepScan::WaitWhilePaused() {
 
 void DeepScan::ClaimDirectoryCluster(SectorHit& hit) {
   const auto spc = static_cast<std::int64_t>(run_.spc);
+  const std::int64_t first = hit.sector;
   do {
     run_.claims.ClaimSector(hit.sector);
     ++hit.sector;
   } while ((hit.sector - run_.chosenPhase) % spc != 0);
+  run_.memory.Carved(first, hit.sector);
 }
 
 void DeepScan::CarvePhase() {

@@ -6,6 +6,7 @@
 
 #include "access/sector_source.h"
 #include "common/front_end.h"
+#include "rescue/carve_memory.h"
 #include "rescue/claim_map.h"
 #include "rescue/document_record.h"
 #include "rescue/file_type_code.h"
@@ -48,6 +49,10 @@ struct RescueRun {
   std::int32_t chosenPhase = -1;
   TypeMask typeMask = type_mask::kInitial;
   std::vector<DocumentRecord> documents;  // compound files walked in this run
+  CarveMemory memory;                      // what attempts found out about the sectors ahead
+  // Sectors the carve attempts stepped over or claimed one at a time: the
+  // carving's work, which must grow with the source, not with its square.
+  std::int64_t carveSteps = 0;
 
   std::uint32_t BytesPerSector() const { return source.ScanGeometry().BytesPerSector; }
   std::int64_t LastSourceSector() const { return source.ScanGeometry().LastSector; }

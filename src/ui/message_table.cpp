@@ -7,10 +7,12 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (81, 83 to 95) are empty; 10, 28 and 61 refuse a
+// Slots no caller shows (81, 83 to 89, 95) are empty; 10, 28 and 61 refuse a
 // destination that another run is using, a report named like a rescued file,
 // and a folder that takes no files; 72, 73 and 80 tell what a rescue could
-// not do; 82 names the box for .docx files. Several texts end in a blank because the
+// not do; 82 names the box for .docx files; 90 to 94 tell how an image backup
+// ended (the map of sectors not copied, an unfinished image kept or deleted).
+// Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -106,11 +108,11 @@ constexpr Table kEnglish = {
     /* 87 */ "",
     /* 88 */ "",
     /* 89 */ "",
-    /* 90 */ "",
-    /* 91 */ "",
-    /* 92 */ "",
-    /* 93 */ "",
-    /* 94 */ "",
+    /* 90 */ "Sectors not copied are listed for GNU ddrescue in ",
+    /* 91 */ "Backup cancelled.",
+    /* 92 */ "The unfinished image is kept as ",
+    /* 93 */ "The unfinished image was deleted.",
+    /* 94 */ "The list of sectors not copied could not be written: ",
     /* 95 */ "",
 };
 
@@ -205,11 +207,11 @@ constexpr Table kSimplified = {
     /* 87 */ "",
     /* 88 */ "",
     /* 89 */ "",
-    /* 90 */ "",
-    /* 91 */ "",
-    /* 92 */ "",
-    /* 93 */ "",
-    /* 94 */ "",
+    /* 90 */ "未复制的扇区已列入 GNU ddrescue 映射文件: ",
+    /* 91 */ "备份已取消.",
+    /* 92 */ "未完成的映像文件保留为: ",
+    /* 93 */ "未完成的映像文件已删除.",
+    /* 94 */ "无法写入未复制扇区的列表: ",
     /* 95 */ "",
 };
 
@@ -307,11 +309,11 @@ constexpr Table kTraditional = {
     /* 87 */ "",
     /* 88 */ "",
     /* 89 */ "",
-    /* 90 */ "",
-    /* 91 */ "",
-    /* 92 */ "",
-    /* 93 */ "",
-    /* 94 */ "",
+    /* 90 */ "未複製的扇區已列入 GNU ddrescue 對映檔: ",
+    /* 91 */ "備份已取消.",
+    /* 92 */ "未完成的映像檔保留為: ",
+    /* 93 */ "未完成的映像檔已刪除.",
+    /* 94 */ "無法寫入未複製扇區的列表: ",
     /* 95 */ "",
 };
 

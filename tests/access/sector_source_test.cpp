@@ -68,6 +68,20 @@ TEST_F(SectorSourceTest, RequestRunningPastTheWindowLoadsTheNextAtTheFirstMissin
   EXPECT_EQ(platform->ReadCalls() - before, 1);
 }
 
+// The carving reads its hits from the highest down, each followed by a few
+// sectors after it: a window per hit would read the source once per hit.
+TEST_F(SectorSourceTest, ReadsWalkingBackwardsShareWindows) {
+  OpenImage(test::PatternBytes(4 << 20));
+  const std::int64_t top = 5000;
+  ASSERT_EQ(ReadAndCompare(512, (top + 1) * 512), 0);
+  const int before = platform->ReadCalls();
+  for (std::int64_t sector = top; sector > top - 1000; --sector) {
+    ASSERT_EQ(ReadAndCompare(512, sector * 512), 0);
+    ASSERT_EQ(ReadAndCompare(1024, (sector + 1) * 512), 0);  // what an attempt reads after its hit
+  }
+  EXPECT_LE(platform->ReadCalls() - before, 1000 / 100);
+}
+
 TEST_F(SectorSourceTest, LastWindowEndsAtTheEndOfTheSource) {
   OpenImage(test::PatternBytes(1 << 20));
   const std::int64_t last = source->ScanGeometry().LastSector;

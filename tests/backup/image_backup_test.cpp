@@ -9,6 +9,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <set>
+#include <sstream>
 
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
@@ -36,6 +38,7 @@ class ImageBackupTest : public ::testing::Test {
   // A source of random sectors: an image, or a stand-in device with its own sector size.
   void OpenSource(std::int64_t sectors, std::uint32_t size = 512) {
     bytes = test::PatternBytes(static_cast<std::size_t>(sectors) * size, 7);
+    platform->ClearFailures();
     auto& entry = platform->Add("source", bytes);
     if (size != 512) entry.sectorSize = size;
     ASSERT_TRUE((size != 512 ? source.OpenPartition("source", "") : source.OpenImageFile("source")).ok());
@@ -121,11 +124,116 @@ TEST_F(ImageBackupTest, UnreadableSectorIsWrittenAsZerosInItsOwnPlace) {
   auto expected = Sectors(100, 399);
   std::fill_n(expected.begin() + 150 * 512, 512, 0);
   EXPECT_EQ(test::ReadFileBytes(target), expected);
-  EXPECT_EQ(rec.shown, std::vector<int>{slot::kFinishedWithBadSectors * 100 + slot::kPrompt});
+  EXPECT_EQ(rec.shown, (std::vector<int>{slot::kFinishedWithBadSectors * 100 + slot::kPrompt,
+                                         slot::kSectorsNotCopiedListed * 100 + slot::kPrompt}));
   ASSERT_EQ(rec.reports.size(), 3u);
   EXPECT_EQ(rec.reports[1].sector, 228);
   EXPECT_EQ(rec.reports[1].errors, 0);
   EXPECT_EQ(rec.reports[2].errors, 1);
+}
+
+// What GNU ddrescue's tools make of a backup's map: ddrescuelog's list of
+// the blocks of one status, and ddrescue run with the command the map's
+// comment gives, from a file holding the source's true bytes.
+class DdrescueMapTest : public ImageBackupTest {
+ protected:
+  void SetUp() override {
+    VELLUMARK_REQUIRE_TOOL("ddrescue");
+    VELLUMARK_REQUIRE_TOOL("ddrescuelog");
+  }
+  // The sector numbers of the map's blocks with status ('+', '-', '?').
+  std::vector<std::int64_t> Listed(char status, std::uint32_t size) const {
+    const std::string out = test::RunOutput("ddrescuelog -b " + std::to_string(size) + " -l" + status + " " +
+                                            MapPathFor(target) + " 2>&1");
+    std::vector<std::int64_t> sectors;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) sectors.push_back(std::stoll(line));
+    return sectors;
+  }
+  // Runs the map's own retry command; returns its exit status.
+  int RetryFromTrueSource() const {
+    const auto map = test::ReadFileBytes(MapPathFor(target));
+    std::istringstream in(std::string(map.begin(), map.end()));
+    std::string command;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("#   ddrescue ", 0) == 0) command = line.substr(4);
+    }
+    EXPECT_FALSE(command.empty()) << "no command in the map";
+    const std::size_t names = command.find(" SOURCE IMAGE IMAGE.map");
+    if (names == std::string::npos) return -1;
+    test::WriteFileBytes(dir / "true-source", bytes);
+    return test::Run(command.substr(0, names) + " -q " + (dir / "true-source") + " " + target + " " +
+                     MapPathFor(target) + " >/dev/null 2>&1");
+  }
+  static std::vector<std::int64_t> Range(std::int64_t first, std::int64_t last, const std::set<std::int64_t>& without) {
+    std::vector<std::int64_t> sectors;
+    for (std::int64_t s = first; s <= last; ++s) {
+      if (without.count(s) == 0) sectors.push_back(s);
+    }
+    return sectors;
+  }
+};
+
+TEST_F(DdrescueMapTest, FinishedBackupListsExactlyTheUnreadableSectors) {
+  const struct { std::uint32_t size; std::int64_t first, last; std::set<std::int64_t> bad; } cases[] = {
+      {512, 0, 999, {}},
+      {512, 0, 999, {0}},
+      {512, 0, 999, {999}},
+      {512, 0, 999, {127, 128, 129, 500, 998}},  // a run across two chunks, and one alone
+      {512, 100, 399, {100, 250, 251, 399}},     // a range that starts inside the source
+      {4096, 3, 70, {3, 40, 41, 70}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + ": " + std::to_string(c.first) + ".." + std::to_string(c.last) + ", " +
+                 std::to_string(c.bad.size()) + " bad");
+    OpenSource(1000, c.size);
+    test::WriteFileBytes(MapPathFor(target), {'o', 'l', 'd'});  // an earlier backup's map is replaced
+    for (const std::int64_t s : c.bad) platform->FailReads(s * c.size + 7, 1);
+    const BackupResult result = Run(c.first, c.last);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.errors, static_cast<std::int64_t>(c.bad.size()));
+    EXPECT_EQ(result.mapPath, MapPathFor(target));
+    EXPECT_EQ(Listed('-', c.size), std::vector<std::int64_t>(c.bad.begin(), c.bad.end()));
+    EXPECT_EQ(Listed('+', c.size), Range(c.first, c.last, c.bad));
+    EXPECT_TRUE(Listed('?', c.size).empty());
+    if (!c.bad.empty()) {
+      EXPECT_EQ(rec.shown, (std::vector<int>{slot::kFinishedWithBadSectors * 100 + slot::kPrompt,
+                                             slot::kSectorsNotCopiedListed * 100 + slot::kPrompt}));
+    }
+    auto withZeros = Sectors(c.first, c.last, c.size);
+    for (const std::int64_t s : c.bad) std::fill_n(withZeros.begin() + (s - c.first) * c.size, c.size, 0);
+    EXPECT_EQ(test::ReadFileBytes(target), withZeros);
+    // The bad sectors read well now: ddrescue fills them in.
+    EXPECT_EQ(RetryFromTrueSource(), 0);
+    EXPECT_EQ(test::ReadFileBytes(target), Sectors(c.first, c.last, c.size));
+    EXPECT_TRUE(Listed('-', c.size).empty());
+  }
+}
+
+TEST_F(DdrescueMapTest, KeptUnfinishedImageListsWhatWasNeverCopied) {
+  OpenSource(1000);
+  platform->FailReads(60 * 512, 1);
+  rec.backup = &backup;
+  rec.cancelAt = 2;  // two chunks of 128 sectors copied
+  const BackupResult result = Run(0, 999);
+  ASSERT_TRUE(result.ran && !result.finished && result.cancelled && !result.deleted);
+  EXPECT_EQ(result.imagePath, target);
+  EXPECT_EQ(result.mapPath, MapPathFor(target));
+  EXPECT_EQ(Listed('-', 512), std::vector<std::int64_t>{60});
+  EXPECT_EQ(Listed('+', 512), Range(0, 255, {60}));
+  EXPECT_EQ(Listed('?', 512), Range(256, 999, {}));
+  EXPECT_EQ(RetryFromTrueSource(), 0);  // ddrescue finishes the copy
+  EXPECT_EQ(test::ReadFileBytes(target), Sectors(0, 999));
+}
+
+TEST_F(ImageBackupTest, NoMapIsLeftWhereNoImageIs) {
+  OpenSource(1000);
+  rec.answer = true;  // the unfinished image is deleted
+  rec.backup = &backup;
+  rec.cancelAt = 1;
+  const BackupResult result = Run(0, 999);
+  EXPECT_TRUE(result.cancelled && result.deleted && result.mapPath.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST_F(ImageBackupTest, CancelAsksWhetherToDeleteTheUnfinishedImage) {

@@ -84,13 +84,26 @@ class SourceImage : public ::testing::Test {
 TEST_F(SourceImage, BackupOntoTheSourceByAnyNameIsRefused) {
   fs::create_symlink(image, dir / "link.img");
   fs::create_hard_link(image, dir / "second-name.img");
+  // Targets whose map (IMAGE.map beside them) would be the source.
+  fs::create_symlink(image, dir / "map-link.img.map");
+  fs::create_hard_link(image, dir / "map-name.img.map");
   const Untouched source(image);
-  for (const std::string& target : {image, dir / "link.img", dir / "second-name.img"}) {
+  for (const std::string& target :
+       {image, dir / "link.img", dir / "second-name.img", dir / "map-link.img", dir / "map-name.img"}) {
     int status = -1;
     EXPECT_NE(Cli("backup " + image + " " + target, &status).find(kImageOnSource), std::string::npos) << target;
     EXPECT_EQ(status, 2) << target;
     source.Check();
   }
+  // A source that has the very name the map would take.
+  fs::copy_file(image, dir / "self.img.map");
+  const Untouched named(dir / "self.img.map");
+  int status = -1;
+  EXPECT_NE(Cli("backup " + (dir / "self.img.map") + " " + (dir / "self.img"), &status).find(kImageOnSource),
+            std::string::npos);
+  EXPECT_EQ(status, 2);
+  named.Check();
+  EXPECT_FALSE(fs::exists(dir / "self.img"));
 }
 
 TEST_F(SourceImage, OutputNamesThatLeadToTheSourceAreNumberedAround) {
@@ -241,6 +254,15 @@ class BusySource : public SourceImage {
         EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == document);
       } else if (name == "copy.img") {
         EXPECT_TRUE(test::ReadFileBytes(entry.path().string()) == bytes);
+      } else if (name == "copy.img.map") {
+        // Named only once whole: the copy finished, every byte copied.
+        const Bytes map = test::ReadFileBytes(entry.path().string());
+        const std::string text(map.begin(), map.end());
+        char blocks[64];
+        std::snprintf(blocks, sizeof blocks, "\n0x00000000  0x%08zX  +\n", bytes.size());
+        EXPECT_NE(text.find("     +               1\n"), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(blocks)) << text;
+        EXPECT_TRUE(fs::exists(folder / "copy.img")) << "a map without its image";
       } else {
         EXPECT_TRUE(name == "rescue-report.csv" || name == FolderLock::kFileName) << "left behind";
       }

@@ -48,6 +48,56 @@ TEST(JpegCarverSynthetic, SearchGivesUpAfter20MiBOfImage) {
   }
 }
 
+// A JPEG whose search fails leaves the stretch it searched in the run's
+// memory, and a hit below passes that stretch unread. What the hit below
+// claims must be what it would claim without the memory. Its end can lie
+// beyond the stretch only when the first search stopped at a sector it
+// could not read then (it is read well later): at the 20 MiB limit or just
+// inside it, the outcome is the same.
+TEST(JpegCarverSynthetic, StretchSearchedBeforeIsPassedWithTheSameOutcome) {
+  for (const std::int64_t endByte : {20'972'031, 20'972'032}) {
+    Bytes image(20'972'032 + 4096, 0);
+    for (const int hit : {0, 512}) std::memcpy(image.data() + hit, "\xFF\xD8\xFF\xDA\x00\x0C", 6);
+    image[endByte - 1] = 0xFF, image[endByte] = 0xD9;
+    Disk fresh(image);
+    JpegCarver(fresh.run, 0);
+
+    Disk disk(std::move(image));
+    disk.mem->FailReads(30'000 * 512, 512);
+    JpegCarver(disk.run, 512);
+    ASSERT_TRUE(disk.run.memory.JpegSearched().has_value()) << endByte;
+    EXPECT_EQ(disk.run.memory.JpegSearched()->first, 2) << endByte;
+    disk.mem->ClearFailures();
+    const int reads = disk.mem->ReadCalls();
+    JpegCarver(disk.run, 0);
+    EXPECT_EQ(disk.Claimed(), fresh.Claimed()) << endByte;
+    EXPECT_LT(disk.mem->ReadCalls() - reads, 200) << "the stretch was read again";
+  }
+}
+
+// A file carved over a searched stretch makes new neighbours of the sectors
+// around it: the search must look at them. Here sector 9 ends with FF, and a
+// bitmap over 10..12 leaves sector 13, which starts with D9, next to it.
+TEST(JpegCarverSynthetic, StretchWithAFileCarvedOverItIsSearchedAgain) {
+  Bytes image(600 * 512, 0);
+  for (const int hit : {0, 512}) std::memcpy(image.data() + hit, "\xFF\xD8\xFF\xDA\x00\x0C", 6);
+  image[10 * 512 - 1] = 0xFF, image[13 * 512] = 0xD9;
+  std::memcpy(image.data() + 10 * 512, "BM\x00\x06\x00\x00\x00\x00\x00\x00", 10);  // 1536 bytes
+  Disk fresh(image);
+  BmpCarver(fresh.run, 10 * 512);
+  JpegCarver(fresh.run, 0);
+  ASSERT_EQ(fresh.Claimed(), Span(0, 14));
+
+  Disk disk(std::move(image));
+  disk.mem->FailReads(500 * 512, 512);
+  JpegCarver(disk.run, 512);
+  ASSERT_TRUE(disk.run.memory.JpegSearched().has_value());
+  disk.mem->ClearFailures();
+  BmpCarver(disk.run, 10 * 512);
+  JpegCarver(disk.run, 0);
+  EXPECT_EQ(disk.Claimed(), fresh.Claimed());
+}
+
 TEST(JpegCarverSynthetic, MarkerWalkGivesUpAfter20MiBOfSegments) {
   Bytes file = kSoi;
   const Bytes segment = Seg(0xE2, 65'535);

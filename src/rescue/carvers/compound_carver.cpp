@@ -3,6 +3,7 @@
 // the first of four stream names in its directory.
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -37,6 +38,11 @@ constexpr StreamKind kKinds[] = {
     // Excel 5.0 and 95 keep their workbook in a stream of this name.
     {"Book", type_mask::kExcel, ".XLS", DocumentKind::Excel},
 };
+
+// Sectors met on a chain. A set of those met rather than a bit per possible
+// sector: every hit walks a header, and most walks end after a few sectors,
+// so the cost must follow the walk, not the largest file.
+using SectorSet = std::unordered_set<std::uint32_t>;
 
 // Walks one compound file inside a carve attempt. Offsets are into the
 // rebuilt image, whose compound sector k starts at (k + 1) * 512.
@@ -79,8 +85,7 @@ class CompoundWalk {
   // order is not checked; a sector listed twice, or more FAT sectors than a
   // file of the largest size needs, means the header is damaged.
   bool AddFatSector(std::uint32_t sector) {
-    if (sector > kHighestSector || seenFat_[sector] || fat_.size() >= kLargestFat) return false;
-    seenFat_[sector] = true;
+    if (sector > kHighestSector || fat_.size() >= kLargestFat || !seenFat_.insert(sector).second) return false;
     return AppendFatSector(sector);
   }
 
@@ -95,12 +100,11 @@ class CompoundWalk {
 
   bool ReadDifatChain() {
     std::uint32_t difat = HeaderWord(68);
-    std::vector<bool> visited(kHighestSector + 1, false);
+    SectorSet visited;
     // Writers end the chain with end-of-chain, and some (LibreOffice among
     // them) with the free marker; both mean there is no further sector.
     while (difat != kEndOfChain && difat != kFreeSector) {
-      if (difat > kHighestSector || visited[difat]) return false;  // out of range, or a loop
-      visited[difat] = true;
+      if (difat > kHighestSector || !visited.insert(difat).second) return false;  // out of range, or a loop
       if (!LoadSector(difat)) return false;
       for (int i = 0; i < kDifatEntriesPerSector; ++i) {
         const std::uint32_t entry = SectorWord(difat, i);
@@ -131,10 +135,9 @@ class CompoundWalk {
   // chain is not cut at a fixed length; a sector met twice is a loop.
   bool ReadDirectory() {
     std::uint32_t sector = HeaderWord(48);
-    std::vector<bool> visited(kHighestSector + 1, false);
+    SectorSet visited;
     while (sector != kEndOfChain) {
-      if (sector > kHighestSector || visited[sector]) return false;
-      visited[sector] = true;
+      if (sector > kHighestSector || !visited.insert(sector).second) return false;
       if (!LoadSector(sector)) return false;
       const std::uint8_t* bytes = attempt_.Image() + (sector + 1) * kCompoundSector;
       directory_.insert(directory_.end(), bytes, bytes + kCompoundSector);
@@ -168,7 +171,7 @@ class CompoundWalk {
 
   CarveAttempt& attempt_;
   std::vector<std::uint8_t> fat_;
-  std::vector<bool> seenFat_ = std::vector<bool>(kHighestSector + 1, false);
+  SectorSet seenFat_;
   std::vector<std::uint8_t> directory_;
   const StreamKind* kind_ = nullptr;
   std::int64_t fileBytes_ = 0;

@@ -1,6 +1,8 @@
 // JPEG: the marker segments are skipped by their lengths up to the start of
 // scan, then the entropy-coded data is searched for the end-of-image marker.
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
@@ -38,24 +40,88 @@ std::int64_t WalkToStartOfScan(CarveAttempt& attempt) {
   }
 }
 
-// Searches for FF D9 (also after a run of FF) from start on, loading a
-// sector at a time. A marker split across two sectors is found because each
-// new search starts two bytes before the end of what was searched.
-bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
-  for (;;) {
-    bool previousWasFF = false;
-    for (std::int64_t i = start; i < attempt.Loaded(); ++i) {
-      const std::uint8_t byte = attempt.Image()[i];
-      if (byte == 0xD9 && previousWasFF) return true;
-      previousWasFF = byte == 0xFF;
+// Image bytes the search keeps: it needs none it has looked at already.
+constexpr std::int64_t kKeptSearchBytes = 65536;
+
+// Whether bytes[from, end) hold D9 right after FF, the byte before from
+// counting as FF when previousWasFF says so; previousWasFF is left telling
+// whether the last byte is FF.
+bool HasEndMarker(const std::uint8_t* bytes, std::int64_t from, std::int64_t end, bool& previousWasFF) {
+  if (previousWasFF && bytes[from] == 0xD9) return true;
+  previousWasFF = false;
+  while (const void* found = std::memchr(bytes + from, 0xFF, static_cast<std::size_t>(end - from))) {
+    from = static_cast<const std::uint8_t*>(found) - bytes + 1;
+    if (from == end) {
+      previousWasFF = true;
+      return false;
     }
-    // Never back into the start-of-scan header itself, which the first
-    // search may not have reached when it ended on a sector boundary.
-    start = std::max(start, attempt.Loaded() - 2);
-    if (start >= kSearchLimit) return false;
-    if (!attempt.LoadOneMore()) return false;
-    attempt.ProgressEvery200Sectors(attempt.Loaded());
+    if (bytes[from] == 0xD9) return true;
   }
+  return false;
+}
+
+// Adds the next sectors searched whole to the stretch of them.
+void Extend(std::optional<CarveMemory::SearchedStretch>& stretch, const CarveMemory::SearchedStretch& next) {
+  if (!stretch) {
+    stretch = next;
+    return;
+  }
+  stretch->last = next.last;
+  stretch->freeSectors += next.freeSectors;
+  stretch->lastByte = next.lastByte;
+}
+
+// Searches for FF D9 (also after a run of FF) from image offset start on,
+// loading a sector at a time, until kSearchLimit bytes of image lie behind
+// the search. Every byte is looked at once; whether the byte before was FF
+// is carried over the edge of a sector, so a marker split across two
+// sectors is found.
+//
+// A search that fails leaves in the run's memory the stretch of sectors it
+// went through whole. The hit below this one searches the same sectors after
+// its own: when its search reaches that stretch, it passes it unread instead
+// of reading it once more for every hit under it (and claims it should it
+// find its end beyond). The limit counts the stretch's sectors as if read.
+bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
+  CarveMemory& memory = attempt.Run().memory;
+  const std::int64_t sectorBytes = attempt.Run().BytesPerSector();
+  std::int64_t dropped = 0;  // image bytes before attempt.Image(): dropped, or passed unread
+  std::int64_t next = start;
+  bool previousWasFF = false;
+  std::optional<CarveMemory::SearchedStretch> whole;  // the sectors searched whole, for the memory
+  for (;;) {
+    const std::int64_t loaded = dropped + attempt.Loaded();
+    if (next < loaded && HasEndMarker(attempt.Image(), next - dropped, attempt.Loaded(), previousWasFF)) return true;
+    next = loaded;
+    // The search gives up once the image but for its last two bytes holds
+    // kSearchLimit bytes (at once when the scan starts beyond that).
+    if (std::max(start, loaded - 2) >= kSearchLimit) break;
+
+    const auto& known = memory.JpegSearched();
+    if (known && attempt.NextFreeSector() == known->first && !(previousWasFF && known->firstByte == 0xD9)) {
+      Extend(whole, *known);
+      // The limit stops the search after this many more sectors.
+      const std::int64_t toLimit = (kSearchLimit + 2 - loaded + sectorBytes - 1) / sectorBytes;
+      if (toLimit <= known->freeSectors) break;
+      attempt.DropImageFront(attempt.Loaded());
+      attempt.PassUnclaimed(known->last);
+      dropped = next = loaded + known->freeSectors * sectorBytes;
+      previousWasFF = known->lastByte == 0xFF;
+      continue;
+    }
+
+    if (!attempt.LoadOneMore()) break;
+    const std::uint8_t* sector = attempt.Image() + attempt.Loaded() - sectorBytes;
+    const std::int64_t at = attempt.Position() / sectorBytes - 1;
+    Extend(whole, {at, at, 1, sector[0], sector[sectorBytes - 1]});
+    attempt.ProgressEvery200Sectors(dropped + attempt.Loaded());
+    if (attempt.Loaded() > kKeptSearchBytes) {
+      dropped += attempt.Loaded() - sectorBytes;
+      attempt.DropImageFront(attempt.Loaded() - sectorBytes);
+    }
+  }
+  if (whole) memory.SetJpegSearched(*whole);
+  return false;
 }
 
 }  // namespace

@@ -112,8 +112,18 @@ class OfficeWalk {
   // loaded, so that checking a member whose end is unknown stays linear.
   bool Grow() {
     const std::int64_t before = attempt_.Loaded();
-    attempt_.LoadUpTo(std::min(kLargestDocument, before + std::max<std::int64_t>(before / 2, 64 * sector_)));
+    LoadWhatThereIs(std::min(kLargestDocument, before + std::max<std::int64_t>(before / 2, 64 * sector_)));
     return attempt_.Loaded() > before;
+  }
+
+  // Loads towards bytes, as far as the free sectors left allow: near the
+  // source's end the archive may still end before it does.
+  void LoadWhatThereIs(std::int64_t bytes) {
+    std::int64_t target = bytes;
+    while (target - attempt_.Loaded() >= sector_ && !attempt_.CanReach(target)) {
+      target = attempt_.Loaded() + (target - attempt_.Loaded()) / 2;
+    }
+    if (target - attempt_.Loaded() >= sector_) attempt_.LoadUpTo(target);
   }
 
   ZipRecordCheck Check(std::span<const std::uint8_t> bytes, std::int64_t offset, Record record) const {
@@ -171,7 +181,7 @@ class OfficeWalk {
   // checks is kept, so a wrong step costs the document, never its bytes.
   bool Mend(std::int64_t offset, Record record, std::int64_t failAt) {
     const std::int64_t gapSectors = kLongestGapClusters * spc_;
-    Bring(attempt_.Loaded() + gapSectors * sector_);  // room for the longest gap after what is needed
+    LoadWhatThereIs(attempt_.Loaded() + gapSectors * sector_);  // room for the longest gap after what is needed
     // The record's first sector is its own (its header was read from it),
     // unless the record is what is missing.
     const std::int64_t first = record == Record::Missing ? offset / sector_ : offset / sector_ + 1;
@@ -184,7 +194,9 @@ class OfficeWalk {
     for (std::int64_t at = last; at >= std::max(first, last - kSearchBackBytes / sector_); --at) {
       if (!ClusterStart(at)) continue;
       for (std::int64_t count = spc_; count <= gapSectors; count += spc_) {
-        if (at + count >= attempt_.Loaded() / sector_ && !Grow()) break;
+        bool room = true;
+        while (room && at + count >= attempt_.Loaded() / sector_) room = Grow();
+        if (!room) break;
         if (!WholeClusters(at, count)) break;
         for (;;) {
           Without(offset, at, count, trial);

@@ -80,6 +80,8 @@ class ZipWalk {
   // Brings the next length bytes at the cursor into the image: the sectors
   // wholly before them are claimed unread.
   bool Reach(std::int64_t length) {
+    // A record beyond the end of the source is not claimed sector by sector first.
+    if (!attempt_.CanReach(cursor_ + length)) return false;
     while (cursor_ >= attempt_.Loaded() + sector_) {
       if (!attempt_.ClaimAhead()) return false;
       cursor_ -= sector_;
