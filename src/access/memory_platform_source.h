@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,6 +23,13 @@ class MemoryPlatformSource final : public PlatformSource {
     std::optional<std::uint32_t> sectorSize;  // as a block device reports it
     std::optional<std::uint64_t> deviceNumber;  // set for a stand-in block device
     std::optional<FileId> fileId;               // set to stand for a real file
+    // A source longer than its bytes, as a sparse file is: past the bytes it
+    // reads as zeros. Lets a test open a petabyte volume in a few kilobytes.
+    std::optional<std::int64_t> sparseLength;
+
+    std::int64_t Length() const {
+      return std::max(sparseLength.value_or(0), static_cast<std::int64_t>(bytes.size()));
+    }
   };
 
   // Adds (or replaces) the source named path and returns it for adjusting.

@@ -263,5 +263,29 @@ TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
   }
 }
 
+// A petabyte source (2^50 bytes, sparse: only its first sectors hold
+// anything) opens and a small range of it is rescued; the claim map holds
+// one chunk for the directory cluster claimed, never bits for the whole source.
+TEST_F(DeepScanTest, PetabyteSourceCostsOnlyWhatIsClaimed) {
+  Bytes start(kSectors * 512);
+  const Bytes directory = FatDirectory();
+  std::copy(directory.begin(), directory.end(), start.begin() + 19 * 512);
+  platform->Add("huge.img", std::move(start)).sparseLength = std::int64_t{1} << 50;
+  ASSERT_TRUE(source.OpenImageFile("huge.img").ok());
+  ASSERT_EQ(source.ScanGeometry().LastSector, (std::int64_t{1} << 41) - 1);
+  rec.Clear();
+  std::size_t mostChunks = 0;
+  std::int64_t mostClaimed = 0;
+  rec.onPump = [&] {
+    mostChunks = std::max(mostChunks, scan.LastRun().claims.AllocatedChunks());
+    mostClaimed = std::max(mostClaimed, scan.LastRun().claims.CountClaimed());
+  };
+  ASSERT_TRUE(Scan("0", "1023").ran);
+  EXPECT_EQ(HitSectors(), Sectors{20});  // moved past its one-sector cluster
+  EXPECT_EQ(mostClaimed, 1);
+  EXPECT_EQ(mostChunks, 1u);
+  EXPECT_EQ(scan.LastRun().claims.AllocatedChunks(), 0u);  // given back after the run
+}
+
 }  // namespace
 }  // namespace vellumark
