@@ -11,10 +11,8 @@ namespace vellumark::cli {
 OpenResult OpenSourceArgument(SectorSource& source, const std::string& path);
 
 // Opens SOURCE for a subcommand; when it cannot be opened, prints the
-// message and returns false (the command then exits with kExitSourceFailed).
+// message with the path and why, and returns false (the command then exits
+// with kExitSourceFailed).
 bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* result = nullptr);
-
-// Prints the message-table text of a slot on standard error.
-void PrintSlot(int slot);
 
 }  // namespace vellumark::cli

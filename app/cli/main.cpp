@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <iostream>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
@@ -57,18 +60,42 @@ constexpr const char* kHelp =
     "                and SIGHUP cancel and delete the unfinished copy.\n"
     "\n"
     "Options:\n"
-    "  -h, --help    Show this text.\n"
+    "  -h, --help    Show this text; after a command, that command's part of it.\n"
     "\n"
     "Messages follow the system locale (Simplified or Traditional Chinese, or\n"
     "English). Exit status: 0 success, 1 the source cannot be opened (or a\n"
     "backup did not finish, or the rescue report could not be written), 2\n"
     "refused input or a usage error.\n";
 
-}  // namespace
+using Command = int (*)(const std::vector<std::string>&);
 
-int main(int argc, char** argv) {
-  vellumark::ChooseLanguageFromSystem();
-  std::vector<std::string> args(argv + 1, argv + argc);
+const std::map<std::string, Command> kCommands{
+    {"info", &vellumark::cli::RunInfo},
+    {"rescue", &vellumark::cli::RunRescue},
+    {"dump", &vellumark::cli::RunDump},
+    {"backup", &vellumark::cli::RunBackup},
+};
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
+}
+
+// One command's part of the help (its paragraph under "Commands:") and the
+// closing paragraph on messages and exit statuses, so that the text each
+// command's --help prints is the one the full help shows.
+std::string CommandHelp(const std::string& command) {
+  const std::string_view help(kHelp);
+  const std::size_t start = help.find("\n  " + command + " ");
+  const std::size_t closing = help.find("\nMessages follow");
+  if (start == std::string_view::npos || closing == std::string_view::npos) return kHelp;
+  // The paragraph goes on while lines are indented deeper than a command.
+  std::size_t end = help.find('\n', start + 1);
+  while (end != std::string_view::npos && help.substr(end + 1, 3) == "   ") end = help.find('\n', end + 1);
+  return "usage: vellumark-cli " + std::string(help.substr(start + 3, end - start - 2)) + "\n" +
+         std::string(help.substr(closing + 1));
+}
+
+int Dispatch(std::vector<std::string> args) {
   if (args.empty()) {
     std::cerr << kHelp;
     return vellumark::cli::kExitUsage;
@@ -79,10 +106,21 @@ int main(int argc, char** argv) {
     std::cout << kHelp;
     return vellumark::cli::kExitOk;
   }
-  if (command == "info") return vellumark::cli::RunInfo(args);
-  if (command == "rescue") return vellumark::cli::RunRescue(args);
-  if (command == "dump") return vellumark::cli::RunDump(args);
-  if (command == "backup") return vellumark::cli::RunBackup(args);
-  std::cerr << "vellumark-cli: unknown command '" << command << "'\n\n" << kHelp;
-  return vellumark::cli::kExitUsage;
+  const auto found = kCommands.find(command);
+  if (found == kCommands.end()) {
+    std::cerr << "vellumark-cli: unknown command '" << command << "'\n\n" << kHelp;
+    return vellumark::cli::kExitUsage;
+  }
+  if (AsksForHelp(args)) {
+    std::cout << CommandHelp(command);
+    return vellumark::cli::kExitOk;
+  }
+  return found->second(args);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vellumark::ChooseLanguageFromSystem();
+  return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -1,6 +1,7 @@
 #include "access/memory_platform_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace vellumark {
@@ -25,11 +26,16 @@ void MemoryPlatformSource::FailReads(std::int64_t offset, std::int64_t length) {
 bool MemoryPlatformSource::Open(const std::string& path) {
   Close();
   open_ = Find(path);
+  openFailure_ = open_ != nullptr ? OpenFailure{} : OpenFailure{ENOENT, RefusedKind::None};
   return open_ != nullptr;
 }
 
 std::optional<std::int64_t> MemoryPlatformSource::PartitionLength() {
-  if (!open_ || open_->lengthQueryFails) return std::nullopt;
+  if (!open_) return std::nullopt;
+  if (open_->lengthQueryFails) {
+    openFailure_ = {EIO, RefusedKind::None};
+    return std::nullopt;
+  }
   return open_->Length();
 }
 

@@ -44,6 +44,7 @@ class MemoryPlatformSource final : public PlatformSource {
   int ReadCalls() const { return readCalls_; }
 
   bool Open(const std::string& path) override;
+  OpenFailure LastOpenFailure() const override { return openFailure_; }
   std::optional<std::int64_t> PartitionLength() override;
   std::optional<std::uint32_t> PartitionSectorSize() override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
@@ -62,6 +63,7 @@ class MemoryPlatformSource final : public PlatformSource {
   std::map<std::string, Entry> entries_;
   std::vector<Range> failures_;
   Entry* open_ = nullptr;
+  OpenFailure openFailure_;
   std::int64_t position_ = 0;
   int readCalls_ = 0;
 };

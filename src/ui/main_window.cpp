@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "access/block_devices.h"
+#include "ui/failure_text.h"
 #include "ui/message_table.h"
 #include "ui/window_progress.h"
 
@@ -294,9 +295,10 @@ void TForm1::CloseSourceAndView() {
   GroupBox1->hide();
 }
 
-void TForm1::ShowOpened(const OpenResult& result) {
+void TForm1::ShowOpened(const OpenResult& result, const std::string& path) {
   if (!result.ok()) {
-    ShowError(result.failureSlot);
+    services_.prompt.Show(
+        {result.failureSlot, slot::kError, PathAndReason(path, result.systemError, result.reasonSlot)});
     return;
   }
   parameters_.ShowOpened(result.bootSectorRecognised);
@@ -316,12 +318,13 @@ void TForm1::ShowOpened(const OpenResult& result) {
 void TForm1::Button1Click() {
   CloseSourceAndView();
   const std::string entry = DriveComboBox1->currentText().toStdString();
-  ShowOpened(source_.OpenPartition(DevicePathOfEntry(entry), entry));
+  const std::string path = DevicePathOfEntry(entry);
+  ShowOpened(source_.OpenPartition(path, entry), path);
 }
 
 void TForm1::Button10Click() {
   CloseSourceAndView();
-  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path));
+  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path), *path);
 }
 
 void TForm1::Button2Click() { CloseSourceAndView(); }

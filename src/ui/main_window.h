@@ -90,7 +90,8 @@ class TForm1 : public QWidget {
 
  private:
   void BuildControls();
-  void ShowOpened(const OpenResult& result);
+  // The opened source in the controls, or why path could not be opened.
+  void ShowOpened(const OpenResult& result, const std::string& path);
   void CloseSourceAndView();
   void MirrorLists();
   void MirrorView();

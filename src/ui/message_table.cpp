@@ -7,9 +7,10 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (72, 73, 80 to 95) are empty; 10, 28 and 61 refuse a
-// destination that another run is using, a report named like a rescued file,
-// and a folder that takes no files. Several texts end in a blank because the
+// Slots no caller shows (72, 73, 80 to 84, 89 to 95) are empty; 10, 28 and 61
+// refuse a destination that another run is using, a report named like a
+// rescued file, and a folder that takes no files; 85 ends a run that ran out
+// of memory, and 86 to 88 say why a path is no source (they follow the path). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -100,10 +101,10 @@ constexpr Table kEnglish = {
     /* 82 */ "",
     /* 83 */ "",
     /* 84 */ "",
-    /* 85 */ "",
-    /* 86 */ "",
-    /* 87 */ "",
-    /* 88 */ "",
+    /* 85 */ "Out of memory! The operation was stopped.",
+    /* 86 */ "it is a pipe, not a drive or an image file",
+    /* 87 */ "it is a socket, not a drive or an image file",
+    /* 88 */ "it is a character device, not a drive or an image file",
     /* 89 */ "",
     /* 90 */ "",
     /* 91 */ "",
@@ -199,10 +200,10 @@ constexpr Table kSimplified = {
     /* 82 */ "",
     /* 83 */ "",
     /* 84 */ "",
-    /* 85 */ "",
-    /* 86 */ "",
-    /* 87 */ "",
-    /* 88 */ "",
+    /* 85 */ "内存不足! 操作已停止.",
+    /* 86 */ "这是管道, 不是分区或映像文件",
+    /* 87 */ "这是套接字, 不是分区或映像文件",
+    /* 88 */ "这是字符设备, 不是分区或映像文件",
     /* 89 */ "",
     /* 90 */ "",
     /* 91 */ "",
@@ -301,10 +302,10 @@ constexpr Table kTraditional = {
     /* 82 */ "",
     /* 83 */ "",
     /* 84 */ "",
-    /* 85 */ "",
-    /* 86 */ "",
-    /* 87 */ "",
-    /* 88 */ "",
+    /* 85 */ "記憶體不足! 操作已停止.",
+    /* 86 */ "這是管道, 不是分區或映像檔案",
+    /* 87 */ "這是通訊端, 不是分區或映像檔案",
+    /* 88 */ "這是字元裝置, 不是分區或映像檔案",
     /* 89 */ "",
     /* 90 */ "",
     /* 91 */ "",

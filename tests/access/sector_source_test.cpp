@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
@@ -129,12 +131,22 @@ TEST_F(SectorSourceTest, ClosingLeavesNothingReadable) {
   EXPECT_EQ(source->ReadSectors(buffer, 512, 0), 512);
 }
 
-TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndLeaveTheSourceClosed) {
-  EXPECT_EQ(source->OpenImageFile("missing.img").failureSlot, 48);
-  EXPECT_EQ(source->OpenPartition("/dev/missing", "missing").failureSlot, 16);
+TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndReasonAndLeaveTheSourceClosed) {
   platform->Add("/dev/sdz1", test::PatternBytes(1 << 20)).lengthQueryFails = true;
-  EXPECT_EQ(source->OpenPartition("/dev/sdz1", "sdz1").failureSlot, 63);
-  EXPECT_FALSE(source->IsOpen());
+  const struct { std::function<OpenResult()> open; int slot; int systemError; } cases[] = {
+      {[&] { return source->OpenImageFile("missing.img"); }, 48, ENOENT},
+      {[&] { return source->OpenPartition("/dev/missing", "missing"); }, 16, ENOENT},
+      {[&] { return source->OpenPartition("/dev/sdz1", "sdz1"); }, 63, EIO},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.slot);
+    OpenImage(test::PatternBytes(4096));  // a failed open closes what was open
+    const OpenResult result = c.open();
+    EXPECT_EQ(result.failureSlot, c.slot);
+    EXPECT_EQ(result.systemError, c.systemError);
+    EXPECT_EQ(result.reasonSlot, 0);
+    EXPECT_FALSE(source->IsOpen());
+  }
 }
 
 TEST_F(SectorSourceTest, UnrecognisedPartitionTakesTheSystemSectorSize) {
