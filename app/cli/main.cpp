@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/message_slots.h"
 #include "ui/message_table.h"
 
 namespace {
@@ -121,6 +123,14 @@ int Dispatch(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vellumark::ChooseLanguageFromSystem();
-  return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  // Whatever runs out of memory, wherever in a run: the operation unwinds
+  // (files staged so far are dropped, the folder lock is given back) and the
+  // program ends with a message rather than an abort.
+  try {
+    vellumark::ChooseLanguageFromSystem();
+    return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    std::cerr << "\n" << vellumark::Text(vellumark::slot::kOutOfMemory) << std::endl;
+    return vellumark::cli::kExitSourceFailed;
+  }
 }
