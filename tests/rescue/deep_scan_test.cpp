@@ -226,13 +226,21 @@ TEST_F(DeepScanTest, DirectoryHitClaimsItsWholeCluster) {
 }
 
 TEST_F(DeepScanTest, CancelEndsTheSearchAndTheHitsSoFarAreCarved) {
-  Open({100, 200, 300, 400});
-  int pumps = 0;
-  rec.onPump = [&] { if (++pumps == 3) scan.CancelSearch(); };  // at the start, hit 100, hit 200
-  ASSERT_TRUE(Scan().ran);
-  EXPECT_EQ(HitSectors(), (Sectors{100, 200}));
-  EXPECT_EQ(rec.Trail(Stage::Search), "100:9.76% 200:19.53% ");
-  EXPECT_EQ(rec.Trail(Stage::Carve), "200:50 100:100 50 100 ");
+  // Pumps come at the start (as the window appears), then at each hit.
+  const struct { int atPump; Sectors hits; std::string search, carve; } cases[] = {
+      {3, {100, 200}, "100:9.76% 200:19.53% ", "200:50 100:100 50 100 "},
+      {1, {}, "", ""},  // a Cancel given as the window appears is not lost
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.atPump);
+    Open({100, 200, 300, 400});
+    int pumps = 0;
+    rec.onPump = [&] { if (++pumps == c.atPump) scan.CancelSearch(); };
+    ASSERT_TRUE(Scan().ran);
+    EXPECT_EQ(HitSectors(), c.hits);
+    EXPECT_EQ(rec.Trail(Stage::Search), c.search);
+    EXPECT_EQ(rec.Trail(Stage::Carve), c.carve);
+  }
 }
 
 TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
