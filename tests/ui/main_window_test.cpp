@@ -342,6 +342,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->CurrentTypeMask(), TypeMask{0});
   }
 
+  // A pipe chosen as an image is refused at once (opening it would wait for
+  // a writer), and the message says which path and why.
+  void openingAPipeSaysWhatItIs() {
+    const std::string pipe = *dir / "pipe";
+    QCOMPARE(::mkfifo(pipe.c_str(), 0600), 0);
+    dialogs.openPath = pipe;
+    window->Button10->click();
+    QCOMPARE(prompt.shown.size(), std::size_t{1});
+    QCOMPARE(prompt.shown[0].textSlot, 48);
+    QCOMPARE(prompt.shown[0].suffix, " " + pipe + ": it is a pipe, not a drive or an image file");
+    QVERIFY(window->GroupBox1->isHidden());
+  }
+
   void deletedNeedsARecognisedBootSector() {
     test::WriteFileBytes(*dir / "random.img", test::PatternBytes(1 << 20));
     dialogs.openPath = *dir / "random.img";
