@@ -69,7 +69,7 @@ TForm1::TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform
 
   form2_->onPause = [this](bool paused) { scan_.SetPaused(paused); };
   form2_->onStop = [this] { scan_.Stop(); };
-  form2_->operationStopped = [this] { return scan_.LastRun().runState == kStopped; };
+  form2_->mayClose = [this] { return scan_.EndRequested(); };
   form3_->onCancel = [this] {
     if (backupRunning_) {
       backup_.Cancel();

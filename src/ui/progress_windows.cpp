@@ -63,15 +63,15 @@ void TForm2::Button2Click() {
 }
 
 void TForm2::closeEvent(QCloseEvent* event) {
-  // Stop also ends a pause; the carving then stops at its next safe point
-  // and hides the window. Once stopped (the program being ended, say), the
-  // window closes.
-  if (operationStopped && !operationStopped()) {
-    Button2Click();
-    event->ignore();
+  if (mayClose && mayClose()) {
+    event->accept();
     return;
   }
-  event->accept();
+  // Stop also ends a pause. The carving stops at its next safe point, which
+  // can be a while into a large file, and only then hides the window; a
+  // second close meanwhile must not leave the program with none showing.
+  Button2Click();
+  event->ignore();
 }
 
 TForm3::TForm3(QWidget* parent) : QWidget(parent) {

@@ -24,7 +24,9 @@ class TForm2 : public QWidget {
 
   std::function<void(bool paused)> onPause;
   std::function<void()> onStop;
-  std::function<bool()> operationStopped;
+  // Whether a close may take the window away at once: only when the program
+  // is being ended, which closes every window.
+  std::function<bool()> mayClose;
 
   void SpeedButton1Click();
   void Button2Click();

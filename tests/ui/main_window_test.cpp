@@ -257,7 +257,7 @@ class MainWindowTest : public QObject {
           rescue->SpeedButton1->click();
           return false;
         }
-        closed = rescue->close();
+        closed = rescue->close() || rescue->close();  // a second close while stopping changes nothing
         stillShownAfterClose = rescue->isVisible();
         return true;
       });
@@ -267,6 +267,29 @@ class MainWindowTest : public QObject {
       QVERIFY(window->isVisible());
       QVERIFY(!window->Form2()->isVisible() && !window->Form3()->isVisible());
       QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
+      QVERIFY(std::filesystem::exists(folder + "/rescue-report.csv"));
+    }
+  }
+
+  // Ending the program closes every window (as a quit does): the progress
+  // windows, otherwise kept until their operation ends, then close at once.
+  void endingTheProgramClosesTheProgressWindows() {
+    for (const bool inCarving : {false, true}) {
+      window->Button10->click();
+      const std::string folder = *dir / (inCarving ? "ended-carving" : "ended-search");
+      std::filesystem::create_directory(folder);
+      window->Edit2->setText(QString::fromStdString(folder));
+      bool closedAtOnce = false;
+      const LoopRun run = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+        QWidget* progress = inCarving ? static_cast<QWidget*>(window->Form2()) : window->Form3();
+        if (!progress->isVisible() || (!inCarving && window->Scan().SearchStopped())) return false;
+        window->EndRunningOperation();
+        QApplication::closeAllWindows();
+        closedAtOnce = !progress->isVisible();
+        return true;
+      });
+      QVERIFY(!run.hung);
+      QVERIFY2(closedAtOnce, inCarving ? "carving" : "search");
       QVERIFY(std::filesystem::exists(folder + "/rescue-report.csv"));
     }
   }
