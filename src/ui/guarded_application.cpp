@@ -4,18 +4,26 @@
 
 namespace vellumark {
 
+GuardedApplication* GuardedApplication::Instance() {
+  return dynamic_cast<GuardedApplication*>(QCoreApplication::instance());
+}
+
+void GuardedApplication::ReportOutOfMemory() {
+  ranOutOfMemory_ = true;
+  // What the action shows needs a little memory; should even that fail,
+  // the program still ends through the flag rather than an abort.
+  try {
+    if (onOutOfMemory_) onOutOfMemory_();
+  } catch (const std::bad_alloc&) {
+    QCoreApplication::exit(1);
+  }
+}
+
 bool GuardedApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::bad_alloc&) {
-    ranOutOfMemory_ = true;
-    // What the action shows needs a little memory; should even that fail,
-    // the program still ends through the flag rather than an abort.
-    try {
-      if (onOutOfMemory_) onOutOfMemory_();
-    } catch (const std::bad_alloc&) {
-      QCoreApplication::exit(1);
-    }
+    ReportOutOfMemory();
     return true;
   }
 }

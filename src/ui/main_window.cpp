@@ -8,9 +8,11 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <algorithm>
+#include <new>
 
 #include "access/block_devices.h"
 #include "ui/failure_text.h"
+#include "ui/guarded_application.h"
 #include "ui/message_table.h"
 #include "ui/window_progress.h"
 
@@ -348,7 +350,24 @@ void TForm1::ComboBox3Click() {
   MirrorLists();
 }
 
-void TForm1::Button12Click() {
+template <typename Operation>
+void TForm1::RunGuarded(Operation operation) {
+  try {
+    operation();
+  } catch (const std::bad_alloc&) {
+    GuardedApplication* application = GuardedApplication::Instance();
+    if (application == nullptr) throw;
+    backupRunning_ = false;
+    form2_->hide();
+    form3_->hide();
+    show();
+    application->ReportOutOfMemory();
+  }
+}
+
+void TForm1::Button12Click() { RunGuarded([this] { RunRescue(); }); }
+
+void TForm1::RunRescue() {
   if (!source_.IsOpen()) return;
   ScanRequest request;
   request.saveFolder = Edit2->text().toStdString();
@@ -377,7 +396,9 @@ void TForm1::Button12Click() {
   }
 }
 
-void TForm1::Button11Click() {
+void TForm1::Button11Click() { RunGuarded([this] { RunBackup(); }); }
+
+void TForm1::RunBackup() {
   if (!source_.IsOpen()) return;
   const BackupRange range{Edit3->text().toStdString(), Edit4->text().toStdString()};
   if (const int refusal = backup_.CheckRange(range)) {

@@ -96,6 +96,13 @@ class TForm1 : public QWidget {
   void MirrorLists();
   void MirrorView();
   void ShowError(int slot);
+  // Runs a rescue or a backup; should memory run out in it, the windows are
+  // put back and the application is told, before the exception could reach
+  // the toolkit.
+  template <typename Operation>
+  void RunGuarded(Operation operation);
+  void RunRescue();
+  void RunBackup();
 
   WindowServices services_;
   TForm2* form2_;

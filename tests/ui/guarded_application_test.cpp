@@ -91,8 +91,9 @@ class GuardedApplicationTest : public QObject {
   }
 
   // A rescue started by a click runs out of memory in its search: the run
-  // unwinds (its folder lock is given back, nothing is left in the folder)
-  // and the action is told.
+  // unwinds (its folder lock is given back, nothing is left in the folder),
+  // the main window is back in place of the progress window, and the
+  // application's action is told.
   void rescueRunningOutOfMemoryUnwindsToTheAction() {
     test::TempDir dir;
     QuietPrompt prompt;
@@ -109,6 +110,7 @@ class GuardedApplicationTest : public QObject {
     QTest::mouseClick(window.Button12, Qt::LeftButton);
     QCOMPARE(actions, 1);
     QVERIFY(std::filesystem::is_empty(dir.path()));
+    QVERIFY(window.isVisible() && !window.Form3()->isVisible() && !window.Form2()->isVisible());
     App().OnOutOfMemory({});
   }
 
