@@ -6,6 +6,7 @@
 #include "cli/cli_source.h"
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
+#include "ui/message_table.h"
 
 namespace vellumark::cli {
 
@@ -14,21 +15,27 @@ int RunBackup(const std::vector<std::string>& args) {
   std::optional<std::string> first;
   std::optional<std::string> last;
   bool yes = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
+  std::string error;
+  for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
     if (args[i] == "--yes") {
       yes = true;
-    } else if ((args[i] == "--first" || args[i] == "--last") && i + 1 < args.size()) {
-      (args[i] == "--first" ? first : last) = args[i + 1];
-      ++i;
+    } else if (args[i] == "--first" || args[i] == "--last") {
+      if (i + 1 >= args.size()) {
+        error = args[i] + " needs a value";
+      } else {
+        (args[i] == "--first" ? first : last) = args[i + 1];
+        ++i;
+      }
     } else if (args[i].rfind("--", 0) == 0) {
-      positional.clear();
-      break;
+      error = "unknown option " + args[i];
     } else {
       positional.push_back(args[i]);
     }
   }
-  if (positional.size() != 2) {
-    std::cerr << "usage: vellumark-cli backup SOURCE IMAGE [--first N] [--last N] [--yes]\n";
+  if (error.empty()) error = PositionalError(positional, {"SOURCE", "IMAGE"});
+  if (!error.empty()) {
+    std::cerr << "vellumark-cli backup: " << error
+              << "\nusage: vellumark-cli backup SOURCE IMAGE [--first N] [--last N] [--yes]\n";
     return kExitUsage;
   }
 
@@ -46,7 +53,12 @@ int RunBackup(const std::vector<std::string>& args) {
   const BackupRange range{first.value_or("0"), last.value_or(std::to_string(source.ScanGeometry().LastSector))};
   const BackupResult result = backup.Run(range, positional[1]);
   if (!result.ran) {
-    if (result.refusalSlot != 0) PrintSlot(result.refusalSlot);
+    if (result.refusalSlot == slot::kInvalidBackupRange) {
+      std::cerr << Text(result.refusalSlot) << " --first " << range.firstSectorText << " --last " << range.lastSectorText << ": "
+                << positional[0] << " has sectors 0 to " << source.ScanGeometry().LastSector << '\n';
+    } else if (result.refusalSlot != 0) {
+      std::cerr << Text(result.refusalSlot) << ' ' << positional[1] << '\n';
+    }
     return kExitUsage;
   }
   if (result.finished) return result.errors > 0 ? kExitUnreadableSectors : kExitOk;

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <iostream>
 
+#include "cli/commands.h"
+#include "ui/failure_text.h"
 #include "ui/message_table.h"
 
 namespace vellumark::cli {
@@ -17,13 +20,21 @@ OpenResult OpenSourceArgument(SectorSource& source, const std::string& path) {
 bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* result) {
   const OpenResult opened = OpenSourceArgument(source, path);
   if (result != nullptr) *result = opened;
-  if (!opened.ok()) PrintSlot(opened.failureSlot);
+  if (!opened.ok()) {
+    std::cerr << Text(opened.failureSlot) << PathAndReason(path, opened.systemError, opened.reasonSlot) << '\n';
+  }
   return opened.ok();
 }
 
-// Slot 0 is "no message" for the engine's results; it has a text of its own.
-void PrintSlot(int slot) {
-  if (slot != 0) std::cerr << Text(slot) << '\n';
+std::string PositionalError(const std::vector<std::string>& args, const std::vector<std::string>& names) {
+  for (const std::string& arg : args) {
+    if (arg.size() > 1 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1]))) {
+      return "unknown option " + arg;
+    }
+  }
+  if (args.size() < names.size()) return names[args.size()] + " is needed";
+  if (args.size() > names.size()) return "unexpected argument '" + args[names.size()] + "' after " + names.back();
+  return {};
 }
 
 void PrintSlot(int slot, const std::string& suffix) { std::cerr << Text(slot) << suffix << '\n'; }

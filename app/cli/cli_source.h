@@ -11,12 +11,12 @@ namespace vellumark::cli {
 OpenResult OpenSourceArgument(SectorSource& source, const std::string& path);
 
 // Opens SOURCE for a subcommand; when it cannot be opened, prints the
-// message and returns false (the command then exits with kExitSourceFailed).
+// message with the path and why, and returns false (the command then exits
+// with kExitSourceFailed).
 bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* result = nullptr);
 
-// Prints the message-table text of a slot on standard error.
-void PrintSlot(int slot);
-// The same with a name or a number after the text.
-void PrintSlot(int slot, const std::string& suffix);
+// Prints the message-table text of a slot on standard error, with a name
+// or a number after it.
+void PrintSlot(int slot, const std::string& suffix = {});
 
 }  // namespace vellumark::cli

@@ -14,6 +14,11 @@ inline constexpr int kExitUsage = 2;
 // zeros for them and listed them in the image's map.
 inline constexpr int kExitUnreadableSectors = 3;
 
+// What is wrong with a command line that takes exactly the named positional
+// arguments and no options: the unknown option, the missing argument or the
+// one too many. Empty when the arguments fit.
+std::string PositionalError(const std::vector<std::string>& args, const std::vector<std::string>& names);
+
 int RunInfo(const std::vector<std::string>& args);
 int RunRescue(const std::vector<std::string>& args);
 int RunDump(const std::vector<std::string>& args);

@@ -9,8 +9,8 @@
 namespace vellumark::cli {
 
 int RunInfo(const std::vector<std::string>& args) {
-  if (args.size() != 1) {
-    std::cerr << "usage: vellumark-cli info SOURCE\n";
+  if (const std::string error = PositionalError(args, {"SOURCE"}); !error.empty()) {
+    std::cerr << "vellumark-cli info: " << error << "\nusage: vellumark-cli info SOURCE\n";
     return kExitUsage;
   }
   SectorSource source(std::make_unique<PosixPlatformSource>());

@@ -1,8 +1,13 @@
+#include <algorithm>
 #include <iostream>
+#include <map>
+#include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/message_slots.h"
 #include "ui/message_table.h"
 
 namespace {
@@ -64,7 +69,7 @@ constexpr const char* kHelp =
     "                and delete the unfinished copy.\n"
     "\n"
     "Options:\n"
-    "  -h, --help    Show this text.\n"
+    "  -h, --help    Show this text; after a command, that command's part of it.\n"
     "\n"
     "Messages follow the system locale (Simplified or Traditional Chinese, or\n"
     "English).\n"
@@ -80,11 +85,35 @@ constexpr const char* kHelp =
     "                backup writes zeros for them in IMAGE and lists them as bad\n"
     "                in IMAGE.map.\n";
 
-}  // namespace
+using Command = int (*)(const std::vector<std::string>&);
 
-int main(int argc, char** argv) {
-  vellumark::ChooseLanguageFromSystem();
-  std::vector<std::string> args(argv + 1, argv + argc);
+const std::map<std::string, Command> kCommands{
+    {"info", &vellumark::cli::RunInfo},
+    {"rescue", &vellumark::cli::RunRescue},
+    {"dump", &vellumark::cli::RunDump},
+    {"backup", &vellumark::cli::RunBackup},
+};
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
+}
+
+// One command's part of the help (its paragraph under "Commands:") and the
+// closing paragraph on messages and exit statuses, so that the text each
+// command's --help prints is the one the full help shows.
+std::string CommandHelp(const std::string& command) {
+  const std::string_view help(kHelp);
+  const std::size_t start = help.find("\n  " + command + " ");
+  const std::size_t closing = help.find("\nMessages follow");
+  if (start == std::string_view::npos || closing == std::string_view::npos) return kHelp;
+  // The paragraph goes on while lines are indented deeper than a command.
+  std::size_t end = help.find('\n', start + 1);
+  while (end != std::string_view::npos && help.substr(end + 1, 3) == "   ") end = help.find('\n', end + 1);
+  return "usage: vellumark-cli " + std::string(help.substr(start + 3, end - start - 2)) + "\n" +
+         std::string(help.substr(closing + 1));
+}
+
+int Dispatch(std::vector<std::string> args) {
   if (args.empty()) {
     std::cerr << kHelp;
     return vellumark::cli::kExitUsage;
@@ -95,10 +124,29 @@ int main(int argc, char** argv) {
     std::cout << kHelp;
     return vellumark::cli::kExitOk;
   }
-  if (command == "info") return vellumark::cli::RunInfo(args);
-  if (command == "rescue") return vellumark::cli::RunRescue(args);
-  if (command == "dump") return vellumark::cli::RunDump(args);
-  if (command == "backup") return vellumark::cli::RunBackup(args);
-  std::cerr << "vellumark-cli: unknown command '" << command << "'\n\n" << kHelp;
-  return vellumark::cli::kExitUsage;
+  const auto found = kCommands.find(command);
+  if (found == kCommands.end()) {
+    std::cerr << "vellumark-cli: unknown command '" << command << "'\n\n" << kHelp;
+    return vellumark::cli::kExitUsage;
+  }
+  if (AsksForHelp(args)) {
+    std::cout << CommandHelp(command);
+    return vellumark::cli::kExitOk;
+  }
+  return found->second(args);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever runs out of memory, wherever in a run: the operation unwinds
+  // (files staged so far are dropped, the folder lock is given back) and the
+  // program ends with a message rather than an abort.
+  try {
+    vellumark::ChooseLanguageFromSystem();
+    return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    std::cerr << "\n" << vellumark::Text(vellumark::slot::kOutOfMemory) << std::endl;
+    return vellumark::cli::kExitSourceFailed;
+  }
 }

@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +16,8 @@
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
 #include "rescue/deep_scan.h"
+#include "ui/failure_text.h"
+#include "ui/message_table.h"
 
 namespace vellumark::cli {
 namespace {
@@ -65,7 +70,28 @@ bool ParseTypes(const std::string& list, TypeMask& mask) {
   return mask != 0;
 }
 
-// Returns an error text, empty when the arguments are fine.
+// The options that take a value, and what each accepts where not any text.
+const std::map<std::string, std::string> kValueOptions{
+    {"--first", ""},
+    {"--last", ""},
+    {"--reason", "deleted, formatted or repartitioned"},
+    {"--fs", "fat, fat32, ntfs or other"},
+    {"--cluster", "512, 1K, 2K, 4K, 8K, 16K or 32K"},
+    {"--types", "a comma-separated list of doc, xls and ppt"},
+    {"--report", "a file path"},
+};
+
+// Why a folder cannot be written to, as an errno value (0: no reason found).
+int FolderError(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return errno;
+  return 0;
+}
+
+// Returns an error text naming the option or argument at fault, empty when
+// the arguments are fine.
 std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& options) {
   std::vector<std::string> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -74,36 +100,73 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
       positional.push_back(arg);
       continue;
     }
+    const auto known = kValueOptions.find(arg);
+    if (known == kValueOptions.end()) return "unknown option " + arg;
     if (i + 1 >= args.size()) return arg + " needs a value";
     const std::string& value = args[++i];
     int entry = 0;
+    bool accepted = true;
     if (arg == "--first") {
       options.first = value;
     } else if (arg == "--last") {
       options.last = value;
-    } else if (arg == "--reason" && Lookup(kReasons, value, entry)) {
+    } else if (arg == "--reason") {
+      accepted = Lookup(kReasons, value, entry);
       options.reason = entry;
-    } else if (arg == "--fs" && Lookup(kFileSystems, value, entry)) {
+    } else if (arg == "--fs") {
+      accepted = Lookup(kFileSystems, value, entry);
       options.fileSystem = entry;
-    } else if (arg == "--cluster" && Lookup(kClusterSizes, value, entry)) {
+    } else if (arg == "--cluster") {
+      accepted = Lookup(kClusterSizes, value, entry);
       options.clusterSize = entry;
-    } else if (arg == "--types" && ParseTypes(value, options.types)) {
-    } else if (arg == "--report" && !value.empty()) {
-      options.report = value;
+    } else if (arg == "--types") {
+      accepted = ParseTypes(value, options.types);
     } else {
-      return "bad option " + arg + " " + value;
+      accepted = !value.empty();
+      options.report = value;
     }
+    if (!accepted) return arg + " '" + value + "': not " + known->second;
   }
-  if (positional.size() != 2) return "SOURCE and DEST_DIR are needed";
+  if (positional.size() < 2) return "SOURCE and DEST_DIR are needed";
+  if (positional.size() > 2) return "unexpected argument '" + positional[2] + "' after SOURCE and DEST_DIR";
   options.source = positional[0];
   options.destination = positional[1];
   if (!options.report.empty()) {
     // Found out before a long scan rather than after it.
     std::error_code error;
     const auto folder = std::filesystem::absolute(options.report, error).parent_path();
-    if (!std::filesystem::is_directory(folder, error)) return "no folder for the report " + options.report;
+    if (!std::filesystem::is_directory(folder, error)) {
+      return "--report " + options.report + ": no folder for the report" +
+             PathAndReason(folder.string(), FolderError(folder.string()));
+    }
   }
   return {};
+}
+
+// A refusal of the scan with what it concerns: the folder and why it cannot
+// take the files, the report's path, or the range asked for.
+void PrintRefusal(int refusal, const RescueOptions& options, const ScanRequest& request, std::int64_t lastSector) {
+  std::string detail;
+  switch (refusal) {
+    case slot::kSelectSaveFolder:
+    case slot::kDestinationUnwritable:
+      detail = PathAndReason(options.destination, FolderError(options.destination));
+      break;
+    case slot::kDestOnSourceDrive:
+    case slot::kDestinationBusy:
+      detail = PathAndReason(options.destination, 0);
+      break;
+    case slot::kReportNameTaken:
+      detail = PathAndReason(options.report, 0);
+      break;
+    case slot::kInvalidScanRange:
+      detail = " --first " + request.firstSectorText + " --last " + request.lastSectorText + ": " +
+               options.source + " has sectors 0 to " + std::to_string(lastSector);
+      break;
+    default:
+      break;
+  }
+  std::cerr << Text(refusal) << detail << '\n';
 }
 
 }  // namespace
@@ -120,6 +183,14 @@ int RunRescue(const std::vector<std::string>& args) {
   if (!OpenOrReport(source, options.source, &opened)) return kExitSourceFailed;
   VolumeParameters parameters(source);
   parameters.ShowOpened(opened.bootSectorRecognised);
+  // The window falls back to "Formatted" with a message; asked for on the
+  // command line, the layout of an unknown boot sector is refused, since a
+  // script would otherwise run a different rescue than the one it named.
+  if (options.reason == kReasonDeleted && !parameters.CanTrustBootSector()) {
+    std::cerr << Text(slot::kUnknownFileSystem) << " --reason deleted: " << options.source
+              << " has no FAT, FAT32 or NTFS boot sector; use --reason formatted or repartitioned\n";
+    return kExitUsage;
+  }
 
   TerminalPrompt prompt;
   InterruptPump pump;
@@ -164,8 +235,7 @@ int RunRescue(const std::vector<std::string>& args) {
   request.reportPath = options.report;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
-    PrintSlot(result.refusalSlot);
-    if (!result.refusalDetail.empty()) std::cerr << result.refusalDetail << "\n";
+    PrintRefusal(result.refusalSlot, options, request, source.ScanGeometry().LastSector);
     return kExitUsage;
   }
   if (!result.reportWritten) {

@@ -1,15 +1,22 @@
 #include <QApplication>
+#include <iostream>
+#include <new>
 
 #include "access/posix_platform_source.h"
 #include "ui/end_signals.h"
+#include "ui/guarded_application.h"
 #include "ui/main_window.h"
 #include "ui/message_table.h"
 #include "ui/qt_dialogs.h"
 
-int main(int argc, char** argv) {
-  // The language and its font first: every window takes its texts from them.
-  vellumark::ChooseLanguageFromSystem();
-  QApplication application(argc, argv);
+namespace {
+
+constexpr int kExitOutOfMemory = 1;
+
+void SayOutOfMemory() { std::cerr << vellumark::Text(vellumark::slot::kOutOfMemory) << std::endl; }
+
+int Run(int argc, char** argv) {
+  vellumark::GuardedApplication application(argc, argv);
   QApplication::setApplicationName("Vellumark");
   QApplication::setWindowIcon(QIcon::fromTheme("vellumark"));
 
@@ -19,11 +26,38 @@ int main(int argc, char** argv) {
   vellumark::TForm1 window({prompt, dialogs}, std::make_unique<vellumark::PosixPlatformSource>());
   dialogParent = &window;
   window.ApplyTexts();
+  // Memory ran out in an event handler, which has unwound: a run still
+  // going (the handler may have been one of its pumped events) stops at its
+  // next safe point, the user is told, and the program ends with status 1
+  // once control is back in the event loop.
+  application.OnOutOfMemory([&] {
+    window.EndRunningOperation();
+    SayOutOfMemory();
+    prompt.Show({vellumark::slot::kOutOfMemory, vellumark::slot::kError, {}});
+    prompt.Silence();
+    QApplication::exit(kExitOutOfMemory);
+  });
   window.show();
   const vellumark::EndSignals endSignals([&] {
     window.EndRunningOperation();
     prompt.Silence();
     QApplication::quit();
   });
-  return QApplication::exec();
+  if (application.RanOutOfMemory()) return kExitOutOfMemory;
+  const int status = QApplication::exec();
+  return application.RanOutOfMemory() ? kExitOutOfMemory : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The language and its font first: every window takes its texts from them.
+  vellumark::ChooseLanguageFromSystem();
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Out of memory before the event loop ran (or outside any event).
+    SayOutOfMemory();
+    return kExitOutOfMemory;
+  }
 }

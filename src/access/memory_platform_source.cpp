@@ -1,6 +1,7 @@
 #include "access/memory_platform_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace vellumark {
@@ -25,12 +26,17 @@ void MemoryPlatformSource::FailReads(std::int64_t offset, std::int64_t length) {
 bool MemoryPlatformSource::Open(const std::string& path) {
   Close();
   open_ = Find(path);
+  openFailure_ = open_ != nullptr ? OpenFailure{} : OpenFailure{ENOENT, RefusedKind::None};
   return open_ != nullptr;
 }
 
 std::optional<std::int64_t> MemoryPlatformSource::PartitionLength() {
-  if (!open_ || open_->lengthQueryFails) return std::nullopt;
-  return static_cast<std::int64_t>(open_->bytes.size());
+  if (!open_) return std::nullopt;
+  if (open_->lengthQueryFails) {
+    openFailure_ = {EIO, RefusedKind::None};
+    return std::nullopt;
+  }
+  return open_->Length();
 }
 
 std::optional<std::uint32_t> MemoryPlatformSource::PartitionSectorSize() {
@@ -39,7 +45,7 @@ std::optional<std::uint32_t> MemoryPlatformSource::PartitionSectorSize() {
 
 std::int64_t MemoryPlatformSource::Seek(std::int64_t offset, SeekOrigin origin) {
   if (!open_) return -1;
-  std::int64_t base = origin == SeekOrigin::End ? static_cast<std::int64_t>(open_->bytes.size()) : 0;
+  std::int64_t base = origin == SeekOrigin::End ? open_->Length() : 0;
   if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return -1;
   position_ = base + offset;
   return position_;
@@ -57,9 +63,11 @@ std::int64_t MemoryPlatformSource::Read(void* destination, std::size_t count) {
       return -1;
     }
   }
-  const std::int64_t size = static_cast<std::int64_t>(open_->bytes.size());
-  const std::int64_t got = std::clamp<std::int64_t>(size - position_, 0, want);
-  if (got > 0) std::memcpy(destination, open_->bytes.data() + position_, static_cast<std::size_t>(got));
+  const std::int64_t got = std::clamp<std::int64_t>(open_->Length() - position_, 0, want);
+  const std::int64_t stored = std::clamp<std::int64_t>(static_cast<std::int64_t>(open_->bytes.size()) - position_, 0, got);
+  auto* out = static_cast<std::uint8_t*>(destination);
+  if (stored > 0) std::memcpy(out, open_->bytes.data() + position_, static_cast<std::size_t>(stored));
+  if (got > stored) std::memset(out + stored, 0, static_cast<std::size_t>(got - stored));
   position_ += got;
   return got;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,6 +23,13 @@ class MemoryPlatformSource final : public PlatformSource {
     std::optional<std::uint32_t> sectorSize;  // as a block device reports it
     std::optional<std::uint64_t> deviceNumber;  // set for a stand-in block device
     std::optional<FileId> fileId;               // set to stand for a real file
+    // A source longer than its bytes, as a sparse file is: past the bytes it
+    // reads as zeros. Lets a test open a petabyte volume in a few kilobytes.
+    std::optional<std::int64_t> sparseLength;
+
+    std::int64_t Length() const {
+      return std::max(sparseLength.value_or(0), static_cast<std::int64_t>(bytes.size()));
+    }
   };
 
   // Adds (or replaces) the source named path and returns it for adjusting.
@@ -39,6 +47,7 @@ class MemoryPlatformSource final : public PlatformSource {
   int FailedReadCalls() const { return failedReadCalls_; }
 
   bool Open(const std::string& path) override;
+  OpenFailure LastOpenFailure() const override { return openFailure_; }
   std::optional<std::int64_t> PartitionLength() override;
   std::optional<std::uint32_t> PartitionSectorSize() override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
@@ -57,6 +66,7 @@ class MemoryPlatformSource final : public PlatformSource {
   std::map<std::string, Entry> entries_;
   std::vector<Range> failures_;
   Entry* open_ = nullptr;
+  OpenFailure openFailure_;
   std::int64_t position_ = 0;
   int readCalls_ = 0;
   int failedReadCalls_ = 0;

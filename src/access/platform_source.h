@@ -11,6 +11,18 @@ namespace vellumark {
 
 enum class SeekOrigin { Begin, End };
 
+// Nodes that a path can name but that are no disk and no image: reading them
+// would wait for a writer (a pipe), talk to a peer (a socket) or drive a
+// device (a character device: a terminal, a tape that rewinds on close).
+enum class RefusedKind : std::uint8_t { None, Pipe, Socket, CharacterDevice };
+
+// Why the last Open failed: the system's error number, or the kind of node
+// that was refused without being read.
+struct OpenFailure {
+  int systemError = 0;
+  RefusedKind refused = RefusedKind::None;
+};
+
 // The operating system's raw access to a partition or an image file: the six
 // operations the sector source needs. Everything is read-only; there is
 // deliberately no way to write through this interface.
@@ -18,8 +30,13 @@ class PlatformSource {
  public:
   virtual ~PlatformSource() = default;
 
-  // Opens path for shared, read-only access, closing whatever was open.
+  // Opens path for shared, read-only access, closing whatever was open. Only
+  // a regular file or a block device is opened; anything else is refused at
+  // once, and opening never waits (not even for the writer of a pipe).
   virtual bool Open(const std::string& path) = 0;
+  // Why the last Open returned false, or the last PartitionLength (which
+  // completes an opening) returned nothing.
+  virtual OpenFailure LastOpenFailure() const = 0;
   // Length in bytes of the open partition (or file).
   virtual std::optional<std::int64_t> PartitionLength() = 0;
   // Logical sector size the system reports for the open partition; none for

@@ -12,12 +12,58 @@ namespace vellumark {
 
 PosixPlatformSource::~PosixPlatformSource() { Close(); }
 
+namespace {
+
+RefusedKind KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return RefusedKind::Pipe;
+  if (S_ISSOCK(mode)) return RefusedKind::Socket;
+  if (S_ISCHR(mode)) return RefusedKind::CharacterDevice;
+  return RefusedKind::None;
+}
+
+}  // namespace
+
+bool PosixPlatformSource::Refuse(OpenFailure failure) {
+  openFailure_ = failure;
+  return false;
+}
+
 bool PosixPlatformSource::Open(const std::string& path) {
   Close();
+  openFailure_ = {};
+  // Devices and sockets are looked at before opening, because opening some
+  // of them acts on them (a serial line raises its modem lines, a tape
+  // rewinds when closed again) and a socket cannot be opened at all (the
+  // system would only say ENXIO).
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))) {
+    return Refuse({0, KindOf(st.st_mode)});
+  }
   // O_RDONLY is the whole point: the source is the disk being rescued.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK because opening a pipe would otherwise wait for a writer; what
+  // was opened is looked at before anything is read from it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Refuse({errno, RefusedKind::None});
+  OpenFailure failure;
+  if (::fstat(fd, &st) != 0) {
+    failure.systemError = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    failure.systemError = EISDIR;
+  } else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    failure.refused = KindOf(st.st_mode);
+    if (failure.refused == RefusedKind::None) failure.systemError = ENODEV;
+  } else {
+    // Reads of a file or a disk may take their time; only the open must not.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) failure.systemError = errno;
+  }
+  if (failure.systemError != 0 || failure.refused != RefusedKind::None) {
+    ::close(fd);
+    return Refuse(failure);
+  }
+  fd_ = fd;
   position_ = 0;
-  return fd_ >= 0;
+  return true;
 }
 
 bool PosixPlatformSource::IsBlockDevice() const {
@@ -29,11 +75,18 @@ std::optional<std::int64_t> PosixPlatformSource::PartitionLength() {
   if (fd_ < 0) return std::nullopt;
   if (IsBlockDevice()) {
     std::uint64_t bytes = 0;
-    if (::ioctl(fd_, BLKGETSIZE64, &bytes) != 0) return std::nullopt;
+    if (::ioctl(fd_, BLKGETSIZE64, &bytes) != 0) {
+      openFailure_ = {errno, RefusedKind::None};
+      return std::nullopt;
+    }
     return static_cast<std::int64_t>(bytes);
   }
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd_, &st) != 0) {
+    openFailure_ = {errno, RefusedKind::None};
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<std::int64_t>(st.st_size);
 }
 

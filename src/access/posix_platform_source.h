@@ -13,6 +13,7 @@ class PosixPlatformSource final : public PlatformSource {
   PosixPlatformSource& operator=(const PosixPlatformSource&) = delete;
 
   bool Open(const std::string& path) override;
+  OpenFailure LastOpenFailure() const override { return openFailure_; }
   std::optional<std::int64_t> PartitionLength() override;
   std::optional<std::uint32_t> PartitionSectorSize() override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
@@ -24,9 +25,11 @@ class PosixPlatformSource final : public PlatformSource {
 
  private:
   bool IsBlockDevice() const;
+  bool Refuse(OpenFailure failure);
 
   int fd_ = -1;
   std::int64_t position_ = 0;
+  OpenFailure openFailure_;
 };
 
 }  // namespace vellumark

@@ -16,12 +16,13 @@ OpenResult SectorSource::OpenPartition(const std::string& devicePath, const std:
   sourceLetter_ = devicePath.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(devicePath[0])));
   if (!platform_->Open(devicePath)) {
     sourceLetter_ = 0;
-    return {slot::kFailedToOpenDrive, false};
+    return Failed(slot::kFailedToOpenDrive);
   }
   const auto length = platform_->PartitionLength();
   if (!length || *length < 0) {
+    const OpenResult failed = Failed(slot::kFailedToGetParameters);
     CloseSource();
-    return {slot::kFailedToGetParameters, false};
+    return failed;
   }
   const auto boot = ProbeBootSector(*platform_);
   std::uint32_t systemSectorSize = platform_->PartitionSectorSize().value_or(512);
@@ -37,18 +38,33 @@ OpenResult SectorSource::OpenImageFile(const std::string& path) {
   sourceLetter_ = kImageLetter;
   if (!platform_->Open(path)) {
     sourceLetter_ = 0;
-    return {slot::kFailedToOpenFile, false};
+    return Failed(slot::kFailedToOpenFile);
   }
   const std::int64_t length = SeekSource(0, SeekOrigin::End);
   if (length < 0) {
+    const OpenResult failed = Failed(slot::kFailedToOpenFile);
     CloseSource();
-    return {slot::kFailedToOpenFile, false};
+    return failed;
   }
   const auto boot = ProbeBootSector(*platform_);
   FinishOpen(length, boot, 512);
   sourcePath_ = path;
   sourceName_ = path;
   return {0, boot.has_value()};
+}
+
+OpenResult SectorSource::Failed(int failureSlot) const {
+  OpenResult result;
+  result.failureSlot = failureSlot;
+  const OpenFailure why = platform_->LastOpenFailure();
+  result.systemError = why.systemError;
+  switch (why.refused) {
+    case RefusedKind::Pipe: result.reasonSlot = slot::kSourceIsPipe; break;
+    case RefusedKind::Socket: result.reasonSlot = slot::kSourceIsSocket; break;
+    case RefusedKind::CharacterDevice: result.reasonSlot = slot::kSourceIsCharacterDevice; break;
+    case RefusedKind::None: break;
+  }
+  return result;
 }
 
 void SectorSource::FinishOpen(std::int64_t length, const std::optional<BootSectorInfo>& boot,

@@ -15,11 +15,14 @@
 
 namespace vellumark {
 
-// The outcome of an open: the failure's message slot (0 on success) and, on
-// success, what the probe of sector 0 found.
+// The outcome of an open: the failure's message slot (0 on success) and why
+// (the system's error number, or the slot naming a kind of node that is no
+// source) or, on success, what the probe of sector 0 found.
 struct OpenResult {
   int failureSlot = 0;
   bool bootSectorRecognised = false;
+  int systemError = 0;
+  int reasonSlot = 0;
 
   bool ok() const { return failureSlot == 0; }
 };
@@ -79,6 +82,7 @@ class SectorSource {
   VolumeGeometry& ScanGeometry() { return scan_; }
 
  private:
+  OpenResult Failed(int failureSlot) const;
   void FinishOpen(std::int64_t length, const std::optional<BootSectorInfo>& boot,
                   std::uint32_t fallbackBytesPerSector);
   std::int64_t SectorBytes() const { return std::max<std::int64_t>(scan_.BytesPerSector, 1); }

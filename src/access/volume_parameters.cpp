@@ -91,9 +91,13 @@ void VolumeParameters::ComboBox1Click(bool withSender) {
   scan.SectorsPerCluster = static_cast<std::uint32_t>(std::max<std::uint64_t>(clusterBytes / bytesPerSector, 1));
 }
 
+bool VolumeParameters::CanTrustBootSector() const {
+  return source_.OpenedGeometry().FileSystemType != kFileSystemOther;
+}
+
 void VolumeParameters::ComboBox3Click(Prompt& prompt) {
   if (lists_.reasonEntry == kReasonDeleted) {
-    if (source_.OpenedGeometry().FileSystemType == kFileSystemOther) {
+    if (!CanTrustBootSector()) {
       prompt.Show({slot::kUnknownFileSystem, slot::kError, {}});
       lists_.reasonEntry = kReasonFormatted;
       ComboBox3Click(prompt);

@@ -53,8 +53,12 @@ class VolumeParameters {
   // take the list's cluster size just before it starts.
   void ComboBox1Click(bool withSender);
   // The loss-reason list's handler. "Deleted or Disappeared" trusts the boot
-  // sector, which needs one to have been recognised (else slot 70 is shown).
+  // sector, which needs one to have been recognised (else slot 70 is shown
+  // and the reason falls back to "Formatted").
   void ComboBox3Click(Prompt& prompt);
+  // Whether "Deleted or Disappeared" can be chosen: the source opened with a
+  // boot sector whose layout is known.
+  bool CanTrustBootSector() const;
 
  private:
   void ShowFileSystemType();

@@ -78,6 +78,12 @@ inline constexpr int kVerdictWhole = 74;
 inline constexpr int kVerdictDamaged = 76;
 inline constexpr int kVerdictUnchecked = 79;
 
+// Why a source or a run failed, said after the message of what failed.
+inline constexpr int kOutOfMemory = 85;
+inline constexpr int kSourceIsPipe = 86;
+inline constexpr int kSourceIsSocket = 87;
+inline constexpr int kSourceIsCharacterDevice = 88;
+
 // The end of an image backup: the map of sectors it could not copy, and what
 // became of an unfinished image (the command line says so; the window has
 // asked).

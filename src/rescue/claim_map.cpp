@@ -1,23 +1,83 @@
 #include "rescue/claim_map.h"
 
-#include <bit>
+#include <utility>
 
 namespace vellumark {
 
-ClaimMap::ClaimMap(std::int64_t lastSector)
-    : words_(lastSector >= 0 ? static_cast<std::size_t>(lastSector / 32 + 1) : 0, 0u),
-      lastSector_(lastSector) {}
+// A moved-from or copied-over map must not keep a remembered chunk that now
+// belongs to another map or no longer exists.
+ClaimMap::ClaimMap(ClaimMap&& other) noexcept
+    : chunks_(std::move(other.chunks_)), lastSector_(other.lastSector_) {
+  other.Reset();
+}
+
+ClaimMap& ClaimMap::operator=(const ClaimMap& other) {
+  if (this != &other) {
+    chunks_ = other.chunks_;
+    lastSector_ = other.lastSector_;
+    ForgetLookup();
+  }
+  return *this;
+}
+
+ClaimMap& ClaimMap::operator=(ClaimMap&& other) noexcept {
+  if (this != &other) {
+    chunks_ = std::move(other.chunks_);
+    lastSector_ = other.lastSector_;
+    ForgetLookup();
+    other.Reset();
+  }
+  return *this;
+}
+
+const ClaimMap::Chunk* ClaimMap::Lookup(std::int64_t index) const {
+  if (index != cachedIndex_) {
+    const auto it = chunks_.find(index);
+    cachedIndex_ = index;
+    cachedChunk_ = it == chunks_.end() ? nullptr : &it->second;
+  }
+  return cachedChunk_;
+}
+
+void ClaimMap::ClaimSector(std::int64_t sector) {
+  if (!Covers(sector)) return;
+  const std::int64_t index = sector / kSectorsPerChunk;
+  Chunk& chunk = chunks_[index];
+  cachedIndex_ = index;
+  cachedChunk_ = &chunk;
+  std::uint64_t& word = chunk.words[WordIn(sector)];
+  if ((word & Bit(sector)) == 0) {
+    word |= Bit(sector);
+    ++chunk.claimed;
+  }
+}
+
+void ClaimMap::ReleaseSector(std::int64_t sector) {
+  if (!Covers(sector)) return;
+  const std::int64_t index = sector / kSectorsPerChunk;
+  const auto it = chunks_.find(index);
+  if (it == chunks_.end()) return;
+  Chunk& chunk = it->second;
+  std::uint64_t& word = chunk.words[WordIn(sector)];
+  if ((word & Bit(sector)) == 0) return;
+  word &= ~Bit(sector);
+  if (--chunk.claimed == 0) {
+    chunks_.erase(it);
+    cachedIndex_ = index;
+    cachedChunk_ = nullptr;
+  }
+}
 
 std::int64_t ClaimMap::CountClaimed() const {
   std::int64_t count = 0;
-  for (std::uint32_t word : words_) count += std::popcount(word);
+  for (const auto& [index, chunk] : chunks_) count += chunk.claimed;
   return count;
 }
 
 void ClaimMap::Reset() {
-  words_.clear();
-  words_.shrink_to_fit();
+  chunks_ = {};
   lastSector_ = -1;
+  ForgetLookup();
 }
 
 }  // namespace vellumark

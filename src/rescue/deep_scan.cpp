@@ -173,6 +173,9 @@ void DeepScan::RefreshSearch(std::int64_t current) {
 }
 
 void DeepScan::SearchPhase() {
+  // Cancel counts from the moment the progress window shows, so that one
+  // given as it appears (its button, or closing it) is not lost.
+  run_.searchStop = 0;
   frontEnd_.progress.StageStarted(ProgressStage::Search);
   run_.hits.clear();
   run_.found = 0;
@@ -180,7 +183,6 @@ void DeepScan::SearchPhase() {
   std::int64_t current = run_.firstSector;
   frontEnd_.pump.ProcessPendingEvents();
   run_.quietCounter = 0;
-  run_.searchStop = 0;
 
   const std::uint32_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto spc = static_cast<std::int64_t>(run_.spc);

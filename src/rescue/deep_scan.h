@@ -58,6 +58,8 @@ class DeepScan {
   void SetPaused(bool paused) { run_.runState = paused ? kPaused : kRunning; }
   void Stop() { run_.runState = kStopped; }
   bool SearchStopped() const { return run_.searchStop != 0; }
+  // Whether StopAll ended the current run (the program is being ended).
+  bool EndRequested() const { return stopRequested_; }
 
   // The hits of the last scan, kept until the next one.
   const std::vector<SectorHit>& Hits() const { return run_.hits; }

@@ -8,8 +8,11 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <algorithm>
+#include <new>
 
 #include "access/block_devices.h"
+#include "ui/failure_text.h"
+#include "ui/guarded_application.h"
 #include "ui/message_table.h"
 #include "ui/window_progress.h"
 
@@ -68,6 +71,7 @@ TForm1::TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform
 
   form2_->onPause = [this](bool paused) { scan_.SetPaused(paused); };
   form2_->onStop = [this] { scan_.Stop(); };
+  form2_->mayClose = [this] { return scan_.EndRequested(); };
   form3_->onCancel = [this] {
     if (backupRunning_) {
       backup_.Cancel();
@@ -298,9 +302,10 @@ void TForm1::CloseSourceAndView() {
   GroupBox1->hide();
 }
 
-void TForm1::ShowOpened(const OpenResult& result) {
+void TForm1::ShowOpened(const OpenResult& result, const std::string& path) {
   if (!result.ok()) {
-    ShowError(result.failureSlot);
+    services_.prompt.Show(
+        {result.failureSlot, slot::kError, PathAndReason(path, result.systemError, result.reasonSlot)});
     return;
   }
   parameters_.ShowOpened(result.bootSectorRecognised);
@@ -320,12 +325,13 @@ void TForm1::ShowOpened(const OpenResult& result) {
 void TForm1::Button1Click() {
   CloseSourceAndView();
   const std::string entry = DriveComboBox1->currentText().toStdString();
-  ShowOpened(source_.OpenPartition(DevicePathOfEntry(entry), entry));
+  const std::string path = DevicePathOfEntry(entry);
+  ShowOpened(source_.OpenPartition(path, entry), path);
 }
 
 void TForm1::Button10Click() {
   CloseSourceAndView();
-  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path));
+  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path), *path);
 }
 
 void TForm1::Button2Click() { CloseSourceAndView(); }
@@ -348,7 +354,24 @@ void TForm1::ComboBox3Click() {
   MirrorLists();
 }
 
-void TForm1::Button12Click() {
+template <typename Operation>
+void TForm1::RunGuarded(Operation operation) {
+  try {
+    operation();
+  } catch (const std::bad_alloc&) {
+    GuardedApplication* application = GuardedApplication::Instance();
+    if (application == nullptr) throw;
+    backupRunning_ = false;
+    form2_->hide();
+    form3_->hide();
+    show();
+    application->ReportOutOfMemory();
+  }
+}
+
+void TForm1::Button12Click() { RunGuarded([this] { RunRescue(); }); }
+
+void TForm1::RunRescue() {
   if (!source_.IsOpen()) return;
   ScanRequest request;
   request.saveFolder = Edit2->text().toStdString();
@@ -378,7 +401,9 @@ void TForm1::Button12Click() {
   }
 }
 
-void TForm1::Button11Click() {
+void TForm1::Button11Click() { RunGuarded([this] { RunBackup(); }); }
+
+void TForm1::RunBackup() {
   if (!source_.IsOpen()) return;
   const BackupRange range{Edit3->text().toStdString(), Edit4->text().toStdString()};
   if (const int refusal = backup_.CheckRange(range)) {

@@ -91,11 +91,19 @@ class TForm1 : public QWidget {
 
  private:
   void BuildControls();
-  void ShowOpened(const OpenResult& result);
+  // The opened source in the controls, or why path could not be opened.
+  void ShowOpened(const OpenResult& result, const std::string& path);
   void CloseSourceAndView();
   void MirrorLists();
   void MirrorView();
   void ShowError(int slot);
+  // Runs a rescue or a backup; should memory run out in it, the windows are
+  // put back and the application is told, before the exception could reach
+  // the toolkit.
+  template <typename Operation>
+  void RunGuarded(Operation operation);
+  void RunRescue();
+  void RunBackup();
 
   WindowServices services_;
   TForm2* form2_;

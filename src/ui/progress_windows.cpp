@@ -7,9 +7,15 @@
 namespace vellumark {
 namespace {
 
-// Small fixed windows without border icons, centred on the desktop.
+// Small fixed windows without border icons, centred on the desktop. Window
+// managers may still offer to close them; see the closeEvent handlers. They
+// show while the main window is hidden, so closing one must never count as
+// the program's last window closing, which would end the program as soon as
+// the operation returns (or, with the rescue paused, leave it running with
+// no window at all).
 void MakeFixedDialog(QWidget* window, int width, int height) {
   window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  window->setAttribute(Qt::WA_QuitOnClose, false);
   window->setFixedSize(width, height);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     window->move(screen->availableGeometry().center() - window->rect().center());
@@ -56,6 +62,18 @@ void TForm2::Button2Click() {
   if (onStop) onStop();
 }
 
+void TForm2::closeEvent(QCloseEvent* event) {
+  if (mayClose && mayClose()) {
+    event->accept();
+    return;
+  }
+  // Stop also ends a pause. The carving stops at its next safe point, which
+  // can be a while into a large file, and only then hides the window; a
+  // second close meanwhile must not leave the program with none showing.
+  Button2Click();
+  event->ignore();
+}
+
 TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   setObjectName("TForm3");
   MakeFixedDialog(this, 241, 172);
@@ -72,8 +90,10 @@ void TForm3::Button1Click() {
 }
 
 void TForm3::closeEvent(QCloseEvent* event) {
-  // The operation ends the window, not the user.
+  // The operation ends the window, not the user: a close while it runs is
+  // its Cancel (a backup then asks about the unfinished image as ever).
   if (operationStopped && !operationStopped()) {
+    Button1Click();
     event->ignore();
     return;
   }

@@ -8,7 +8,8 @@
 namespace vellumark {
 
 // The rescue progress window: source, progress, sector and rescued count,
-// with Pause (a toggle) and Stop.
+// with Pause (a toggle) and Stop. Closing it from its title bar is Stop; it
+// goes away when the carving has ended, which brings the main window back.
 class TForm2 : public QWidget {
   Q_OBJECT
  public:
@@ -23,13 +24,20 @@ class TForm2 : public QWidget {
 
   std::function<void(bool paused)> onPause;
   std::function<void()> onStop;
+  // Whether a close may take the window away at once: only when the program
+  // is being ended, which closes every window.
+  std::function<bool()> mayClose;
 
   void SpeedButton1Click();
   void Button2Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 };
 
 // The search and backup progress window: source, sector, percent and
-// found/errors, with Cancel. It cannot be closed while its operation runs.
+// found/errors, with Cancel. Closing it from its title bar while its
+// operation runs is Cancel; the operation then ends the window.
 class TForm3 : public QWidget {
   Q_OBJECT
  public:

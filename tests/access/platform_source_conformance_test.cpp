@@ -40,6 +40,8 @@ TYPED_TEST_SUITE(PlatformSourceConformance, Harnesses);
 
 TYPED_TEST(PlatformSourceConformance, OpensOnlyWhatExists) {
   EXPECT_FALSE(this->source().Open(this->setup.Place("a", {1}) + ".missing"));
+  EXPECT_EQ(this->source().LastOpenFailure().systemError, ENOENT);
+  EXPECT_EQ(this->source().LastOpenFailure().refused, RefusedKind::None);
   EXPECT_FALSE(this->source().IsOpen());
   EXPECT_EQ(this->source().Read(nullptr, 0), -1);
 }

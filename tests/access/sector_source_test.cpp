@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <set>
-
 #include <cstring>
+#include <functional>
 
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
@@ -131,13 +132,15 @@ TEST_F(SectorSourceTest, BadSectorFailsOnlyItselfAndIsNeverReadAgain) {
   EXPECT_EQ(source->ReadSectors(buffer, 3 * 512, 199 * 512), 2 * 512);
   EXPECT_EQ(0, std::memcmp(buffer, image.data() + 199 * 512, 512));
   EXPECT_FALSE(source->ReadDirect(buffer, 512, 200 * 512));
-  EXPECT_EQ(platform->ReadCalls() - before, 2);  // the window at 199: the runs on each side of 200
+  // The window at 199 (placed to end a little after it, for reads walking
+  // down): at most the runs on each side of 200.
+  EXPECT_LE(platform->ReadCalls() - before, 2);
 
   // A window that holds the known bad sector reads around it.
   before = platform->ReadCalls();
   EXPECT_EQ(ReadAndCompare(512, 150 * 512), 0);
   EXPECT_EQ(ReadAndCompare(512, 277 * 512), 0);
-  EXPECT_EQ(platform->ReadCalls() - before, 2);
+  EXPECT_LE(platform->ReadCalls() - before, 2);
   EXPECT_TRUE(source->ReadDirect(buffer, 512, 150 * 512));
   EXPECT_EQ(0, std::memcmp(buffer, image.data() + 150 * 512, 512));
   EXPECT_EQ(source->ReadSectors(buffer, 512, -512), 512);
@@ -182,12 +185,22 @@ TEST_F(SectorSourceTest, ClosingLeavesNothingReadable) {
   EXPECT_EQ(source->ReadSectors(buffer, 512, 0), 512);
 }
 
-TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndLeaveTheSourceClosed) {
-  EXPECT_EQ(source->OpenImageFile("missing.img").failureSlot, 48);
-  EXPECT_EQ(source->OpenPartition("/dev/missing", "missing").failureSlot, 16);
+TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndReasonAndLeaveTheSourceClosed) {
   platform->Add("/dev/sdz1", test::PatternBytes(1 << 20)).lengthQueryFails = true;
-  EXPECT_EQ(source->OpenPartition("/dev/sdz1", "sdz1").failureSlot, 63);
-  EXPECT_FALSE(source->IsOpen());
+  const struct { std::function<OpenResult()> open; int slot; int systemError; } cases[] = {
+      {[&] { return source->OpenImageFile("missing.img"); }, 48, ENOENT},
+      {[&] { return source->OpenPartition("/dev/missing", "missing"); }, 16, ENOENT},
+      {[&] { return source->OpenPartition("/dev/sdz1", "sdz1"); }, 63, EIO},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.slot);
+    OpenImage(test::PatternBytes(4096));  // a failed open closes what was open
+    const OpenResult result = c.open();
+    EXPECT_EQ(result.failureSlot, c.slot);
+    EXPECT_EQ(result.systemError, c.systemError);
+    EXPECT_EQ(result.reasonSlot, 0);
+    EXPECT_FALSE(source->IsOpen());
+  }
 }
 
 TEST_F(SectorSourceTest, UnrecognisedPartitionTakesTheSystemSectorSize) {

@@ -75,6 +75,7 @@ class VolumeParametersTest : public ::testing::Test {
 
 TEST_F(VolumeParametersTest, RecognisedBootSectorTrustsItsLayout) {
   Open(300'000, true);
+  EXPECT_TRUE(params->CanTrustBootSector());
   EXPECT_EQ(scan().ClusterPhase, 3);
   EXPECT_EQ(scan().SectorsPerCluster, 8u);
   EXPECT_EQ(lists().reasonEntry, kReasonDeleted);
@@ -122,6 +123,7 @@ TEST_F(VolumeParametersTest, ScanStartKeepsTheBootSectorPhase) {
 
 TEST_F(VolumeParametersTest, DeletedIsRefusedWithoutABootSector) {
   Open(1'000, false);
+  EXPECT_FALSE(params->CanTrustBootSector());
   EXPECT_EQ(lists().reasonEntry, kReasonRepartitioned);
   EXPECT_EQ(lists().fileSystemEntry, kFileSystemOther);
   params->SelectReason(kReasonDeleted);

@@ -430,9 +430,8 @@ TEST_F(SourceImage, FullAndReadOnlyDestinationsAreTold) {
 
   printed = Cli("rescue " + image + " " + (dir / "ro"), &status);
   EXPECT_EQ(status, 2);
-  EXPECT_NE(printed.find("Can't write files to the dest folder!\nRead-only file system: " + (dir / "ro")),
-            std::string::npos)
-      << printed;
+  EXPECT_NE(printed.find("Can't write files to the dest folder!"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("Read-only file system"), std::string::npos) << printed;
 }
 
 TEST_F(SourceImage, BackupWithoutRoomLeavesTheEarlierImageAsItWas) {

@@ -50,7 +50,8 @@ TEST(CliDump, PrintsOneSectorOrRefusesOneOffTheSource) {
   EXPECT_EQ(lines[1].substr(0, 7), "000: EB");  // the boot sector's jump
   EXPECT_EQ(lines[16].substr(80, 5), "55AA ");  // the boot signature ends the sector
   EXPECT_EQ(lines[16].substr(115), "U.");
-  EXPECT_EQ(Cli("dump " + img + " 2880 2>&1", &status), std::vector<std::string>{"Invalid sector range!"});
+  EXPECT_EQ(Cli("dump " + img + " 2880 2>&1", &status),
+            std::vector<std::string>{"Invalid sector range! SECTOR 2880: " + img + " has sectors 0 to 2879"});
   EXPECT_EQ(status, 2);
 }
 

@@ -37,13 +37,16 @@ TEST(CliInfo, RandomBytesAreAnUnknownFileSystem) {
   EXPECT_EQ(status, 0);
 }
 
-TEST(CliInfo, UnopenableSourceShowsTheMessageInTheUsersLanguage) {
+TEST(CliInfo, UnopenableSourceShowsTheMessageInTheUsersLanguageWithThePathAndWhy) {
   int status = -1;
-  EXPECT_EQ(Cli("info /nonexistent/disk.img 2>&1", &status), "Failed to open file!\n");
+  EXPECT_EQ(Cli("info /nonexistent/disk.img 2>&1", &status),
+            "Failed to open file! /nonexistent/disk.img: No such file or directory\n");
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(Cli("info /nonexistent/disk.img 2>&1", &status, "LC_ALL=zh_CN.UTF-8"), "打开文件失败!\n");
-  EXPECT_EQ(Cli("info /nonexistent/disk.img 2>&1", &status, "LC_ALL= LC_MESSAGES= LANG=zh_TW.UTF-8"),
-            "打開檔案失敗!\n");
+  EXPECT_EQ(Cli("info /nonexistent/disk.img 2>&1", &status, "LC_ALL=zh_CN.UTF-8"),
+            "打开文件失败! /nonexistent/disk.img: No such file or directory\n");
+  EXPECT_EQ(Cli("info /dev/null 2>&1", &status, "LC_ALL= LC_MESSAGES= LANG=zh_TW.UTF-8"),
+            "打開檔案失敗! /dev/null: 這是字元裝置, 不是分區或映像檔案\n");
+  EXPECT_EQ(status, 1);
 }
 
 TEST(CliInfo, UsageErrorsExitWithTwo) {

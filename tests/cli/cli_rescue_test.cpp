@@ -84,14 +84,21 @@ TEST(CliRescue, RefusalsAndUnopenableSources) {
     int status;
   };
   const Case cases[] = {
-      {"rescue " + (dir / "disk.img") + " " + (dir / "missing"), "Please select folder to save file!\n", 2},
-      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --first 10 --last 5", "invalid sector range!\n", 2},
-      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --last 64", "invalid sector range!\n", 2},
-      {"rescue " + (dir / "missing.img") + " " + dir.path().string(), "Failed to open file!\n", 1},
+      {"rescue " + (dir / "disk.img") + " " + (dir / "missing"),
+       "Please select folder to save file! " + (dir / "missing") + ": No such file or directory\n", 2},
+      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --first 10 --last 5",
+       "invalid sector range! --first 10 --last 5: " + (dir / "disk.img") + " has sectors 0 to 63\n", 2},
+      {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --last 64",
+       "invalid sector range! --first 0 --last 64: " + (dir / "disk.img") + " has sectors 0 to 63\n", 2},
+      {"rescue " + (dir / "missing.img") + " " + dir.path().string(),
+       "Failed to open file! " + (dir / "missing.img") + ": No such file or directory\n", 1},
+      // Asked for by name, the boot sector's layout is refused where there is none.
       {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --reason deleted",
-       "Unknown file system, not support this option!\n", 0},
+       "Unknown file system, not support this option! --reason deleted: " + (dir / "disk.img") +
+           " has no FAT, FAT32 or NTFS boot sector; use --reason formatted or repartitioned\n", 2},
       {"rescue " + (dir / "disk.img") + " " + dir.path().string() + " --report " + (dir / "missing/r.csv"),
-       "vellumark-cli rescue: no folder for the report", 2},
+       "vellumark-cli rescue: --report " + (dir / "missing/r.csv") + ": no folder for the report " +
+           (dir / "missing") + ": No such file or directory\n", 2},
   };
   for (const Case& c : cases) {
     int status = -1;
@@ -99,6 +106,8 @@ TEST(CliRescue, RefusalsAndUnopenableSources) {
     EXPECT_EQ(err.substr(0, c.error.size()), c.error) << c.args;
     EXPECT_EQ(status, c.status) << c.args;
   }
+  // Nothing was written by any refused run.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
   int status = -1;
   EXPECT_EQ(Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --last 63 2>/dev/null", &status),
             "Rescued file 0\n");
@@ -109,6 +118,47 @@ TEST(CliRescue, RefusalsAndUnopenableSources) {
   EXPECT_EQ(test::ParseCsv(test::RunOutput("cat " + (dir / "r.csv"))).size(), 1u);
   Cli("rescue " + (dir / "disk.img") + " " + dir.path().string() + " --types pdf 2>/dev/null", &status);
   EXPECT_EQ(status, 2);
+}
+
+// Without --reason the command line takes the reason the window selects on
+// opening: an ext4 volume has no boot sector the program knows, so the whole
+// volume is searched sector by sector and every deleted document comes back;
+// --reason deleted, which would trust a boot sector, is refused. The
+// documents have no all-zero 4 KiB block, so that mkfs.ext4 lays each out
+// in one run rather than with holes.
+TEST(CliRescue, Ext4VolumeIsRescuedWithTheReasonTheWindowSelects) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.ext4");
+  VELLUMARK_REQUIRE_TOOL("debugfs");
+  const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no document corpus at " << corpus;
+  const char* const documents[] = {"20-Force-on-a-current-S00.doc", "47304.doc", "52117.doc", "52420.doc",
+                                   "53379.doc", "53446.doc", "56880.doc", "57843.doc"};
+  test::TempDir dir;
+  fs::create_directory(dir / "files");
+  std::string remove;
+  for (const char* name : documents) {
+    fs::copy_file(corpus / name, dir.path() / "files" / name);
+    remove += " && debugfs -w -R 'rm " + std::string(name) + "' " + (dir / "ext4.img") + " >/dev/null 2>&1";
+  }
+  ASSERT_EQ(test::Run("truncate -s 32M " + (dir / "ext4.img") + " && mkfs.ext4 -F -q -b 4096 -d " + (dir / "files") +
+                      " " + (dir / "ext4.img") + " >/dev/null 2>&1" + remove),
+            0);
+  fs::create_directory(dir / "out");
+
+  int status = -1;
+  Cli("rescue " + (dir / "ext4.img") + " " + (dir / "out") + " --reason deleted 2>/dev/null", &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+
+  EXPECT_EQ(Cli("rescue " + (dir / "ext4.img") + " " + (dir / "out") + " 2>/dev/null", &status),
+            "Rescued file " + std::to_string(std::size(documents)) + "\n");
+  EXPECT_EQ(status, 0);
+  std::vector<std::vector<std::uint8_t>> rescued;
+  for (const auto& entry : fs::directory_iterator(dir / "out")) rescued.push_back(test::ReadFileBytes(entry.path()));
+  for (const char* name : documents) {
+    const auto original = test::ReadFileBytes((corpus / name).string());
+    EXPECT_NE(std::find(rescued.begin(), rescued.end(), original), rescued.end()) << name << " not rescued whole";
+  }
 }
 
 }  // namespace

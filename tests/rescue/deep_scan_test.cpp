@@ -226,13 +226,21 @@ TEST_F(DeepScanTest, DirectoryHitClaimsItsWholeCluster) {
 }
 
 TEST_F(DeepScanTest, CancelEndsTheSearchAndTheHitsSoFarAreCarved) {
-  Open({100, 200, 300, 400});
-  int pumps = 0;
-  rec.onPump = [&] { if (++pumps == 3) scan.CancelSearch(); };  // at the start, hit 100, hit 200
-  ASSERT_TRUE(Scan().ran);
-  EXPECT_EQ(HitSectors(), (Sectors{100, 200}));
-  EXPECT_EQ(rec.Trail(Stage::Search), "100:9.76% 200:19.53% ");
-  EXPECT_EQ(rec.Trail(Stage::Carve), "200:50 100:100 50 100 ");
+  // Pumps come at the start (as the window appears), then at each hit.
+  const struct { int atPump; Sectors hits; std::string search, carve; } cases[] = {
+      {3, {100, 200}, "100:9.76% 200:19.53% ", "200:50 100:100 50 100 "},
+      {1, {}, "", ""},  // a Cancel given as the window appears is not lost
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.atPump);
+    Open({100, 200, 300, 400});
+    int pumps = 0;
+    rec.onPump = [&] { if (++pumps == c.atPump) scan.CancelSearch(); };
+    ASSERT_TRUE(Scan().ran);
+    EXPECT_EQ(HitSectors(), c.hits);
+    EXPECT_EQ(rec.Trail(Stage::Search), c.search);
+    EXPECT_EQ(rec.Trail(Stage::Carve), c.carve);
+  }
 }
 
 TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
@@ -261,6 +269,30 @@ TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
     EXPECT_EQ(rec.stages, "search+ search- carve+ carve- ");
     EXPECT_EQ(rec.shown, std::vector<std::string>{"27/29/0"});
   }
+}
+
+// A petabyte source (2^50 bytes, sparse: only its first sectors hold
+// anything) opens and a small range of it is rescued; the claim map holds
+// one chunk for the directory cluster claimed, never bits for the whole source.
+TEST_F(DeepScanTest, PetabyteSourceCostsOnlyWhatIsClaimed) {
+  Bytes start(kSectors * 512);
+  const Bytes directory = FatDirectory();
+  std::copy(directory.begin(), directory.end(), start.begin() + 19 * 512);
+  platform->Add("huge.img", std::move(start)).sparseLength = std::int64_t{1} << 50;
+  ASSERT_TRUE(source.OpenImageFile("huge.img").ok());
+  ASSERT_EQ(source.ScanGeometry().LastSector, (std::int64_t{1} << 41) - 1);
+  rec.Clear();
+  std::size_t mostChunks = 0;
+  std::int64_t mostClaimed = 0;
+  rec.onPump = [&] {
+    mostChunks = std::max(mostChunks, scan.LastRun().claims.AllocatedChunks());
+    mostClaimed = std::max(mostClaimed, scan.LastRun().claims.CountClaimed());
+  };
+  ASSERT_TRUE(Scan("0", "1023").ran);
+  EXPECT_EQ(HitSectors(), Sectors{20});  // moved past its one-sector cluster
+  EXPECT_EQ(mostClaimed, 1);
+  EXPECT_EQ(mostChunks, 1u);
+  EXPECT_EQ(scan.LastRun().claims.AllocatedChunks(), 0u);  // given back after the run
 }
 
 }  // namespace

@@ -49,6 +49,44 @@ class MainWindowTest : public QObject {
 
   int LastSlot() const { return prompt.shown.empty() ? 0 : prompt.shown.back().textSlot; }
 
+  // What happened while an operation ran in the application's event loop,
+  // as it does when started by a click.
+  struct LoopRun {
+    int lastWindowClosed = 0;  // times the program was told its last window closed
+    bool hung = false;         // the operation had to be ended from outside
+  };
+
+  // Runs act (which starts an operation) inside the event loop, calling
+  // watch at every pump until it returns true. Should the operation never
+  // end, it is ended after a minute so that the test fails rather than hangs.
+  LoopRun RunInEventLoop(const std::function<void()>& act, const std::function<bool()>& watch) {
+    LoopRun run;
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer watcher;
+    watcher.setInterval(0);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      if (watch()) watcher.stop();
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    watchdog.setInterval(60'000);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+      run.hung = true;
+      window->EndRunningOperation();
+    });
+    QTimer::singleShot(0, [&] {
+      watcher.start();
+      watchdog.start();
+      act();
+      watcher.stop();
+      watchdog.stop();
+      QApplication::exit(0);
+    });
+    QApplication::exec();
+    run.lastWindowClosed = static_cast<int>(lastClosed.count());
+    return run;
+  }
+
  private slots:
   void initTestCase() {
     dir = std::make_unique<test::TempDir>();
@@ -203,6 +241,109 @@ class MainWindowTest : public QObject {
     for (const Message& m : prompt.shown) QVERIFY(m.textSlot != 44);
   }
 
+  // The title-bar close of the rescue window is its Stop, whether the
+  // carving runs or is paused: the carving ends at once (the one document is
+  // not written), the main window comes back, and the program is never told
+  // that its last window closed (which would end it, or with the carving
+  // paused, leave it running with no window).
+  void closingTheRescueWindowStopsTheCarving() {
+    for (const bool pausedFirst : {false, true}) {
+      window->Button10->click();
+      const std::string folder = *dir / (pausedFirst ? "closed-paused" : "closed-running");
+      std::filesystem::create_directory(folder);
+      window->Edit2->setText(QString::fromStdString(folder));
+      bool closed = false, stillShownAfterClose = false;
+      const LoopRun run = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+        TForm2* rescue = window->Form2();
+        if (!rescue->isVisible()) return false;
+        if (pausedFirst && !rescue->SpeedButton1->isChecked()) {
+          rescue->SpeedButton1->click();
+          return false;
+        }
+        closed = rescue->close() || rescue->close();  // a second close while stopping changes nothing
+        stillShownAfterClose = rescue->isVisible();
+        return true;
+      });
+      QVERIFY2(!run.hung, pausedFirst ? "paused" : "running");
+      QVERIFY(!closed && stillShownAfterClose);  // the close waits for the carving to stop
+      QCOMPARE(run.lastWindowClosed, 0);
+      QVERIFY(window->isVisible());
+      QVERIFY(!window->Form2()->isVisible() && !window->Form3()->isVisible());
+      QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
+      QVERIFY(std::filesystem::exists(folder + "/rescue-report.csv"));
+    }
+  }
+
+  // Ending the program closes every window (as a quit does): the progress
+  // windows, otherwise kept until their operation ends, then close at once.
+  void endingTheProgramClosesTheProgressWindows() {
+    for (const bool inCarving : {false, true}) {
+      window->Button10->click();
+      const std::string folder = *dir / (inCarving ? "ended-carving" : "ended-search");
+      std::filesystem::create_directory(folder);
+      window->Edit2->setText(QString::fromStdString(folder));
+      bool closedAtOnce = false;
+      const LoopRun run = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+        QWidget* progress = inCarving ? static_cast<QWidget*>(window->Form2()) : window->Form3();
+        if (!progress->isVisible() || (!inCarving && window->Scan().SearchStopped())) return false;
+        window->EndRunningOperation();
+        QApplication::closeAllWindows();
+        closedAtOnce = !progress->isVisible();
+        return true;
+      });
+      QVERIFY(!run.hung);
+      QVERIFY2(closedAtOnce, inCarving ? "carving" : "search");
+      QVERIFY(std::filesystem::exists(folder + "/rescue-report.csv"));
+    }
+  }
+
+  // The search window's close is its Cancel: the search ends where it is
+  // (here as the window appears, before any hit), what was found is carved.
+  void closingTheSearchWindowCancelsTheSearch() {
+    window->Button10->click();
+    std::filesystem::create_directory(*dir / "closed-search");
+    window->Edit2->setText(QString::fromStdString(*dir / "closed-search"));
+    bool stillShownAfterClose = false;
+    const LoopRun run = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+      TForm3* search = window->Form3();
+      if (!search->isVisible() || window->Scan().SearchStopped()) return false;
+      search->close();
+      stillShownAfterClose = search->isVisible();
+      return true;
+    });
+    QVERIFY(!run.hung);
+    QVERIFY(stillShownAfterClose);
+    QCOMPARE(run.lastWindowClosed, 0);
+    QVERIFY(window->Scan().Hits().empty());
+    QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
+    QVERIFY(window->isVisible() && !window->Form3()->isVisible());
+  }
+
+  // The backup window's close is its Cancel: the user is asked about the
+  // unfinished image (here: delete it), and the main window comes back.
+  void closingTheBackupWindowCancelsTheBackup() {
+    window->Button10->click();
+    window->Edit3->setText("0");
+    window->Edit4->setText("9999");
+    dialogs.savePath = *dir / "closed-backup.img";
+    prompt.answer = true;
+    bool stillShownAfterClose = false;
+    const LoopRun run = RunInEventLoop([&] { window->Button11->click(); }, [&] {
+      TForm3* backup = window->Form3();
+      if (!backup->isVisible()) return false;
+      backup->close();
+      stillShownAfterClose = backup->isVisible();
+      return true;
+    });
+    prompt.answer = false;
+    QVERIFY(!run.hung);
+    QVERIFY(stillShownAfterClose);
+    QCOMPARE(run.lastWindowClosed, 0);
+    QCOMPARE(LastSlot(), 44);
+    QVERIFY(!std::filesystem::exists(*dir / "closed-backup.img"));
+    QVERIFY(window->isVisible() && !window->Form3()->isVisible());
+  }
+
   void refusalsShowTheirMessageOnce() {
     window->Button10->click();
     struct Case {
@@ -226,6 +367,19 @@ class MainWindowTest : public QObject {
       QCOMPARE(prompt.shown[0].captionSlot, 17);
     }
     QCOMPARE(window->CurrentTypeMask(), TypeMask{0});
+  }
+
+  // A pipe chosen as an image is refused at once (opening it would wait for
+  // a writer), and the message says which path and why.
+  void openingAPipeSaysWhatItIs() {
+    const std::string pipe = *dir / "pipe";
+    QCOMPARE(::mkfifo(pipe.c_str(), 0600), 0);
+    dialogs.openPath = pipe;
+    window->Button10->click();
+    QCOMPARE(prompt.shown.size(), std::size_t{1});
+    QCOMPARE(prompt.shown[0].textSlot, 48);
+    QCOMPARE(prompt.shown[0].suffix, " " + pipe + ": it is a pipe, not a drive or an image file");
+    QVERIFY(window->GroupBox1->isHidden());
   }
 
   void deletedNeedsARecognisedBootSector() {

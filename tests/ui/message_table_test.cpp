@@ -49,6 +49,9 @@ TEST_F(MessageTable, KnownRows) {
       {kTc, 62, "更多功能>>"}, {kTc, 67, "刪除或自動消失"},
       {kEn, 0, "Name"}, {kEn, 33, "Fragments"}, {kEn, 64, "Last saved"}, {kEn, 79, "unchecked"},
       {kSc, 0, "名称"}, {kSc, 76, "已损坏"}, {kTc, 0, "名稱"}, {kTc, 64, "最後保存"}, {kTc, 76, "已損壞"},
+      {kEn, 85, "Out of memory! The operation was stopped."}, {kSc, 85, "内存不足! 操作已停止."},
+      {kTc, 85, "記憶體不足! 操作已停止."}, {kEn, 86, "it is a pipe, not a drive or an image file"},
+      {kSc, 86, "这是管道, 不是分区或映像文件"}, {kTc, 86, "這是管道, 不是分區或映像檔案"},
   };
   for (const auto& r : rows) EXPECT_EQ(Text(r.language, r.slot), r.text) << int(r.language) << " slot " << r.slot;
 }
@@ -58,7 +61,8 @@ TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
     for (int slot : {81, 83, 95, -1, 96, 1000}) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
-    for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 82, 90, 91, 92, 93, 94}) {
+    for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 82, 85, 86, 87, 88, 90, 91, 92,
+                     93, 94}) {
       EXPECT_STRNE(Text(language, slot), "") << int(language) << " slot " << slot;  // the table's ends included
     }
   }

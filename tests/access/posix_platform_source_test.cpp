@@ -1,0 +1,103 @@
+// Paths that name no disk and no image file (a pipe, a socket, a character
+// device, a folder) are refused when opened, with the reason, and opening
+// never waits: a pipe with no writer would otherwise block open() for good.
+#include "access/posix_platform_source.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+
+#include "access/sector_source.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+// Runs open (which opens path) on another thread. Should it hang, a writer
+// is opened on the pipe so that the test fails instead of waiting for ever.
+template <typename Open>
+auto WithoutHanging(const std::string& path, Open open) {
+  auto done = std::async(std::launch::async, open);
+  if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "opening " << path << " is waiting";
+    const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  return done.get();
+}
+
+// A Unix socket bound at path, closed (and the node left) on destruction.
+struct BoundSocket {
+  explicit BoundSocket(const std::string& path) : fd(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  }
+  ~BoundSocket() {
+    if (fd >= 0) ::close(fd);
+  }
+  int fd;
+  bool bound = false;
+};
+
+TEST(PosixPlatformSource, NodesThatAreNoDiskAndNoFileAreRefusedAtOnce) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  const BoundSocket socket(dir / "socket");
+  ASSERT_TRUE(socket.bound) << std::strerror(errno);
+  test::WriteFileBytes(dir / "image.img", test::PatternBytes(4096));
+  const struct { std::string path; int systemError; RefusedKind refused; } cases[] = {
+      {dir / "pipe", 0, RefusedKind::Pipe},
+      {dir / "socket", 0, RefusedKind::Socket},
+      {"/dev/null", 0, RefusedKind::CharacterDevice},
+      {dir.path().string(), EISDIR, RefusedKind::None},
+      {dir / "missing.img", ENOENT, RefusedKind::None},
+  };
+  PosixPlatformSource source;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ASSERT_TRUE(source.Open(dir / "image.img"));
+    EXPECT_FALSE(WithoutHanging(c.path, [&] { return source.Open(c.path); }));
+    const OpenFailure failure = source.LastOpenFailure();
+    EXPECT_FALSE(source.IsOpen());  // and what was open before is closed
+    EXPECT_EQ(failure.systemError, c.systemError);
+    EXPECT_EQ(failure.refused, c.refused);
+  }
+  // A regular file after a refusal opens and reads as ever.
+  ASSERT_TRUE(source.Open(dir / "image.img"));
+  EXPECT_EQ(source.LastOpenFailure().systemError, 0);
+  std::vector<std::uint8_t> got(4096);
+  EXPECT_EQ(source.Read(got.data(), got.size()), 4096);
+  EXPECT_EQ(got, test::PatternBytes(4096));
+}
+
+// The sector source names the message of what failed and the reason.
+TEST(PosixPlatformSource, PipeAsImageFileNamesItsKind) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  const std::string pipe = dir / "pipe";
+  SectorSource source(std::make_unique<PosixPlatformSource>());
+  const struct { OpenResult result; int slot; } cases[] = {
+      {WithoutHanging(pipe, [&] { return source.OpenImageFile(pipe); }), slot::kFailedToOpenFile},
+      {WithoutHanging(pipe, [&] { return source.OpenPartition(pipe, "pipe"); }), slot::kFailedToOpenDrive},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.result.failureSlot, c.slot);
+    EXPECT_EQ(c.result.reasonSlot, slot::kSourceIsPipe);
+    EXPECT_EQ(c.result.systemError, 0);
+  }
+  EXPECT_FALSE(source.IsOpen());
+}
+
+}  // namespace
+}  // namespace vellumark
