@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "rescue/report/compound_file.h"
-#include "rescue/report/structure_check.h"
+#include "rescue/report/document_check.h"
 #include "rescue/report/word_text.h"
 
 namespace vellumark {
@@ -77,7 +77,7 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
   DocumentInspection inspection;
   inspection.record = record;
   inspection.sha256 = Sha256Hex(bytes);
-  const StructureVerdict structure = CheckStructure(bytes);
+  const StructureVerdict structure = CheckDocument(bytes);
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;
   if (!record.unreadableSectors.empty()) {
