@@ -149,6 +149,7 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1][2], "whole") << rows[1][3];
     EXPECT_EQ(std::stoi(rows[1][9]), c.pieces);
+    EXPECT_EQ(rows[1][12], "reassembled");
     EXPECT_TRUE(test::ReadFileBytes((dir.path() / "out" / rows[1][0]).string()) == original);
     EXPECT_TRUE(test::BytesOfRuns(volume.image(), rows[1][10], original.size()) == original);
   }
