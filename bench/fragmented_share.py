@@ -52,7 +52,8 @@ def build_volume(image, document, pieces, cluster_sectors, fat, rng, work):
     clusters = (len(data) + cluster - 1) // cluster
     parts = split(clusters, pieces, rng)
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
-    size_kib = 300000 if fat == 32 else 120000
+    # FAT32 wants 65,525 clusters at least; the image is sparse.
+    size_kib = max(300000, 70000 * cluster_sectors // 2) if fat == 32 else 120000
     subprocess.run(["mkfs.vfat", "-C", "-F", str(fat), "-s", str(cluster_sectors), image, str(size_kib)],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     kinds = ["text", "html", "code", "binary"]
