@@ -31,6 +31,9 @@ struct DocumentRecord {
   bool saved = false;
   std::string saveFailure;  // why it could not be written, when it could not
   std::vector<std::int64_t> unreadableSectors;  // source sectors written as zeros
+  // Rebuilt around clusters of foreign data rather than from every unclaimed
+  // sector after its start; its runs are the clusters it was given.
+  bool reassembled = false;
 };
 
 // "Word", "Excel", "PowerPoint", "Word (DOCX)" ... or "other": program and

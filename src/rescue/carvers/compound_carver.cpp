@@ -9,6 +9,8 @@
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carvers.h"
+#include "rescue/carvers/compound_reassembly.h"
+#include "rescue/report/document_check.h"
 
 namespace vellumark {
 namespace {
@@ -43,6 +45,29 @@ constexpr StreamKind kKinds[] = {
 // sector: every hit walks a header, and most walks end after a few sectors,
 // so the cost must follow the walk, not the largest file.
 using SectorSet = std::unordered_set<std::uint32_t>;
+
+bool NameIs(const std::uint8_t* entry, std::size_t characters, const char* name) {
+  if (std::strlen(name) != characters) return false;
+  for (std::size_t i = 0; i < characters; ++i) {
+    if (LoadLe16(entry + 2 * i) != static_cast<std::uint8_t>(name[i])) return false;
+  }
+  return true;
+}
+
+// The first of the four stream names in directory order decides, even
+// when its kind is not to be saved.
+const StreamKind* FirstKindIn(const std::vector<std::uint8_t>& directory) {
+  for (std::size_t at = 0; at + 128 <= directory.size(); at += 128) {
+    const std::uint8_t* entry = directory.data() + at;
+    const std::uint16_t length = LoadLe16(entry + 64);
+    if (length < 4 || length > 64) break;  // an unused entry ends the walk
+    const std::size_t characters = (length - 2u) / 2u;
+    for (const StreamKind& kind : kKinds) {
+      if (NameIs(entry, characters, kind.name)) return &kind;
+    }
+  }
+  return nullptr;
+}
 
 // Walks one compound file inside a carve attempt. Offsets are into the
 // rebuilt image, whose compound sector k starts at (k + 1) * 512.
@@ -148,26 +173,7 @@ class CompoundWalk {
     return true;
   }
 
-  static bool NameIs(const std::uint8_t* entry, std::size_t characters, const char* name) {
-    if (std::strlen(name) != characters) return false;
-    for (std::size_t i = 0; i < characters; ++i) {
-      if (LoadLe16(entry + 2 * i) != static_cast<std::uint8_t>(name[i])) return false;
-    }
-    return true;
-  }
-
-  const StreamKind* FirstKind() const {
-    for (std::size_t at = 0; at + 128 <= directory_.size(); at += 128) {
-      const std::uint8_t* entry = directory_.data() + at;
-      const std::uint16_t length = LoadLe16(entry + 64);
-      if (length < 4 || length > 64) break;  // an unused entry ends the walk
-      const std::size_t characters = (length - 2u) / 2u;
-      for (const StreamKind& kind : kKinds) {
-        if (NameIs(entry, characters, kind.name)) return &kind;
-      }
-    }
-    return nullptr;
-  }
+  const StreamKind* FirstKind() const { return FirstKindIn(directory_); }
 
   CarveAttempt& attempt_;
   std::vector<std::uint8_t> fat_;
@@ -177,13 +183,22 @@ class CompoundWalk {
   std::int64_t fileBytes_ = 0;
 };
 
-}  // namespace
+enum class PlainRebuild { Saved, NotWhole, WalkFailed };
 
-void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
+// The rebuild from the hit sector and every unclaimed sector after it. With
+// onlyWhole, a file that walks but does not pass the structure and content
+// checks is left (its claims released) for the reassembly to try; one with
+// unreadable sectors is kept as it is, since no other cluster can stand in
+// for a sector the disk did not give.
+PlainRebuild RebuildPlain(RescueRun& run, std::int64_t hitOffset, bool onlyWhole) {
   CarveAttempt attempt(run, hitOffset, kGrowthLarge);
-  if (!attempt.Start()) return;
+  if (!attempt.Start()) return PlainRebuild::WalkFailed;
   CompoundWalk walk(attempt);
-  if (!walk.Run()) return;
+  if (!walk.Run()) return PlainRebuild::WalkFailed;
+  const auto fileBytes = static_cast<std::size_t>(walk.FileBytes());
+  if (onlyWhole && attempt.UnreadableSectors().empty() &&
+      CheckDocument({attempt.Image(), fileBytes}).verdict != Verdict::Whole)
+    return PlainRebuild::NotWhole;
 
   const std::int64_t bytesPerSector = run.BytesPerSector();
   DocumentRecord record;
@@ -198,10 +213,48 @@ void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
   }
   if (walk.Kind() != nullptr && (run.typeMask & walk.Kind()->bit) != 0) {
     record.outputName = OutputName(run.saveFolder, hitOffset, walk.Kind()->extension);
-    SaveDocument(run, record, attempt.Image(), static_cast<std::size_t>(walk.FileBytes()));
+    SaveDocument(run, record, attempt.Image(), fileBytes);
   }
   run.documents.push_back(std::move(record));
   attempt.Succeed();
+  return PlainRebuild::Saved;
+}
+
+// Keeps a reassembled file: its clusters are claimed as a carve attempt's
+// would be, the rest of its last cluster too.
+void KeepReassembled(RescueRun& run, std::int64_t hitOffset, const Reassembly& file) {
+  for (const std::int64_t sector : file.sectors) run.claims.ClaimSector(sector);
+  for (const std::int64_t sector : file.clusterTail) run.claims.ClaimSector(sector);
+  const StreamKind* kind = FirstKindIn(file.directory);
+  DocumentRecord record;
+  record.kind = kind != nullptr ? kind->kind : DocumentKind::Other;
+  record.startSector = hitOffset / run.BytesPerSector();
+  record.length = static_cast<std::int64_t>(file.bytes.size());
+  record.runs = RunsOf(file.sectors, file.sectors.size());
+  record.reassembled = true;
+  if (kind != nullptr && (run.typeMask & kind->bit) != 0) {
+    record.outputName = OutputName(run.saveFolder, hitOffset, kind->extension);
+    SaveDocument(run, record, file.bytes.data(), file.bytes.size());
+  }
+  run.documents.push_back(std::move(record));
+}
+
+}  // namespace
+
+// A document that comes back whole from the plain rebuild is kept as it is;
+// only one that does not is reassembled around foreign clusters, and when
+// no reassembly holds together the plain rebuild is kept after all, damaged
+// as it is, so that nothing that came back before is lost.
+void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
+  const bool mayReassemble = run.BytesPerSector() == 512;
+  const PlainRebuild plain = RebuildPlain(run, hitOffset, mayReassemble);
+  if (plain == PlainRebuild::Saved || !mayReassemble) return;
+  if (run.claims.IsSectorClaimed(hitOffset / 512)) return;
+  if (const auto file = ReassembleCompound(run, hitOffset)) {
+    KeepReassembled(run, hitOffset, *file);
+    return;
+  }
+  if (plain == PlainRebuild::NotWhole) RebuildPlain(run, hitOffset, false);
 }
 
 }  // namespace vellumark

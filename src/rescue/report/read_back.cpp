@@ -8,7 +8,7 @@
 
 #include "rescue/office_package.h"
 #include "rescue/report/compound_file.h"
-#include "rescue/report/structure_check.h"
+#include "rescue/report/document_check.h"
 #include "rescue/report/word_text.h"
 
 namespace vellumark {
@@ -99,7 +99,7 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
     InspectOfficeArchive(bytes, inspection);
     return inspection;
   }
-  const StructureVerdict structure = CheckStructure(bytes);
+  const StructureVerdict structure = CheckDocument(bytes);
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;
   if (!record.unreadableSectors.empty()) {

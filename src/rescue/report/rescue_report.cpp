@@ -37,12 +37,18 @@ std::string RunsText(const std::vector<SectorRun>& runs) {
   return text;
 }
 
+// How the document was rebuilt: from every unclaimed sector after its start
+// (the plain way, left empty), or reassembled around foreign clusters, the
+// sector runs then being the clusters it was given.
+std::string RebuiltText(const DocumentRecord& record) { return record.reassembled ? "reassembled" : ""; }
+
 }  // namespace
 
 std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
   std::string csv =
       "\xEF\xBB\xBF"
-      "name,kind,verdict,fault,title,author,last saved (UTC),start sector,length,fragments,sector runs,sha256\r\n";
+      "name,kind,verdict,fault,title,author,last saved (UTC),start sector,length,fragments,sector runs,sha256,"
+      "rebuilt\r\n";
   for (const DocumentInspection& document : documents) {
     const DocumentRecord& record = document.record;
     const std::string name =
@@ -53,7 +59,7 @@ std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
            Field(document.fault) + ',' + DocumentText(document.properties.title) + ',' +
            DocumentText(document.properties.author) + ',' + lastSaved + ',' + std::to_string(record.startSector) +
            ',' + std::to_string(record.length) + ',' + std::to_string(record.runs.size()) + ',' +
-           RunsText(record.runs) + ',' + document.sha256 + "\r\n";
+           RunsText(record.runs) + ',' + document.sha256 + ',' + RebuiltText(record) + "\r\n";
   }
   return csv;
 }

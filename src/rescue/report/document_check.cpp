@@ -1,0 +1,27 @@
+#include "rescue/report/document_check.h"
+
+#include <string>
+#include <vector>
+
+#include "rescue/report/compound_file.h"
+#include "rescue/report/structure_check.h"
+#include "rescue/report/word_content_check.h"
+
+namespace vellumark {
+
+StructureVerdict CheckDocument(std::span<const std::uint8_t> file) {
+  StructureVerdict verdict = CheckStructure(file);
+  if (verdict.verdict != Verdict::Whole) return verdict;
+  const auto compound = CompoundFile::Open(file);
+  if (!compound) return verdict;
+  const auto word = compound->Stream("WordDocument");
+  if (!word) return verdict;
+  const auto table0 = compound->Stream("0Table");
+  const auto table1 = compound->Stream("1Table");
+  const std::vector<std::uint8_t> none;
+  std::string fault = WordContentFault(*word, table0 ? *table0 : none, table1 ? *table1 : none);
+  if (!fault.empty()) return {Verdict::Damaged, std::move(fault)};
+  return verdict;
+}
+
+}  // namespace vellumark

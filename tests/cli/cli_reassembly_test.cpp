@@ -1,0 +1,197 @@
+// Documents deleted from FAT volumes on which they had been written into
+// the holes between files no carver recognises (text, HTML, source code,
+// pictures without their first cluster): the plain rebuild stitches those
+// files in, and the reassembly brings the documents back byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+const fs::path kCorpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
+
+std::string Cli(const std::string& args) {
+  return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI " " + args + " 2>/dev/null");
+}
+
+enum class Foreign { Text, Html, Code, Binary };
+
+// A kept file of the given kind, size bytes long.
+Bytes ForeignBytes(Foreign kind, std::size_t size, std::mt19937& random) {
+  std::string text;
+  for (int i = 0; text.size() < size; ++i) {
+    switch (kind) {
+      case Foreign::Text: text += "Line " + std::to_string(i) + " of the minutes, item " + std::to_string(random() % 99) + "\n"; break;
+      case Foreign::Html: text += "<p class=\"c" + std::to_string(i) + "\">Paragraph of the page</p>\n"; break;
+      case Foreign::Code: text += "int step" + std::to_string(i) + "(int x) { return x * " + std::to_string(random() % 9) + "; }\n"; break;
+      case Foreign::Binary: text += static_cast<char>(random() & 0xFF); break;
+    }
+  }
+  text.resize(size);
+  return Bytes(text.begin(), text.end());
+}
+
+// A FAT volume made by mkfs.vfat and filled with mtools. Holes are files
+// deleted again; a file copied in afterwards fills them in order, because
+// the volume's hint of the next free cluster is reset (FAT32 keeps it in
+// its FSInfo sector; FAT16 has none and mtools starts from the first).
+class Volume {
+ public:
+  Volume(const test::TempDir& dir, int fatBits, int clusterSectors)
+      : dir_(dir), image_(dir / "volume.img"), clusterBytes_(clusterSectors * 512), fatBits_(fatBits) {
+    // FAT32 wants 65,525 clusters at least (mtools misbehaves on fewer);
+    // the image is sparse, so its size costs nothing.
+    const int kib = fatBits == 32 ? std::max(300'000, 70'000 * clusterSectors / 2) : 120'000;
+    ok_ = test::Run("mkfs.vfat -C -F " + std::to_string(fatBits) + " -s " + std::to_string(clusterSectors) + " " +
+                    image_ + " " + std::to_string(kib) + " >/dev/null 2>&1") == 0;
+  }
+
+  void Copy(const std::string& path, const std::string& name) { Mtools("mcopy -i " + image_ + " '" + path + "' ::" + name); }
+  void Delete(const std::string& names) { Mtools("mdel -i " + image_ + " " + names); }
+  void Mtools(const std::string& command) { ok_ = ok_ && test::Run("MTOOLS_SKIP_CHECK=1 " + command) == 0; }
+
+  void Add(const std::string& name, const Bytes& bytes) {
+    test::WriteFileBytes(dir_ / name, bytes);
+    Copy(dir_ / name, name);
+  }
+
+  void ResetFreeHint() {
+    if (fatBits_ != 32) return;
+    ok_ = ok_ && test::Run("printf '\\377\\377\\377\\377' | dd of=" + image_ +
+                           " bs=1 seek=1004 conv=notrunc status=none") == 0;
+  }
+
+  // The document in pieces of the given cluster counts, each followed by a
+  // kept file of one of the foreign kinds; copied in, then deleted.
+  void WriteFragmented(const fs::path& document, const std::vector<int>& pieces, std::mt19937& random) {
+    std::string holes;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const std::string hole = "H" + std::to_string(i);
+      Add(hole, Bytes(static_cast<std::size_t>(pieces[i]) * clusterBytes_, 0));
+      holes += " ::" + hole;
+      const auto kind = static_cast<Foreign>(i % 4);
+      const std::size_t size = (1 + random() % 3) * clusterBytes_ - random() % (clusterBytes_ / 2);
+      Add("K" + std::to_string(i) + ".DAT", ForeignBytes(kind, size, random));
+    }
+    Delete(holes);
+    ResetFreeHint();
+    Copy(document.string(), "LOST.DOC");
+    Delete("::LOST.DOC");
+  }
+
+  bool ok() const { return ok_; }
+  const std::string& image() const { return image_; }
+  std::size_t clusterBytes() const { return clusterBytes_; }
+
+ private:
+  const test::TempDir& dir_;
+  std::string image_;
+  std::size_t clusterBytes_;
+  int fatBits_;
+  bool ok_ = false;
+};
+
+// count clusters split into pieces parts, the first of a single cluster
+// when there are three or more, the rest as even as may be.
+std::vector<int> Split(int count, int pieces) {
+  std::vector<int> parts;
+  if (pieces >= 3) parts.push_back(1), --count, --pieces;
+  for (int i = 0; i < pieces; ++i) parts.push_back(count / pieces + (i < count % pieces ? 1 : 0));
+  return parts;
+}
+
+std::vector<std::vector<std::string>> Report(const fs::path& folder) {
+  const Bytes csv = test::ReadFileBytes((folder / "rescue-report.csv").string());
+  return test::ParseCsv(std::string(csv.begin(), csv.end()));
+}
+
+TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentical) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  VELLUMARK_REQUIRE_TOOL("mcopy");
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  struct Case {
+    const char* document;
+    int fatBits;
+    int clusterSectors;
+    int pieces;
+  };
+  const Case cases[] = {
+      {"52420.doc", 32, 8, 2},                     // UTF-16 text
+      {"47304.doc", 32, 8, 5},                     // 8-bit text, pieces of one cluster
+      {"52420.doc", 32, 8, 8},                     // every cluster its own piece
+      {"57843.doc", 32, 8, 2},                     // Word 6
+      {"56880.doc", 32, 32, 2},                    // 16 KiB clusters
+      {"52420.doc", 16, 8, 4},                     // FAT16
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.document) + " in " + std::to_string(c.pieces) + " pieces, FAT" +
+                 std::to_string(c.fatBits) + ", " + std::to_string(c.clusterSectors) + " sectors a cluster");
+    test::TempDir dir;
+    Volume volume(dir, c.fatBits, c.clusterSectors);
+    const Bytes original = test::ReadFileBytes((kCorpus / c.document).string());
+    const int clusters = static_cast<int>((original.size() + volume.clusterBytes() - 1) / volume.clusterBytes());
+    std::mt19937 random(static_cast<unsigned>(c.pieces));
+    volume.WriteFragmented(kCorpus / c.document, Split(clusters, c.pieces), random);
+    ASSERT_TRUE(volume.ok());
+    fs::create_directory(dir / "out");
+
+    EXPECT_EQ(Cli("rescue " + volume.image() + " " + (dir / "out") + " --last 40000"), "Rescued file 1\n");
+    const auto rows = Report(dir.path() / "out");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][2], "whole") << rows[1][3];
+    EXPECT_EQ(std::stoi(rows[1][9]), c.pieces);
+    EXPECT_EQ(rows[1][12], "reassembled");
+    EXPECT_TRUE(test::ReadFileBytes((dir.path() / "out" / rows[1][0]).string()) == original);
+    EXPECT_TRUE(test::BytesOfRuns(volume.image(), rows[1][10], original.size()) == original);
+  }
+}
+
+// Two documents written cluster by cluster into alternate holes: each is
+// the other's foreign data, and much of it looks alike. Either comes back
+// byte for byte or is not called whole; never one holding the other's bytes.
+TEST(CliReassembly, InterleavedDocumentsAreNeverMerged) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  VELLUMARK_REQUIRE_TOOL("mcopy");
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  const char* const pairs[][2] = {{"47304.doc", "52420.doc"}, {"56880.doc", "47304.doc"}};
+  for (const auto& pair : pairs) {
+    SCOPED_TRACE(std::string(pair[0]) + " with " + pair[1]);
+    test::TempDir dir;
+    Volume volume(dir, 32, 8);
+    const Bytes a = test::ReadFileBytes((kCorpus / pair[0]).string());
+    const Bytes b = test::ReadFileBytes((kCorpus / pair[1]).string());
+    const std::size_t ca = (a.size() + 4095) / 4096, cb = (b.size() + 4095) / 4096;
+    std::string holesA, holesB;
+    for (std::size_t k = 0; k < std::max(ca, cb); ++k) {
+      if (k < ca) volume.Add("A" + std::to_string(k), Bytes(4096, 0)), holesA += " ::A" + std::to_string(k);
+      if (k < cb) volume.Add("B" + std::to_string(k), Bytes(4096, 0)), holesB += " ::B" + std::to_string(k);
+    }
+    volume.Delete(holesA);
+    volume.ResetFreeHint();
+    volume.Copy((kCorpus / pair[0]).string(), "FIRST.DOC");
+    volume.Delete(holesB);
+    volume.ResetFreeHint();
+    volume.Copy((kCorpus / pair[1]).string(), "SECOND.DOC");
+    volume.Delete("::FIRST.DOC ::SECOND.DOC");
+    ASSERT_TRUE(volume.ok());
+    fs::create_directory(dir / "out");
+    Cli("rescue " + volume.image() + " " + (dir / "out") + " --last 40000");
+    for (const auto& row : Report(dir.path() / "out")) {
+      if (row[2] != "whole") continue;
+      const Bytes rescued = test::ReadFileBytes((dir.path() / "out" / row[0]).string());
+      EXPECT_TRUE(rescued == a || rescued == b) << row[0] << " is called whole but is neither document";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vellumark

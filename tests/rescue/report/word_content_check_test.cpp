@@ -1,0 +1,120 @@
+#include "rescue/report/word_content_check.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "rescue/report/compound_file.h"
+#include "rescue/report/document_check.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+const fs::path kCorpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
+
+struct Streams {
+  Bytes word, table0, table1;
+  std::string Fault() const { return WordContentFault(word, table0, table1); }
+  Bytes& Table() { return (word[0x0B] & 0x02) != 0 ? table1 : table0; }
+};
+
+Streams Read(const std::string& name) {
+  const Bytes file = test::ReadFileBytes((kCorpus / name).string());
+  Streams streams;
+  if (const auto compound = CompoundFile::Open(file)) {
+    streams.word = compound->Stream("WordDocument").value_or(Bytes{});
+    streams.table0 = compound->Stream("0Table").value_or(Bytes{});
+    streams.table1 = compound->Stream("1Table").value_or(Bytes{});
+  }
+  return streams;
+}
+
+std::uint32_t Le32(const Bytes& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// The offset in WordDocument of the FIB's fc/lcb pair of the given index.
+std::size_t PairAt(const Bytes& word, std::size_t index) {
+  std::size_t at = 0x20;
+  at += 2 + 2 * (word[at] | word[at + 1] << 8);
+  at += 2 + 4 * (word[at] | word[at + 1] << 8);
+  return at + 2 + 8 * index;
+}
+
+// Every Word document of the corpus that the structure check finds whole
+// is whole for the content check too: a verdict that was right stays right.
+TEST(WordContentCheck, CorpusDocumentsHold) {
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(kCorpus)) {
+    const Bytes file = test::ReadFileBytes(entry.path().string());
+    const StructureVerdict verdict = CheckDocument(file);
+    if (verdict.verdict == Verdict::Whole) ++checked;
+    EXPECT_TRUE(verdict.verdict == Verdict::Whole || !verdict.fault.starts_with("WordDocument: text"))
+        << entry.path().filename() << ": " << verdict.fault;
+    const Streams streams = Read(entry.path().filename().string());
+    if (!streams.word.empty()) {
+      EXPECT_EQ(streams.Fault(), "") << entry.path().filename();
+    }
+  }
+  EXPECT_GT(checked, 100);
+}
+
+// What another file's bytes do where Word's own were: each edit stands for a
+// foreign cluster landing in one part of the document.
+TEST(WordContentCheck, ForeignBytesAreFound) {
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  struct Case {
+    const char* document;
+    const char* what;
+    std::function<void(Streams&)> edit;
+    const char* fault;  // the start of the fault
+  };
+  const auto textStart = [](const Streams& s) { return static_cast<std::size_t>(Le32(s.word, 0x18)); };
+  const Case cases[] = {
+      {"47304.doc", "a line feed in 8-bit text",
+       [&](Streams& s) { s.word[textStart(s) + 3] = '\n'; }, "WordDocument: text holds a line feed"},
+      {"47304.doc", "a text file's line in the text",
+       [&](Streams& s) {
+         const std::string line = "plain text\r\nnext line\n";
+         std::copy(line.begin(), line.end(), s.word.begin() + static_cast<std::ptrdiff_t>(textStart(s)));
+       },
+       "WordDocument: text holds"},
+      {"47304.doc", "random bytes in the text",
+       [&](Streams& s) {
+         const Bytes noise = test::PatternBytes(512, 9);
+         std::copy(noise.begin(), noise.end(), s.word.begin() + static_cast<std::ptrdiff_t>(textStart(s)));
+       },
+       "WordDocument: text holds"},
+      {"Word95.doc", "a line feed in Word 95 text",
+       [&](Streams& s) { s.word[textStart(s) + 1] = '\n'; }, "WordDocument: text holds a line feed"},
+      {"52420.doc", "a formatting page overwritten with text",
+       [&](Streams& s) {
+         const Bytes& t = s.Table();
+         const std::size_t fc = Le32(s.word, PairAt(s.word, 13)), lcb = Le32(s.word, PairAt(s.word, 13) + 4);
+         const std::size_t page = Le32(t, fc + 4 * ((lcb - 4) / 8 + 1)) & 0x3FFFFF;
+         std::fill(s.word.begin() + static_cast<std::ptrdiff_t>(page * 512),
+                   s.word.begin() + static_cast<std::ptrdiff_t>(page * 512 + 512), 'x');
+       },
+       "WordDocument: formatting page"},
+      {"52420.doc", "a table stream cut short",
+       [&](Streams& s) { s.Table().resize(Le32(s.word, PairAt(s.word, 33))); }, "1Table: shorter than"},
+      {"52420.doc", "a stream shorter than the FIB counts",
+       [&](Streams& s) { s.word.resize(Le32(s.word, 0x40) - 512); }, "WordDocument: the file-information block counts"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Streams streams = Read(c.document);
+    ASSERT_FALSE(streams.word.empty());
+    ASSERT_EQ(streams.Fault(), "");
+    c.edit(streams);
+    EXPECT_TRUE(streams.Fault().starts_with(c.fault)) << streams.Fault();
+  }
+}
+
+}  // namespace
+}  // namespace vellumark
