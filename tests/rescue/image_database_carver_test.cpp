@@ -35,6 +35,24 @@ TEST(TiffCarverRealFiles, BothByteOrdersPagesAndTiles) {
       {"a directory of no entries", With(little, first, {0, 0})},
   };
   for (const auto& b : broken) EXPECT_EQ(Carve(TiffCarver, b.file), Runs{}) << b.name;
+
+  // The last strip made 3,000 bytes longer: its end, past the directory, is the file's end.
+  const std::size_t at = LoadLe32(strips.data() + 4);
+  std::size_t counts = 0, offsets = 0, stripCount = 0;
+  for (std::size_t i = 0; i < LoadLe16(strips.data() + at); ++i) {
+    const std::uint8_t* e = strips.data() + at + 2 + 12 * i;
+    if (LoadLe16(e) == 273 || LoadLe16(e) == 279) {
+      ASSERT_EQ(LoadLe16(e + 2), 4) << "LONG values";
+      (LoadLe16(e) == 273 ? offsets : counts) = LoadLe32(e + 8);
+      stripCount = LoadLe32(e + 4);
+    }
+  }
+  ASSERT_GT(stripCount, 1u);
+  const std::size_t lastCount = counts + 4 * (stripCount - 1), lastOffset = offsets + 4 * (stripCount - 1);
+  const std::size_t longer = LoadLe32(strips.data() + lastOffset) + LoadLe32(strips.data() + lastCount) + 3000;
+  ASSERT_GT(longer, strips.size());
+  EXPECT_EQ(Carve(TiffCarver, With(strips, lastCount, Le(LoadLe32(strips.data() + lastCount) + 3000, 4))),
+            Span(2, (longer + 511) / 512));
 }
 
 TEST(RiffFormCarverRealFiles, WebpLossyLosslessAndAnimated) {

@@ -150,7 +150,7 @@ TEST(SectorClassifier, ProgramsMediaFontsAndDatabases) {
       {"elf version in the other byte order", {{0, elf32be}, {20, {1, 0, 0, 0}}, {40, {0, 52}}}, kNone},
       {"pe at 0x80", {{0, Str("MZ")}, {0x3C, {0x80, 0, 0, 0}}, {0x80, {'P', 'E', 0, 0}}}, kPe},
       {"pe at 508, the last place in the sector", {{0, Str("MZ")}, {0x3C, {0xFC, 1, 0, 0}}, {508, {'P', 'E', 0, 0}}}, kPe},
-      {"pe at 509", {{0, Str("MZ")}, {0x3C, {0xFD, 1, 0, 0}}, {509, {'P', 'E', 0, 0}}}, kNone},
+      {"pe at 509, running out of the sector", {{0, Str("MZ")}, {0x3C, {0xFD, 1, 0, 0}}, {509, {'P', 'E', 0}}}, kNone},
       {"pe beyond the sector", {{0, Str("MZ")}, {0x3C, {0, 2, 0, 0}}}, kNone},
       {"mz without pe", {{0, Str("MZ")}, {0x3C, {0x80, 0, 0, 0}}, {0x80, Str("NE")}}, kNone},
       {"ogg first page", {{0, oggBos}}, kOgg},
