@@ -22,7 +22,7 @@ std::string Format(const char* format, auto... values) {
 }  // namespace
 
 DdrescueMap::DdrescueMap(StagedFile file, std::int64_t start, std::int64_t size, std::int64_t positionLine)
-    : file_(std::move(file)), start_(start), end_(start + size), positionLine_(positionLine), blockStart_(start) {}
+    : file_(std::move(file)), end_(start + size), positionLine_(positionLine), blockStart_(start) {}
 
 std::optional<DdrescueMap> DdrescueMap::Create(const std::string& folder, std::int64_t start, std::int64_t size,
                                                std::int64_t sectorBytes) {

@@ -47,7 +47,6 @@ class DdrescueMap {
   bool WriteBlock(std::int64_t position, std::int64_t size, Status status);
 
   StagedFile file_;
-  std::int64_t start_;
   std::int64_t end_;
   std::int64_t positionLine_;  // offset of the current-position line, rewritten by Finish
   std::int64_t blockStart_;    // the block not yet written: its start, size and status

@@ -181,6 +181,7 @@ TEST_F(DdrescueMapTest, FinishedBackupListsExactlyTheUnreadableSectors) {
       {512, 0, 999, {999}},
       {512, 0, 999, {127, 128, 129, 500, 998}},  // a run across two chunks, and one alone
       {512, 100, 399, {100, 250, 251, 399}},     // a range that starts inside the source
+      {512, 10, 14, {10, 11, 12, 13, 14}},       // nothing could be read
       {4096, 3, 70, {3, 40, 41, 70}},
   };
   for (const auto& c : cases) {
