@@ -31,27 +31,6 @@ bool Have(std::span<const std::uint8_t> bytes, std::int64_t end) {
   return end >= 0 && end <= static_cast<std::int64_t>(bytes.size());
 }
 
-// The 64-bit values of a ZIP64 extra field, for the fields whose 32-bit
-// value says they are there, in the order given.
-bool ReadZip64(const std::uint8_t* extra, std::int64_t length, std::initializer_list<std::uint64_t*> values) {
-  for (std::int64_t at = 0; at + 4 <= length;) {
-    const std::int64_t size = LoadLe16(extra + at + 2);
-    if (at + 4 + size > length) return false;
-    if (LoadLe16(extra + at) == kZip64Extra) {
-      std::int64_t field = at + 4;
-      for (std::uint64_t* value : values) {
-        if (*value != kInZip64) continue;
-        if (field + 8 > at + 4 + size) return false;
-        *value = LoadLe64(extra + field);
-        field += 8;
-      }
-      return true;
-    }
-    at += 4 + size;
-  }
-  return false;
-}
-
 struct Inflated {
   int status = Z_OK;
   std::int64_t consumed = 0;
@@ -125,6 +104,25 @@ Inflated StoredStream(std::span<const std::uint8_t> in, std::vector<std::uint8_t
 
 }  // namespace
 
+bool ReadZip64Extra(const std::uint8_t* extra, std::int64_t length, std::initializer_list<std::uint64_t*> values) {
+  for (std::int64_t at = 0; at + 4 <= length;) {
+    const std::int64_t size = LoadLe16(extra + at + 2);
+    if (at + 4 + size > length) return false;
+    if (LoadLe16(extra + at) == kZip64Extra) {
+      std::int64_t field = at + 4;
+      for (std::uint64_t* value : values) {
+        if (*value != kInZip64) continue;
+        if (field + 8 > at + 4 + size) return false;
+        *value = LoadLe64(extra + field);
+        field += 8;
+      }
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
+}
+
 ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset) {
   if (!Have(bytes, offset + 30)) return Need(offset + 30);
   const std::uint8_t* local = bytes.data() + offset;
@@ -142,7 +140,7 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
   if (!Have(bytes, member.dataOffset)) return Need(member.dataOffset);
   member.name.assign(reinterpret_cast<const char*>(local + 30), static_cast<std::size_t>(nameLength));
   const bool zip64 = compressed == kInZip64 || member.size == kInZip64;
-  if (zip64 && !ReadZip64(local + 30 + nameLength, extraLength, {&member.size, &compressed})) {
+  if (zip64 && !ReadZip64Extra(local + 30 + nameLength, extraLength, {&member.size, &compressed})) {
     return Broken(member.name + ": ZIP64 sizes missing", offset);
   }
   if ((flags & kFlagEncrypted) != 0) return Broken(member.name + ": encrypted", offset);
@@ -205,7 +203,7 @@ ZipRecordCheck CheckZipDirectory(std::span<const std::uint8_t> bytes, std::int64
     if (!Have(bytes, end)) return Need(end);
     std::uint64_t size = LoadLe32(entry + 24), compressed = LoadLe32(entry + 20), local = LoadLe32(entry + 42);
     if ((size == kInZip64 || compressed == kInZip64 || local == kInZip64) &&
-        !ReadZip64(entry + 46 + nameLength, extraLength, {&size, &compressed, &local})) {
+        !ReadZip64Extra(entry + 46 + nameLength, extraLength, {&size, &compressed, &local})) {
       return Broken("central directory: ZIP64 fields missing", offset);
     }
     const std::string name(reinterpret_cast<const char*>(entry + 46), static_cast<std::size_t>(nameLength));

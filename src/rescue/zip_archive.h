@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,6 +61,12 @@ ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes);
 // is larger than limit.
 std::optional<std::vector<std::uint8_t>> ZipMemberData(std::span<const std::uint8_t> bytes, const ZipMember& member,
                                                        std::uint64_t limit);
+
+// Fills, from a ZIP64 extra field of length bytes, those of the values whose
+// 32-bit field said 0xFFFFFFFF (in the order the format gives: uncompressed
+// size, compressed size, local header offset). False when the field is
+// missing or too short.
+bool ReadZip64Extra(const std::uint8_t* extra, std::int64_t length, std::initializer_list<std::uint64_t*> values);
 
 // Signatures of the records, little-endian.
 inline constexpr std::uint32_t kZipLocalHeader = 0x04034B50;

@@ -14,6 +14,7 @@
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carvers.h"
+#include "rescue/zip_archive.h"
 
 namespace vellumark {
 namespace {
@@ -24,7 +25,6 @@ constexpr std::uint32_t kEndRecord = 0x06054B50;
 constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
 constexpr std::uint32_t kZip64Locator = 0x07064B50;
 constexpr std::uint32_t kDescriptor = 0x08074B50;
-constexpr std::uint16_t kZip64Extra = 0x0001;
 constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
 constexpr std::uint16_t kFlagDescriptor = 0x0008;
 constexpr std::uint16_t kStored = 0;
@@ -111,7 +111,7 @@ class ZipWalk {
     if (!Reach(30 + nameLength + extraLength)) return false;
     bool zip64 = false;
     if (compressed == kSizeInZip64 || uncompressed == kSizeInZip64) {
-      if (!Zip64Sizes(At() + 30 + nameLength, extraLength, compressed, uncompressed)) return false;
+      if (!ReadZip64Extra(At() + 30 + nameLength, extraLength, {&uncompressed, &compressed})) return false;
       zip64 = true;
     }
     if (!Advance(30 + nameLength + extraLength)) return false;
@@ -127,29 +127,6 @@ class ZipWalk {
     std::int64_t streamLength = 0;
     if (!Inflate(streamLength, inflatedSize, crc)) return false;
     return CheckDescriptor(zip64, static_cast<std::uint64_t>(streamLength), inflatedSize, crc);
-  }
-
-  // The ZIP64 extra field holds the 64-bit sizes whose 32-bit fields say so,
-  // uncompressed first.
-  static bool Zip64Sizes(const std::uint8_t* extra, std::int64_t length, std::uint64_t& compressed,
-                         std::uint64_t& uncompressed) {
-    for (std::int64_t at = 0; at + 4 <= length;) {
-      const std::uint16_t id = LoadLe16(extra + at);
-      const std::int64_t size = LoadLe16(extra + at + 2);
-      if (at + 4 + size > length) return false;
-      if (id == kZip64Extra) {
-        std::int64_t field = at + 4;
-        for (std::uint64_t* value : {&uncompressed, &compressed}) {
-          if (*value != kSizeInZip64) continue;
-          if (field + 8 > at + 4 + size) return false;
-          *value = LoadLe64(extra + field);
-          field += 8;
-        }
-        return true;
-      }
-      at += 4 + size;
-    }
-    return false;
   }
 
   bool Inflate(std::int64_t& streamLength, std::uint64_t& inflatedSize, std::uint32_t& crc) {
