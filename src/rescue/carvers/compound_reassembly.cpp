@@ -556,7 +556,8 @@ class Reassembler {
     // paragraph ones 0x1D.
     const auto tableBytes = StreamBytes(image, tableChain);
     for (const auto& [index, mostRuns] : {std::pair{12u, 0x65u}, std::pair{13u, 0x1Du}}) {
-      const auto [fc, lcb] = pair(index);
+      // Plain names, not a structured binding: lambdas below capture them.
+      const std::uint32_t fc = pair(index).first, lcb = pair(index).second;
       if (lcb < 12 || (lcb - 4) % 8 != 0 || fc > table->second.second || lcb > table->second.second - fc) continue;
       const std::size_t count = (lcb - 4) / 8;
       AddRising(tableChain, fc, count + 1);
@@ -577,7 +578,7 @@ class Reassembler {
     // 2 (the piece table itself, whose size the FIB's length then gives);
     // in the second case the FIB alone places its rising character
     // positions too.
-    const auto [fcClx, lcbClx] = pair(33);
+    const std::uint32_t fcClx = pair(33).first, lcbClx = pair(33).second;
     if (lcbClx < 5 + 4 + 12 || fcClx > table->second.second || lcbClx > table->second.second - fcClx) return;
     AddAlong(tableChain, fcClx, 1, [&](std::uint32_t first, std::uint32_t) {
       return Check{Role::ClxStart, first, first + 1, 1, lcbClx - 5};

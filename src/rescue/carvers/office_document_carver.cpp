@@ -182,9 +182,10 @@ class OfficeWalk {
   bool Mend(std::int64_t offset, Record record, std::int64_t failAt) {
     const std::int64_t gapSectors = kLongestGapClusters * spc_;
     LoadWhatThereIs(attempt_.Loaded() + gapSectors * sector_);  // room for the longest gap after what is needed
-    // The record's first sector is its own (its header was read from it),
-    // unless the record is what is missing.
-    const std::int64_t first = record == Record::Missing ? offset / sector_ : offset / sector_ + 1;
+    // The record's first sector is its own (its header was read from it);
+    // a missing record's gap starts at the first sector boundary at or after
+    // where it should stand, since the bytes before it are the last record's.
+    const std::int64_t first = record == Record::Missing ? (offset + sector_ - 1) / sector_ : offset / sector_ + 1;
     const std::int64_t last = std::min(failAt / sector_, attempt_.Loaded() / sector_ - 1);
     std::vector<std::uint8_t> trial;
     // How far into the record the best trial's data went, as bytes of the

@@ -27,7 +27,6 @@ constexpr std::uint32_t kZip64Locator = 0x07064B50;
 constexpr std::uint32_t kDescriptor = 0x08074B50;
 constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
 constexpr std::uint16_t kFlagDescriptor = 0x0008;
-constexpr std::uint16_t kStored = 0;
 constexpr std::uint16_t kDeflated = 8;
 // Bounds the walk: no archive a document could lie around is larger, and
 // no honest one has more members.
