@@ -4,20 +4,14 @@
 #include <optional>
 #include <utility>
 
+#include "rescue/report/word_fib.h"
+
 namespace vellumark {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::uint16_t kWord97Ident = 0xA5EC;
-constexpr std::uint16_t kWord6Ident = 0xA5DC;
-constexpr std::uint16_t kComplex = 0x0004;
-constexpr std::uint16_t kEncrypted = 0x0100;
-constexpr std::uint16_t kWhichTable = 0x0200;
-constexpr std::uint16_t kExtendedCharacters = 0x1000;
-constexpr std::uint16_t kOldestFib = 101;
-constexpr std::uint16_t kNewestOldFib = 105;
-constexpr std::size_t kClxPair = 33;
+using namespace word_fib;
 // The tables of character and paragraph formatting pages (PlcfBteChpx, PlcfBtePapx).
 constexpr std::size_t kChpxPair = 12;
 constexpr std::size_t kPapxPair = 13;
@@ -26,14 +20,6 @@ constexpr std::size_t kPapxPair = 13;
 // stream, so only the pairs before it are held to it.
 constexpr std::size_t kCheckedPairs = 87;
 
-std::optional<std::uint32_t> Get(Bytes b, std::size_t at, std::size_t size) {
-  if (at > b.size() || b.size() - at < size) return std::nullopt;
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
-  return value;
-}
-std::uint32_t Get16(Bytes b, std::size_t at) { return Get(b, at, 2).value_or(0); }
-std::uint32_t Get32(Bytes b, std::size_t at) { return Get(b, at, 4).value_or(0); }
 
 }  // namespace
 

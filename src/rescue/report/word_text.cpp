@@ -4,33 +4,17 @@
 #include <optional>
 #include <vector>
 
+#include "rescue/report/word_fib.h"
+
 namespace vellumark {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::uint16_t kWord97Ident = 0xA5EC;
-constexpr std::uint16_t kWord6Ident = 0xA5DC;
-constexpr std::uint16_t kComplex = 0x0004;
-constexpr std::uint16_t kEncrypted = 0x0100;
-constexpr std::uint16_t kWhichTable = 0x0200;
-constexpr std::uint16_t kExtendedCharacters = 0x1000;
-// Word 6 writes 101 and Word 95 104; Word 97 and later write 193 or more.
-constexpr std::uint16_t kOldestFib = 101;
-constexpr std::uint16_t kNewestOldFib = 105;
-// The piece table's entry in FibRgFcLcb97 (fcClx, lcbClx), counted in pairs.
-constexpr std::size_t kClxPair = 33;
+using namespace word_fib;
 // Fields nest; deeper than this a damaged file is only pretending to.
 constexpr std::size_t kDeepestField = 64;
 
-std::optional<std::uint32_t> Get(Bytes b, std::size_t at, std::size_t size) {
-  if (at > b.size() || b.size() - at < size) return std::nullopt;
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
-  return value;
-}
-std::uint32_t Get16(Bytes b, std::size_t at) { return Get(b, at, 2).value_or(0); }
-std::uint32_t Get32(Bytes b, std::size_t at) { return Get(b, at, 4).value_or(0); }
 
 // 0x80..0x9F of Windows-1252. Word writes 8-bit pieces only when every
 // character fits this code page, so these bytes are typographic quotes,

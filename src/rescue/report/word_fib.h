@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// What the readers of a Word document's main stream share: the FIB's marks
+// and flags, and little-endian reads that never pass the end of a stream.
+namespace vellumark::word_fib {
+
+inline constexpr std::uint16_t kWord97Ident = 0xA5EC;
+inline constexpr std::uint16_t kWord6Ident = 0xA5DC;
+inline constexpr std::uint16_t kComplex = 0x0004;
+inline constexpr std::uint16_t kEncrypted = 0x0100;
+inline constexpr std::uint16_t kWhichTable = 0x0200;
+inline constexpr std::uint16_t kExtendedCharacters = 0x1000;
+// Word 6 writes 101 and Word 95 104; Word 97 and later write 193 or more.
+inline constexpr std::uint16_t kOldestFib = 101;
+inline constexpr std::uint16_t kNewestOldFib = 105;
+// The piece table's entry in FibRgFcLcb97 (fcClx, lcbClx), counted in pairs.
+inline constexpr std::size_t kClxPair = 33;
+
+// size bytes (at most four) at at, or none when they pass the end.
+inline std::optional<std::uint32_t> Get(std::span<const std::uint8_t> b, std::size_t at, std::size_t size) {
+  if (at > b.size() || b.size() - at < size) return std::nullopt;
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < size; ++i) value |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
+  return value;
+}
+inline std::uint32_t Get16(std::span<const std::uint8_t> b, std::size_t at) { return Get(b, at, 2).value_or(0); }
+inline std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return Get(b, at, 4).value_or(0); }
+
+}  // namespace vellumark::word_fib
