@@ -22,7 +22,7 @@ bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* res
   const OpenResult opened = OpenSourceArgument(source, path);
   if (result != nullptr) *result = opened;
   if (!opened.ok()) {
-    std::cerr << Text(SlotOf(opened.error)) << PathAndReason(path, opened.systemError, SlotOf(opened.refused)) << '\n';
+    std::cerr << Text(SlotOf(opened.error)) << PathAndReason(path, opened.systemError, ReasonSlot(opened)) << '\n';
   }
   return opened.ok();
 }

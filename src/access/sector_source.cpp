@@ -59,6 +59,7 @@ OpenResult SectorSource::Failed(OpenError error) const {
   const OpenFailure why = platform_->LastOpenFailure();
   result.systemError = why.systemError;
   result.refused = why.refused;
+  result.access = why.access;
   return result;
 }
 

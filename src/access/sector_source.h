@@ -17,13 +17,15 @@
 namespace vellumark {
 
 // The outcome of an open: which step failed and why (the system's error
-// number, or the kind of node that is no source) or, on success, what the
-// probe of sector 0 found.
+// number, the kind of node that is no source, or why a disk service did not
+// hand the device over either) or, on success, what the probe of sector 0
+// found.
 struct OpenResult {
   OpenError error = OpenError::None;
   bool bootSectorRecognised = false;
   int systemError = 0;
   RefusedKind refused = RefusedKind::None;
+  AccessRefusal access = AccessRefusal::None;  // when a disk service was asked too
 
   bool ok() const { return error == OpenError::None; }
 };

@@ -306,7 +306,7 @@ void TForm1::CloseSourceAndView() {
 void TForm1::ShowOpened(const OpenResult& result, const std::string& path) {
   if (!result.ok()) {
     services_.prompt.Show(
-        {SlotOf(result.error), slot::kError, PathAndReason(path, result.systemError, SlotOf(result.refused))});
+        {SlotOf(result.error), slot::kError, PathAndReason(path, result.systemError, ReasonSlot(result))});
     return;
   }
   parameters_.ShowOpened(result.bootSectorRecognised);

@@ -41,4 +41,20 @@ int SlotOf(RefusedKind kind) {
   return 0;
 }
 
+int SlotOf(AccessRefusal refusal) {
+  switch (refusal) {
+    case AccessRefusal::None: return 0;
+    case AccessRefusal::NotPermitted: return slot::kAccessNotPermitted;
+    case AccessRefusal::NotFound: return slot::kAccessNotFound;
+    case AccessRefusal::Busy: return slot::kAccessBusy;
+    case AccessRefusal::NoService: return slot::kAccessNoService;
+  }
+  return 0;
+}
+
+int ReasonSlot(const OpenResult& result) {
+  if (const int kind = SlotOf(result.refused)) return kind;
+  return SlotOf(result.access);
+}
+
 }  // namespace vellumark
