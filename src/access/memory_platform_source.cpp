@@ -52,23 +52,28 @@ std::int64_t MemoryPlatformSource::Seek(std::int64_t offset, SeekOrigin origin) 
 }
 
 std::int64_t MemoryPlatformSource::Read(void* destination, std::size_t count) {
+  const std::int64_t got = ReadAt(destination, count, position_);
+  if (got > 0) position_ += got;
+  return got;
+}
+
+std::int64_t MemoryPlatformSource::ReadAt(void* destination, std::size_t count, std::int64_t position) {
   ++readCalls_;
-  if (!open_) return -1;
+  if (!open_ || position < 0) return -1;
   const std::int64_t want = static_cast<std::int64_t>(count);
   for (const Range& bad : failures_) {
-    if (position_ < bad.offset + bad.length && bad.offset < position_ + want) {
+    if (position < bad.offset + bad.length && bad.offset < position + want) {
       // A disk may leave anything in the buffer of a read that failed.
       std::memset(destination, 0xEE, count);
       ++failedReadCalls_;
       return -1;
     }
   }
-  const std::int64_t got = std::clamp<std::int64_t>(open_->Length() - position_, 0, want);
-  const std::int64_t stored = std::clamp<std::int64_t>(static_cast<std::int64_t>(open_->bytes.size()) - position_, 0, got);
+  const std::int64_t got = std::clamp<std::int64_t>(open_->Length() - position, 0, want);
+  const std::int64_t stored = std::clamp<std::int64_t>(static_cast<std::int64_t>(open_->bytes.size()) - position, 0, got);
   auto* out = static_cast<std::uint8_t*>(destination);
-  if (stored > 0) std::memcpy(out, open_->bytes.data() + position_, static_cast<std::size_t>(stored));
+  if (stored > 0) std::memcpy(out, open_->bytes.data() + position, static_cast<std::size_t>(stored));
   if (got > stored) std::memset(out + stored, 0, static_cast<std::size_t>(got - stored));
-  position_ += got;
   return got;
 }
 

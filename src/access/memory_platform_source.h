@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -52,6 +53,7 @@ class MemoryPlatformSource final : public PlatformSource {
   std::optional<std::uint32_t> PartitionSectorSize() override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Read(void* destination, std::size_t count) override;
+  std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override;
   void Close() override;
   bool IsOpen() const override { return open_ != nullptr; }
   std::optional<std::uint64_t> DeviceNumber() override { return open_ ? open_->deviceNumber : std::nullopt; }
@@ -68,8 +70,9 @@ class MemoryPlatformSource final : public PlatformSource {
   Entry* open_ = nullptr;
   OpenFailure openFailure_;
   std::int64_t position_ = 0;
-  int readCalls_ = 0;
-  int failedReadCalls_ = 0;
+  // Counted from the search's reader thread too.
+  std::atomic<int> readCalls_ = 0;
+  std::atomic<int> failedReadCalls_ = 0;
 };
 
 }  // namespace vellumark

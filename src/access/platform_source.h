@@ -29,7 +29,7 @@ struct OpenFailure {
   AccessRefusal access = AccessRefusal::None;
 };
 
-// The operating system's raw access to a partition or an image file: the six
+// The operating system's raw access to a partition or an image file: the
 // operations the sector source needs. Everything is read-only; there is
 // deliberately no way to write through this interface.
 class PlatformSource {
@@ -53,6 +53,13 @@ class PlatformSource {
   // Reads up to count bytes at the current position and advances past them.
   // Returns the bytes read (fewer only at the end of the source) or -1.
   virtual std::int64_t Read(void* destination, std::size_t count) = 0;
+  // Reads up to count bytes at offset without moving the position; safe to
+  // call from another thread while the position-based reads go on. Returns
+  // the bytes read (fewer only at the end of the source) or -1.
+  virtual std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) = 0;
+  // Tells the system that the source is now read front to back, so that it
+  // reads ahead of the reads.
+  virtual void AdviseSequential() {}
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // The device number of an open block device, so that writing onto the

@@ -24,6 +24,22 @@ bool SameNode(const struct stat& named, const struct stat& opened) {
   return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 
+// pread until count bytes, the end of the source or an error; done counts
+// the bytes read either way.
+bool ReadFully(int fd, unsigned char* out, std::size_t count, std::int64_t offset, std::size_t& done) {
+  done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) break;  // end of the source
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
 RefusedKind KindOf(mode_t mode) {
   if (S_ISFIFO(mode)) return RefusedKind::Pipe;
   if (S_ISSOCK(mode)) return RefusedKind::Socket;
@@ -150,19 +166,21 @@ std::int64_t PosixPlatformSource::Seek(std::int64_t offset, SeekOrigin origin) {
 
 std::int64_t PosixPlatformSource::Read(void* destination, std::size_t count) {
   if (fd_ < 0) return -1;
-  auto* out = static_cast<unsigned char*>(destination);
   std::size_t done = 0;
-  while (done < count) {
-    ssize_t got = ::pread(fd_, out + done, count - done, static_cast<off_t>(position_));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (got == 0) break;  // end of the source
-    done += static_cast<std::size_t>(got);
-    position_ += got;
-  }
-  return static_cast<std::int64_t>(done);
+  const bool ok = ReadFully(fd_, static_cast<unsigned char*>(destination), count, position_, done);
+  position_ += static_cast<std::int64_t>(done);
+  return ok ? static_cast<std::int64_t>(done) : -1;
+}
+
+std::int64_t PosixPlatformSource::ReadAt(void* destination, std::size_t count, std::int64_t offset) {
+  if (fd_ < 0 || offset < 0) return -1;
+  std::size_t done = 0;
+  return ReadFully(fd_, static_cast<unsigned char*>(destination), count, offset, done) ? static_cast<std::int64_t>(done)
+                                                                                       : -1;
+}
+
+void PosixPlatformSource::AdviseSequential() {
+  if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 std::optional<std::uint64_t> PosixPlatformSource::DeviceNumber() {

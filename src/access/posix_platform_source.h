@@ -22,6 +22,8 @@ class PosixPlatformSource final : public PlatformSource {
   std::optional<std::uint32_t> PartitionSectorSize() override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Read(void* destination, std::size_t count) override;
+  std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override;
+  void AdviseSequential() override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   std::optional<std::uint64_t> DeviceNumber() override;

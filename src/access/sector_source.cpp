@@ -81,6 +81,7 @@ void SectorSource::FinishOpen(std::int64_t length, const std::optional<BootSecto
 }
 
 void SectorSource::CloseSource() {
+  const std::lock_guard<std::mutex> lock(aheadMutex_);
   if (platform_->IsOpen()) {
     sourceLetter_ = 0;
     platform_->Close();
@@ -197,6 +198,12 @@ std::int32_t SectorSource::ReadSectors(void* destination, std::int32_t count, st
 
 std::int64_t SectorSource::SeekSource(std::int64_t offset, SeekOrigin origin) {
   return platform_->Seek(offset, origin);
+}
+
+bool SectorSource::ReadAhead(void* destination, std::int64_t count, std::int64_t offset) {
+  const std::lock_guard<std::mutex> lock(aheadMutex_);
+  if (count <= 0 || offset < 0 || !platform_->IsOpen()) return false;
+  return platform_->ReadAt(destination, static_cast<std::size_t>(count), offset) == count;
 }
 
 bool SectorSource::ReadDirect(void* destination, std::uint32_t count, std::int64_t offset) {

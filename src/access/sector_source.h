@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -61,6 +62,17 @@ class SectorSource {
   std::int64_t SeekSource(std::int64_t offset, SeekOrigin origin);
   bool ReadDirect(void* destination, std::uint32_t count, std::int64_t offset);
 
+  // For a reader on a thread of its own, one large block ahead of the
+  // search: count bytes at offset straight from the platform, past the
+  // window, learning nothing (the search reads a block that fails again the
+  // usual way, which learns). False when not all of them were read. Safe
+  // alongside every other read; closing the source waits for it.
+  bool ReadAhead(void* destination, std::int64_t count, std::int64_t offset);
+  // The source is about to be read front to back.
+  void AdviseSequential() { platform_->AdviseSequential(); }
+  // Whether [offset, offset + count) holds a sector known to be unreadable.
+  bool HasUnreadableIn(std::int64_t offset, std::int64_t count) const { return FirstUnreadableIn(offset, count) >= 0; }
+
   // What the reads have met since the source was opened: sectors (of the
   // scan's size) that could not be read, and where the source came to an end
   // before its opened length (it shrank, or its device went away).
@@ -104,6 +116,7 @@ class SectorSource {
   bool ReadAndLearn(std::uint8_t* destination, std::int64_t count, std::int64_t offset);
 
   std::unique_ptr<PlatformSource> platform_;
+  std::mutex aheadMutex_;  // held by ReadAhead and by closing
   char sourceLetter_ = 0;
   std::string sourceName_;
   std::string sourcePath_;

@@ -14,6 +14,7 @@
 #include "rescue/carvers/carver_table.h"
 #include "rescue/percent_text.h"
 #include "rescue/report/rescue_report.h"
+#include "rescue/search_read_ahead.h"
 #include "rescue/sector_classifier.h"
 
 namespace vellumark {
@@ -188,6 +189,7 @@ void DeepScan::SearchPhase() {
   const auto spc = static_cast<std::int64_t>(run_.spc);
   const bool filtered = run_.knownPhase != -1 && spc > 1;
   std::vector<std::uint8_t> buffer(bytes);
+  SearchReadAhead ahead(source_, run_.firstSector, run_.lastSector);
 
   while (run_.searchStop == 0 && current <= run_.lastSector) {
     if (filtered && current % spc != run_.knownPhase) {
@@ -195,13 +197,19 @@ void DeepScan::SearchPhase() {
       current += (run_.knownPhase - current % spc + spc) % spc;
       continue;
     }
-    const std::int64_t offset = current * bytes;
-    if (source_.ReadSectors(buffer.data(), static_cast<std::int32_t>(bytes), offset) > 0 &&
-        !source_.ReadDirect(buffer.data(), bytes, offset)) {
-      ++current;  // unreadable: skipped without a trace
-      continue;
+    const std::uint8_t* sector = ahead.Sector(current);
+    if (sector == nullptr) {
+      // Its block was not read whole: the sector on its own, through the
+      // window and then directly, which learns the bad ones.
+      const std::int64_t offset = current * bytes;
+      if (source_.ReadSectors(buffer.data(), static_cast<std::int32_t>(bytes), offset) > 0 &&
+          !source_.ReadDirect(buffer.data(), bytes, offset)) {
+        ++current;  // unreadable: skipped without a trace
+        continue;
+      }
+      sector = buffer.data();
     }
-    const FileTypeCode code = ClassifySector(buffer.data(), buffer.size());
+    const FileTypeCode code = ClassifySector(sector, bytes);
     if (code >= 1) {
       run_.hits.push_back({current, code});
       if (code == code::kCompoundDocument && (run_.typeMask & type_mask::kAllDocuments) != 0) ++run_.found;

@@ -69,6 +69,19 @@ TYPED_TEST(PlatformSourceConformance, ReadsShortAtTheEnd) {
   EXPECT_EQ(this->source().Read(got.data(), 512), 0);
 }
 
+TYPED_TEST(PlatformSourceConformance, ReadsAtAnOffsetWithoutMovingThePosition) {
+  const auto bytes = test::PatternBytes(3'000);
+  ASSERT_TRUE(this->source().Open(this->setup.Place("a", bytes)));
+  ASSERT_EQ(this->source().Seek(100, SeekOrigin::Begin), 100);
+  std::vector<std::uint8_t> got(1'000);
+  ASSERT_EQ(this->source().ReadAt(got.data(), 1'000, 1'500), 1'000);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + 1'500));
+  EXPECT_EQ(this->source().ReadAt(got.data(), 1'000, 2'600), 400);  // short at the end
+  EXPECT_EQ(this->source().ReadAt(got.data(), 1, -1), -1);
+  ASSERT_EQ(this->source().Read(got.data(), 10), 10);  // the position stayed at 100
+  EXPECT_TRUE(std::equal(got.begin(), got.begin() + 10, bytes.begin() + 100));
+}
+
 TYPED_TEST(PlatformSourceConformance, ReopeningServesTheNewSource) {
   const auto first = test::PatternBytes(2'048, 1);
   const auto second = test::PatternBytes(2'048, 2);

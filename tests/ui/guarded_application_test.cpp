@@ -34,6 +34,10 @@ class StarvedSource final : public PlatformSource {
     if (position_ >= starvedFrom_) throw std::bad_alloc();
     return inner_.Read(destination, count);
   }
+  std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override {
+    if (offset + static_cast<std::int64_t>(count) > starvedFrom_) throw std::bad_alloc();
+    return inner_.ReadAt(destination, count, offset);
+  }
   void Close() override { inner_.Close(); }
   bool IsOpen() const override { return inner_.IsOpen(); }
   std::optional<std::uint64_t> DeviceNumber() override { return std::nullopt; }
