@@ -86,7 +86,8 @@ void TerminalProgress::Print(bool force) {
   const auto every = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
   if (!force && now - lastPrint_ < every) return;
   lastPrint_ = now;
-  const std::string line = labels_.Line(0) + "  " + labels_.Line(1) + "  " + labels_.Line(2);
+  std::string line = labels_.Line(0) + "  " + labels_.Line(1) + "  " + labels_.Line(2);
+  if (!labels_.Pace().empty()) line += "  " + labels_.Pace();
   if (terminal_) {
     std::cerr << '\r' << line << "\x1b[K" << std::flush;
   } else {

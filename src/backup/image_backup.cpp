@@ -33,6 +33,11 @@ void ImageBackup::Report(std::int64_t first, std::int64_t last, std::int64_t cur
   report.sector = current;
   report.percentText = PercentText(last - first + 1, current - first);
   report.errors = errors;
+  const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
+  if (!pace_) pace_.emplace((last - first + 1) * bytes, RateMeter::Clock::now());
+  pace_->Update((current - first) * bytes, RateMeter::Clock::now());
+  report.bytesPerSecond = pace_->BytesPerSecond();
+  report.secondsLeft = pace_->SecondsLeft();
   frontEnd_.progress.Report(report);
   frontEnd_.pump.ProcessPendingEvents();
 }
@@ -42,6 +47,7 @@ ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, DdrescueMap& map, std:
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const std::int64_t perChunk = std::max<std::int64_t>(kChunkBytes / bytes, 1);
   std::int64_t current = first;
+  pace_.reset();
   while (stop_ == 0 && current <= last) {
     Report(first, last, current, errors);  // Cancel is taken here, between chunks
     const std::int64_t n = std::min(perChunk, last - current + 1);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "access/sector_source.h"
 #include "backup/ddrescue_map.h"
 #include "common/front_end.h"
+#include "common/rate_meter.h"
 #include "common/refusal.h"
 #include "output/staged_file.h"
 
@@ -77,6 +79,7 @@ class ImageBackup {
   SectorSource& source_;
   FrontEnd& frontEnd_;
   std::vector<std::uint8_t> chunk_;
+  std::optional<RateMeter> pace_;
   volatile std::uint8_t stop_ = 1;
   volatile bool abandoned_ = false;
 };

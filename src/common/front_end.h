@@ -51,6 +51,9 @@ struct ProgressReport {
   std::optional<std::int32_t> rescued;         // carve: files rescued so far
   std::optional<std::int32_t> progressPercent; // carve: share of hits handled
   std::optional<std::int64_t> errors;          // backup: unreadable sectors
+  std::optional<double> bytesPerSecond;        // search and backup, once measured
+  std::optional<std::int64_t> secondsLeft;     // search and backup, once measured
+  std::optional<std::int32_t> documentsFound;  // carve: documents found so far, saved or not
 };
 
 class ProgressSink {

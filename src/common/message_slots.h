@@ -89,6 +89,11 @@ inline constexpr int kAccessNotFound = 97;
 inline constexpr int kAccessBusy = 98;
 inline constexpr int kAccessNoService = 99;
 
+// The pace of a run, below the progress windows' specified labels.
+inline constexpr int kSpeed = 100;
+inline constexpr int kTimeLeft = 101;
+inline constexpr int kDocumentsFound = 102;
+
 // The end of an image backup: the map of sectors it could not copy, and what
 // became of an unfinished image (the command line says so; the window has
 // asked).

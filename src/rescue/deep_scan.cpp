@@ -169,6 +169,10 @@ void DeepScan::RefreshSearch(std::int64_t current) {
   report.sector = current;
   report.percentText = PercentText(run_.total, current - run_.firstSector);
   report.found = run_.found;
+  const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
+  searchPace_->Update((current - run_.firstSector) * bytes, RateMeter::Clock::now());
+  report.bytesPerSecond = searchPace_->BytesPerSecond();
+  report.secondsLeft = searchPace_->SecondsLeft();
   frontEnd_.progress.Report(report);
   frontEnd_.pump.ProcessPendingEvents();
 }
@@ -181,6 +185,7 @@ void DeepScan::SearchPhase() {
   run_.hits.clear();
   run_.found = 0;
   run_.total = run_.lastSector - run_.firstSector + 1;
+  searchPace_.emplace(run_.total * source_.ScanGeometry().BytesPerSector, RateMeter::Clock::now());
   std::int64_t current = run_.firstSector;
   frontEnd_.pump.ProcessPendingEvents();
   run_.quietCounter = 0;
@@ -276,6 +281,7 @@ void DeepScan::CarvePhase() {
     report.stage = ProgressStage::Carve;
     report.rescued = run_.rescued;
     report.progressPercent = static_cast<std::int32_t>((n - index) * 100 / n);
+    report.documentsFound = static_cast<std::int32_t>(run_.documents.size());
     if (withSector) report.sector = run_.hits[static_cast<std::size_t>(index)].sector;
     frontEnd_.progress.Report(report);
     frontEnd_.pump.ProcessPendingEvents();

@@ -8,6 +8,7 @@
 #include "access/sector_source.h"
 #include "access/volume_parameters.h"
 #include "common/front_end.h"
+#include "common/rate_meter.h"
 #include "common/refusal.h"
 #include "rescue/report/read_back.h"
 #include "rescue/report/rescue_report.h"
@@ -87,6 +88,7 @@ class DeepScan {
   std::string reportPath_;
   ReportPlacement reportPlacement_ = ReportPlacement::KeepOthers;
   bool stopRequested_ = false;
+  std::optional<RateMeter> searchPace_;
 };
 
 }  // namespace vellumark

@@ -14,7 +14,8 @@ using Table = std::array<const char*, kMessageSlots>;
 // of memory, and 86 to 88 say why a path is no source (they follow the path);
 // 90 to 94 tell how an image backup ended (the map of sectors not copied, an
 // unfinished image kept or deleted); 96 to 99 say why a disk the program may
-// not open was not handed over by the disk service either, and what to do. Several texts end in a blank because the
+// not open was not handed over by the disk service either, and what to do;
+// 100 to 102 give a run's pace below the progress windows' labels. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -120,6 +121,9 @@ constexpr Table kEnglish = {
     /* 97 */ "the disk service does not know this device; it may have been removed. Choose the drive again after the list refreshes",
     /* 98 */ "the device is busy: another program holds it. Close that program, or unmount the disk, and try again",
     /* 99 */ "permission denied, and no disk service (UDisks2) was there to ask. Join the disk group (then log in again) or start the program as root to read this disk",
+    /* 100 */ "Speed: ",
+    /* 101 */ "Time left: ",
+    /* 102 */ "Documents found: ",
 };
 
 constexpr Table kSimplified = {
@@ -223,6 +227,9 @@ constexpr Table kSimplified = {
     /* 97 */ "磁盘服务不认识此设备, 它可能已被移除. 请在列表刷新后重新选择驱动器",
     /* 98 */ "设备正忙: 另一个程序正在使用它. 请关闭该程序或卸载磁盘后重试",
     /* 99 */ "权限不足, 且没有可询问的磁盘服务 (UDisks2). 请加入 disk 组 (然后重新登录) 或以 root 身份启动程序来读取此磁盘",
+    /* 100 */ "速度: ",
+    /* 101 */ "剩余时间: ",
+    /* 102 */ "已找到文档: ",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -329,6 +336,9 @@ constexpr Table kTraditional = {
     /* 97 */ "磁碟服務不認識此裝置, 它可能已被移除. 請在清單重新整理後再次選擇磁碟機",
     /* 98 */ "裝置正忙: 另一個程式正在使用它. 請關閉該程式或卸載磁碟後重試",
     /* 99 */ "權限不足, 且沒有可詢問的磁碟服務 (UDisks2). 請加入 disk 群組 (然後重新登入) 或以 root 身分啟動程式來讀取此磁碟",
+    /* 100 */ "速度: ",
+    /* 101 */ "剩餘時間: ",
+    /* 102 */ "已找到文件: ",
 };
 
 // An initializer list one short would leave a null slot at the end.

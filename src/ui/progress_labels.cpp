@@ -1,5 +1,6 @@
 #include "ui/progress_labels.h"
 
+#include "common/rate_meter.h"
 #include "ui/message_table.h"
 
 namespace vellumark {
@@ -11,6 +12,7 @@ std::string T(int slot) { return Text(slot); }
 
 void ProgressLabels::Start(ProgressStage stage, const std::string& sourceName) {
   stage_ = stage;
+  pace_.clear();
   source_ = T(slot::kSource) + sourceName;
   switch (stage) {
     case ProgressStage::Search:
@@ -29,6 +31,11 @@ void ProgressLabels::Start(ProgressStage stage, const std::string& sourceName) {
 }
 
 void ProgressLabels::Apply(const ProgressReport& r) {
+  if (r.bytesPerSecond) {
+    pace_ = T(slot::kSpeed) + MegabytesPerSecondText(*r.bytesPerSecond) + " MB/s";
+    if (r.secondsLeft) pace_ += "   " + T(slot::kTimeLeft) + DurationText(*r.secondsLeft);
+  }
+  if (r.documentsFound) pace_ = T(slot::kDocumentsFound) + std::to_string(*r.documentsFound);
   switch (stage_) {
     case ProgressStage::Search:
       if (r.sector) lines_[0] = T(slot::kSearchSector) + std::to_string(*r.sector);

@@ -7,7 +7,8 @@
 
 namespace vellumark {
 
-// The texts of a progress window (caption, source line and three labels) as
+// The texts of a progress window (caption, source line, three labels and the
+// pace below them) as
 // the engine's reports change them, shared by every front end so that the
 // windows and the terminal show the same thing. Search and backup fill the
 // search window's sector, percent and found/errors labels; the carving fills
@@ -21,12 +22,16 @@ class ProgressLabels {
   const std::string& Caption() const { return caption_; }
   const std::string& Source() const { return source_; }
   const std::string& Line(std::size_t index) const { return lines_[index]; }
+  // Below the three lines: speed and time left (search, backup) or the
+  // documents found so far (carving); empty until there is something to say.
+  const std::string& Pace() const { return pace_; }
 
  private:
   ProgressStage stage_ = ProgressStage::Search;
   std::string caption_;
   std::string source_;
   std::array<std::string, 3> lines_;
+  std::string pace_;
 };
 
 }  // namespace vellumark

@@ -62,7 +62,7 @@ TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
     for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 82, 85, 86, 87, 88, 90, 91, 92,
-                     93, 94, 96, 97, 98, 99}) {
+                     93, 94, 96, 97, 98, 99, 100, 101, 102}) {
       EXPECT_STRNE(Text(language, slot), "") << int(language) << " slot " << slot;  // the table's ends included
     }
   }
