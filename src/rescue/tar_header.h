@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "rescue/file_signatures.h"
+
 // The 512-byte header block of a tar archive in the POSIX ustar and GNU
 // formats, shared by the classifier and the tar carver. Numbers are octal
 // text; GNU writes sizes of 8 GiB and more in base 256, flagged by the top
@@ -28,7 +30,7 @@ inline std::int64_t TarOctal(const std::uint8_t* field, int width) {
 // checksum (the sum of its bytes, the checksum field counted as spaces) that
 // matches, summed as unsigned or, as some old writers did, signed bytes.
 inline bool IsTarHeader(const std::uint8_t* block) {
-  if (std::memcmp(block + 257, "ustar", 5) != 0) return false;
+  if (std::memcmp(block + 257, signature::kTar.data(), signature::kTar.size()) != 0) return false;
   const std::int64_t stored = TarOctal(block + 148, 8);
   if (stored < 0) return false;
   std::int64_t unsignedSum = 0;
