@@ -42,6 +42,8 @@ inline constexpr std::string_view kMp4FileType = Magic("ftyp");  // the first bo
 inline constexpr std::string_view kPng = Magic("\x89PNG");
 inline constexpr std::string_view kPngEnd = Magic("IEND");
 inline constexpr std::string_view kId3 = Magic("ID3");
+inline constexpr std::string_view kId3v1 = Magic("TAG");        // the tag at the end of an MP3
+inline constexpr std::string_view kApeTag = Magic("APETAGEX");  // the APE tag's header
 inline constexpr std::string_view kRar = Magic("Rar!\x1A\x07\x00");
 
 inline constexpr std::string_view kZipLocalHeader = Magic("PK\x03\x04");

@@ -89,7 +89,7 @@ std::optional<FrameHeader> ParseHeader(ByteView bytes) {
   if (sizeCode == 1) f.blockSize = 192;
   else if (sizeCode <= 5) f.blockSize = 576u << (sizeCode - 2);
   else if (sizeCode == 6) f.blockSize = h[at++] + 1u;
-  else if (sizeCode == 7) f.blockSize = (h[at] << 8 | h[at + 1]) + 1u, at += 2;
+  else if (sizeCode == 7) f.blockSize = LoadBe16(h.data() + at) + 1u, at += 2;
   else f.blockSize = 256u << (sizeCode - 8);
   if (rateCode == 12) at += 1;
   else if (rateCode == 13 || rateCode == 14) at += 2;
