@@ -19,7 +19,8 @@ constexpr std::int64_t kLargestImagePosition = 104'857'600;
 // to treat it, and PNGs carry many more than the critical ones (pHYs, tEXt,
 // iCCP, eXIf, APNG's frames, private chunks), all of which belong to the file.
 bool Accepted(ByteView type) {
-  return std::all_of(type.begin(), type.end(), [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+  return std::all_of(type.begin(), type.end(),
+                     [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
 bool WalkChunks(CarveAttempt& attempt) {

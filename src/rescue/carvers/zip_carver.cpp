@@ -107,7 +107,9 @@ class ZipWalk {
     const auto flagsField = local.Le16(6), methodField = local.Le16(8);
     const auto compressedField = local.Le32(18), uncompressedField = local.Le32(22);
     const auto nameField = local.Le16(26), extraField = local.Le16(28);
-    if (!flagsField || !methodField || !compressedField || !uncompressedField || !nameField || !extraField) return false;
+    if (!flagsField || !methodField || !compressedField || !uncompressedField || !nameField || !extraField) {
+      return false;
+    }
     const std::uint16_t flags = *flagsField;
     const std::uint16_t method = *methodField;
     std::uint64_t compressed = *compressedField;
