@@ -289,9 +289,9 @@ bool ForwardWindow::SkipTo(std::uint64_t offset) {
   return true;
 }
 
-const std::uint8_t* ForwardWindow::At(std::uint64_t offset, std::uint64_t length) {
-  if (offset < start_ || length > kLongestRequest || offset > (std::uint64_t{1} << 62)) return nullptr;
-  if (!SkipTo(offset)) return nullptr;
+std::optional<ByteView> ForwardWindow::At(std::uint64_t offset, std::uint64_t length) {
+  if (offset < start_ || length > kLongestRequest || offset > (std::uint64_t{1} << 62)) return std::nullopt;
+  if (!SkipTo(offset)) return std::nullopt;
   const auto sector = static_cast<std::uint64_t>(attempt_.Run().BytesPerSector());
   if (offset - start_ >= kWindowKeptSectors * sector) {
     const std::uint64_t passed = (offset - start_) / sector * sector;
@@ -299,8 +299,8 @@ const std::uint8_t* ForwardWindow::At(std::uint64_t offset, std::uint64_t length
     start_ += passed;
     attempt_.ReportProgress();
   }
-  if (!attempt_.LoadUpTo(static_cast<std::int64_t>(offset + length - start_))) return nullptr;
-  return attempt_.Image() + (offset - start_);
+  if (!attempt_.LoadUpTo(static_cast<std::int64_t>(offset + length - start_))) return std::nullopt;
+  return attempt_.View().Bytes(offset - start_, length);
 }
 
 bool ForwardWindow::ClaimTo(std::uint64_t end) {

@@ -1,14 +1,18 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/rescue_run.h"
 
 namespace vellumark {
@@ -132,6 +136,11 @@ class CarveAttempt {
   void KeepOnly(std::int64_t bytes);
 
   const std::uint8_t* Image() const { return image_.data(); }
+  // What is loaded, for walks to read through: a read past it fails instead
+  // of reaching beyond the image.
+  ByteView View() const {
+    return ByteView(image_.data(), std::min(static_cast<std::size_t>(loaded_), image_.size()));
+  }
   std::int64_t Loaded() const { return loaded_; }
   std::int64_t Position() const { return position_; }
   std::int64_t HitOffset() const { return hitOffset_; }
@@ -177,10 +186,10 @@ class ForwardWindow {
  public:
   // After attempt.Start(): the image holds the hit sector, file offset 0.
   explicit ForwardWindow(CarveAttempt& attempt) : attempt_(attempt) {}
-  // Bytes [offset, offset + length) of the file, or nullptr when they lie
+  // Bytes [offset, offset + length) of the file, or none when they lie
   // behind the image, are longer than kLongestRequest, or the source ends or
   // fails before them. Valid until the next call.
-  const std::uint8_t* At(std::uint64_t offset, std::uint64_t length);
+  std::optional<ByteView> At(std::uint64_t offset, std::uint64_t length);
   // The file ends at end: claims unread what is not loaded before it and
   // gives back the sectors loaded past it (a walk may have looked beyond its
   // file's end for a structure that was not there). False when the source
@@ -230,18 +239,13 @@ std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::si
 // that refused one file rarely takes the next.
 void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size);
 
-// Whether a four-byte type tag (a PNG chunk type, an MP4 box type) is one of
-// the given ones, compared exactly.
-inline bool TagIsOneOf(const std::uint8_t* tag, std::initializer_list<const char*> tags) {
+// Whether the four-byte type tag at at (an MP4 box type) is one of the
+// given ones, compared exactly; false when the view ends first.
+inline bool TagIsOneOf(ByteView bytes, std::uint64_t at, std::initializer_list<const char*> tags) {
   for (const char* candidate : tags) {
-    if (std::memcmp(tag, candidate, 4) == 0) return true;
+    if (bytes.Equals(at, std::string_view(candidate, 4))) return true;
   }
   return false;
-}
-
-// Reverses the byte order of a 32-bit value in place.
-inline void ByteSwap32(std::uint32_t& value) {
-  value = (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
 }
 
 }  // namespace vellumark

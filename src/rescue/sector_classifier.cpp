@@ -1,36 +1,23 @@
 #include "rescue/sector_classifier.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "common/byte_order.h"
+#include "rescue/file_signatures.h"
 #include "rescue/mpeg_audio_header.h"
 #include "rescue/tar_header.h"
 
 namespace vellumark {
 namespace {
 
-template <std::size_t N>
-bool BytesAt(const std::uint8_t* sector, std::size_t offset, const std::uint8_t (&expected)[N]) {
-  return std::memcmp(sector + offset, expected, N) == 0;
+using namespace signature;
+
+// Whether the sector holds magic at offset; the sector is always
+// kClassifiedBytes long and every offset here lies inside it.
+bool Is(const std::uint8_t* sector, std::size_t offset, std::string_view magic) {
+  return std::memcmp(sector + offset, magic.data(), magic.size()) == 0;
 }
-
-template <std::size_t N>
-bool TextAt(const std::uint8_t* sector, std::size_t offset, const char (&text)[N]) {
-  return std::memcmp(sector + offset, text, N - 1) == 0;
-}
-
-constexpr std::uint8_t kCompoundSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr std::uint8_t kAsfHeaderObject[] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr std::uint8_t kAsfFileProperties[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                               0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr std::uint8_t kPngStart[] = {0x89, 0x50, 0x4E, 0x47};
-constexpr std::uint8_t kRarMarker[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-
-constexpr std::uint8_t kGzipStart[] = {0x1F, 0x8B, 0x08};
-constexpr std::uint8_t kBzip2Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};  // the digits of pi
-constexpr std::uint8_t kBzip2End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};    // of the square root of pi
-constexpr std::uint8_t kXzStart[] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
 
 // Two MPEG audio frames in a row: a frame header whose length (from its bit
 // rate, sample rate and padding) leads to another header of the same stream
@@ -43,11 +30,6 @@ bool MpegAudioFramesAt(const std::uint8_t* s) {
   const auto second = ParseMpegAudioHeader(s + first->length);
   return second && first->SameStream(*second);
 }
-
-constexpr std::uint8_t kElfMagic[] = {0x7F, 'E', 'L', 'F'};
-constexpr std::uint8_t kEbmlMagic[] = {0x1A, 0x45, 0xDF, 0xA3};
-
-std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
 bool IsAlnum(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -65,34 +47,33 @@ bool PlausibleFormType(const std::uint8_t* form) {
 
 // ELF identification, with the version and header size its class implies.
 bool LooksLikeElf(const std::uint8_t* s) {
-  if (!BytesAt(s, 0, kElfMagic) || (s[4] != 1 && s[4] != 2) || (s[5] != 1 && s[5] != 2) || s[6] != 1) return false;
+  if (!Is(s, 0, kElf) || (s[4] != 1 && s[4] != 2) || (s[5] != 1 && s[5] != 2) || s[6] != 1) return false;
   const bool big = s[5] == 2;
   const std::uint32_t version = big ? LoadBe32(s + 20) : LoadLe32(s + 20);
   const std::size_t ehsizeAt = s[4] == 1 ? 40 : 52;
-  const std::uint16_t ehsize = big ? Be16(s + ehsizeAt) : LoadLe16(s + ehsizeAt);
+  const std::uint16_t ehsize = big ? LoadBe16(s + ehsizeAt) : LoadLe16(s + ehsizeAt);
   return version == 1 && ehsize == (s[4] == 1 ? 52 : 64);
 }
 
 // The offset table of a TrueType or OpenType font: its binary-search fields
 // follow from the table count, which writers compute and nothing else shows.
 bool LooksLikeSfnt(const std::uint8_t* s) {
-  const std::uint32_t version = LoadBe32(s);
-  if (version != 0x00010000 && !TextAt(s, 0, "true") && !TextAt(s, 0, "OTTO")) return false;
-  const std::uint16_t tables = Be16(s + 4);
+  if (!Is(s, 0, kSfntTrueType) && !Is(s, 0, kSfntApple) && !Is(s, 0, kSfntOpenType)) return false;
+  const std::uint16_t tables = LoadBe16(s + 4);
   if (tables == 0 || tables > 255) return false;
   std::uint16_t power = 1, log = 0;
   while (power * 2 <= tables) power = static_cast<std::uint16_t>(power * 2), ++log;
-  return Be16(s + 6) == power * 16 && Be16(s + 8) == log && Be16(s + 10) == tables * 16 - power * 16;
+  return LoadBe16(s + 6) == power * 16 && LoadBe16(s + 8) == log && LoadBe16(s + 10) == tables * 16 - power * 16;
 }
 
 // An EBML header whose size, a variable-length number right after its ID,
 // keeps it inside the sector.
 bool LooksLikeEbml(const std::uint8_t* s) {
-  if (!BytesAt(s, 0, kEbmlMagic) || s[4] == 0) return false;
+  if (!Is(s, 0, kEbml) || s[4] == 0) return false;
   int length = 1;
   while ((s[4] & (0x80 >> (length - 1))) == 0) ++length;
-  std::uint64_t size = s[4] & (0xFF >> length);
-  for (int i = 1; i < length; ++i) size = size << 8 | s[4 + i];
+  const std::uint64_t marked = s[4] & (0xFF >> length);
+  const std::uint64_t size = (marked << (8 * (length - 1))) | LoadBeN(s + 5, static_cast<std::size_t>(length - 1));
   return size >= 4 && size <= kClassifiedBytes - 4 - static_cast<std::uint64_t>(length);
 }
 
@@ -100,57 +81,55 @@ constexpr int kDirectoryEntries = 16;
 constexpr int kDirectoryEntrySize = 32;
 
 FileTypeCode ClassifyFull(const std::uint8_t* s) {
-  if (s[0] == 0xFF && s[1] == 0xD8 && s[2] == 0xFF) return s[3] == 0xDB ? code::kJpegQuantFirst : code::kJpeg;
-  if (TextAt(s, 0, "GIF89a") || TextAt(s, 0, "GIF87a")) return code::kGif;
-  if (s[0] == 'B' && s[1] == 'M') return LoadLe32(s + 6) == 0 ? code::kBmp : code::kNone;
-  if (BytesAt(s, 0, kCompoundSignature)) return code::kCompoundDocument;
-  if (TextAt(s, 4, "Standard Jet DB")) return code::kJetDatabase;
-  if (TextAt(s, 0, "RIFF")) {
-    if (TextAt(s, 8, "AVI ")) return code::kRiffAvi;
-    if (TextAt(s, 8, "CDXA")) return code::kRiffCdxa;
-    if (TextAt(s, 8, "WAVE")) return code::kRiffWave;
-    if (TextAt(s, 8, "ACON")) return code::kRiffAcon;
+  if (Is(s, 0, kJpeg)) return s[3] == 0xDB ? code::kJpegQuantFirst : code::kJpeg;
+  if (Is(s, 0, kGif89a) || Is(s, 0, kGif87a)) return code::kGif;
+  if (Is(s, 0, kBmp)) return LoadLe32(s + 6) == 0 ? code::kBmp : code::kNone;
+  if (Is(s, 0, kCompoundDocument)) return code::kCompoundDocument;
+  if (Is(s, 4, kJetDatabase)) return code::kJetDatabase;
+  if (Is(s, 0, kRiff)) {
+    if (Is(s, 8, kRiffAvi)) return code::kRiffAvi;
+    if (Is(s, 8, kRiffCdxa)) return code::kRiffCdxa;
+    if (Is(s, 8, kRiffWave)) return code::kRiffWave;
+    if (Is(s, 8, kRiffAcon)) return code::kRiffAcon;
     return PlausibleFormType(s + 8) ? code::kRiffOther : code::kNone;
   }
-  if (BytesAt(s, 0, kAsfHeaderObject)) {
+  if (Is(s, 0, kAsfHeaderObject)) {
     // The first object inside the header starts at 30: identifier 16, size 8,
     // object count 4, two reserved bytes.
-    return BytesAt(s, 30, kAsfFileProperties) ? code::kAsfPropertiesFirst : code::kAsfOther;
+    return Is(s, 30, kAsfFileProperties) ? code::kAsfPropertiesFirst : code::kAsfOther;
   }
-  if (LoadLe16(s) == 0 && TextAt(s, 4, "ftyp")) return code::kMp4;
-  if (BytesAt(s, 0, kPngStart)) return code::kPng;
-  if (TextAt(s, 0, "ID3")) return code::kMp3Id3;
-  if (BytesAt(s, 0, kRarMarker)) return code::kRar;
-  const std::uint32_t first = LoadLe32(s);
-  if (first == 0x04034B50) return code::kZip;
-  if (first == 0x4643534D) return code::kCab;
-  if (first == 0xAFBC7A37 && LoadLe32(s + 4) == 0x03001C27) return code::kSevenZip;
+  if (LoadLe16(s) == 0 && Is(s, 4, kMp4FileType)) return code::kMp4;
+  if (Is(s, 0, kPng)) return code::kPng;
+  if (Is(s, 0, kId3)) return code::kMp3Id3;
+  if (Is(s, 0, kRar)) return code::kRar;
+  if (Is(s, 0, kZipLocalHeader)) return code::kZip;
+  if (Is(s, 0, kCab)) return code::kCab;
+  if (Is(s, 0, kSevenZip)) return code::kSevenZip;
   if (MpegAudioFramesAt(s)) return code::kMpegAudio;
-  if (TextAt(s, 0, "%PDF-")) return code::kPdf;
+  if (Is(s, 0, kPdf)) return code::kPdf;
   // The flag bits above the five defined ones are reserved and zero.
-  if (BytesAt(s, 0, kGzipStart) && (s[3] & 0xE0) == 0) return code::kGzip;
-  if (TextAt(s, 0, "BZh") && s[3] >= '1' && s[3] <= '9' && (BytesAt(s, 4, kBzip2Block) || BytesAt(s, 4, kBzip2End))) {
+  if (Is(s, 0, kGzip) && (s[3] & 0xE0) == 0) return code::kGzip;
+  if (Is(s, 0, kBzip2) && s[3] >= '1' && s[3] <= '9' && (Is(s, 4, kBzip2Block) || Is(s, 4, kBzip2End))) {
     return code::kBzip2;
   }
   // Stream flags: a zero byte, then the check type (none, CRC-32, CRC-64,
   // SHA-256) in the low four bits of the next.
-  if (BytesAt(s, 0, kXzStart) && s[6] == 0 && (s[7] == 0 || s[7] == 1 || s[7] == 4 || s[7] == 10)) return code::kXz;
+  if (Is(s, 0, kXz) && s[6] == 0 && (s[7] == 0 || s[7] == 1 || s[7] == 4 || s[7] == 10)) return code::kXz;
   if (IsTarHeader(s)) return code::kTar;
   if (LooksLikeElf(s)) return code::kElf;
   // The "PE\0\0" header must lie inside this sector.
-  if (s[0] == 'M' && s[1] == 'Z' && LoadLe32(s + 0x3C) >= 4 && LoadLe32(s + 0x3C) <= kClassifiedBytes - 4 &&
-      LoadLe32(s + LoadLe32(s + 0x3C)) == 0x00004550) {
+  if (Is(s, 0, kMz) && LoadLe32(s + 0x3C) >= 4 && LoadLe32(s + 0x3C) <= kClassifiedBytes - 4 &&
+      Is(s, LoadLe32(s + 0x3C), kPe)) {
     return code::kPe;
   }
   // An Ogg page that begins a logical stream and continues no packet.
-  if (TextAt(s, 0, "OggS") && s[4] == 0 && (s[5] & ~0x06) == 0 && (s[5] & 0x02) != 0) return code::kOgg;
+  if (Is(s, 0, kOgg) && s[4] == 0 && (s[5] & ~0x06) == 0 && (s[5] & 0x02) != 0) return code::kOgg;
   // STREAMINFO, 34 bytes, is always the first metadata block.
-  if (TextAt(s, 0, "fLaC") && (s[4] & 0x7F) == 0 && s[5] == 0 && s[6] == 0 && s[7] == 34) return code::kFlac;
-  if (std::memcmp(s, "SQLite format 3", 16) == 0) return code::kSqlite;
+  if (Is(s, 0, kFlac) && (s[4] & 0x7F) == 0 && s[5] == 0 && s[6] == 0 && s[7] == 34) return code::kFlac;
+  if (Is(s, 0, kSqlite)) return code::kSqlite;
   if (LooksLikeSfnt(s)) return code::kSfntFont;
-  if (TextAt(s, 0, "wOFF") && Be16(s + 12) != 0 && Be16(s + 14) == 0) return code::kWoff;
-  if ((TextAt(s, 0, "II*") && s[3] == 0 && LoadLe32(s + 4) >= 8) || (TextAt(s, 0, "MM") && s[2] == 0 && s[3] == '*' &&
-                                                                       LoadBe32(s + 4) >= 8)) {
+  if (Is(s, 0, kWoff) && LoadBe16(s + 12) != 0 && LoadBe16(s + 14) == 0) return code::kWoff;
+  if ((Is(s, 0, kTiffLittle) && LoadLe32(s + 4) >= 8) || (Is(s, 0, kTiffBig) && LoadBe32(s + 4) >= 8)) {
     return code::kTiff;
   }
   if (LooksLikeEbml(s)) return code::kMatroska;

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/byte_order.h"
+#include "rescue/file_signatures.h"
+
 // The 512-byte header block of a tar archive in the POSIX ustar and GNU
 // formats, shared by the classifier and the tar carver. Numbers are octal
 // text; GNU writes sizes of 8 GiB and more in base 256, flagged by the top
@@ -28,7 +31,7 @@ inline std::int64_t TarOctal(const std::uint8_t* field, int width) {
 // checksum (the sum of its bytes, the checksum field counted as spaces) that
 // matches, summed as unsigned or, as some old writers did, signed bytes.
 inline bool IsTarHeader(const std::uint8_t* block) {
-  if (std::memcmp(block + 257, "ustar", 5) != 0) return false;
+  if (std::memcmp(block + 257, signature::kTar.data(), signature::kTar.size()) != 0) return false;
   const std::int64_t stored = TarOctal(block + 148, 8);
   if (stored < 0) return false;
   std::int64_t unsignedSum = 0;
@@ -47,12 +50,10 @@ inline std::int64_t TarSize(const std::uint8_t* block) {
   const std::uint8_t* field = block + 124;
   if ((field[0] & 0x80) == 0) return TarOctal(field, 12);
   if (field[0] != 0x80) return -1;  // negative, or too large for any disk
-  std::int64_t value = 0;
-  for (int i = 1; i < 12; ++i) {
-    if (value > (INT64_MAX >> 8)) return -1;
-    value = value << 8 | field[i];
-  }
-  return value;
+  // Eleven bytes follow; a size that fits in 63 bits leaves the first three
+  // zero and the top bit of the fourth clear.
+  if (field[1] != 0 || field[2] != 0 || field[3] != 0 || (field[4] & 0x80) != 0) return -1;
+  return static_cast<std::int64_t>(LoadBeN(field + 4, 8));
 }
 
 }  // namespace vellumark

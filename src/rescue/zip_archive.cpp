@@ -5,15 +5,17 @@
 #include <algorithm>
 #include <array>
 
-#include "common/byte_order.h"
+#include "rescue/file_signatures.h"
 
 namespace vellumark {
 namespace {
 
-constexpr std::uint32_t kEndRecord = 0x06054B50;
-constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
-constexpr std::uint32_t kZip64Locator = 0x07064B50;
-constexpr std::uint32_t kDescriptor = 0x08074B50;
+using signature::kZip64EndRecord;
+using signature::kZip64Locator;
+using signature::kZipCentralHeader;
+using signature::kZipDescriptor;
+using signature::kZipEndRecord;
+using signature::kZipLocalHeader;
 constexpr std::uint16_t kZip64Extra = 0x0001;
 constexpr std::uint32_t kInZip64 = 0xFFFFFFFF;
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
@@ -104,16 +106,21 @@ Inflated StoredStream(std::span<const std::uint8_t> in, std::vector<std::uint8_t
 
 }  // namespace
 
-bool ReadZip64Extra(const std::uint8_t* extra, std::int64_t length, std::initializer_list<std::uint64_t*> values) {
+bool ReadZip64Extra(ByteView extra, std::initializer_list<std::uint64_t*> values) {
+  const auto length = static_cast<std::int64_t>(extra.Size());
   for (std::int64_t at = 0; at + 4 <= length;) {
-    const std::int64_t size = LoadLe16(extra + at + 2);
+    const auto id = extra.Le16(at), declared = extra.Le16(at + 2);
+    if (!id || !declared) return false;
+    const std::int64_t size = *declared;
     if (at + 4 + size > length) return false;
-    if (LoadLe16(extra + at) == kZip64Extra) {
+    if (*id == kZip64Extra) {
       std::int64_t field = at + 4;
       for (std::uint64_t* value : values) {
         if (*value != kInZip64) continue;
         if (field + 8 > at + 4 + size) return false;
-        *value = LoadLe64(extra + field);
+        const auto wide = extra.Le64(field);
+        if (!wide) return false;
+        *value = *wide;
         field += 8;
       }
       return true;
@@ -125,22 +132,31 @@ bool ReadZip64Extra(const std::uint8_t* extra, std::int64_t length, std::initial
 
 ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset) {
   if (!Have(bytes, offset + 30)) return Need(offset + 30);
-  const std::uint8_t* local = bytes.data() + offset;
-  if (LoadLe32(local) != kZipLocalHeader) return Broken("no local header", offset);
-  const std::uint16_t flags = LoadLe16(local + 6);
+  const ByteView all(bytes.data(), bytes.size());
+  const ByteView local = all.From(offset).value_or(ByteView());
+  if (!local.Equals(0, kZipLocalHeader)) return Broken("no local header", offset);
+  const auto flagsField = local.Le16(6), methodField = local.Le16(8);
+  const auto crcField = local.Le32(14), compressedField = local.Le32(18), sizeField = local.Le32(22);
+  const auto nameField = local.Le16(26), extraField = local.Le16(28);
+  if (!flagsField || !methodField || !crcField || !compressedField || !sizeField || !nameField || !extraField) {
+    return Need(offset + 30);
+  }
+  const std::uint16_t flags = *flagsField;
   ZipMember member;
   member.headerOffset = offset;
-  member.method = LoadLe16(local + 8);
-  member.crc = LoadLe32(local + 14);
-  std::uint64_t compressed = LoadLe32(local + 18);
-  member.size = LoadLe32(local + 22);
-  const std::int64_t nameLength = LoadLe16(local + 26);
-  const std::int64_t extraLength = LoadLe16(local + 28);
+  member.method = *methodField;
+  member.crc = *crcField;
+  std::uint64_t compressed = *compressedField;
+  member.size = *sizeField;
+  const std::int64_t nameLength = *nameField;
+  const std::int64_t extraLength = *extraField;
   member.dataOffset = offset + 30 + nameLength + extraLength;
   if (!Have(bytes, member.dataOffset)) return Need(member.dataOffset);
-  member.name.assign(reinterpret_cast<const char*>(local + 30), static_cast<std::size_t>(nameLength));
+  const auto name = local.Bytes(30, nameLength), extra = local.Bytes(30 + nameLength, extraLength);
+  if (!name || !extra) return Need(member.dataOffset);
+  member.name.assign(name->begin(), name->end());
   const bool zip64 = compressed == kInZip64 || member.size == kInZip64;
-  if (zip64 && !ReadZip64Extra(local + 30 + nameLength, extraLength, {&member.size, &compressed})) {
+  if (zip64 && !ReadZip64Extra(*extra, {&member.size, &compressed})) {
     return Broken(member.name + ": ZIP64 sizes missing", offset);
   }
   if ((flags & kFlagEncrypted) != 0) return Broken(member.name + ": encrypted", offset);
@@ -173,15 +189,17 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
   std::int64_t next = member.dataOffset + data.consumed;
   if (descriptor) {
     if (!Have(bytes, next + 4)) return Need(next + 4);
-    const std::int64_t signature = LoadLe32(bytes.data() + next) == kDescriptor ? 4 : 0;
-    const std::int64_t length = signature + (zip64 ? 20 : 12);
+    const std::int64_t marker = all.Equals(next, kZipDescriptor) ? 4 : 0;
+    const std::int64_t length = marker + (zip64 ? 20 : 12);
     if (!Have(bytes, next + length)) return Need(next + length);
-    const std::uint8_t* fields = bytes.data() + next + signature;
-    const bool agrees = zip64 ? LoadLe64(fields + 4) == static_cast<std::uint64_t>(data.consumed) &&
-                                    LoadLe64(fields + 12) == data.size
-                              : LoadLe32(fields + 4) == static_cast<std::uint32_t>(data.consumed) &&
-                                    LoadLe32(fields + 8) == static_cast<std::uint32_t>(data.size);
-    if (!agrees || LoadLe32(fields) != data.crc) return Broken(member.name + ": CRC or size differs", next);
+    const auto fields = all.Bytes(next + marker, length - marker);
+    if (!fields) return Need(next + length);
+    // A comparison with a field that is not there is false.
+    const bool agrees = zip64 ? fields->Le64(4) == static_cast<std::uint64_t>(data.consumed) &&
+                                    fields->Le64(12) == data.size
+                              : fields->Le32(4) == static_cast<std::uint32_t>(data.consumed) &&
+                                    fields->Le32(8) == static_cast<std::uint32_t>(data.size);
+    if (!agrees || fields->Le32(0) != data.crc) return Broken(member.name + ": CRC or size differs", next);
     member.crc = data.crc;
     member.size = data.size;
     next += length;
@@ -193,41 +211,54 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
 
 ZipRecordCheck CheckZipDirectory(std::span<const std::uint8_t> bytes, std::int64_t offset,
                                  const std::vector<ZipMember>& members) {
+  const ByteView all(bytes.data(), bytes.size());
   for (const ZipMember& member : members) {
     if (!Have(bytes, offset + 46)) return Need(offset + 46);
-    const std::uint8_t* entry = bytes.data() + offset;
-    if (LoadLe32(entry) != kZipCentralHeader) return Broken("central directory: an entry missing", offset);
-    const std::int64_t nameLength = LoadLe16(entry + 28);
-    const std::int64_t extraLength = LoadLe16(entry + 30);
-    const std::int64_t end = offset + 46 + nameLength + extraLength + LoadLe16(entry + 32);
+    const ByteView entry = all.From(offset).value_or(ByteView());
+    if (!entry.Equals(0, kZipCentralHeader)) return Broken("central directory: an entry missing", offset);
+    const auto nameField = entry.Le16(28), extraField = entry.Le16(30), commentField = entry.Le16(32);
+    const auto crcField = entry.Le32(16), compressedField = entry.Le32(20), sizeField = entry.Le32(24);
+    const auto localField = entry.Le32(42);
+    if (!nameField || !extraField || !commentField || !crcField || !compressedField || !sizeField || !localField) {
+      return Need(offset + 46);
+    }
+    const std::int64_t nameLength = *nameField;
+    const std::int64_t extraLength = *extraField;
+    const std::int64_t end = offset + 46 + nameLength + extraLength + *commentField;
     if (!Have(bytes, end)) return Need(end);
-    std::uint64_t size = LoadLe32(entry + 24), compressed = LoadLe32(entry + 20), local = LoadLe32(entry + 42);
+    const auto nameBytes = entry.Bytes(46, nameLength), extra = entry.Bytes(46 + nameLength, extraLength);
+    if (!nameBytes || !extra) return Need(end);
+    std::uint64_t size = *sizeField, compressed = *compressedField, local = *localField;
     if ((size == kInZip64 || compressed == kInZip64 || local == kInZip64) &&
-        !ReadZip64Extra(entry + 46 + nameLength, extraLength, {&size, &compressed, &local})) {
+        !ReadZip64Extra(*extra, {&size, &compressed, &local})) {
       return Broken("central directory: ZIP64 fields missing", offset);
     }
-    const std::string name(reinterpret_cast<const char*>(entry + 46), static_cast<std::size_t>(nameLength));
+    const std::string name(nameBytes->begin(), nameBytes->end());
     if (name != member.name || local != static_cast<std::uint64_t>(member.headerOffset) ||
-        LoadLe32(entry + 16) != member.crc || size != member.size ||
+        *crcField != member.crc || size != member.size ||
         compressed != static_cast<std::uint64_t>(member.compressedSize)) {
       return Broken("central directory: the entry of " + member.name + " differs", offset);
     }
     offset = end;
   }
   if (!Have(bytes, offset + 4)) return Need(offset + 4);
-  if (LoadLe32(bytes.data() + offset) == kZipCentralHeader) return Broken("central directory: more entries than members", offset);
-  if (LoadLe32(bytes.data() + offset) == kZip64EndRecord) {
+  if (all.Equals(offset, kZipCentralHeader)) return Broken("central directory: more entries than members", offset);
+  if (all.Equals(offset, kZip64EndRecord)) {
     if (!Have(bytes, offset + 12)) return Need(offset + 12);
-    const std::uint64_t size = LoadLe64(bytes.data() + offset + 4);
+    const auto recordSize = all.Le64(offset + 4);
+    if (!recordSize) return Need(offset + 12);
+    const std::uint64_t size = *recordSize;
     if (size > kLargestMember) return Broken("ZIP64 end record too large", offset);
     offset += 12 + static_cast<std::int64_t>(size);
     if (!Have(bytes, offset + 20)) return Need(offset + 20);
-    if (LoadLe32(bytes.data() + offset) != kZip64Locator) return Broken("no ZIP64 locator", offset);
+    if (!all.Equals(offset, kZip64Locator)) return Broken("no ZIP64 locator", offset);
     offset += 20;
   }
   if (!Have(bytes, offset + 22)) return Need(offset + 22);
-  if (LoadLe32(bytes.data() + offset) != kEndRecord) return Broken("no end record", offset);
-  const std::int64_t end = offset + 22 + LoadLe16(bytes.data() + offset + 20);
+  if (!all.Equals(offset, kZipEndRecord)) return Broken("no end record", offset);
+  const auto commentLength = all.Le16(offset + 20);
+  if (!commentLength) return Need(offset + 22);
+  const std::int64_t end = offset + 22 + *commentLength;
   if (!Have(bytes, end)) return Need(end);
   return {ZipStep::Done, end, {}, {}};
 }
@@ -235,7 +266,8 @@ ZipRecordCheck CheckZipDirectory(std::span<const std::uint8_t> bytes, std::int64
 ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes) {
   ZipArchiveCheck archive;
   std::int64_t offset = 0;
-  while (Have(bytes, offset + 4) && LoadLe32(bytes.data() + offset) == kZipLocalHeader) {
+  const ByteView all(bytes.data(), bytes.size());
+  while (Have(bytes, offset + 4) && all.Equals(offset, kZipLocalHeader)) {
     ZipRecordCheck member = CheckZipMember(bytes, offset);
     if (member.step != ZipStep::Done) {
       archive.fault = member.step == ZipStep::NeedBytes ? "cut short" : member.fault;

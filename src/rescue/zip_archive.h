@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_view.h"
+
 namespace vellumark {
 
 // One member of a ZIP archive as its local header and data say.
@@ -62,14 +64,10 @@ ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes);
 std::optional<std::vector<std::uint8_t>> ZipMemberData(std::span<const std::uint8_t> bytes, const ZipMember& member,
                                                        std::uint64_t limit);
 
-// Fills, from a ZIP64 extra field of length bytes, those of the values whose
-// 32-bit field said 0xFFFFFFFF (in the order the format gives: uncompressed
-// size, compressed size, local header offset). False when the field is
-// missing or too short.
-bool ReadZip64Extra(const std::uint8_t* extra, std::int64_t length, std::initializer_list<std::uint64_t*> values);
-
-// Signatures of the records, little-endian.
-inline constexpr std::uint32_t kZipLocalHeader = 0x04034B50;
-inline constexpr std::uint32_t kZipCentralHeader = 0x02014B50;
+// Fills, from the ZIP64 field among the extra fields given, those of the
+// values whose 32-bit field said 0xFFFFFFFF (in the order the format gives:
+// uncompressed size, compressed size, local header offset). False when the
+// field is missing or too short.
+bool ReadZip64Extra(ByteView extra, std::initializer_list<std::uint64_t*> values);
 
 }  // namespace vellumark

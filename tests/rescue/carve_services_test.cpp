@@ -73,6 +73,27 @@ TEST(CarveServicesAttempt, StepsOverOtherFilesSectorsAndReleasesOnlyItsOwnClaims
   EXPECT_TRUE(disk.run.claims.IsSectorClaimed(11) && disk.run.claims.IsSectorClaimed(14));
 }
 
+// A walk that reads before it loads, or past the bytes it asked the window
+// for, gets nothing instead of whatever lies beyond them.
+TEST(CarveServicesAttempt, ViewsEndAtWhatIsLoadedAndAtWhatWasAskedFor) {
+  Disk disk(8);
+  CarveAttempt attempt(disk.run, 2 * 512, kGrowthSmall);
+  ASSERT_TRUE(attempt.Start());
+  EXPECT_EQ(attempt.View().Size(), 512u);
+  EXPECT_EQ(attempt.View().Byte(511), disk.bytes[2 * 512 + 511]);
+  EXPECT_EQ(attempt.View().Le32(510), std::nullopt);  // the next sector is not loaded
+  ASSERT_TRUE(attempt.LoadOneMore());
+  EXPECT_EQ(attempt.View().Le32(510), LoadLe32(&disk.bytes[2 * 512 + 510]));
+
+  ForwardWindow window(attempt);
+  const auto header = window.At(600, 12);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->Size(), 12u);
+  EXPECT_EQ(header->Byte(11), disk.bytes[2 * 512 + 611]);
+  EXPECT_EQ(header->Byte(12), std::nullopt);
+  EXPECT_EQ(window.At(6 * 512, 512), std::nullopt);  // the source ends first
+}
+
 TEST(CarveServicesAttempt, EndOfSourceAndReadFailuresReleaseEveryClaim) {
   // 256 sectors read through a 128-sector window: a failure at sector 130
   // strikes the load of sector 128, yet only sector 130 is lost.

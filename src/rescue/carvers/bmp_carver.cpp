@@ -1,7 +1,8 @@
 // Windows bitmaps: the file header declares the length; the sectors it covers
 // are claimed unread.
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -13,11 +14,13 @@ constexpr std::int64_t kLargestBitmap = 104'857'600;
 void BmpCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthNone);
   if (!attempt.Start()) return;
-  const std::uint8_t* header = attempt.Image();
-  if (header[0] != 'B' || header[1] != 'M' || LoadLe32(header + 6) != 0) return;
+  const ByteView header = attempt.View();
+  if (!header.Equals(0, signature::kBmp) || header.Le32(6) != 0u) return;
+  const auto declared = header.Le32(2);
+  if (!declared) return;
   // The size is a signed field: a negative or implausible one keeps just the
   // hit sector, which certainly belongs to the bitmap.
-  const auto size = static_cast<std::int32_t>(LoadLe32(header + 2));
+  const auto size = static_cast<std::int32_t>(*declared);
   if (size >= kSmallestBitmap && size <= kLargestBitmap) attempt.ClaimDeclaredLength(static_cast<std::uint64_t>(size));
   attempt.Succeed();
 }

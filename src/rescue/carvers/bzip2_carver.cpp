@@ -5,10 +5,10 @@
 // back behind.
 #include <bzlib.h>
 
-#include <cstring>
 #include <vector>
 
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -48,8 +48,10 @@ bool WalkStream(CarveAttempt& attempt) {
       if (file >= kLargestBzip2 || !attempt.LoadOneMore()) return false;
     }
     // libbz2 takes its input as char* but never writes through it.
-    bz.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(attempt.Image() + at));
-    bz.avail_in = static_cast<unsigned>(attempt.Loaded() - at);
+    const auto input = attempt.View().From(at);
+    if (!input) return false;
+    bz.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(input->Data()));
+    bz.avail_in = static_cast<unsigned>(input->Size());
     int status = BZ_OK;
     do {
       bz.next_out = scratch.data();
@@ -72,7 +74,7 @@ bool WalkStream(CarveAttempt& attempt) {
 void Bzip2Carver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthSmall);
   if (!attempt.Start()) return;
-  if (std::memcmp(attempt.Image(), "BZh", 3) != 0) return;
+  if (!attempt.View().Equals(0, signature::kBzip2)) return;
   if (WalkStream(attempt)) attempt.Succeed();
 }
 

@@ -1,7 +1,8 @@
 // Cabinets: the header declares the whole length (cbCabinet); the sectors it
 // covers are claimed unread.
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -9,8 +10,9 @@ namespace vellumark {
 void CabCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthNone);
   if (!attempt.Start()) return;
-  if (LoadLe32(attempt.Image()) != 0x4643534D) return;  // "MSCF"
-  attempt.ClaimDeclaredLength(LoadLe32(attempt.Image() + 8));
+  const auto length = attempt.View().Le32(8);
+  if (!attempt.View().Equals(0, signature::kCab) || !length) return;
+  attempt.ClaimDeclaredLength(*length);
   attempt.Succeed();
 }
 

@@ -6,8 +6,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 #include "rescue/carvers/compound_reassembly.h"
 #include "rescue/report/document_check.h"
@@ -24,7 +25,6 @@ constexpr std::size_t kLargestFat = 1'600 * 512;
 constexpr int kHeaderDifatEntries = 109;
 constexpr int kDifatEntriesPerSector = 127;             // entry 127 links to the next
 constexpr std::int64_t kCompoundSector = 512;
-constexpr std::uint8_t kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 struct StreamKind {
   const char* name;
@@ -46,10 +46,10 @@ constexpr StreamKind kKinds[] = {
 // so the cost must follow the walk, not the largest file.
 using SectorSet = std::unordered_set<std::uint32_t>;
 
-bool NameIs(const std::uint8_t* entry, std::size_t characters, const char* name) {
+bool NameIs(ByteView entry, std::size_t characters, const char* name) {
   if (std::strlen(name) != characters) return false;
   for (std::size_t i = 0; i < characters; ++i) {
-    if (LoadLe16(entry + 2 * i) != static_cast<std::uint8_t>(name[i])) return false;
+    if (entry.Le16(2 * i) != static_cast<std::uint8_t>(name[i])) return false;
   }
   return true;
 }
@@ -57,13 +57,16 @@ bool NameIs(const std::uint8_t* entry, std::size_t characters, const char* name)
 // The first of the four stream names in directory order decides, even
 // when its kind is not to be saved.
 const StreamKind* FirstKindIn(const std::vector<std::uint8_t>& directory) {
+  const ByteView entries(directory.data(), directory.size());
   for (std::size_t at = 0; at + 128 <= directory.size(); at += 128) {
-    const std::uint8_t* entry = directory.data() + at;
-    const std::uint16_t length = LoadLe16(entry + 64);
+    const auto entry = entries.Bytes(at, 128);
+    const auto nameLength = entry ? entry->Le16(64) : std::nullopt;
+    if (!nameLength) break;
+    const std::uint16_t length = *nameLength;
     if (length < 4 || length > 64) break;  // an unused entry ends the walk
     const std::size_t characters = (length - 2u) / 2u;
     for (const StreamKind& kind : kKinds) {
-      if (NameIs(entry, characters, kind.name)) return &kind;
+      if (NameIs(*entry, characters, kind.name)) return &kind;
     }
   }
   return nullptr;
@@ -77,8 +80,8 @@ class CompoundWalk {
 
   bool Run() {
     if (!attempt_.LoadUpTo(kCompoundSector)) return false;  // sectors smaller than the header
-    if (std::memcmp(attempt_.Image(), kSignature, sizeof kSignature) != 0) return false;
-    if (HeaderWord(28) != 0x0009FFFE) return false;  // little-endian byte order, 512-byte sectors
+    if (!attempt_.View().Equals(0, signature::kCompoundDocument)) return false;
+    if (HeaderWord(28) != 0x0009FFFEu) return false;  // little-endian byte order, 512-byte sectors
     if (!ReadHeaderDifat() || !ReadDifatChain()) return false;
     if (!LoadToFatSize()) return false;
     if (!ReadDirectory()) return false;
@@ -92,17 +95,19 @@ class CompoundWalk {
   std::int64_t FileBytes() const { return fileBytes_; }
 
  private:
-  std::uint32_t HeaderWord(std::size_t offset) const { return LoadLe32(attempt_.Image() + offset); }
-  std::uint32_t SectorWord(std::uint32_t sector, int index) const {
-    return LoadLe32(attempt_.Image() + (sector + 1) * kCompoundSector + index * 4);
+  std::optional<std::uint32_t> HeaderWord(std::size_t offset) const { return attempt_.View().Le32(offset); }
+  std::optional<std::uint32_t> SectorWord(std::uint32_t sector, int index) const {
+    return attempt_.View().Le32((sector + 1) * kCompoundSector + index * 4);
   }
+  ByteView Fat() const { return ByteView(fat_.data(), fat_.size()); }
 
   bool LoadSector(std::uint32_t sector) { return attempt_.LoadUpTo((sector + 2) * kCompoundSector); }
 
   bool AppendFatSector(std::uint32_t sector) {
     if (!LoadSector(sector)) return false;
-    const std::uint8_t* bytes = attempt_.Image() + (sector + 1) * kCompoundSector;
-    fat_.insert(fat_.end(), bytes, bytes + kCompoundSector);
+    const auto bytes = attempt_.View().Bytes((sector + 1) * kCompoundSector, kCompoundSector);
+    if (!bytes) return false;
+    fat_.insert(fat_.end(), bytes->begin(), bytes->end());
     return true;
   }
 
@@ -116,15 +121,18 @@ class CompoundWalk {
 
   bool ReadHeaderDifat() {
     for (int i = 0; i < kHeaderDifatEntries; ++i) {
-      const std::uint32_t entry = HeaderWord(76 + 4 * static_cast<std::size_t>(i));
-      if (entry == kFreeSector) break;
-      if (!AddFatSector(entry)) return false;
+      const auto entry = HeaderWord(76 + 4 * static_cast<std::size_t>(i));
+      if (!entry) return false;
+      if (*entry == kFreeSector) break;
+      if (!AddFatSector(*entry)) return false;
     }
     return true;
   }
 
   bool ReadDifatChain() {
-    std::uint32_t difat = HeaderWord(68);
+    const auto firstDifat = HeaderWord(68);
+    if (!firstDifat) return false;
+    std::uint32_t difat = *firstDifat;
     SectorSet visited;
     // Writers end the chain with end-of-chain, and some (LibreOffice among
     // them) with the free marker; both mean there is no further sector.
@@ -132,11 +140,14 @@ class CompoundWalk {
       if (difat > kHighestSector || !visited.insert(difat).second) return false;  // out of range, or a loop
       if (!LoadSector(difat)) return false;
       for (int i = 0; i < kDifatEntriesPerSector; ++i) {
-        const std::uint32_t entry = SectorWord(difat, i);
-        if (entry == kFreeSector) break;
-        if (!AddFatSector(entry)) return false;
+        const auto entry = SectorWord(difat, i);
+        if (!entry) return false;
+        if (*entry == kFreeSector) break;
+        if (!AddFatSector(*entry)) return false;
       }
-      difat = SectorWord(difat, kDifatEntriesPerSector);
+      const auto next = SectorWord(difat, kDifatEntriesPerSector);
+      if (!next) return false;
+      difat = *next;
     }
     return true;
   }
@@ -147,7 +158,9 @@ class CompoundWalk {
   bool LoadToFatSize() {
     fileBytes_ = attempt_.Loaded();
     for (std::size_t i = fat_.size() / 4; i-- > 0;) {
-      if (LoadLe32(fat_.data() + 4 * i) == kFreeSector) continue;
+      const auto entry = Fat().Le32(4 * i);
+      if (!entry) return false;
+      if (*entry == kFreeSector) continue;
       const std::int64_t size = (static_cast<std::int64_t>(i) + 2) * kCompoundSector;
       if (size > kLargestFile || !attempt_.LoadUpTo(size)) return false;
       fileBytes_ = size;
@@ -159,16 +172,21 @@ class CompoundWalk {
   // Documents with many embedded objects have long directories, so the
   // chain is not cut at a fixed length; a sector met twice is a loop.
   bool ReadDirectory() {
-    std::uint32_t sector = HeaderWord(48);
+    const auto firstSector = HeaderWord(48);
+    if (!firstSector) return false;
+    std::uint32_t sector = *firstSector;
     SectorSet visited;
     while (sector != kEndOfChain) {
       if (sector > kHighestSector || !visited.insert(sector).second) return false;
       if (!LoadSector(sector)) return false;
-      const std::uint8_t* bytes = attempt_.Image() + (sector + 1) * kCompoundSector;
-      directory_.insert(directory_.end(), bytes, bytes + kCompoundSector);
+      const auto bytes = attempt_.View().Bytes((sector + 1) * kCompoundSector, kCompoundSector);
+      if (!bytes) return false;
+      directory_.insert(directory_.end(), bytes->begin(), bytes->end());
       // The chain's next link must lie inside the FAT that was read.
       if ((static_cast<std::size_t>(sector) + 1) * 4 > fat_.size()) return false;
-      sector = LoadLe32(fat_.data() + 4 * static_cast<std::size_t>(sector));
+      const auto next = Fat().Le32(4 * static_cast<std::size_t>(sector));
+      if (!next) return false;
+      sector = *next;
     }
     return true;
   }
@@ -195,9 +213,10 @@ PlainRebuild RebuildPlain(RescueRun& run, std::int64_t hitOffset, bool onlyWhole
   if (!attempt.Start()) return PlainRebuild::WalkFailed;
   CompoundWalk walk(attempt);
   if (!walk.Run()) return PlainRebuild::WalkFailed;
-  const auto fileBytes = static_cast<std::size_t>(walk.FileBytes());
+  const auto file = attempt.View().Bytes(0, static_cast<std::uint64_t>(walk.FileBytes()));
+  if (!file) return PlainRebuild::WalkFailed;
   if (onlyWhole && attempt.UnreadableSectors().empty() &&
-      CheckDocument({attempt.Image(), fileBytes}).verdict != Verdict::Whole)
+      CheckDocument({file->Data(), file->Size()}).verdict != Verdict::Whole)
     return PlainRebuild::NotWhole;
 
   const std::int64_t bytesPerSector = run.BytesPerSector();
@@ -213,7 +232,7 @@ PlainRebuild RebuildPlain(RescueRun& run, std::int64_t hitOffset, bool onlyWhole
   }
   if (walk.Kind() != nullptr && (run.typeMask & walk.Kind()->bit) != 0) {
     record.outputName = OutputName(run.saveFolder, hitOffset, walk.Kind()->extension);
-    SaveDocument(run, record, attempt.Image(), fileBytes);
+    SaveDocument(run, record, file->Data(), file->Size());
   }
   run.documents.push_back(std::move(record));
   attempt.Succeed();

@@ -31,6 +31,8 @@
 #include <utility>
 
 #include "common/byte_order.h"
+#include "common/byte_view.h"
+#include "rescue/file_signatures.h"
 #include "rescue/report/document_check.h"
 #include "rescue/report/word_content_check.h"
 #include "rescue/sector_classifier.h"
@@ -47,7 +49,6 @@ constexpr std::uint32_t kFatMark = 0xFFFFFFFD;
 constexpr std::uint32_t kDifatMark = 0xFFFFFFFC;
 constexpr std::uint32_t kHighestSector = 204'798;  // files up to 100 MiB, as the plain walk
 constexpr std::size_t kLargestFatCount = 1'600;
-constexpr std::uint8_t kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::uint16_t kWordIdents[] = {0xA5EC, 0xA5DC, 0xA697, 0xA699, 0x8098, 0x8099};
 constexpr std::uint16_t kWord97Ident = 0xA5EC;
 
@@ -145,7 +146,8 @@ class Reassembler {
   std::optional<Reassembly> Run() {
     if (!Ensure(1) || !clusters_[0].readable || clusters_[0].bytes.size() < kSector) return std::nullopt;
     const Bytes& header = clusters_[0].bytes;
-    if (std::memcmp(header.data(), kSignature, sizeof kSignature) != 0 || LoadLe32(header.data() + 28) != 0x0009FFFE)
+    const ByteView headerBytes(header.data(), header.size());
+    if (!headerBytes.Equals(0, signature::kCompoundDocument) || headerBytes.Le32(28) != 0x0009FFFEu)
       return std::nullopt;
     const auto early = Solve(false);
     if (!early) return std::nullopt;

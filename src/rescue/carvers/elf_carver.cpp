@@ -4,10 +4,10 @@
 // and the section header table (usually at the end) are the only parts read;
 // everything between is claimed unread.
 #include <algorithm>
-#include <cstring>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -19,11 +19,12 @@ constexpr std::uint32_t kSectionNoBits = 8;  // .bss: occupies no file bytes
 struct Layout {
   bool wide = false;  // 64-bit
   bool big = false;   // big-endian
-  std::uint16_t Half(const std::uint8_t* p) const {
-    return big ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : LoadLe16(p);
+  std::optional<std::uint16_t> Half(ByteView b, std::uint64_t at) const { return big ? b.Be16(at) : b.Le16(at); }
+  std::optional<std::uint32_t> Word(ByteView b, std::uint64_t at) const { return big ? b.Be32(at) : b.Le32(at); }
+  std::optional<std::uint64_t> Addr(ByteView b, std::uint64_t at) const {
+    if (wide) return big ? b.Be64(at) : b.Le64(at);
+    return Word(b, at);
   }
-  std::uint32_t Word(const std::uint8_t* p) const { return big ? LoadBe32(p) : LoadLe32(p); }
-  std::uint64_t Addr(const std::uint8_t* p) const { return wide ? (big ? LoadBe64(p) : LoadLe64(p)) : Word(p); }
 };
 
 struct Table {
@@ -35,19 +36,22 @@ struct Table {
 
 // The end of the data the entries of a table point to, or 0 when an entry
 // is impossible; sections is true for the section header table.
-std::uint64_t DataEnd(const Layout& layout, const std::uint8_t* table, const Table& t, bool sections) {
+std::uint64_t DataEnd(const Layout& layout, ByteView table, const Table& t, bool sections) {
   std::uint64_t end = 1;
   for (std::uint64_t i = 0; i < t.count; ++i) {
-    const std::uint8_t* e = table + i * t.entrySize;
-    std::uint64_t offset = 0, size = 0;
+    const auto e = table.Bytes(i * t.entrySize, t.entrySize);
+    if (!e) return 0;
+    std::optional<std::uint64_t> offsetField, sizeField;
     if (sections) {
-      if (layout.Word(e + 4) == kSectionNoBits) continue;
-      offset = layout.Addr(e + (layout.wide ? 24 : 16));
-      size = layout.Addr(e + (layout.wide ? 32 : 20));
+      if (layout.Word(*e, 4) == kSectionNoBits) continue;
+      offsetField = layout.Addr(*e, layout.wide ? 24 : 16);
+      sizeField = layout.Addr(*e, layout.wide ? 32 : 20);
     } else {
-      offset = layout.Addr(e + (layout.wide ? 8 : 4));
-      size = layout.Addr(e + (layout.wide ? 32 : 16));
+      offsetField = layout.Addr(*e, layout.wide ? 8 : 4);
+      sizeField = layout.Addr(*e, layout.wide ? 32 : 16);
     }
+    if (!offsetField || !sizeField) return 0;
+    const std::uint64_t offset = *offsetField, size = *sizeField;
     if (size == 0) continue;
     if (offset > kLargestElf || size > kLargestElf) return 0;
     end = std::max(end, offset + size);
@@ -56,21 +60,28 @@ std::uint64_t DataEnd(const Layout& layout, const std::uint8_t* table, const Tab
 }
 
 bool Measure(CarveAttempt& attempt) {
-  const std::uint8_t* h = attempt.Image();
-  if (attempt.Loaded() < 64 || std::memcmp(h, "\x7F" "ELF", 4) != 0) return false;
-  if ((h[4] != 1 && h[4] != 2) || (h[5] != 1 && h[5] != 2) || h[6] != 1) return false;
+  const auto header = attempt.View().Bytes(0, 64);
+  if (!header || !header->Equals(0, signature::kElf)) return false;
+  const ByteView h = *header;
+  const auto elfClass = h.Byte(4), encoding = h.Byte(5), version = h.Byte(6);
+  if (!elfClass || !encoding || !version) return false;
+  if ((*elfClass != 1 && *elfClass != 2) || (*encoding != 1 && *encoding != 2) || *version != 1) return false;
   Layout layout;
-  layout.wide = h[4] == 2;
-  layout.big = h[5] == 2;
+  layout.wide = *elfClass == 2;
+  layout.big = *encoding == 2;
   const std::uint64_t headerSize = layout.wide ? 64 : 52;
-  if (layout.Half(h + (layout.wide ? 52 : 40)) != headerSize) return false;
+  if (layout.Half(h, layout.wide ? 52 : 40) != headerSize) return false;
+  const auto programsAt = layout.Addr(h, layout.wide ? 32 : 28), sectionsAt = layout.Addr(h, layout.wide ? 40 : 32);
+  const auto programSize = layout.Half(h, layout.wide ? 54 : 42), programCount = layout.Half(h, layout.wide ? 56 : 44);
+  const auto sectionSize = layout.Half(h, layout.wide ? 58 : 46), sectionCount = layout.Half(h, layout.wide ? 60 : 48);
+  if (!programsAt || !sectionsAt || !programSize || !programCount || !sectionSize || !sectionCount) return false;
   Table programs, sections;
-  programs.offset = layout.Addr(h + (layout.wide ? 32 : 28));
-  sections.offset = layout.Addr(h + (layout.wide ? 40 : 32));
-  programs.entrySize = layout.Half(h + (layout.wide ? 54 : 42));
-  programs.count = layout.Half(h + (layout.wide ? 56 : 44));
-  sections.entrySize = layout.Half(h + (layout.wide ? 58 : 46));
-  sections.count = layout.Half(h + (layout.wide ? 60 : 48));
+  programs.offset = *programsAt;
+  sections.offset = *sectionsAt;
+  programs.entrySize = *programSize;
+  programs.count = *programCount;
+  sections.entrySize = *sectionSize;
+  sections.count = *sectionCount;
   // Entries at least as long as the fields read from them.
   const std::uint64_t programEntry = layout.wide ? 56 : 32, sectionEntry = layout.wide ? 64 : 40;
   if (programs.offset == 0 || programs.count == 0) programs.count = 0;
@@ -93,9 +104,9 @@ bool Measure(CarveAttempt& attempt) {
   if (sections.offset < programs.offset) std::swap(order[0], order[1]);
   for (Table* t : order) {
     if (t->count == 0) continue;
-    const std::uint8_t* bytes = window.At(t->offset, t->End() - t->offset);
-    if (bytes == nullptr) return false;
-    const std::uint64_t dataEnd = DataEnd(layout, bytes, *t, t == &sections);
+    const auto bytes = window.At(t->offset, t->End() - t->offset);
+    if (!bytes) return false;
+    const std::uint64_t dataEnd = DataEnd(layout, *bytes, *t, t == &sections);
     if (dataEnd == 0) return false;
     end = std::max(end, dataEnd);
   }

@@ -8,11 +8,11 @@
 // short of its true end once in 65,536 bytes of frame.
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -57,8 +57,12 @@ struct FrameHeader {
   bool variable = false;
 };
 
-// A frame header at h (kLongestHeader bytes readable) whose CRC-8 matches.
-std::optional<FrameHeader> ParseHeader(const std::uint8_t* h) {
+// A frame header at the start of bytes whose CRC-8 matches; none also when
+// fewer than kLongestHeader bytes are there.
+std::optional<FrameHeader> ParseHeader(ByteView bytes) {
+  const auto copy = bytes.Array<kLongestHeader>(0);
+  if (!copy) return std::nullopt;
+  const auto& h = *copy;
   if (h[0] != 0xFF || (h[1] & 0xFE) != 0xF8) return std::nullopt;
   FrameHeader f;
   f.variable = (h[1] & 1) != 0;
@@ -85,7 +89,7 @@ std::optional<FrameHeader> ParseHeader(const std::uint8_t* h) {
   if (sizeCode == 1) f.blockSize = 192;
   else if (sizeCode <= 5) f.blockSize = 576u << (sizeCode - 2);
   else if (sizeCode == 6) f.blockSize = h[at++] + 1u;
-  else if (sizeCode == 7) f.blockSize = (h[at] << 8 | h[at + 1]) + 1u, at += 2;
+  else if (sizeCode == 7) f.blockSize = LoadBe16(h.data() + at) + 1u, at += 2;
   else f.blockSize = 256u << (sizeCode - 8);
   if (rateCode == 12) at += 1;
   else if (rateCode == 13 || rateCode == 14) at += 2;
@@ -100,20 +104,27 @@ std::optional<FrameHeader> ParseHeader(const std::uint8_t* h) {
 std::uint64_t WalkMetadata(ForwardWindow& window, StreamInfo& info) {
   std::uint64_t at = 4;
   for (std::uint64_t block = 0; block < kMostBlocks; ++block) {
-    const std::uint8_t* h = window.At(at, 4);
-    if (h == nullptr) return 0;
-    const std::uint8_t type = h[0] & 0x7F;
-    const std::uint32_t length = static_cast<std::uint32_t>(h[1] << 16 | h[2] << 8 | h[3]);
-    const bool last = (h[0] & kLastBlock) != 0;
+    const auto h = window.At(at, 4);
+    const auto kind = h ? h->Byte(0) : std::nullopt;
+    const auto declared = h ? h->Be24(1) : std::nullopt;
+    if (!kind || !declared) return 0;
+    const std::uint8_t type = *kind & 0x7F;
+    const std::uint32_t length = *declared;
+    const bool last = (*kind & kLastBlock) != 0;
     if (type == kInvalidBlock || (block == 0) != (type == kStreamInfo)) return 0;
     if (type == kStreamInfo) {
-      const std::uint8_t* s = window.At(at + 4, 34);
-      if (length != 34 || s == nullptr) return 0;
-      info.maxBlock = static_cast<std::uint32_t>(s[2] << 8 | s[3]);
-      info.maxFrame = static_cast<std::uint32_t>(s[7] << 16 | s[8] << 8 | s[9]);
-      info.channels = ((s[12] >> 1) & 7) + 1u;
-      info.bitsPerSample = ((s[12] & 1) << 4 | s[13] >> 4) + 1u;
-      info.totalSamples = (std::uint64_t{s[13] & 0x0Fu} << 32) | LoadBe32(s + 14);
+      const auto s = window.At(at + 4, 34);
+      if (length != 34 || !s) return 0;
+      const auto maxBlock = s->Be16(2);
+      const auto maxFrame = s->Be24(7);
+      const auto format = s->Be16(12);  // channels, bits per sample and the top of the sample count
+      const auto samples = s->Be32(14);
+      if (!maxBlock || !maxFrame || !format || !samples) return 0;
+      info.maxBlock = *maxBlock;
+      info.maxFrame = *maxFrame;
+      info.channels = ((*format >> 9) & 7) + 1u;
+      info.bitsPerSample = ((*format >> 4) & 0x1F) + 1u;
+      info.totalSamples = (std::uint64_t{*format & 0x0Fu} << 32) | *samples;
       if (info.maxBlock < 16) return 0;
     }
     at += 4 + length;
@@ -132,24 +143,26 @@ std::uint64_t FrameEnd(ForwardWindow& window, const StreamInfo& info, std::uint6
                                     : std::uint64_t{info.maxBlock} * info.channels * (info.bitsPerSample + 1) / 8 + 64;
   std::uint16_t crc = 0;
   std::uint64_t firstMatch = 0;
-  const std::uint8_t* bytes = nullptr;
+  std::optional<ByteView> bytes;
   std::uint64_t bytesAt = 0, bytesEnd = 0;
   for (std::uint64_t p = start; p < start + longest; ++p) {
-    if (p >= bytesEnd || bytes == nullptr) {
+    if (p >= bytesEnd || !bytes) {
       bytesAt = p;
       bytesEnd = (p / sector + 1) * sector;
       bytes = window.At(bytesAt, bytesEnd - bytesAt);
-      if (bytes == nullptr) return firstMatch;
+      if (!bytes) return firstMatch;
     }
-    crc = Crc16Step(crc, bytes[p - bytesAt]);
+    const auto byte = bytes->Byte(p - bytesAt);
+    if (!byte) return firstMatch;
+    crc = Crc16Step(crc, *byte);
     const std::uint64_t end = p + 1;
     if (crc != 0 || end < start + headerLength + 3) continue;
     if (last) return end;
     if (firstMatch == 0) firstMatch = end;
-    const std::uint8_t* next = window.At(end, kLongestHeader);
-    bytes = nullptr;  // the window may have moved
-    if (next == nullptr) continue;
-    const auto header = ParseHeader(next);
+    const auto next = window.At(end, kLongestHeader);
+    bytes.reset();  // the window may have moved
+    if (!next) continue;
+    const auto header = ParseHeader(*next);
     if (header && header->variable == expectedNext.variable && header->number == expectedNext.number) return end;
   }
   // Only a stream of unknown length may end without its count completed.
@@ -157,7 +170,7 @@ std::uint64_t FrameEnd(ForwardWindow& window, const StreamInfo& info, std::uint6
 }
 
 bool WalkFrames(CarveAttempt& attempt) {
-  if (std::memcmp(attempt.Image(), "fLaC", 4) != 0) return false;
+  if (!attempt.View().Equals(0, signature::kFlac)) return false;
   ForwardWindow window(attempt);
   StreamInfo info;
   std::uint64_t at = WalkMetadata(window, info);
@@ -165,9 +178,9 @@ bool WalkFrames(CarveAttempt& attempt) {
   const auto sector = static_cast<std::uint64_t>(attempt.Run().BytesPerSector());
   std::uint64_t frames = 0, samples = 0;
   for (;;) {
-    const std::uint8_t* h = window.At(at, kLongestHeader);
-    if (h == nullptr) return false;
-    const auto header = ParseHeader(h);
+    const auto h = window.At(at, kLongestHeader);
+    if (!h) return false;
+    const auto header = ParseHeader(*h);
     if (!header || header->number != (header->variable ? samples : frames) || header->blockSize > info.maxBlock) {
       return false;
     }
@@ -181,8 +194,8 @@ bool WalkFrames(CarveAttempt& attempt) {
     if (end == 0 || end > kLargestFlac) return false;
     at = end;
     // Without a sample count, a frame found with no next one is the last.
-    const std::uint8_t* following = last ? nullptr : window.At(at, kLongestHeader);
-    const auto nextHeader = following != nullptr ? ParseHeader(following) : std::nullopt;
+    const auto following = last ? std::nullopt : window.At(at, kLongestHeader);
+    const auto nextHeader = following ? ParseHeader(*following) : std::nullopt;
     if (last || !nextHeader || nextHeader->number != next.number) {
       return (last || info.totalSamples == 0) && window.ClaimTo(at);
     }

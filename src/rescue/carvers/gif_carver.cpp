@@ -3,9 +3,9 @@
 // extensions) up to the trailer 0x3B. Every block is a chain of sub-blocks of
 // at most 255 bytes, so the whole file is read; the image is cut back as the
 // walk goes, so that it stays near 60 sectors however long the animation.
-#include <cstring>
 
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -35,7 +35,8 @@ class Walk {
     if (passed_ + at_ + n > kLargestGif) return false;
     return attempt_.Loaded() >= at_ + n || attempt_.LoadUpTo(at_ + n);
   }
-  const std::uint8_t* Here() const { return attempt_.Image() + at_; }
+  // The loaded bytes from the walk's position on.
+  ByteView Here() const { return attempt_.View().From(at_).value_or(ByteView()); }
   void Skip(std::int64_t n) {
     const std::int64_t moved = attempt_.CutBack(at_ + n);
     passed_ += at_ + n - moved;
@@ -53,10 +54,10 @@ class Walk {
   bool SkipSubBlocks() {
     for (;;) {
       if (!Need(1)) return false;
-      const std::uint8_t length = *Here();
-      if (!Need(1 + length)) return false;
-      Skip(1 + length);
-      if (length == 0) return true;
+      const auto length = Here().Byte(0);
+      if (!length || !Need(1 + *length)) return false;
+      Skip(1 + *length);
+      if (*length == 0) return true;
     }
   }
 
@@ -69,22 +70,26 @@ class Walk {
 bool WalkBlocks(CarveAttempt& attempt) {
   Walk walk(attempt);
   if (!walk.Need(kHeader + kScreenDescriptor)) return false;
-  if (std::memcmp(walk.Here(), "GIF87a", 6) != 0 && std::memcmp(walk.Here(), "GIF89a", 6) != 0) return false;
-  const std::uint8_t screenPacked = walk.Here()[10];
+  if (!walk.Here().Equals(0, signature::kGif87a) && !walk.Here().Equals(0, signature::kGif89a)) return false;
+  const auto screenPacked = walk.Here().Byte(10);
+  if (!screenPacked) return false;
   walk.Skip(kHeader + kScreenDescriptor);
-  if (!walk.SkipColourTable(screenPacked)) return false;
+  if (!walk.SkipColourTable(*screenPacked)) return false;
   for (;;) {
     if (!walk.Need(1)) return false;
-    const std::uint8_t introducer = *walk.Here();
+    const auto next = walk.Here().Byte(0);
+    if (!next) return false;
+    const std::uint8_t introducer = *next;
     if (introducer == kTrailer) return true;
     if (introducer == kImageSeparator) {
       if (!walk.Need(kImageDescriptor)) return false;
-      const std::uint8_t imagePacked = walk.Here()[9];
+      const auto imagePacked = walk.Here().Byte(9);
+      if (!imagePacked) return false;
       walk.Skip(kImageDescriptor);
-      if (!walk.SkipColourTable(imagePacked)) return false;
+      if (!walk.SkipColourTable(*imagePacked)) return false;
       if (!walk.Need(1)) return false;
-      const std::uint8_t codeSize = *walk.Here();
-      if (codeSize == 0 || codeSize > kLargestCodeSize) return false;
+      const auto codeSize = walk.Here().Byte(0);
+      if (!codeSize || *codeSize == 0 || *codeSize > kLargestCodeSize) return false;
       walk.Skip(1);
     } else if (introducer == kExtensionIntroducer) {
       if (!walk.Need(2)) return false;

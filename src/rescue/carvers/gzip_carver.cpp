@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -20,7 +21,7 @@ constexpr std::uint64_t kLargestInflated = 17'179'869'184;
 constexpr std::size_t kScratch = 65'536;
 constexpr int kGzipOnly = 16 + MAX_WBITS;
 
-bool MemberStartsAt(const std::uint8_t* p) { return p[0] == 0x1F && p[1] == 0x8B && p[2] == Z_DEFLATED; }
+bool MemberStartsAt(ByteView bytes, std::int64_t at) { return bytes.Equals(at, signature::kGzip); }
 
 class Inflater {
  public:
@@ -50,8 +51,10 @@ bool WalkMembers(CarveAttempt& attempt) {
     if (at == attempt.Loaded()) {
       if (file >= kLargestGzip || !attempt.LoadOneMore()) return false;
     }
-    z.next_in = const_cast<Bytef*>(attempt.Image() + at);
-    z.avail_in = static_cast<uInt>(attempt.Loaded() - at);
+    const auto input = attempt.View().From(at);
+    if (!input) return false;
+    z.next_in = const_cast<Bytef*>(input->Data());
+    z.avail_in = static_cast<uInt>(input->Size());
     int status = Z_OK;
     do {
       z.next_out = scratch.data();
@@ -72,7 +75,7 @@ bool WalkMembers(CarveAttempt& attempt) {
         if (!attempt.AtSourceEnd()) return false;
         break;
       }
-      if (!MemberStartsAt(attempt.Image() + at) || inflateReset(&z) != Z_OK) break;
+      if (!MemberStartsAt(attempt.View(), at) || inflateReset(&z) != Z_OK) break;
     }
     at = attempt.CutBack(at);
   }
@@ -85,7 +88,7 @@ bool WalkMembers(CarveAttempt& attempt) {
 void GzipCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthSmall);
   if (!attempt.Start()) return;
-  if (!MemberStartsAt(attempt.Image())) return;
+  if (!MemberStartsAt(attempt.View(), 0)) return;
   if (WalkMembers(attempt)) attempt.Succeed();
 }
 

@@ -4,16 +4,15 @@
 #include <cstring>
 #include <optional>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
 namespace {
 
 constexpr std::int64_t kSearchLimit = 20'971'520;  // 20 MiB of image walked or searched at most
-
-std::uint16_t LoadBe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
 // Marker segments from just after FF D8; returns the offset just after the
 // start-of-scan length field, or -1 when the stream is broken.
@@ -22,12 +21,15 @@ std::int64_t WalkToStartOfScan(CarveAttempt& attempt) {
   for (;;) {
     if (attempt.Loaded() < cursor + 4 && !attempt.LoadOneMore()) return -1;
     if (attempt.Loaded() < cursor + 4) return -1;  // sectors smaller than a marker header
-    const std::uint8_t* header = attempt.Image() + cursor;
-    const std::uint8_t marker = header[1];
-    const std::int64_t length = LoadBe16(header + 2);
+    const auto header = attempt.View().Bytes(cursor, 4);
+    const auto prefix = header ? header->Byte(0) : std::nullopt;
+    const auto marker = header ? header->Byte(1) : std::nullopt;
+    const auto declared = header ? header->Be16(2) : std::nullopt;
+    if (!prefix || !marker || !declared) return -1;
+    const std::int64_t length = *declared;
     cursor += 4;
-    if (header[0] != 0xFF) return -1;
-    if (marker == 0xDA) return cursor;
+    if (*prefix != 0xFF) return -1;
+    if (*marker == 0xDA) return cursor;
     if (length <= 2) return -1;
     // No real header comes near this size; a longer chain of segments is
     // damaged or hostile data, and following it would hold as much of the
@@ -43,19 +45,22 @@ std::int64_t WalkToStartOfScan(CarveAttempt& attempt) {
 // Image bytes the search keeps: it needs none it has looked at already.
 constexpr std::int64_t kKeptSearchBytes = 65536;
 
-// Whether bytes[from, end) hold D9 right after FF, the byte before from
-// counting as FF when previousWasFF says so; previousWasFF is left telling
-// whether the last byte is FF.
-bool HasEndMarker(const std::uint8_t* bytes, std::int64_t from, std::int64_t end, bool& previousWasFF) {
-  if (previousWasFF && bytes[from] == 0xD9) return true;
+// Whether the bytes from from on hold D9 right after FF, the byte before
+// from counting as FF when previousWasFF says so; previousWasFF is left
+// telling whether the last byte is FF.
+bool HasEndMarker(ByteView bytes, std::uint64_t from, bool& previousWasFF) {
+  if (previousWasFF && bytes.Byte(from) == 0xD9) return true;
   previousWasFF = false;
-  while (const void* found = std::memchr(bytes + from, 0xFF, static_cast<std::size_t>(end - from))) {
-    from = static_cast<const std::uint8_t*>(found) - bytes + 1;
+  const std::uint64_t end = bytes.Size();
+  for (auto rest = bytes.From(from); rest; rest = bytes.From(from)) {
+    const void* found = std::memchr(rest->Data(), 0xFF, rest->Size());
+    if (found == nullptr) return false;
+    from += static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(found) - rest->Data()) + 1;
     if (from == end) {
       previousWasFF = true;
       return false;
     }
-    if (bytes[from] == 0xD9) return true;
+    if (bytes.Byte(from) == 0xD9) return true;
   }
   return false;
 }
@@ -85,13 +90,13 @@ void Extend(std::optional<CarveMemory::SearchedStretch>& stretch, const CarveMem
 bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
   CarveMemory& memory = attempt.Run().memory;
   const std::int64_t sectorBytes = attempt.Run().BytesPerSector();
-  std::int64_t dropped = 0;  // image bytes before attempt.Image(): dropped, or passed unread
+  std::int64_t dropped = 0;  // image bytes before attempt.View(): dropped, or passed unread
   std::int64_t next = start;
   bool previousWasFF = false;
   std::optional<CarveMemory::SearchedStretch> whole;  // the sectors searched whole, for the memory
   for (;;) {
     const std::int64_t loaded = dropped + attempt.Loaded();
-    if (next < loaded && HasEndMarker(attempt.Image(), next - dropped, attempt.Loaded(), previousWasFF)) return true;
+    if (next < loaded && HasEndMarker(attempt.View(), next - dropped, previousWasFF)) return true;
     next = loaded;
     // The search gives up once the image but for its last two bytes holds
     // kSearchLimit bytes (at once when the scan starts beyond that).
@@ -111,9 +116,11 @@ bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
     }
 
     if (!attempt.LoadOneMore()) break;
-    const std::uint8_t* sector = attempt.Image() + attempt.Loaded() - sectorBytes;
+    const auto firstByte = attempt.View().Byte(attempt.Loaded() - sectorBytes);
+    const auto lastByte = attempt.View().Byte(attempt.Loaded() - 1);
+    if (!firstByte || !lastByte) break;
     const std::int64_t at = attempt.Position() / sectorBytes - 1;
-    Extend(whole, {at, at, 1, sector[0], sector[sectorBytes - 1]});
+    Extend(whole, {at, at, 1, *firstByte, *lastByte});
     attempt.ProgressEvery200Sectors(dropped + attempt.Loaded());
     if (attempt.Loaded() > kKeptSearchBytes) {
       dropped += attempt.Loaded() - sectorBytes;
@@ -129,8 +136,7 @@ bool FindEndOfImage(CarveAttempt& attempt, std::int64_t start) {
 void JpegCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthLarge);
   if (!attempt.Start()) return;
-  const std::uint8_t* start = attempt.Image();
-  if (attempt.Loaded() < 3 || start[0] != 0xFF || start[1] != 0xD8 || start[2] != 0xFF) return;
+  if (!attempt.View().Equals(0, signature::kJpeg)) return;
   const std::int64_t scan = WalkToStartOfScan(attempt);
   if (scan < 0 || !FindEndOfImage(attempt, scan)) return;
   attempt.Succeed();

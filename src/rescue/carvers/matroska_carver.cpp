@@ -5,7 +5,7 @@
 // unread; a Cluster of unknown size is walked through its children. The file
 // ends before the first element that belongs to neither.
 #include <algorithm>
-#include <cstring>
+#include <string_view>
 
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carvers.h"
@@ -63,23 +63,27 @@ struct Element {
   std::uint64_t headerLength = 0;
 };
 
-// An element header at p, with up to 12 bytes readable; false when malformed.
-bool ParseElement(const std::uint8_t* p, Element& e) {
+// The element header at the start of p (at most 12 bytes); false when
+// malformed or cut short.
+bool ParseElement(ByteView p, Element& e) {
+  const auto idLead = p.Byte(0);
+  if (!idLead) return false;
   int idLength = 1;
-  while (idLength <= 4 && (p[0] & (0x80 >> (idLength - 1))) == 0) ++idLength;
+  while (idLength <= 4 && (*idLead & (0x80 >> (idLength - 1))) == 0) ++idLength;
   if (idLength > 4) return false;
-  e.id = 0;
-  for (int i = 0; i < idLength; ++i) e.id = e.id << 8 | p[i];
-  const std::uint8_t* s = p + idLength;
+  const auto id = p.BeN(0, static_cast<std::size_t>(idLength));
+  const auto sizeLead = p.Byte(static_cast<std::uint64_t>(idLength));
+  if (!id || !sizeLead) return false;
+  e.id = static_cast<std::uint32_t>(*id);
   int sizeLength = 1;
-  while (sizeLength <= 8 && (s[0] & (0x80 >> (sizeLength - 1))) == 0) ++sizeLength;
+  while (sizeLength <= 8 && (*sizeLead & (0x80 >> (sizeLength - 1))) == 0) ++sizeLength;
   if (sizeLength > 8) return false;
-  std::uint64_t size = s[0] & (0xFF >> sizeLength);
-  bool allOnes = size == (0xFFu >> sizeLength);
-  for (int i = 1; i < sizeLength; ++i) {
-    size = size << 8 | s[i];
-    allOnes = allOnes && s[i] == 0xFF;
-  }
+  const auto rest = p.BeN(static_cast<std::uint64_t>(idLength + 1), static_cast<std::size_t>(sizeLength - 1));
+  if (!rest) return false;
+  const int restBits = 8 * (sizeLength - 1);
+  const std::uint64_t marked = *sizeLead & (0xFF >> sizeLength);
+  const std::uint64_t size = (marked << restBits) | *rest;
+  const bool allOnes = marked == (0xFFu >> sizeLength) && *rest == (std::uint64_t{1} << restBits) - 1;
   e.size = allOnes ? kUnknownSize : size;
   e.headerLength = static_cast<std::uint64_t>(idLength + sizeLength);
   return true;
@@ -87,22 +91,31 @@ bool ParseElement(const std::uint8_t* p, Element& e) {
 
 // The element at offset, or false when it cannot be read.
 bool ElementAt(ForwardWindow& window, std::uint64_t offset, Element& e) {
-  const std::uint8_t* p = window.At(offset, 12);
-  return p != nullptr && ParseElement(p, e);
+  const auto p = window.At(offset, 12);
+  return p && ParseElement(*p, e);
 }
 
 // "matroska" or "webm" as the DocType inside the EBML header's body.
-bool KnownDocType(const std::uint8_t* body, std::uint64_t size) {
+bool KnownDocType(ByteView body) {
+  const std::uint64_t size = body.Size();
   for (std::uint64_t at = 0; at + 2 < size;) {
     Element e;
+    // Read as if zeros followed the body.
     std::uint8_t header[12] = {};
-    std::memcpy(header, body + at, std::min<std::uint64_t>(12, size - at));
-    if (!ParseElement(header, e) || e.size == kUnknownSize || e.size > size - at - e.headerLength) return false;
+    const auto near = body.Bytes(at, std::min<std::uint64_t>(12, size - at));
+    if (!near) return false;
+    std::copy(near->begin(), near->end(), header);
+    if (!ParseElement(ByteView(header, sizeof header), e) || e.size == kUnknownSize ||
+        e.size > size - at - e.headerLength) {
+      return false;
+    }
     if (e.id == kDocType) {
-      const char* text = reinterpret_cast<const char*>(body + at + e.headerLength);
-      const auto is = [&](const char* name) {
-        return e.size >= std::strlen(name) && std::memcmp(text, name, std::strlen(name)) == 0 &&
-               std::all_of(text + std::strlen(name), text + e.size, [](char c) { return c == 0; });
+      const auto text = body.Bytes(at + e.headerLength, e.size);
+      if (!text) return false;
+      const auto is = [&](std::string_view name) {
+        const auto padding = text->From(name.size());
+        return padding && text->Equals(0, name) &&
+               std::all_of(padding->begin(), padding->end(), [](std::uint8_t c) { return c == 0; });
       };
       return is("matroska") || is("webm");
     }
@@ -141,8 +154,8 @@ bool Measure(CarveAttempt& attempt) {
   Element header;
   if (!ElementAt(window, 0, header) || header.id != kEbmlHeader) return false;
   if (header.size == kUnknownSize || header.size > kLongestEbmlHeader) return false;
-  const std::uint8_t* body = window.At(header.headerLength, header.size);
-  if (body == nullptr || !KnownDocType(body, header.size)) return false;
+  const auto body = window.At(header.headerLength, header.size);
+  if (!body || !KnownDocType(*body)) return false;
   const std::uint64_t segmentAt = header.headerLength + header.size;
   Element segment;
   if (!ElementAt(window, segmentAt, segment) || segment.id != kSegment) return false;

@@ -4,11 +4,11 @@
 // are there. Frames carry no count and no end marker: the file ends where
 // the next header is missing, so the walk looks at the bytes after the last
 // frame and gives back a sector it loaded only for that look.
-#include <cstring>
 #include <optional>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 #include "rescue/mpeg_audio_header.h"
 
@@ -23,11 +23,14 @@ constexpr std::uint32_t kLargestApeTag = 16'777'216;
 constexpr std::uint32_t kApeIsHeader = 1u << 29;
 constexpr int kFewestFrames = 2;  // as the classifier asks of a file without a tag
 
-// The length of the ID3v2 tag at p (10 bytes loaded), or -1 when the header
-// is not one: a version from 2 to 4, no flag that version does not define,
-// and a size of four 7-bit bytes.
-std::int64_t Id3v2Length(const std::uint8_t* p) {
-  if (std::memcmp(p, "ID3", 3) != 0 || p[3] < 2 || p[3] > 4 || p[4] == 0xFF) return -1;
+// The length of the ID3v2 tag at the start of bytes, or -1 when the header
+// is not one (or not all there): a version from 2 to 4, no flag that version
+// does not define, and a size of four 7-bit bytes.
+std::int64_t Id3v2Length(ByteView bytes) {
+  const auto header = bytes.Array<kId3v2Header>(0);
+  if (!header || !bytes.Equals(0, signature::kId3)) return -1;
+  const auto& p = *header;
+  if (p[3] < 2 || p[3] > 4 || p[4] == 0xFF) return -1;
   static constexpr std::uint8_t kUndefinedFlags[] = {0x3F, 0x1F, 0x0F};  // v2.2, v2.3, v2.4
   if ((p[5] & kUndefinedFlags[p[3] - 2]) != 0) return -1;
   std::int64_t size = 0;
@@ -51,7 +54,8 @@ class Walk {
     failed_ = !attempt_.AtSourceEnd();
     return false;
   }
-  const std::uint8_t* Here() const { return attempt_.Image() + at_; }
+  // The loaded bytes from the walk's position on.
+  ByteView Here() const { return attempt_.View().From(at_).value_or(ByteView()); }
   // Passes a structure of n bytes that starts here, its middle unread.
   bool Pass(std::int64_t n) {
     if (fileOffset_ + n > kLargestMp3) return false;
@@ -74,7 +78,7 @@ class Walk {
 bool WalkFrames(CarveAttempt& attempt) {
   Walk walk(attempt);
   if (!walk.Peek(kId3v2Header)) return false;
-  if (std::memcmp(walk.Here(), "ID3", 3) == 0) {
+  if (walk.Here().Equals(0, signature::kId3)) {
     const std::int64_t tag = Id3v2Length(walk.Here());
     if (tag < 0 || !walk.Pass(tag)) return false;
   }
@@ -85,7 +89,9 @@ bool WalkFrames(CarveAttempt& attempt) {
       if (walk.Failed()) return false;
       break;  // the source ends with the frame before
     }
-    const std::optional<MpegAudioFrame> frame = ParseMpegAudioHeader(walk.Here());
+    const auto header = walk.Here().Array<4>(0);
+    if (!header) return false;
+    const std::optional<MpegAudioFrame> frame = ParseMpegAudioHeader(header->data());
     if (!frame || (first && !first->SameStream(*frame))) break;
     if (!first) first = frame;
     // A frame cut off by the source's end is a file cut short.
@@ -95,13 +101,16 @@ bool WalkFrames(CarveAttempt& attempt) {
   if (frames < kFewestFrames) return false;
   // Tags after the frames: APE (with its header, the form taggers write in
   // front of an ID3v1 tag), then ID3v1. Either is taken only whole.
-  if (walk.Peek(kApeHeader) && std::memcmp(walk.Here(), "APETAGEX", 8) == 0 &&
-      (LoadLe32(walk.Here() + 20) & kApeIsHeader) != 0) {
-    const std::uint32_t size = LoadLe32(walk.Here() + 12);
-    if (size >= kApeHeader && size <= kLargestApeTag && !walk.Pass(kApeHeader + size)) return false;
+  if (walk.Peek(kApeHeader) && walk.Here().Equals(0, signature::kApeTag)) {
+    const auto flags = walk.Here().Le32(20), size = walk.Here().Le32(12);
+    if (!flags || !size) return false;
+    if ((*flags & kApeIsHeader) != 0 && *size >= kApeHeader && *size <= kLargestApeTag &&
+        !walk.Pass(kApeHeader + *size)) {
+      return false;
+    }
   }
   if (walk.Failed()) return false;
-  if (walk.Peek(3) && std::memcmp(walk.Here(), "TAG", 3) == 0 && walk.Peek(kId3v1Tag)) walk.Pass(kId3v1Tag);
+  if (walk.Peek(3) && walk.Here().Equals(0, signature::kId3v1) && walk.Peek(kId3v1Tag)) walk.Pass(kId3v1Tag);
   if (walk.Failed()) return false;
   walk.End();
   return true;

@@ -7,13 +7,13 @@
 // the member checks. Archives that are not office documents are measured
 // by the plain ZIP walk, as before.
 #include <algorithm>
-#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 #include "rescue/office_package.h"
 #include "rescue/zip_archive.h"
@@ -51,9 +51,11 @@ constexpr OfficeFormat kFormats[] = {
 // Office packages start with one of these parts: the content types, the
 // package relationships, an OpenDocument's mimetype, or a part of the
 // document itself. Any other archive is only measured.
-bool StartsLikeAnOfficeDocument(const std::uint8_t* sector) {
-  const std::size_t length = LoadLe16(sector + 26);
-  const std::string name(reinterpret_cast<const char*>(sector + 30), std::min<std::size_t>(length, 64));
+bool StartsLikeAnOfficeDocument(ByteView sector) {
+  const auto length = sector.Le16(26);
+  const auto nameBytes = length ? sector.Bytes(30, std::min<std::size_t>(*length, 64)) : std::nullopt;
+  if (!nameBytes) return false;
+  const std::string name(nameBytes->begin(), nameBytes->end());
   for (const char* prefix : {"[Content_Types].xml", "mimetype", "_rels/", "docProps/", "word/", "xl/", "ppt/",
                              "customXml/"}) {
     if (name.rfind(prefix, 0) == 0) return true;
@@ -76,9 +78,9 @@ class OfficeWalk {
     std::int64_t offset = 0;
     for (;;) {
       if (!Bring(offset + 4)) return false;
-      const std::uint32_t signature = LoadLe32(Bytes().data() + offset);
-      if (signature == kZipCentralHeader && !members_.empty()) break;
-      if (signature != kZipLocalHeader) {
+      const ByteView image = attempt_.View();
+      if (image.Equals(offset, signature::kZipCentralHeader) && !members_.empty()) break;
+      if (!image.Equals(offset, signature::kZipLocalHeader)) {
         // Foreign clusters where the next record should start.
         if (!Mend(offset, Record::Missing, offset)) return false;
         continue;
@@ -98,7 +100,8 @@ class OfficeWalk {
   std::int64_t Length() const { return length_; }
   const std::vector<ZipMember>& Members() const { return members_; }
   std::span<const std::uint8_t> Bytes() const {
-    return {attempt_.Image(), static_cast<std::size_t>(attempt_.Loaded())};
+    const ByteView image = attempt_.View();
+    return {image.Data(), image.Size()};
   }
 
  private:
@@ -168,9 +171,12 @@ class OfficeWalk {
 
   // The record from offset as it would be without image sectors [at, at + count).
   void Without(std::int64_t offset, std::int64_t at, std::int64_t count, std::vector<std::uint8_t>& trial) const {
-    const std::uint8_t* image = attempt_.Image();
-    trial.assign(image + offset, image + at * sector_);
-    trial.insert(trial.end(), image + (at + count) * sector_, image + attempt_.Loaded());
+    const ByteView image = attempt_.View();
+    const auto before = image.Bytes(offset, at * sector_ - offset), after = image.From((at + count) * sector_);
+    trial.clear();
+    if (!before || !after) return;  // checks as nothing
+    trial.assign(before->begin(), before->end());
+    trial.insert(trial.end(), after->begin(), after->end());
   }
 
   // Finds a run of whole clusters before failAt whose removal makes the
@@ -237,8 +243,8 @@ void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
   {
     CarveAttempt attempt(run, hitOffset, kGrowthLarge);
     if (!attempt.Start()) return;
-    if (LoadLe32(attempt.Image()) != kZipLocalHeader) return;
-    if (StartsLikeAnOfficeDocument(attempt.Image())) {
+    if (!attempt.View().Equals(0, signature::kZipLocalHeader)) return;
+    if (StartsLikeAnOfficeDocument(attempt.View())) {
       OfficeWalk walk(attempt);
       if (!walk.Run()) return;
       const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());
@@ -257,7 +263,8 @@ void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
                            static_cast<std::size_t>((walk.Length() + bytesPerSector - 1) / bytesPerSector));
       if ((run.typeMask & format->bit) != 0) {
         record.outputName = OutputName(run.saveFolder, hitOffset, format->extension);
-        SaveDocument(run, record, attempt.Image(), static_cast<std::size_t>(walk.Length()));
+        const std::span<const std::uint8_t> file = walk.Bytes().first(static_cast<std::size_t>(walk.Length()));
+        SaveDocument(run, record, file.data(), file.size());
       }
       run.documents.push_back(std::move(record));
       attempt.Succeed();

@@ -5,11 +5,11 @@
 // failure rather than as a longer file.
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -24,7 +24,7 @@ constexpr std::size_t kMostStreams = 64;
 
 // The Ogg CRC: polynomial 0x04C11DB7, most significant bit first, starting
 // at zero, over the page with its CRC field taken as zeros.
-std::uint32_t PageCrc(const std::uint8_t* page, std::uint64_t size) {
+std::uint32_t PageCrc(ByteView page) {
   static const std::array<std::uint32_t, 256> kTable = [] {
     std::array<std::uint32_t, 256> table{};
     for (std::uint32_t i = 0; i < 256; ++i) {
@@ -35,9 +35,11 @@ std::uint32_t PageCrc(const std::uint8_t* page, std::uint64_t size) {
     return table;
   }();
   std::uint32_t crc = 0;
-  for (std::uint64_t i = 0; i < size; ++i) {
-    const std::uint8_t byte = i >= 22 && i < 26 ? 0 : page[i];
+  std::uint64_t i = 0;
+  for (const std::uint8_t stored : page) {
+    const std::uint8_t byte = i >= 22 && i < 26 ? 0 : stored;
     crc = (crc << 8) ^ kTable[(crc >> 24) ^ byte];
+    ++i;
   }
   return crc;
 }
@@ -54,19 +56,21 @@ bool WalkPages(CarveAttempt& attempt) {
   std::size_t open = 0;
   std::uint64_t at = 0;
   for (;;) {
-    const std::uint8_t* header = window.At(at, kPageHeader);
-    if (header == nullptr || std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) return false;
-    const std::uint8_t flags = header[5];
-    const std::uint32_t serial = LoadLe32(header + 14), sequence = LoadLe32(header + 18);
-    const std::uint32_t crc = LoadLe32(header + 22);
-    const std::uint8_t segments = header[26];
+    const auto header = window.At(at, kPageHeader);
+    if (!header || !header->Equals(0, signature::kOgg) || header->Byte(4) != 0) return false;
+    const auto flagsField = header->Byte(5), segmentsField = header->Byte(26);
+    const auto serialField = header->Le32(14), sequenceField = header->Le32(18), crc = header->Le32(22);
+    if (!flagsField || !segmentsField || !serialField || !sequenceField || !crc) return false;
+    const std::uint8_t flags = *flagsField, segments = *segmentsField;
+    const std::uint32_t serial = *serialField, sequence = *sequenceField;
     if ((flags & ~(kContinued | kBeginning | kEnd)) != 0) return false;
-    const std::uint8_t* table = window.At(at, kPageHeader + segments);
-    if (table == nullptr) return false;
+    const auto table = window.At(at, kPageHeader + segments);
+    const auto lacing = table ? table->From(kPageHeader) : std::nullopt;
+    if (!lacing) return false;
     std::uint64_t size = kPageHeader + segments;
-    for (std::uint8_t i = 0; i < segments; ++i) size += table[kPageHeader + i];
-    const std::uint8_t* page = window.At(at, size);
-    if (page == nullptr || PageCrc(page, size) != crc) return false;
+    for (const std::uint8_t length : *lacing) size += length;
+    const auto page = window.At(at, size);
+    if (!page || PageCrc(*page) != *crc) return false;
 
     auto stream = std::find_if(streams.begin(), streams.end(), [&](const Stream& s) { return s.serial == serial; });
     if ((flags & kBeginning) != 0) {

@@ -6,11 +6,11 @@
 // the file is searched byte by byte; only a linearized file, whose first
 // object declares the whole length (/L), has its middle claimed unread.
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -41,7 +41,9 @@ class Scan {
         return -1;
       }
     }
-    return attempt_.Image()[at_ + k];
+    const auto byte = attempt_.View().Byte(at_ + k);
+    if (!byte) return -1;
+    return *byte;
   }
   bool Matches(std::int64_t k, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -152,8 +154,8 @@ bool UpdateFollows(Scan& scan) {
 
 // A linearized file's declared length: "/L n" in the dictionary of its first
 // object, which starts with "/Linearized", within the hit sector; 0 if none.
-std::int64_t LinearizedLength(const std::uint8_t* sector, std::int64_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(sector), static_cast<std::size_t>(size));
+std::int64_t LinearizedLength(ByteView sector) {
+  const std::string_view text(reinterpret_cast<const char*>(sector.Data()), sector.Size());
   const std::size_t mark = text.find("/Linearized");
   if (mark == std::string_view::npos) return 0;
   const std::size_t close = text.find(">>", mark);
@@ -172,10 +174,10 @@ std::int64_t LinearizedLength(const std::uint8_t* sector, std::int64_t size) {
 }
 
 bool WalkPdf(CarveAttempt& attempt) {
-  if (std::memcmp(attempt.Image(), "%PDF-", 5) != 0) return false;
+  if (!attempt.View().Equals(0, signature::kPdf)) return false;
   Scan scan(attempt);
   Sections sections;
-  const std::int64_t declared = LinearizedLength(attempt.Image(), attempt.Loaded());
+  const std::int64_t declared = LinearizedLength(attempt.View());
   if (declared > kLinearizedTail && declared <= kLargestPdf) {
     if (!scan.Pass(declared - kLinearizedTail)) return false;
     sections.verifiedFrom = scan.FileOffset();

@@ -4,10 +4,10 @@
 // which the cursor stays consistent because the claimed bytes are left out
 // of both.
 #include <algorithm>
-#include <cstring>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -18,8 +18,9 @@ constexpr std::int64_t kLargestImagePosition = 104'857'600;
 // Every chunk type is four ASCII letters; the case of each tells readers how
 // to treat it, and PNGs carry many more than the critical ones (pHYs, tEXt,
 // iCCP, eXIf, APNG's frames, private chunks), all of which belong to the file.
-bool Accepted(const std::uint8_t* type) {
-  return std::all_of(type, type + 4, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+bool Accepted(ByteView type) {
+  return std::all_of(type.begin(), type.end(),
+                     [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
 bool WalkChunks(CarveAttempt& attempt) {
@@ -28,13 +29,14 @@ bool WalkChunks(CarveAttempt& attempt) {
   for (;;) {
     if (attempt.Loaded() < cursor + 8 && !attempt.LoadOneMore()) return false;
     if (attempt.Loaded() < cursor + 8) return false;
-    std::uint32_t length = LoadLe32(attempt.Image() + cursor);
-    ByteSwap32(length);  // big-endian on disk
-    std::uint8_t type[4];
-    std::memcpy(type, attempt.Image() + cursor + 4, 4);
+    const auto header = attempt.View().Bytes(cursor, 8);
+    const auto length = header ? header->Be32(0) : std::nullopt;
+    const auto type = header ? header->Bytes(4, 4) : std::nullopt;
+    if (!length || !type) return false;
+    const bool end = type->Equals(0, signature::kPngEnd);
     cursor += 8;
-    std::uint64_t remaining = static_cast<std::uint64_t>(length) + 4;
-    if (!Accepted(type) || remaining > kLargestChunk) return false;
+    std::uint64_t remaining = static_cast<std::uint64_t>(*length) + 4;
+    if (!Accepted(*type) || remaining > kLargestChunk) return false;
 
     while (remaining >= 2 * static_cast<std::uint64_t>(sector)) {
       if (!attempt.ClaimAhead()) return false;
@@ -53,7 +55,7 @@ bool WalkChunks(CarveAttempt& attempt) {
       attempt.ProgressEvery200Sectors(attempt.Loaded());
     }
     cursor = chunkEnd;
-    if (std::memcmp(type, "IEND", 4) == 0) return true;
+    if (end) return true;
   }
 }
 
@@ -62,8 +64,7 @@ bool WalkChunks(CarveAttempt& attempt) {
 void PngCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthLarge);
   if (!attempt.Start()) return;
-  static constexpr std::uint8_t kSignature[] = {0x89, 0x50, 0x4E, 0x47};
-  if (std::memcmp(attempt.Image(), kSignature, sizeof kSignature) != 0) return;
+  if (!attempt.View().Equals(0, signature::kPng)) return;
   if (WalkChunks(attempt)) attempt.Succeed();
 }
 

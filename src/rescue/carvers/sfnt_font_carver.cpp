@@ -3,8 +3,9 @@
 // and the font ends with the furthest table. Only the directory is read.
 #include <algorithm>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -18,23 +19,26 @@ bool IsTagChar(std::uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
 bool Measure(CarveAttempt& attempt) {
   ForwardWindow window(attempt);
-  const std::uint8_t* h = window.At(0, kOffsetTable);
-  if (h == nullptr) return false;
-  const std::uint32_t version = LoadBe32(h);
-  if (version != 0x00010000 && version != 0x74727565 && version != 0x4F54544F) return false;  // "true", "OTTO"
-  const std::uint16_t tables = static_cast<std::uint16_t>(h[4] << 8 | h[5]);
-  if (tables == 0) return false;
-  const std::uint64_t directoryEnd = kOffsetTable + tables * kTableRecord;
-  const std::uint8_t* d = window.At(0, directoryEnd);
-  if (d == nullptr) return false;
+  const auto h = window.At(0, kOffsetTable);
+  if (!h) return false;
+  using namespace signature;
+  if (!h->Equals(0, kSfntTrueType) && !h->Equals(0, kSfntApple) && !h->Equals(0, kSfntOpenType)) return false;
+  const auto tables = h->Be16(4);
+  if (!tables || *tables == 0) return false;
+  const std::uint64_t directoryEnd = kOffsetTable + *tables * kTableRecord;
+  const auto d = window.At(0, directoryEnd);
+  if (!d) return false;
   std::uint64_t end = directoryEnd;
-  for (std::uint16_t i = 0; i < tables; ++i) {
-    const std::uint8_t* record = d + kOffsetTable + i * kTableRecord;
-    if (!std::all_of(record, record + 4, IsTagChar)) return false;
-    const std::uint64_t offset = LoadBe32(record + 8), length = LoadBe32(record + 12);
+  for (std::uint16_t i = 0; i < *tables; ++i) {
+    const auto record = d->Bytes(kOffsetTable + i * kTableRecord, kTableRecord);
+    const auto tag = record ? record->Bytes(0, 4) : std::nullopt;
+    if (!tag) return false;
+    if (!std::all_of(tag->begin(), tag->end(), IsTagChar)) return false;
+    const auto offset = record->Be32(8), length = record->Be32(12);
+    if (!offset || !length) return false;
     // Tables lie after the directory, on four-byte boundaries.
-    if (offset < directoryEnd || offset % 4 != 0) return false;
-    end = std::max(end, offset + length);
+    if (*offset < directoryEnd || *offset % 4 != 0) return false;
+    end = std::max(end, std::uint64_t{*offset} + *length);
   }
   return end <= kLargestFont && window.ClaimTo(end);
 }

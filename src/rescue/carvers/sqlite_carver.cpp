@@ -2,10 +2,10 @@
 // is trusted only when the change counter matches the version-valid-for
 // number, as SQLite itself does (older writers left the count stale);
 // otherwise the length is unknown and nothing is claimed.
-#include <cstring>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -16,16 +16,19 @@ constexpr std::uint64_t kHeader = 100;
 
 bool Measure(CarveAttempt& attempt) {
   ForwardWindow window(attempt);
-  const std::uint8_t* h = window.At(0, kHeader);
-  if (h == nullptr || std::memcmp(h, "SQLite format 3", 16) != 0) return false;
-  std::uint32_t pageSize = static_cast<std::uint32_t>(h[16] << 8 | h[17]);
+  const auto h = window.At(0, kHeader);
+  if (!h || !h->Equals(0, signature::kSqlite)) return false;
+  const auto declaredPageSize = h->Be16(16);
+  const auto maxPayload = h->Byte(21), minPayload = h->Byte(22), leafPayload = h->Byte(23);
+  const auto pages = h->Be32(28), changes = h->Be32(24), validFor = h->Be32(92);
+  if (!declaredPageSize || !maxPayload || !minPayload || !leafPayload || !pages || !changes || !validFor) return false;
+  std::uint32_t pageSize = *declaredPageSize;
   if (pageSize == 1) pageSize = 65536;
   // A power of two from 512 to 65536; the payload fractions are fixed.
   if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) return false;
-  if (h[21] != 64 || h[22] != 32 || h[23] != 32) return false;
-  const std::uint32_t pages = LoadBe32(h + 28);
-  if (pages == 0 || LoadBe32(h + 24) != LoadBe32(h + 92)) return false;
-  const std::uint64_t length = std::uint64_t{pageSize} * pages;
+  if (*maxPayload != 64 || *minPayload != 32 || *leafPayload != 32) return false;
+  if (*pages == 0 || *changes != *validFor) return false;
+  const std::uint64_t length = std::uint64_t{pageSize} * *pages;
   return length <= kLargestDatabase && window.ClaimTo(length);
 }
 

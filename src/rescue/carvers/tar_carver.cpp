@@ -19,8 +19,8 @@ constexpr std::uint8_t kSparse = 'S';
 constexpr int kSparseExtended = 482;         // in a GNU sparse header
 constexpr int kSparseBlockExtended = 504;    // in each sparse block that follows it
 
-bool IsZero(const std::uint8_t* block) {
-  return std::all_of(block, block + kTarBlock, [](std::uint8_t b) { return b == 0; });
+bool IsZero(ByteView block) {
+  return std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; });
 }
 
 // Types whose size field describes no data in the archive: links, devices,
@@ -38,7 +38,8 @@ class Walk {
     failed_ = !attempt_.AtSourceEnd();
     return false;
   }
-  const std::uint8_t* Block() const { return attempt_.Image() + at_; }
+  // The block at the cursor; none unless Load has brought it in.
+  std::optional<ByteView> Block() const { return attempt_.View().Bytes(at_, kTarBlock); }
   bool Pass(std::int64_t n) {
     if (n > kLargestTar - fileOffset_) return false;
     const std::int64_t next = attempt_.PassStructure(at_, n);
@@ -63,7 +64,10 @@ class Walk {
 bool PassSparseBlocks(Walk& walk, bool extended) {
   while (extended) {
     if (!walk.Load()) return false;
-    extended = walk.Block()[kSparseBlockExtended] != 0;
+    const auto block = walk.Block();
+    const auto another = block ? block->Byte(kSparseBlockExtended) : std::nullopt;
+    if (!another) return false;
+    extended = *another != 0;
     if (!walk.Pass(kTarBlock)) return false;
   }
   return true;
@@ -73,22 +77,29 @@ bool WalkMembers(CarveAttempt& attempt) {
   Walk walk(attempt);
   for (;;) {
     if (!walk.Load()) return false;
-    if (IsZero(walk.Block())) break;
-    const std::uint8_t* header = walk.Block();
-    if (!IsTarHeader(header)) return false;
-    const std::int64_t size = TarSize(header);
+    const auto header = walk.Block();
+    if (!header) return false;
+    if (IsZero(*header)) break;
+    // The header parsers read one whole block, which the view holds.
+    if (!IsTarHeader(header->Data())) return false;
+    const std::int64_t size = TarSize(header->Data());
     if (size < 0 || size > kLargestTar) return false;
-    const std::uint8_t type = header[156];
-    const bool extended = type == kSparse && header[kSparseExtended] != 0;
+    const auto typeField = header->Byte(156), sparseExtended = header->Byte(kSparseExtended);
+    if (!typeField || !sparseExtended) return false;
+    const std::uint8_t type = *typeField;
+    const bool extended = type == kSparse && *sparseExtended != 0;
     if (!walk.Pass(kTarBlock) || !PassSparseBlocks(walk, extended)) return false;
     const std::int64_t data = HasNoData(type) ? 0 : (size + kTarBlock - 1) / kTarBlock * kTarBlock;
     if (data > 0 && !walk.Pass(data)) return false;
   }
   // The first zero block is loaded; the second must follow.
-  if (!walk.Pass(kTarBlock) || !walk.Load() || !IsZero(walk.Block()) || !walk.Pass(kTarBlock)) return false;
+  if (!walk.Pass(kTarBlock) || !walk.Load() || !walk.Block() || !IsZero(*walk.Block()) || !walk.Pass(kTarBlock)) {
+    return false;
+  }
   // The record's padding, when the source has it; a block that is not zero
   // belongs to something else and is given back.
-  while (walk.FileOffset() % kRecord != 0 && walk.Load() && IsZero(walk.Block()) && walk.Pass(kTarBlock)) {
+  while (walk.FileOffset() % kRecord != 0 && walk.Load() && walk.Block() && IsZero(*walk.Block()) &&
+         walk.Pass(kTarBlock)) {
   }
   if (walk.Failed()) return false;
   walk.End();

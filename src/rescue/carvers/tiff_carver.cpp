@@ -7,12 +7,12 @@
 // lies behind what the walk has already passed (more than 64 sectors back)
 // cannot be read again, and the file is then not claimed.
 #include <algorithm>
-#include <cstring>
 #include <queue>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -84,11 +84,16 @@ class Walk {
   }
 
  private:
-  std::uint16_t U16(const std::uint8_t* p) const {
-    return big_ ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : LoadLe16(p);
+  std::optional<std::uint16_t> U16(ByteView bytes, std::uint64_t at) const {
+    return big_ ? bytes.Be16(at) : bytes.Le16(at);
   }
-  std::uint32_t U32(const std::uint8_t* p) const { return big_ ? LoadBe32(p) : LoadLe32(p); }
-  std::uint64_t Value(const std::uint8_t* p, std::uint16_t type) const { return type == 3 ? U16(p) : U32(p); }
+  std::optional<std::uint32_t> U32(ByteView bytes, std::uint64_t at) const {
+    return big_ ? bytes.Be32(at) : bytes.Le32(at);
+  }
+  std::optional<std::uint64_t> Value(ByteView bytes, std::uint64_t at, std::uint16_t type) const {
+    if (type == 3) return U16(bytes, at);
+    return U32(bytes, at);
+  }
 
   void Reach(std::uint64_t end) { end_ = std::max(end_, end); }
 
@@ -104,30 +109,36 @@ class Walk {
   }
 
   bool ReadDirectory(std::uint64_t offset) {
-    const std::uint8_t* n = window_.At(offset, 2);
-    if (n == nullptr) return false;
-    const std::uint64_t entries = U16(n);
+    const auto n = window_.At(offset, 2);
+    const auto count = n ? U16(*n, 0) : std::nullopt;
+    if (!count) return false;
+    const std::uint64_t entries = *count;
     entries_ += entries;
     if (entries == 0 || entries_ > kMostEntries) return false;
     const std::uint64_t size = 2 + entries * kEntry + 4;
-    const std::uint8_t* d = window_.At(offset, size);
-    if (d == nullptr) return false;
+    const auto d = window_.At(offset, size);
+    if (!d) return false;
     Reach(offset + size);
     const std::size_t index = directories_.size();
     directories_.emplace_back();
     for (std::uint64_t i = 0; i < entries; ++i) {
-      if (!ReadEntry(d + 2 + i * kEntry, index)) return false;
+      const auto entry = d->Bytes(2 + i * kEntry, kEntry);
+      if (!entry || !ReadEntry(*entry, index)) return false;
     }
-    const std::uint64_t following = U32(d + size - 4);
-    return following == 0 || Push({following, 0, 0, 0, kChild});
+    const auto following = U32(*d, size - 4);
+    if (!following) return false;
+    return *following == 0 || Push({*following, 0, 0, 0, kChild});
   }
 
-  bool ReadEntry(const std::uint8_t* e, std::size_t directory) {
-    const std::uint16_t tag = U16(e), type = U16(e + 2);
-    const std::uint64_t count = U32(e + 4), unit = TypeSize(type);
+  bool ReadEntry(ByteView e, std::size_t directory) {
+    const auto tagField = U16(e, 0), typeField = U16(e, 2);
+    const auto countField = U32(e, 4), atField = U32(e, 8);
+    if (!tagField || !typeField || !countField || !atField) return false;
+    const std::uint16_t tag = *tagField, type = *typeField;
+    const std::uint64_t count = *countField, unit = TypeSize(type);
     if (unit == 0) return true;
     const std::uint64_t size = count * unit;
-    const std::uint64_t at = U32(e + 8);
+    const std::uint64_t at = *atField;
     if (size > 4) Reach(at + size);
     int slot = -1;
     switch (tag) {
@@ -148,7 +159,8 @@ class Walk {
     if (values_ > kMostValues) return false;
     if (size <= 4) {
       for (std::uint64_t i = 0; i < count; ++i) {
-        if (!Take(Value(e + 8 + i * unit, type), directory, slot)) return false;
+        const auto value = Value(e, 8 + i * unit, type);
+        if (!value || !Take(*value, directory, slot)) return false;
       }
       return true;
     }
@@ -157,10 +169,11 @@ class Walk {
 
   bool ReadValues(const Pending& p) {
     const std::uint64_t unit = TypeSize(p.type);
-    const std::uint8_t* v = window_.At(p.offset, p.count * unit);
-    if (v == nullptr) return false;
+    const auto v = window_.At(p.offset, p.count * unit);
+    if (!v) return false;
     for (std::uint64_t i = 0; i < p.count; ++i) {
-      if (!Take(Value(v + i * unit, p.type), p.directory, p.slot)) return false;
+      const auto value = Value(*v, i * unit, p.type);
+      if (!value || !Take(*value, p.directory, p.slot)) return false;
     }
     return true;
   }
@@ -195,11 +208,13 @@ class Walk {
 void TiffCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthSmall);
   if (!attempt.Start()) return;
-  const std::uint8_t* h = attempt.Image();
-  const bool little = std::memcmp(h, "II*\0", 4) == 0, big = std::memcmp(h, "MM\0*", 4) == 0;
+  const ByteView h = attempt.View();
+  const bool little = h.Equals(0, signature::kTiffLittle), big = h.Equals(0, signature::kTiffBig);
   if (!little && !big) return;
+  const auto first = big ? h.Be32(4) : h.Le32(4);
+  if (!first) return;
   Walk walk(attempt, big);
-  if (walk.Run(big ? LoadBe32(h + 4) : LoadLe32(h + 4))) attempt.Succeed();
+  if (walk.Run(*first)) attempt.Succeed();
 }
 
 }  // namespace vellumark

@@ -6,10 +6,10 @@
 // image is cut back behind.
 #include <lzma.h>
 
-#include <cstring>
 #include <vector>
 
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {
@@ -22,7 +22,6 @@ constexpr std::uint64_t kLargestOutput = 17'179'869'184;
 // for more memory than this is no file a real tool wrote.
 constexpr std::uint64_t kMemoryLimit = 268'435'456;
 constexpr std::size_t kScratch = 65'536;
-constexpr std::uint8_t kMagic[] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
 
 class Decoder {
  public:
@@ -50,8 +49,10 @@ bool WalkStream(CarveAttempt& attempt) {
     if (at == attempt.Loaded()) {
       if (file >= kLargestXz || !attempt.LoadOneMore()) return false;
     }
-    xz.next_in = attempt.Image() + at;
-    xz.avail_in = static_cast<std::size_t>(attempt.Loaded() - at);
+    const auto input = attempt.View().From(at);
+    if (!input) return false;
+    xz.next_in = input->Data();
+    xz.avail_in = input->Size();
     lzma_ret status = LZMA_OK;
     do {
       xz.next_out = scratch.data();
@@ -75,7 +76,7 @@ bool WalkStream(CarveAttempt& attempt) {
 void XzCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthSmall);
   if (!attempt.Start()) return;
-  if (std::memcmp(attempt.Image(), kMagic, sizeof kMagic) != 0) return;
+  if (!attempt.View().Equals(0, signature::kXz)) return;
   if (WalkStream(attempt)) attempt.Succeed();
 }
 

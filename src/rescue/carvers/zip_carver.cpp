@@ -9,22 +9,22 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
+#include "rescue/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 #include "rescue/zip_archive.h"
 
 namespace vellumark {
 namespace {
 
-constexpr std::uint32_t kLocalHeader = 0x04034B50;
-constexpr std::uint32_t kCentralHeader = 0x02014B50;
-constexpr std::uint32_t kEndRecord = 0x06054B50;
-constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
-constexpr std::uint32_t kZip64Locator = 0x07064B50;
-constexpr std::uint32_t kDescriptor = 0x08074B50;
+using signature::kZip64EndRecord;
+using signature::kZip64Locator;
+using signature::kZipCentralHeader;
+using signature::kZipDescriptor;
+using signature::kZipEndRecord;
+using signature::kZipLocalHeader;
 constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
 constexpr std::uint16_t kFlagDescriptor = 0x0008;
 constexpr std::uint16_t kDeflated = 8;
@@ -45,36 +45,39 @@ class ZipWalk {
     std::int64_t members = 0;
     for (;;) {
       if (!Reach(4)) return false;
-      const std::uint32_t signature = LoadLe32(At());
-      if (signature == kCentralHeader) break;
-      if (signature != kLocalHeader || ++members > kMostMembers || !Member()) return false;
+      if (At().Equals(0, kZipCentralHeader)) break;
+      if (!At().Equals(0, kZipLocalHeader) || ++members > kMostMembers || !Member()) return false;
     }
     std::int64_t entries = 0;
-    while (Reach(4) && LoadLe32(At()) == kCentralHeader) {
+    while (Reach(4) && At().Equals(0, kZipCentralHeader)) {
       if (!Reach(46)) return false;
-      const std::uint8_t* header = At();
-      if (!Advance(46 + std::int64_t{LoadLe16(header + 28)} + LoadLe16(header + 30) + LoadLe16(header + 32))) {
-        return false;
-      }
+      const auto nameLength = At().Le16(28), extraLength = At().Le16(30), commentLength = At().Le16(32);
+      if (!nameLength || !extraLength || !commentLength) return false;
+      if (!Advance(46 + std::int64_t{*nameLength} + *extraLength + *commentLength)) return false;
       ++entries;
     }
     // Every member has its entry: a local header without one is another
     // archive's, or this one was cut.
     if (entries != members || !Reach(4)) return false;
-    if (LoadLe32(At()) == kZip64EndRecord) {
+    if (At().Equals(0, kZip64EndRecord)) {
       if (!Reach(12)) return false;
-      const std::uint64_t size = LoadLe64(At() + 4);
-      if (size > static_cast<std::uint64_t>(kLargestArchive) || !Advance(12 + static_cast<std::int64_t>(size))) {
+      const auto size = At().Le64(4);
+      if (!size) return false;
+      if (*size > static_cast<std::uint64_t>(kLargestArchive) || !Advance(12 + static_cast<std::int64_t>(*size))) {
         return false;
       }
-      if (!Reach(20) || LoadLe32(At()) != kZip64Locator || !Advance(20)) return false;
+      if (!Reach(20) || !At().Equals(0, kZip64Locator) || !Advance(20)) return false;
     }
-    if (!Reach(22) || LoadLe32(At()) != kEndRecord) return false;
-    return Advance(22 + std::int64_t{LoadLe16(At() + 20)}) && Reach(0);
+    if (!Reach(22) || !At().Equals(0, kZipEndRecord)) return false;
+    const auto commentLength = At().Le16(20);
+    if (!commentLength) return false;
+    return Advance(22 + std::int64_t{*commentLength}) && Reach(0);
   }
 
  private:
-  const std::uint8_t* At() const { return attempt_.Image() + cursor_; }
+  // The loaded bytes from the cursor on; empty when the cursor lies beyond
+  // them. Valid until the next load.
+  ByteView At() const { return attempt_.View().From(cursor_).value_or(ByteView()); }
 
   // Brings the next length bytes at the cursor into the image: the sectors
   // wholly before them are claimed unread.
@@ -100,17 +103,24 @@ class ZipWalk {
 
   bool Member() {
     if (!Reach(30)) return false;
-    const std::uint8_t* local = At();
-    const std::uint16_t flags = LoadLe16(local + 6);
-    const std::uint16_t method = LoadLe16(local + 8);
-    std::uint64_t compressed = LoadLe32(local + 18);
-    std::uint64_t uncompressed = LoadLe32(local + 22);
-    const std::int64_t nameLength = LoadLe16(local + 26);
-    const std::int64_t extraLength = LoadLe16(local + 28);
+    const ByteView local = At();
+    const auto flagsField = local.Le16(6), methodField = local.Le16(8);
+    const auto compressedField = local.Le32(18), uncompressedField = local.Le32(22);
+    const auto nameField = local.Le16(26), extraField = local.Le16(28);
+    if (!flagsField || !methodField || !compressedField || !uncompressedField || !nameField || !extraField) {
+      return false;
+    }
+    const std::uint16_t flags = *flagsField;
+    const std::uint16_t method = *methodField;
+    std::uint64_t compressed = *compressedField;
+    std::uint64_t uncompressed = *uncompressedField;
+    const std::int64_t nameLength = *nameField;
+    const std::int64_t extraLength = *extraField;
     if (!Reach(30 + nameLength + extraLength)) return false;
     bool zip64 = false;
     if (compressed == kSizeInZip64 || uncompressed == kSizeInZip64) {
-      if (!ReadZip64Extra(At() + 30 + nameLength, extraLength, {&uncompressed, &compressed})) return false;
+      const auto extra = At().Bytes(30 + nameLength, extraLength);
+      if (!extra || !ReadZip64Extra(*extra, {&uncompressed, &compressed})) return false;
       zip64 = true;
     }
     if (!Advance(30 + nameLength + extraLength)) return false;
@@ -138,15 +148,16 @@ class ZipWalk {
       // One sector more at a time: every sector loaded is claimed, and the
       // archive may end in the sector where the stream does.
       if (attempt_.Loaded() <= cursor_ && !attempt_.LoadOneMore()) break;
-      stream.next_in = const_cast<std::uint8_t*>(At());
-      stream.avail_in = static_cast<uInt>(attempt_.Loaded() - cursor_);
+      const ByteView input = At();
+      stream.next_in = const_cast<std::uint8_t*>(input.Data());
+      stream.avail_in = static_cast<uInt>(input.Size());
       do {
         stream.next_out = out.data();
         stream.avail_out = static_cast<uInt>(out.size());
         status = inflate(&stream, Z_NO_FLUSH);
         crc = static_cast<std::uint32_t>(crc32(crc, out.data(), static_cast<uInt>(out.size() - stream.avail_out)));
       } while (status == Z_OK && stream.avail_out == 0);
-      if (!Advance(static_cast<std::int64_t>(stream.next_in - At()))) break;
+      if (!Advance(static_cast<std::int64_t>(stream.next_in - input.Data()))) break;
     }
     streamLength = static_cast<std::int64_t>(stream.total_in);
     inflatedSize = stream.total_out;
@@ -158,21 +169,23 @@ class ZipWalk {
   // optional, its size follows from the header.
   bool SkipDescriptor(bool zip64) {
     if (!Reach(4)) return false;
-    const std::int64_t signature = LoadLe32(At()) == kDescriptor ? 4 : 0;
-    return Advance(signature + 4 + (zip64 ? 16 : 8));
+    const std::int64_t marker = At().Equals(0, kZipDescriptor) ? 4 : 0;
+    return Advance(marker + 4 + (zip64 ? 16 : 8));
   }
 
   bool CheckDescriptor(bool zip64, std::uint64_t compressed, std::uint64_t uncompressed, std::uint32_t crc) {
     if (!Reach(4)) return false;
-    const std::int64_t signature = LoadLe32(At()) == kDescriptor ? 4 : 0;
-    const std::int64_t length = signature + 4 + (zip64 ? 16 : 8);
+    const std::int64_t marker = At().Equals(0, kZipDescriptor) ? 4 : 0;
+    const std::int64_t length = marker + 4 + (zip64 ? 16 : 8);
     if (!Reach(length)) return false;
-    const std::uint8_t* fields = At() + signature;
+    const auto fields = At().From(marker);
+    if (!fields) return false;
+    // A comparison with a field that is not there is false.
     const bool agrees =
-        LoadLe32(fields) == crc &&
-        (zip64 ? LoadLe64(fields + 4) == compressed && LoadLe64(fields + 12) == uncompressed
-               : LoadLe32(fields + 4) == static_cast<std::uint32_t>(compressed) &&
-                     LoadLe32(fields + 8) == static_cast<std::uint32_t>(uncompressed));
+        fields->Le32(0) == crc &&
+        (zip64 ? fields->Le64(4) == compressed && fields->Le64(12) == uncompressed
+               : fields->Le32(4) == static_cast<std::uint32_t>(compressed) &&
+                     fields->Le32(8) == static_cast<std::uint32_t>(uncompressed));
     return agrees && Advance(length);
   }
 
@@ -187,7 +200,7 @@ class ZipWalk {
 void ZipCarver(RescueRun& run, std::int64_t hitOffset) {
   CarveAttempt attempt(run, hitOffset, kGrowthSmall);
   if (!attempt.Start()) return;
-  if (LoadLe32(attempt.Image()) != kLocalHeader) return;
+  if (!attempt.View().Equals(0, kZipLocalHeader)) return;
   if (ZipWalk(attempt).Run()) attempt.Succeed();
 }
 

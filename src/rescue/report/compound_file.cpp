@@ -12,7 +12,7 @@
 
 #include <mutex>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
 
 namespace vellumark {
 namespace {
@@ -67,8 +67,9 @@ std::string StringProperty(GsfDocMetaData* meta, const char* name) {
   return text;
 }
 
-std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-  return LoadLe32(bytes.data() + at);
+// A little-endian word of the summary; none past its end.
+std::optional<std::uint32_t> Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return ByteView(bytes.data(), bytes.size()).Le32(at);
 }
 
 // The last-saved time straight from the summary's first section. libgsf
@@ -77,16 +78,23 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 std::optional<std::int64_t> LastSaved(const std::vector<std::uint8_t>& summary) {
   constexpr std::size_t kFirstSectionOffset = 44;  // after the header and the section's identifier
   if (summary.size() < kFirstSectionOffset + 4) return std::nullopt;
-  const std::size_t section = Le32(summary, kFirstSectionOffset);
+  const auto sectionAt = Le32(summary, kFirstSectionOffset);
+  if (!sectionAt) return std::nullopt;
+  const std::size_t section = *sectionAt;
   if (section > summary.size() || summary.size() - section < 8) return std::nullopt;
-  const std::size_t count = Le32(summary, section + 4);
+  const auto properties = Le32(summary, section + 4);
+  if (!properties) return std::nullopt;
+  const std::size_t count = *properties;
   for (std::size_t i = 0; i < count && section + 16 + 8 * i <= summary.size(); ++i) {
-    if (Le32(summary, section + 8 + 8 * i) != kLastSavedId) continue;
-    const std::size_t at = section + Le32(summary, section + 12 + 8 * i);
+    const auto id = Le32(summary, section + 8 + 8 * i), offset = Le32(summary, section + 12 + 8 * i);
+    if (!id || !offset) return std::nullopt;
+    if (*id != kLastSavedId) continue;
+    const std::size_t at = section + *offset;
     if (at < section || at > summary.size() || summary.size() - at < 12) return std::nullopt;
     if (Le32(summary, at) != kFileTimeType) return std::nullopt;
-    const std::uint64_t ticks = (std::uint64_t{Le32(summary, at + 8)} << 32) | Le32(summary, at + 4);
-    const std::uint64_t seconds = ticks / kTicksPerSecond;
+    const auto ticks = ByteView(summary.data(), summary.size()).Le64(at + 4);  // FILETIME: low word, then high
+    if (!ticks) return std::nullopt;
+    const std::uint64_t seconds = *ticks / kTicksPerSecond;
     if (seconds < kSecondsFrom1601To1970) return std::nullopt;
     return static_cast<std::int64_t>(seconds - kSecondsFrom1601To1970);
   }

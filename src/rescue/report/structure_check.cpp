@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "common/byte_view.h"
+#include "rescue/file_signatures.h"
 
 namespace vellumark {
 namespace {
@@ -49,13 +51,15 @@ struct Entry {
 
 // Directory names are UTF-16; the report wants plain text, so control
 // characters (as in "\x05SummaryInformation") are dropped.
-std::string PrintableName(const std::uint8_t* entry) {
-  const std::size_t units = std::min<std::size_t>(LoadLe16(entry + 64), 64) / 2;
+std::string PrintableName(ByteView entry) {
+  const auto length = entry.Le16(64);
+  if (!length) return {};
+  const std::size_t units = std::min<std::size_t>(*length, 64) / 2;
   std::string name;
   for (std::size_t i = 0; i < units; ++i) {
-    const std::uint16_t unit = LoadLe16(entry + 2 * i);
-    if (unit == 0) break;
-    if (unit >= 0x20 && unit != 0x7F) name += unit < 0x80 ? static_cast<char>(unit) : '?';
+    const auto unit = entry.Le16(2 * i);
+    if (!unit || *unit == 0) break;
+    if (*unit >= 0x20 && *unit != 0x7F) name += *unit < 0x80 ? static_cast<char>(*unit) : '?';
   }
   return name;
 }
@@ -69,7 +73,8 @@ std::uint32_t WholeSectors(std::size_t bytes) {
 
 class StructureWalk {
  public:
-  explicit StructureWalk(std::span<const std::uint8_t> file) : file_(file), sectors_(WholeSectors(file.size())) {}
+  explicit StructureWalk(std::span<const std::uint8_t> file)
+      : file_(file), bytes_(file.data(), file.size()), sectors_(WholeSectors(file.size())) {}
 
   // The first fault found; empty when the file holds together.
   std::string Fault() {
@@ -84,14 +89,33 @@ class StructureWalk {
     return false;
   }
 
-  std::uint32_t Header32(std::size_t at) const { return LoadLe32(file_.data() + at); }
-  const std::uint8_t* SectorData(std::uint32_t sector) const { return file_.data() + (sector + 1u) * kSectorSize; }
+  // Reads through views: a sector or field the checks before should have
+  // kept inside the file fails the check instead of being read past it.
+  std::optional<std::uint32_t> Header32(std::size_t at) const { return bytes_.Le32(at); }
+  std::optional<ByteView> SectorData(std::uint32_t sector) const {
+    return bytes_.Bytes((sector + 1u) * kSectorSize, kSectorSize);
+  }
+  bool ShortHeader() { return Fail("header: file shorter than one sector"); }
+  bool Outside(std::uint32_t sector, const std::string& name) {
+    return Fail(name + ": sector " + std::to_string(sector) + " lies outside the file");
+  }
+
+  // Appends the first count 32-bit words of a sector.
+  bool AppendWords(std::uint32_t sector, std::size_t count, std::vector<std::uint32_t>& into, const std::string& name) {
+    const auto data = SectorData(sector);
+    if (!data) return Outside(sector, name);
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto word = data->Le32(4 * i);
+      if (!word) return Outside(sector, name);
+      into.push_back(*word);
+    }
+    return true;
+  }
 
   bool CheckHeader() {
-    static constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    if (file_.size() < kSectorSize) return Fail("header: file shorter than one sector");
-    if (!std::equal(kSignature, kSignature + 8, file_.data())) return Fail("header: no compound file signature");
-    if (LoadLe16(file_.data() + 26) != 3 || Header32(28) != 0x0009FFFE || LoadLe16(file_.data() + 32) != 6)
+    if (file_.size() < kSectorSize) return ShortHeader();
+    if (!bytes_.Equals(0, signature::kCompoundDocument)) return Fail("header: no compound file signature");
+    if (bytes_.Le16(26) != 3 || Header32(28) != 0x0009FFFEu || bytes_.Le16(32) != 6)
       return Fail("header: not a version 3 little-endian file of 512-byte sectors");
     fat_.present = sectors_;
     fat_.owner.assign(sectors_, 0);
@@ -115,23 +139,30 @@ class StructureWalk {
 
   // The header names the first 109 FAT sectors; the DIFAT chain names the rest.
   bool ReadFat() {
-    const std::uint32_t fatCount = Header32(44);
+    const auto declaredFat = Header32(44), firstDifat = Header32(68);
+    if (!declaredFat || !firstDifat) return ShortHeader();
+    const std::uint32_t fatCount = *declaredFat;
     if (fatCount == 0) return Fail("FAT: header counts no sectors");
     if (fatCount > sectors_) return Fail("FAT: header counts " + Sectors(fatCount) + ", more than the file holds");
     std::vector<std::uint32_t> fatSectors;
-    for (std::size_t i = 0; i < std::min<std::size_t>(fatCount, kHeaderFatSlots); ++i)
-      fatSectors.push_back(Header32(76 + 4 * i));
+    for (std::size_t i = 0; i < std::min<std::size_t>(fatCount, kHeaderFatSlots); ++i) {
+      const auto listed = Header32(76 + 4 * i);
+      if (!listed) return ShortHeader();
+      fatSectors.push_back(*listed);
+    }
     const std::uint32_t difat = Owner("DIFAT");
     std::vector<std::uint32_t> difatSectors;
-    std::uint32_t next = Header32(68);
+    std::uint32_t next = *firstDifat;
     while (fatSectors.size() < fatCount) {
       if (next > kLastSector) return Fail("DIFAT: chain ends before listing all " + Sectors(fatCount) + " of the FAT");
       if (!ClaimListed(next, difat, "DIFAT")) return false;
       difatSectors.push_back(next);
-      const std::uint8_t* data = SectorData(next);
-      for (std::size_t i = 0; i < 127 && fatSectors.size() < fatCount; ++i)
-        fatSectors.push_back(LoadLe32(data + 4 * i));
-      next = LoadLe32(data + 508);
+      if (!AppendWords(next, std::min<std::size_t>(127, fatCount - fatSectors.size()), fatSectors, "DIFAT"))
+        return false;
+      const auto data = SectorData(next);
+      const auto link = data ? data->Le32(508) : std::nullopt;
+      if (!link) return Outside(next, "DIFAT");
+      next = *link;
     }
     // LibreOffice ends the DIFAT chain with the free mark rather than end-of-chain.
     if (!difatSectors.empty() && next != kEndOfChain && next != kFree)
@@ -141,8 +172,7 @@ class StructureWalk {
       if (fatSectors[i] > kLastSector)
         return Fail("FAT: header counts " + Sectors(fatCount) + " but lists only " + std::to_string(i));
       if (!ClaimListed(fatSectors[i], fat, "FAT")) return false;
-      for (std::size_t k = 0; k < kSectorSize / 4; ++k)
-        fat_.next.push_back(LoadLe32(SectorData(fatSectors[i]) + 4 * k));
+      if (!AppendWords(fatSectors[i], kSectorSize / 4, fat_.next, "FAT")) return false;
     }
     return CheckMarks(fatSectors, kFatMark, "FAT") && CheckMarks(difatSectors, kDifatMark, "DIFAT");
   }
@@ -190,17 +220,22 @@ class StructureWalk {
 
   bool ReadDirectory() {
     std::vector<std::uint32_t> chain;
-    if (!Follow(fat_, Header32(48), "directory", chain)) return false;
+    const auto first = Header32(48);
+    if (!first) return ShortHeader();
+    if (!Follow(fat_, *first, "directory", chain)) return false;
     if (chain.empty()) return Fail("directory: no sectors");
     for (const std::uint32_t sector : chain) {
       for (std::size_t at = 0; at < kSectorSize; at += kEntrySize) {
-        const std::uint8_t* raw = SectorData(sector) + at;
-        Entry entry{PrintableName(raw), raw[66],
-                    LoadLe32(raw + 68), LoadLe32(raw + 72),
-                    LoadLe32(raw + 76), LoadLe32(raw + 116),
-                    LoadLe32(raw + 120)};
+        const auto data = SectorData(sector);
+        const auto raw = data ? data->Bytes(at, kEntrySize) : std::nullopt;
+        if (!raw) return Outside(sector, "directory");
+        const auto type = raw->Byte(66);
+        const auto left = raw->Le32(68), right = raw->Le32(72), child = raw->Le32(76);
+        const auto start = raw->Le32(116), size = raw->Le32(120);
+        if (!type || !left || !right || !child || !start || !size) return Outside(sector, "directory");
+        Entry entry{PrintableName(*raw), *type, *left, *right, *child, *start, *size};
         if (entry.name.empty()) entry.name = "entry " + std::to_string(entries_.size());
-        if (entry.type != 0 && !CheckEntry(entry, raw)) return false;
+        if (entry.type != 0 && !CheckEntry(entry, *raw)) return false;
         entries_.push_back(std::move(entry));
       }
     }
@@ -208,13 +243,14 @@ class StructureWalk {
     return true;
   }
 
-  bool CheckEntry(const Entry& entry, const std::uint8_t* raw) {
+  bool CheckEntry(const Entry& entry, ByteView raw) {
     const std::string what = "directory: entry " + std::to_string(entries_.size());
-    const std::uint16_t nameBytes = LoadLe16(raw + 64);
+    const auto nameBytes = raw.Le16(64);
     if (entry.type == kRoot && !entries_.empty()) return Fail(what + " claims to be the root");
     if (entry.type != kStorage && entry.type != kStream && entry.type != kRoot)
       return Fail(what + " has unknown type " + std::to_string(entry.type));
-    if (nameBytes < 2 || nameBytes > 64 || nameBytes % 2 != 0) return Fail(what + " has a bad name length");
+    if (!nameBytes || *nameBytes < 2 || *nameBytes > 64 || *nameBytes % 2 != 0)
+      return Fail(what + " has a bad name length");
     return true;
   }
 
@@ -245,9 +281,11 @@ class StructureWalk {
 
   bool ReadMiniFat() {
     std::vector<std::uint32_t> chain;
-    if (!Follow(fat_, Header32(60), "mini FAT", chain)) return false;
+    const auto first = Header32(60);
+    if (!first) return ShortHeader();
+    if (!Follow(fat_, *first, "mini FAT", chain)) return false;
     for (const std::uint32_t sector : chain) {
-      for (std::size_t i = 0; i < kSectorSize / 4; ++i) mini_.next.push_back(LoadLe32(SectorData(sector) + 4 * i));
+      if (!AppendWords(sector, kSectorSize / 4, mini_.next, "mini FAT")) return false;
     }
     mini_.outside = "the mini stream";
     return true;
@@ -263,7 +301,9 @@ class StructureWalk {
   }
 
   bool CheckStreams() {
-    cutoff_ = Header32(56);
+    const auto cutoff = Header32(56);
+    if (!cutoff) return ShortHeader();
+    cutoff_ = *cutoff;
     for (const Entry& entry : entries_) {
       if (entry.type != kStream || entry.size == 0) continue;
       std::vector<std::uint32_t> chain;
@@ -278,19 +318,22 @@ class StructureWalk {
   bool CheckWordDocument() {
     if (word_ == kNoEntry) return true;
     const Entry& word = entries_[word_];
-    std::uint16_t ident = 0;
+    std::optional<std::uint16_t> ident = 0;
     if (word.size >= 2 && word.size >= cutoff_) {
-      ident = LoadLe16(SectorData(word.start));
+      const auto data = SectorData(word.start);
+      ident = data ? data->Le16(0) : std::nullopt;
     } else if (word.size >= 2) {
       const std::size_t offset = word.start * kMiniSectorSize;
-      ident = LoadLe16(SectorData(miniStream_[offset / kSectorSize]) + offset % kSectorSize);
+      const auto data = SectorData(miniStream_[offset / kSectorSize]);
+      ident = data ? data->Le16(offset % kSectorSize) : std::nullopt;
     }
-    if (std::find(std::begin(kWordIdents), std::end(kWordIdents), ident) == std::end(kWordIdents))
+    if (!ident || std::find(std::begin(kWordIdents), std::end(kWordIdents), *ident) == std::end(kWordIdents))
       return Fail(word.name + ": no Word file-information block");
     return true;
   }
 
   std::span<const std::uint8_t> file_;
+  ByteView bytes_;
   std::uint32_t sectors_;  // whole sectors after the header
   std::uint32_t cutoff_ = 0;
   std::uint32_t word_ = kNoEntry;

@@ -52,7 +52,7 @@ std::string RangeFault(Bytes word, std::size_t offset, std::size_t count, std::s
     return "WordDocument: a text piece lies past the stream's end";
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t at = offset + k * width;
-    const std::uint32_t c = width == 1 ? word[at] : static_cast<std::uint32_t>(word[at] | word[at + 1] << 8);
+    const std::uint32_t c = width == 1 ? word[at] : Get16(word, at);
     if (!IsWordTextCharacter(c)) return CharacterFault(c, at);
   }
   return {};

@@ -5,6 +5,8 @@
 #include <optional>
 #include <span>
 
+#include "common/byte_view.h"
+
 // What the readers of a Word document's main stream share: the FIB's marks
 // and flags, and little-endian reads that never pass the end of a stream.
 namespace vellumark::word_fib {
@@ -21,12 +23,13 @@ inline constexpr std::uint16_t kNewestOldFib = 105;
 // The piece table's entry in FibRgFcLcb97 (fcClx, lcbClx), counted in pairs.
 inline constexpr std::size_t kClxPair = 33;
 
-// size bytes (at most four) at at, or none when they pass the end.
+// size bytes (one, two or four) at at, or none when they pass the end.
 inline std::optional<std::uint32_t> Get(std::span<const std::uint8_t> b, std::size_t at, std::size_t size) {
-  if (at > b.size() || b.size() - at < size) return std::nullopt;
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
-  return value;
+  const ByteView view(b.data(), b.size());
+  if (size == 1) return view.Byte(at);
+  if (size == 2) return view.Le16(at);
+  if (size == 4) return view.Le32(at);
+  return std::nullopt;
 }
 inline std::uint32_t Get16(std::span<const std::uint8_t> b, std::size_t at) { return Get(b, at, 2).value_or(0); }
 inline std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return Get(b, at, 4).value_or(0); }

@@ -128,7 +128,7 @@ std::optional<Bytes> PieceTable(Bytes clx) {
 }
 
 char16_t Unit(Bytes word, std::size_t at, std::size_t width) {
-  return width == 1 ? FromCp1252(word[at]) : static_cast<char16_t>(word[at] | word[at + 1] << 8);
+  return width == 1 ? FromCp1252(word[at]) : static_cast<char16_t>(Get16(word, at));
 }
 
 // The first ccpText characters through the piece table held by the Clx at
