@@ -280,6 +280,7 @@ class Reassembler {
   }
 
   static bool PassText(const std::uint8_t* data, const Check& check) {
+    if (check.width == 2 && IsEightBitTextInUtf16({data + check.first, data + check.last})) return false;
     for (std::uint32_t at = check.first; at + check.width <= check.last; at += check.width) {
       const std::uint32_t c = check.width == 1 ? data[at] : LoadLe16(data + at);
       if (!IsWordTextCharacter(c)) return false;
