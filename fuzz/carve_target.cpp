@@ -133,6 +133,26 @@ constexpr std::size_t kReassemblyHeader = 16;
   return WordText(*word, table0 ? *table0 : none, table1 ? *table1 : none, std::size_t{1} << 26);
 }
 
+// The bytes of the document its FAT accounts for (read from the header's
+// own list of FAT sectors): all a rebuild can hold. Bytes after them are not
+// the document's, whatever a reader of the longer input makes of them.
+[[maybe_unused]] std::span<const std::uint8_t> FatAccounted(std::span<const std::uint8_t> file) {
+  const auto le32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16) |
+           static_cast<std::uint32_t>(file[at + 3]) << 24;
+  };
+  if (file.size() < 512 || le32(44) > 109) return file;
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < le32(44); ++i) {
+    const std::size_t at = (std::size_t{le32(76 + 4 * i)} + 1) * 512;
+    if (at > file.size() - 512) return file;
+    for (std::size_t k = 0; k < 128; ++k) {
+      if (le32(at + 4 * k) != 0xFFFFFFFF) used = std::max(used, i * 128 + k + 1);
+    }
+  }
+  return file.first(std::min(file.size(), (used + 1) * 512));
+}
+
 [[maybe_unused]] bool IsUtf8(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<std::uint8_t>(text[i]);
@@ -250,11 +270,10 @@ constexpr std::size_t kReassemblyHeader = 16;
   }
   if (outcome.partial) {
     const std::string& text = outcome.partial->text;
-    if (!IsUtf8(text)) Broken("a partial text that is not UTF-8");
     // Where the document's own text can be read, the partial one is made of
     // its lines in order (a cluster overwritten in place of the document's
     // leaves the reader's view of the rest unchanged).
-    const std::string whole = FullWordText(document);
+    const std::string whole = FullWordText(FatAccounted(document));
     if (!whole.empty() && foreignKind != 3) {
       std::size_t at = 0, start = 0;
       while (start < text.size()) {

@@ -31,6 +31,7 @@
 #include <utility>
 
 #include "common/byte_order.h"
+#include "rescue/report/compound_file.h"
 #include "rescue/report/document_check.h"
 #include "rescue/report/word_content_check.h"
 #include "rescue/report/word_text.h"
@@ -77,6 +78,10 @@ constexpr std::int64_t kGapCost = 1;
 // clusters may fail their checks (lost: overwritten, or never written), at
 // a cost no run of skipped clusters a gap can span comes near.
 constexpr std::int64_t kLostCost = 100'000;
+// Or at a cost below that of skipping a cluster that looks like the
+// document's: the placement then takes a cluster that fails its checks as
+// lost where it lies rather than shift the clusters around it.
+constexpr std::int64_t kCheapLostCost = 4;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max() / 4;
 
 enum class Role : std::uint8_t { Fat, Difat, MiniFat, Directory, Fib, Text, Rising, PageNumbers, FormattingPage, ClxStart };
@@ -389,7 +394,8 @@ class Reassembler {
         // Equal costs mean the gap could lie here or earlier: the tie goes
         // to the earlier gap, or to this one.
         const bool takeJump = lateGaps ? jump <= stay : jump < stay;
-        next[g] = (takeJump ? jump : stay) + clusters_[unit + g].costs.use + (fit == Fit::Lost ? kLostCost : 0);
+        const std::int64_t use = looksAlike_ || (fit == Fit::Lost && cheapLoss_) ? 0 : clusters_[unit + g].costs.use;
+        next[g] = (takeJump ? jump : stay) + use + (fit == Fit::Lost ? (cheapLoss_ ? kCheapLostCost : kLostCost) : 0);
         from[unit * width + g] = static_cast<std::uint16_t>(takeJump ? openFrom : g);
       }
       best.swap(next);
@@ -777,6 +783,7 @@ class Reassembler {
     // The checks of the last derivation, which the text is read by.
     if (Derive(image) == 0 || fileSectors_ == 0) return std::nullopt;
     Loose loose{placed->first, std::move(image), std::vector<bool>(placed->first.size(), false)};
+    if (std::getenv("VM_DEBUG")) { std::fprintf(stderr, "loose late=%d alike=%d cheap=%d:", lateGaps, looksAlike_, cheapLoss_); for (std::size_t u = 0; u < placed->first.size(); ++u) std::fprintf(stderr, " %zu%s", placed->first[u], FitOf(u, placed->first[u], placed->first.size()) == Fit::Checked ? "" : "L"); std::fprintf(stderr, "\n"); }
     for (std::size_t unit = 0; unit < loose.placement.size(); ++unit) {
       const std::size_t i = loose.placement[unit];
       if (FitOf(unit, i, loose.placement.size()) != Fit::Checked) continue;
@@ -786,20 +793,40 @@ class Reassembler {
     return loose;
   }
 
-  // The text of a Word document from the clusters that checked in both
-  // placements (gaps as early and as late as possible) and lie at the same
-  // place in both: where they differ, the clusters could be another
-  // document's. The FAT, the directory, the FIB and the piece table must be
-  // among them, since they say where the text lies.
+  // The text of a Word document from the clusters that checked in four
+  // placements and lie at the same place in all: gaps as early and as late
+  // as possible, gaps where every cluster looks alike to use, and clusters
+  // lost cheaply. A lost cluster lets the clusters near it shift (text
+  // passes its checks wherever it lies): clusters of the document that look
+  // random, or another document's, are skipped in one placement and used in
+  // another, and a document with more clusters lost than the dearest
+  // placement admits has its text shifted over one of them; where the
+  // placements differ, the checks cannot tell which is right. The
+  // FAT, the directory, the FIB and the piece table must be among the
+  // clusters that agree, since they say where the text lies.
   std::optional<PartialText> Partial() {
     allowLost_ = true;
+    looksAlike_ = true;
+    const auto alike = SolveLoose(false);
+    looksAlike_ = false;
+    if (!alike) return std::nullopt;
+    cheapLoss_ = true;
+    const auto cheap = SolveLoose(false);
+    cheapLoss_ = false;
+    // Losing clusters cheaply can leave the file's bookkeeping misplaced
+    // and no placement at all; only one that holds is heard.
+    const bool heard = cheap && cheap->placement.size() == alike->placement.size();
     const auto early = SolveLoose(false);
     if (!early) return std::nullopt;
     const auto late = SolveLoose(true);  // its derivation stays, for the streams' places
-    if (!late || late->placement.size() != early->placement.size()) return std::nullopt;
+    if (!late || late->placement.size() != early->placement.size() ||
+        alike->placement.size() != early->placement.size())
+      return std::nullopt;
     std::vector<bool> sound(late->placement.size());
     for (std::size_t unit = 0; unit < sound.size(); ++unit) {
-      sound[unit] = early->placement[unit] == late->placement[unit] && early->checked[unit] && late->checked[unit];
+      sound[unit] = early->placement[unit] == late->placement[unit] && alike->placement[unit] == late->placement[unit] &&
+                    (!heard || (cheap->placement[unit] == late->placement[unit] && cheap->checked[unit])) &&
+                    early->checked[unit] && late->checked[unit] && alike->checked[unit];
     }
     const auto soundSector = [&](std::size_t f) { return UnitOf(f) < sound.size() && sound[UnitOf(f)]; };
     for (const std::uint32_t s : fatSectors_) {
@@ -845,6 +872,16 @@ class Reassembler {
                ((flags & 0x0004) != 0 &&
                 !soundBytes(word->first, LoadLe32(wordBytes.data() + 0x160), LoadLe32(wordBytes.data() + 0x164)))) {
       return std::nullopt;
+    }
+    // The text is read by the streams' places as this derivation has them;
+    // where the reader of rescued files would take other bytes for the
+    // streams (a file whose bookkeeping can be read two ways), neither
+    // reading can be vouched for.
+    Bytes file(late->image.begin(), late->image.begin() + static_cast<std::ptrdiff_t>(fileSectors_ * kSector));
+    const auto compound = CompoundFile::Open(file);
+    if (!compound || compound->Stream("WordDocument") != std::optional<Bytes>(wordBytes)) return std::nullopt;
+    for (const auto& [name, table] : {std::pair{"0Table", &table0}, std::pair{"1Table", &table1}}) {
+      if (*table && compound->Stream(name) != std::optional<Bytes>((*table)->second)) return std::nullopt;
     }
     const Bytes none;
     PartialText partial;
@@ -892,6 +929,8 @@ class Reassembler {
   std::uint32_t cutoff_ = 4096;
   std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> streams_;  // the root's, as last derived
   bool allowLost_ = false;  // whether a placement may hold clusters that fail their checks
+  bool looksAlike_ = false;  // whether placing ignores what the clusters look like
+  bool cheapLoss_ = false;   // whether a lost cluster costs little
 };
 
 }  // namespace

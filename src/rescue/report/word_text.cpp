@@ -43,12 +43,14 @@ class TextBuilder {
 
   // Characters were left out here, and with them perhaps the start of a
   // field. What follows is taken as text until a field's separator or end
-  // shows up without its start: then what came since the gap was that
-  // field's code (or a result it may have hidden) and is taken back.
+  // shows up without its start: then what came since the first gap may have
+  // been inside that field (its code, or text of a field around it whose
+  // code hid it; the field may have begun in any gap) and is taken back.
   void Gap() {
     gap_ = true;
     high_ = 0;
     fields_.clear();
+    if (afterGap_) return;
     sinceGap_ = text_.size();
     leftAtGap_ = left_;
     afterGap_ = true;
@@ -150,7 +152,7 @@ class TextBuilder {
   std::vector<bool> fields_;  // per open field: still in its code
   bool gap_ = false;          // characters were left out since the last one emitted
   bool afterGap_ = false;     // some were left out at all
-  std::size_t sinceGap_ = 0;  // the text's size, and the characters left, at the last gap
+  std::size_t sinceGap_ = 0;  // the text's size, and the characters left, at the first gap
   std::size_t leftAtGap_ = 0;
 };
 
