@@ -783,7 +783,6 @@ class Reassembler {
     // The checks of the last derivation, which the text is read by.
     if (Derive(image) == 0 || fileSectors_ == 0) return std::nullopt;
     Loose loose{placed->first, std::move(image), std::vector<bool>(placed->first.size(), false)};
-    if (std::getenv("VM_DEBUG")) { std::fprintf(stderr, "loose late=%d alike=%d cheap=%d:", lateGaps, looksAlike_, cheapLoss_); for (std::size_t u = 0; u < placed->first.size(); ++u) std::fprintf(stderr, " %zu%s", placed->first[u], FitOf(u, placed->first[u], placed->first.size()) == Fit::Checked ? "" : "L"); std::fprintf(stderr, "\n"); }
     for (std::size_t unit = 0; unit < loose.placement.size(); ++unit) {
       const std::size_t i = loose.placement[unit];
       if (FitOf(unit, i, loose.placement.size()) != Fit::Checked) continue;
