@@ -77,6 +77,12 @@ inline constexpr int kKind = 71;
 inline constexpr int kVerdictWhole = 74;
 inline constexpr int kVerdictDamaged = 76;
 inline constexpr int kVerdictUnchecked = 79;
+// The text of a document that could not be rebuilt whole, saved from its
+// parts that checked.
+inline constexpr int kVerdictPartial = 81;
+// The column that gives the fragments a reassembled document was put back
+// together from.
+inline constexpr int kColumnReassembled = 83;
 
 // Why a source or a run failed, said after the message of what failed.
 inline constexpr int kOutOfMemory = 85;

@@ -331,7 +331,7 @@ std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, co
 }
 
 bool IsOutputName(const std::string& fileName) {
-  static const std::regex kPattern("TEST_[0-9A-Z]{7}(-[0-9]+)?\\.(DOCX?|XLSX?|PPTX?|ODT)", std::regex::icase);
+  static const std::regex kPattern("TEST_[0-9A-Z]{7}(-[0-9]+)?\\.(DOCX?|XLSX?|PPTX?|ODT|TXT)", std::regex::icase);
   return std::regex_match(fileName, kPattern);
 }
 
@@ -355,18 +355,30 @@ std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::si
   return saved;
 }
 
-void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
+namespace {
+
+bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
   const int attempts = run.writeFailure.empty() ? kSaveAttempts : 1;
   const auto saved = SaveStreamWithRetry(data, size, record.outputName, std::chrono::milliseconds(100), attempts);
   record.saved = saved.has_value();
   if (saved) {
     record.outputName = *saved;
-    ++run.rescued;
-    return;
+    return true;
   }
   record.saveFailure = std::string(std::strerror(errno)) + ": " + record.outputName;
   ++run.notWritten;
   if (run.writeFailure.empty()) run.writeFailure = record.saveFailure;
+  return false;
+}
+
+}  // namespace
+
+void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
+  if (Save(run, record, data, size)) ++run.rescued;
+}
+
+void SaveText(RescueRun& run, DocumentRecord& record, const std::string& text) {
+  Save(run, record, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
 }  // namespace vellumark

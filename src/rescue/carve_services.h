@@ -239,6 +239,11 @@ std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::si
 // that refused one file rarely takes the next.
 void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size);
 
+// Saves the text read from a document that could not be rebuilt, the same
+// way, except that it does not count as a rescued document: the count is of
+// documents written whole or as they were found.
+void SaveText(RescueRun& run, DocumentRecord& record, const std::string& text);
+
 // Whether the four-byte type tag at at (an MP4 box type) is one of the
 // given ones, compared exactly; false when the view ends first.
 inline bool TagIsOneOf(ByteView bytes, std::uint64_t at, std::initializer_list<const char*> tags) {

@@ -34,6 +34,9 @@ struct DocumentRecord {
   // Rebuilt around clusters of foreign data rather than from every unclaimed
   // sector after its start; its runs are the clusters it was given.
   bool reassembled = false;
+  // Not the document but its text, as UTF-8, from the clusters of it that
+  // checked when no rebuild of it held together; its runs are those clusters.
+  bool partialText = false;
 };
 
 // "Word", "Excel", "PowerPoint", "Word (DOCX)" ... or "other": program and

@@ -7,7 +7,7 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (81, 83, 84, 89, 95) are empty; 10, 28 and 61 refuse
+// Slots no caller shows (84, 89, 95) are empty; 10, 28 and 61 refuse
 // a destination that another run is using, a report named like a rescued
 // file, and a folder that takes no files; 72, 73 and 80 tell what a rescue
 // could not do; 82 names the box for .docx files; 85 ends a run that ran out
@@ -18,7 +18,7 @@ using Table = std::array<const char*, kMessageSlots>;
 // 100 to 102 give a run's pace below the progress windows' labels. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
-// 79) have no colon: the window adds one where it puts a value after them.
+// 79, 81, 83) have no colon: the window adds one where it puts a value after them.
 constexpr Table kEnglish = {
     /* 0 */ "Name",
     /* 1 */ "Vellumark 1.3",
@@ -102,9 +102,9 @@ constexpr Table kEnglish = {
     /* 78 */ "Lost data on drive:",
     /* 79 */ "unchecked",
     /* 80 */ "The source stopped giving data at sector ",
-    /* 81 */ "",
+    /* 81 */ "partial",
     /* 82 */ "DOCX(Word 2007+)",
-    /* 83 */ "",
+    /* 83 */ "Reassembled from",
     /* 84 */ "",
     /* 85 */ "Out of memory! The operation was stopped.",
     /* 86 */ "it is a pipe, not a drive or an image file",
@@ -208,9 +208,9 @@ constexpr Table kSimplified = {
     /* 78 */ "丢失数据的分区:",
     /* 79 */ "未检查",
     /* 80 */ "源从此扇区起不再提供数据: ",
-    /* 81 */ "",
+    /* 81 */ "部分",
     /* 82 */ "DOCX(Word 2007及以上)",
-    /* 83 */ "",
+    /* 83 */ "重组碎片数",
     /* 84 */ "",
     /* 85 */ "内存不足! 操作已停止.",
     /* 86 */ "这是管道, 不是分区或映像文件",
@@ -317,9 +317,9 @@ constexpr Table kTraditional = {
     /* 78 */ "遺失資料的分區:",
     /* 79 */ "未檢查",
     /* 80 */ "源從此扇區起不再提供資料: ",
-    /* 81 */ "",
+    /* 81 */ "部分",
     /* 82 */ "DOCX(Word 2007及以上)",
-    /* 83 */ "",
+    /* 83 */ "重組碎片數",
     /* 84 */ "",
     /* 85 */ "記憶體不足! 操作已停止.",
     /* 86 */ "這是管道, 不是分區或映像檔案",

@@ -18,6 +18,7 @@ QString VerdictWord(Verdict verdict) {
   switch (verdict) {
     case Verdict::Whole: return T(slot::kVerdictWhole);
     case Verdict::Damaged: return T(slot::kVerdictDamaged);
+    case Verdict::Partial: return T(slot::kVerdictPartial);
     default: return T(slot::kVerdictUnchecked);
   }
 }
@@ -64,7 +65,7 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   list_->setUniformRowHeights(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setHeaderLabels({T(slot::kColumnName), T(slot::kColumnTitle), T(slot::kColumnVerdict),
-                          T(slot::kColumnSize), T(slot::kColumnFragments)});
+                          T(slot::kColumnSize), T(slot::kColumnFragments), T(slot::kColumnReassembled)});
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     const DocumentInspection& document = documents_[i];
     auto* item = new QTreeWidgetItem(list_);
@@ -76,8 +77,12 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
     // not as text where "900" would come after "10000".
     item->setData(kSize, Qt::DisplayRole, static_cast<qlonglong>(document.record.length));
     item->setData(kFragments, Qt::DisplayRole, static_cast<qulonglong>(document.record.runs.size()));
+    if (document.record.reassembled) {
+      item->setData(kReassembled, Qt::DisplayRole, static_cast<qulonglong>(document.record.runs.size()));
+    }
     item->setTextAlignment(kSize, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(kFragments, Qt::AlignRight | Qt::AlignVCenter);
+    item->setTextAlignment(kReassembled, Qt::AlignRight | Qt::AlignVCenter);
   }
   list_->setSortingEnabled(true);
   list_->sortByColumn(kName, Qt::AscendingOrder);

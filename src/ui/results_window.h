@@ -18,7 +18,9 @@ namespace vellumark {
 class ResultsWindow : public QDialog {
   Q_OBJECT
  public:
-  enum Column { kName, kTitle, kVerdict, kSize, kFragments, kColumns };
+  // Reassembled gives the fragments of a document put back together around
+  // foreign clusters, and is empty for one rebuilt the plain way.
+  enum Column { kName, kTitle, kVerdict, kSize, kFragments, kReassembled, kColumns };
 
   // Keeps a copy of the inspections whose document was written; the others
   // have no file to show or open.

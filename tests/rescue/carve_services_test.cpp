@@ -297,6 +297,7 @@ TEST(CarveServicesNames, OutputNamesAreKnownWithOrWithoutANumber) {
       {"TEST_ZZZZZZZ.PPT", true}, {"TEST_00001K.DOC", false}, {"TEST_00001KW.DOCX", true},
       {"TEST_00001KW-3.odt", true}, {"TEST_00001KW.DOCM", false},
       {"TEST_00001KW-.DOC", false}, {"rescue-report.csv", false}, {"XTEST_00001KW.DOC", false},
+      {"TEST_00001KW.TXT", true}, {"TEST_00001KW-2.txt", true}, {"notes.txt", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsOutputName(c.name), c.output) << c.name;
 }

@@ -52,17 +52,19 @@ TEST_F(MessageTable, KnownRows) {
       {kEn, 85, "Out of memory! The operation was stopped."}, {kSc, 85, "内存不足! 操作已停止."},
       {kTc, 85, "記憶體不足! 操作已停止."}, {kEn, 86, "it is a pipe, not a drive or an image file"},
       {kSc, 86, "这是管道, 不是分区或映像文件"}, {kTc, 86, "這是管道, 不是分區或映像檔案"},
+      {kEn, 81, "partial"}, {kSc, 81, "部分"}, {kTc, 81, "部分"}, {kEn, 83, "Reassembled from"},
+      {kSc, 83, "重组碎片数"}, {kTc, 83, "重組碎片數"},
   };
   for (const auto& r : rows) EXPECT_EQ(Text(r.language, r.slot), r.text) << int(r.language) << " slot " << r.slot;
 }
 
 TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
   for (Language language : kLanguages) {
-    for (int slot : {81, 83, 95, -1, kMessageSlots, 1000}) {
+    for (int slot : {84, 89, 95, -1, kMessageSlots, 1000}) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
-    for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 82, 85, 86, 87, 88, 90, 91, 92,
-                     93, 94, 96, 97, 98, 99, 100, 101, 102}) {
+    for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 81, 82, 83, 85, 86, 87, 88, 90, 91,
+                     92, 93, 94, 96, 97, 98, 99, 100, 101, 102}) {
       EXPECT_STRNE(Text(language, slot), "") << int(language) << " slot " << slot;  // the table's ends included
     }
   }

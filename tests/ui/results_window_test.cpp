@@ -131,15 +131,22 @@ class ResultsWindowTest : public QObject {
     damaged.fault = "WordDocument stream ends early";
     DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
     unsaved.record.saved = false;
-    ResultsWindow window({whole, damaged, unsaved}, dialogs);
+    DocumentInspection reassembled = Saved("TEST_D.DOC", 20000, 7, Verdict::Whole);
+    reassembled.record.reassembled = true;
+    DocumentInspection partial = Saved("TEST_E.TXT", 300, 4, Verdict::Partial);
+    partial.record.partialText = true;
+    ResultsWindow window({whole, damaged, unsaved, reassembled, partial}, dialogs);
     window.show();
 
     QTreeWidget* list = window.List();
     QCOMPARE(window.windowTitle(), QString("Rescue File"));
     QCOMPARE(list->headerItem()->text(ResultsWindow::kFragments), QString("Fragments"));
-    QCOMPARE(Column(list, ResultsWindow::kName), QStringList({"TEST_A.DOC", "TEST_B.DOC"}));
-    QCOMPARE(Column(list, ResultsWindow::kVerdict), QStringList({"whole", "damaged"}));
-    QCOMPARE(Column(list, ResultsWindow::kFragments), QStringList({"3", "1"}));
+    QCOMPARE(list->headerItem()->text(ResultsWindow::kReassembled), QString("Reassembled from"));
+    QCOMPARE(Column(list, ResultsWindow::kName), QStringList({"TEST_A.DOC", "TEST_B.DOC", "TEST_D.DOC", "TEST_E.TXT"}));
+    QCOMPARE(Column(list, ResultsWindow::kVerdict), QStringList({"whole", "damaged", "whole", "partial"}));
+    QCOMPARE(Column(list, ResultsWindow::kFragments), QStringList({"3", "1", "7", "4"}));
+    // Only the document put back together around foreign clusters says so.
+    QCOMPARE(Column(list, ResultsWindow::kReassembled), QStringList({"", "", "7", ""}));
     QCOMPARE(window.Preview()->toPlainText(),
              QString::fromStdString("Title: Minutes\nAuthor: Ann Lee\nLast saved: " + LastSavedText(1236866700) +
                                     " UTC\nType: Word\nVerdict: whole\n\nThe meeting opened at nine."));
@@ -151,9 +158,9 @@ class ResultsWindowTest : public QObject {
     ClickHeading(list, ResultsWindow::kSize);
     const bool ascending = list->header()->sortIndicatorOrder() == Qt::AscendingOrder;
     QCOMPARE(Column(list, ResultsWindow::kSize),
-             ascending ? QStringList({"900", "10000"}) : QStringList({"10000", "900"}));
+             ascending ? QStringList({"300", "900", "10000", "20000"}) : QStringList({"20000", "10000", "900", "300"}));
     ClickHeading(list, ResultsWindow::kSize);
-    QCOMPARE(Column(list, ResultsWindow::kSize).first(), ascending ? QString("10000") : QString("900"));
+    QCOMPARE(Column(list, ResultsWindow::kSize).first(), ascending ? QString("20000") : QString("300"));
 
     window.findChild<QPushButton*>("CloseButton")->click();
     QVERIFY(!window.isVisible());

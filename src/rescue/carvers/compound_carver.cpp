@@ -258,22 +258,42 @@ void KeepReassembled(RescueRun& run, std::int64_t hitOffset, const Reassembly& f
   run.documents.push_back(std::move(record));
 }
 
+// Keeps the text read from a Word document no rebuild brought back whole,
+// under the document's own number with the extension of text. It claims
+// nothing: the text is a reading of the clusters, not a file carved from
+// them, and the clusters stay free for whatever else they may hold.
+void KeepPartialText(RescueRun& run, std::int64_t hitOffset, const PartialText& partial) {
+  if ((run.typeMask & type_mask::kWord) == 0) return;
+  DocumentRecord record;
+  record.kind = DocumentKind::Word;
+  record.startSector = hitOffset / run.BytesPerSector();
+  record.length = static_cast<std::int64_t>(partial.text.size());
+  record.runs = RunsOf(partial.sectors, partial.sectors.size());
+  record.partialText = true;
+  record.outputName = OutputName(run.saveFolder, hitOffset, ".TXT");
+  SaveText(run, record, partial.text);
+  run.documents.push_back(std::move(record));
+}
+
 }  // namespace
 
 // A document that comes back whole from the plain rebuild is kept as it is;
 // only one that does not is reassembled around foreign clusters, and when
 // no reassembly holds together the plain rebuild is kept after all, damaged
-// as it is, so that nothing that came back before is lost.
+// as it is, so that nothing that came back before is lost, and beside it
+// the text of the parts that checked, which may be all a person can use.
 void CompoundCarver(RescueRun& run, std::int64_t hitOffset) {
   const bool mayReassemble = run.BytesPerSector() == 512;
   const PlainRebuild plain = RebuildPlain(run, hitOffset, mayReassemble);
   if (plain == PlainRebuild::Saved || !mayReassemble) return;
   if (run.claims.IsSectorClaimed(hitOffset / 512)) return;
-  if (const auto file = ReassembleCompound(run, hitOffset)) {
-    KeepReassembled(run, hitOffset, *file);
+  const ReassemblyOutcome outcome = ReassembleCompound(run, hitOffset);
+  if (outcome.whole) {
+    KeepReassembled(run, hitOffset, *outcome.whole);
     return;
   }
   if (plain == PlainRebuild::NotWhole) RebuildPlain(run, hitOffset, false);
+  if (outcome.partial) KeepPartialText(run, hitOffset, *outcome.partial);
 }
 
 }  // namespace vellumark

@@ -33,8 +33,10 @@
 #include "common/byte_order.h"
 #include "common/byte_view.h"
 #include "rescue/file_signatures.h"
+#include "rescue/report/compound_file.h"
 #include "rescue/report/document_check.h"
 #include "rescue/report/word_content_check.h"
+#include "rescue/report/word_text.h"
 #include "rescue/sector_classifier.h"
 
 namespace vellumark {
@@ -73,6 +75,14 @@ constexpr Costs kForeign{20, 1};
 constexpr Costs kRandom{15, 2};
 constexpr Costs kPlain{0, 10};
 constexpr std::int64_t kGapCost = 1;
+// Where no placement holds together, the text is read from one in which
+// clusters may fail their checks (lost: overwritten, or never written), at
+// a cost no run of skipped clusters a gap can span comes near.
+constexpr std::int64_t kLostCost = 100'000;
+// Or at a cost below that of skipping a cluster that looks like the
+// document's: the placement then takes a cluster that fails its checks as
+// lost where it lies rather than shift the clusters around it.
+constexpr std::int64_t kCheapLostCost = 4;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max() / 4;
 
 enum class Role : std::uint8_t { Fat, Difat, MiniFat, Directory, Fib, Text, Rising, PageNumbers, FormattingPage, ClxStart };
@@ -143,17 +153,17 @@ class Reassembler {
   // (gaps as early as possible, or as late) agree on it. When they differ,
   // the checks cannot tell which clusters are the document's (two documents
   // interleaved look like this), and a guess is not a rescue.
-  std::optional<Reassembly> Run() {
-    if (!Ensure(1) || !clusters_[0].readable || clusters_[0].bytes.size() < kSector) return std::nullopt;
+  // Failing that, the text of the clusters that check.
+  ReassemblyOutcome Run() {
+    if (!Ensure(1) || !clusters_[0].readable || clusters_[0].bytes.size() < kSector) return {};
     const Bytes& header = clusters_[0].bytes;
     const ByteView headerBytes(header.data(), header.size());
-    if (!headerBytes.Equals(0, signature::kCompoundDocument) || headerBytes.Le32(28) != 0x0009FFFEu)
-      return std::nullopt;
-    const auto early = Solve(false);
-    if (!early) return std::nullopt;
-    const auto late = Solve(true);
-    if (!late || late->first != early->first) return std::nullopt;
-    return Result(early->first, early->second);
+    if (!headerBytes.Equals(0, signature::kCompoundDocument) || headerBytes.Le32(28) != 0x0009FFFEu) return {};
+    if (const auto early = Solve(false)) {
+      const auto late = Solve(true);
+      if (late && late->first == early->first) return {Result(early->first, early->second), std::nullopt};
+    }
+    return {std::nullopt, Partial()};
   }
 
  private:
@@ -276,6 +286,7 @@ class Reassembler {
   }
 
   static bool PassText(const std::uint8_t* data, const Check& check) {
+    if (check.width == 2 && IsEightBitTextInUtf16({data + check.first, data + check.last})) return false;
     for (std::uint32_t at = check.first; at + check.width <= check.last; at += check.width) {
       const std::uint32_t c = check.width == 1 ? data[at] : LoadLe16(data + at);
       if (!IsWordTextCharacter(c)) return false;
@@ -327,28 +338,33 @@ class Reassembler {
     return false;
   }
 
-  // Whether source cluster i can stand as the file's cluster unit of units.
-  bool Fits(std::size_t unit, std::size_t i, std::size_t units) {
-    if (!Ensure(i + 1)) return false;
+  // Whether source cluster i can stand as the file's cluster unit of units:
+  // not at all (unreadable, past the source, or of the wrong size), only as
+  // a lost cluster (it fails a check), or with every check passed.
+  enum class Fit : std::uint8_t { None, Lost, Checked };
+  Fit FitOf(std::size_t unit, std::size_t i, std::size_t units) {
+    if (!Ensure(i + 1)) return Fit::None;
     const Cluster& cluster = clusters_[i];
-    if (!cluster.readable) return false;
+    if (!cluster.readable) return Fit::None;
     if (unit > 0) {
       const std::size_t size = cluster.sectors.size();
       const bool lastUnit = unit + 1 == units;
       const std::size_t needed = lastUnit && fileSectors_ > 0 ? fileSectors_ - FirstSectorOf(unit)
                                                              : static_cast<std::size_t>(spc_);
-      if (size < needed || (!lastUnit && size != static_cast<std::size_t>(spc_))) return false;
+      if (size < needed || (!lastUnit && size != static_cast<std::size_t>(spc_))) return Fit::None;
     }
     const std::size_t base = FirstSectorOf(unit);
     for (auto it = checks_.lower_bound(base); it != checks_.end() && UnitOf(it->first) == unit; ++it) {
       const std::uint8_t* data = cluster.bytes.data() + (it->first - base) * kSector;
-      if ((it->first - base + 1) * kSector > cluster.bytes.size()) return false;
+      if ((it->first - base + 1) * kSector > cluster.bytes.size()) return Fit::Lost;
       for (const Check& check : it->second) {
-        if (!Pass(data, check)) return false;
+        if (!Pass(data, check)) return Fit::Lost;
       }
     }
-    return true;
+    return Fit::Checked;
   }
+
+  bool Fits(std::size_t unit, std::size_t i, std::size_t units) { return FitOf(unit, i, units) == Fit::Checked; }
 
   // The cheapest placement of units clusters that passes every check, or
   // nothing. best[g] is the cost of the file's clusters so far with g
@@ -371,13 +387,16 @@ class Reassembler {
           const std::int64_t value = best[g - 1] - prefix_[unit + g - 1];
           if (lateGaps ? value <= open : value < open) open = value, openFrom = g - 1;
         }
-        if ((best[g] >= kNever && open >= kNever) || !Fits(unit, unit + g, units)) continue;
+        if (best[g] >= kNever && open >= kNever) continue;
+        const Fit fit = FitOf(unit, unit + g, units);
+        if (fit == Fit::None || (fit == Fit::Lost && !allowLost_)) continue;
         const std::int64_t stay = best[g];
         const std::int64_t jump = open < kNever ? open + prefix_[unit + g] + kGapCost : kNever;
         // Equal costs mean the gap could lie here or earlier: the tie goes
         // to the earlier gap, or to this one.
         const bool takeJump = lateGaps ? jump <= stay : jump < stay;
-        next[g] = (takeJump ? jump : stay) + clusters_[unit + g].costs.use;
+        const std::int64_t use = looksAlike_ || (fit == Fit::Lost && cheapLoss_) ? 0 : clusters_[unit + g].costs.use;
+        next[g] = (takeJump ? jump : stay) + use + (fit == Fit::Lost ? (cheapLoss_ ? kCheapLostCost : kLostCost) : 0);
         from[unit * width + g] = static_cast<std::uint16_t>(takeJump ? openFrom : g);
       }
       best.swap(next);
@@ -626,6 +645,9 @@ class Reassembler {
     fatSectors_.clear();
     fileSectors_ = 0;
     highestChecked_ = 0;
+    directory_.clear();
+    streams_.clear();
+    miniFat_.clear();
     const std::uint8_t* header = image.data();
     const std::uint32_t fatCount = LoadLe32(header + 44);
     if (fatCount == 0 || fatCount > kLargestFatCount) return 0;
@@ -675,6 +697,7 @@ class Reassembler {
       directory_.insert(directory_.end(), data, data + kSector);
     }
     const auto streams = RootStreams();
+    streams_ = streams;
     if (directory_.empty()) return units;
     cutoff_ = LoadLe32(header + 56);
     rootChain_ = Chain(fat_, LoadLe32(directory_.data() + 116), (LoadLe32(directory_.data() + 120) + kSector - 1) / kSector);
@@ -734,6 +757,147 @@ class Reassembler {
     return true;
   }
 
+  // A placement in which clusters may be lost, the image it gives and, per
+  // cluster of the file, whether it checked: it passed every check of its
+  // sectors, and if it looks foreign or random, some check vouched for it.
+  struct Loose {
+    Placement placement;
+    Bytes image;
+    std::vector<bool> checked;
+  };
+
+  std::optional<Loose> SolveLoose(bool lateGaps) {
+    Bytes image = clusters_[0].bytes;
+    std::map<std::size_t, std::vector<Check>> previous;
+    std::size_t previousUnits = 0;
+    std::optional<std::pair<Placement, std::int64_t>> placed;
+    for (int round = 0; round < kRounds; ++round) {
+      const std::size_t units = Derive(image);
+      if (units == 0) return std::nullopt;
+      if (placed && checks_ == previous && units == previousUnits) break;
+      previous = checks_, previousUnits = units;
+      placed = Place(units, lateGaps);
+      if (!placed) return std::nullopt;
+      image = Assemble(placed->first);
+    }
+    if (!placed || fileSectors_ == 0 || image.size() < fileSectors_ * kSector) return std::nullopt;
+    // The checks of the last derivation, which the text is read by.
+    if (Derive(image) == 0 || fileSectors_ == 0) return std::nullopt;
+    Loose loose{placed->first, std::move(image), std::vector<bool>(placed->first.size(), false)};
+    for (std::size_t unit = 0; unit < loose.placement.size(); ++unit) {
+      const std::size_t i = loose.placement[unit];
+      if (FitOf(unit, i, loose.placement.size()) != Fit::Checked) continue;
+      const auto it = checks_.lower_bound(FirstSectorOf(unit));
+      loose.checked[unit] = clusters_[i].costs.use == 0 || (it != checks_.end() && UnitOf(it->first) == unit);
+    }
+    return loose;
+  }
+
+  // The text of a Word document from the clusters that checked in four
+  // placements and lie at the same place in all: gaps as early and as late
+  // as possible, gaps where every cluster looks alike to use, and clusters
+  // lost cheaply. A lost cluster lets the clusters near it shift (text
+  // passes its checks wherever it lies): clusters of the document that look
+  // random, or another document's, are skipped in one placement and used in
+  // another, and a document with more clusters lost than the dearest
+  // placement admits has its text shifted over one of them; where the
+  // placements differ, the checks cannot tell which is right. The
+  // FAT, the directory, the FIB and the piece table must be among the
+  // clusters that agree, since they say where the text lies.
+  std::optional<PartialText> Partial() {
+    allowLost_ = true;
+    looksAlike_ = true;
+    const auto alike = SolveLoose(false);
+    looksAlike_ = false;
+    if (!alike) return std::nullopt;
+    cheapLoss_ = true;
+    const auto cheap = SolveLoose(false);
+    cheapLoss_ = false;
+    // Losing clusters cheaply can leave the file's bookkeeping misplaced
+    // and no placement at all; only one that holds is heard.
+    const bool heard = cheap && cheap->placement.size() == alike->placement.size();
+    const auto early = SolveLoose(false);
+    if (!early) return std::nullopt;
+    const auto late = SolveLoose(true);  // its derivation stays, for the streams' places
+    if (!late || late->placement.size() != early->placement.size() ||
+        alike->placement.size() != early->placement.size())
+      return std::nullopt;
+    std::vector<bool> sound(late->placement.size());
+    for (std::size_t unit = 0; unit < sound.size(); ++unit) {
+      sound[unit] = early->placement[unit] == late->placement[unit] && alike->placement[unit] == late->placement[unit] &&
+                    (!heard || (cheap->placement[unit] == late->placement[unit] && cheap->checked[unit])) &&
+                    early->checked[unit] && late->checked[unit] && alike->checked[unit];
+    }
+    const auto soundSector = [&](std::size_t f) { return UnitOf(f) < sound.size() && sound[UnitOf(f)]; };
+    for (const std::uint32_t s : fatSectors_) {
+      if (!soundSector(s + 1)) return std::nullopt;
+    }
+    for (const auto& [f, checks] : checks_) {
+      for (const Check& check : checks) {
+        const bool bookkeeping = check.role == Role::Directory || check.role == Role::Difat || check.role == Role::MiniFat;
+        if (bookkeeping && !soundSector(f)) return std::nullopt;
+      }
+    }
+    const auto streamOf = [&](const char* name) -> std::optional<std::pair<StreamMap, Bytes>> {
+      const auto it = streams_.find(name);
+      if (it == streams_.end()) return std::nullopt;
+      StreamMap map = MapStream(it->second.first, it->second.second);
+      auto bytes = StreamBytes(late->image, map);
+      if (!bytes) return std::nullopt;
+      return std::pair{std::move(map), std::move(*bytes)};
+    };
+    const auto word = streamOf("WordDocument");
+    if (!word || word->second.size() < kSector) return std::nullopt;
+    const auto soundBytes = [&](const StreamMap& map, std::size_t offset, std::size_t size) {
+      for (std::size_t block = offset / map.block; block * map.block < offset + size; ++block) {
+        if (block >= map.places.size() || !soundSector(map.places[block].first)) return false;
+      }
+      return true;
+    };
+    // The FIB, and the piece table it points to: in the table stream
+    // (Word 97 and later) or, for Word 6 and 95 saved quickly, in its own.
+    const Bytes& wordBytes = word->second;
+    const auto table0 = streamOf("0Table");
+    const auto table1 = streamOf("1Table");
+    const std::uint16_t nFib = LoadLe16(wordBytes.data() + 2), flags = LoadLe16(wordBytes.data() + 10);
+    if (LoadLe16(wordBytes.data()) == kWord97Ident && (nFib < 101 || nFib > 105)) {
+      const std::size_t cslwAt = 0x20 + 2 + 2 * std::size_t{LoadLe16(wordBytes.data() + 0x20)};
+      if (cslwAt + 2 > wordBytes.size()) return std::nullopt;
+      const std::size_t clxAt = cslwAt + 2 + 4 * std::size_t{LoadLe16(wordBytes.data() + cslwAt)} + 2 + 8 * 33;
+      const auto& table = (flags & 0x0200) != 0 ? table1 : table0;
+      if (!table || clxAt + 8 > wordBytes.size() || !soundBytes(word->first, 0, clxAt + 8)) return std::nullopt;
+      const std::uint32_t fcClx = LoadLe32(wordBytes.data() + clxAt), lcbClx = LoadLe32(wordBytes.data() + clxAt + 4);
+      if (!soundBytes(table->first, fcClx, lcbClx)) return std::nullopt;
+    } else if (!soundBytes(word->first, 0, 0x168) ||
+               ((flags & 0x0004) != 0 &&
+                !soundBytes(word->first, LoadLe32(wordBytes.data() + 0x160), LoadLe32(wordBytes.data() + 0x164)))) {
+      return std::nullopt;
+    }
+    // The text is read by the streams' places as this derivation has them;
+    // where the reader of rescued files would take other bytes for the
+    // streams (a file whose bookkeeping can be read two ways), neither
+    // reading can be vouched for.
+    Bytes file(late->image.begin(), late->image.begin() + static_cast<std::ptrdiff_t>(fileSectors_ * kSector));
+    const auto compound = CompoundFile::Open(file);
+    if (!compound || compound->Stream("WordDocument") != std::optional<Bytes>(wordBytes)) return std::nullopt;
+    for (const auto& [name, table] : {std::pair{"0Table", &table0}, std::pair{"1Table", &table1}}) {
+      if (*table && compound->Stream(name) != std::optional<Bytes>((*table)->second)) return std::nullopt;
+    }
+    const Bytes none;
+    PartialText partial;
+    partial.text = WordText(wordBytes, table0 ? table0->second : none, table1 ? table1->second : none,
+                            std::numeric_limits<std::size_t>::max(),
+                            [&](std::size_t offset, std::size_t size) { return soundBytes(word->first, offset, size); });
+    if (partial.text.find_first_not_of(" \t\n") == std::string::npos) return std::nullopt;
+    for (std::size_t unit = 0; unit < sound.size(); ++unit) {
+      if (!sound[unit]) continue;
+      const auto& sectors = clusters_[late->placement[unit]].sectors;
+      const std::size_t first = FirstSectorOf(unit);
+      for (std::size_t k = 0; k < sectors.size() && first + k < fileSectors_; ++k) partial.sectors.push_back(sectors[k]);
+    }
+    return partial;
+  }
+
   Reassembly Result(const Placement& placement, Bytes image) const {
     Reassembly result;
     result.bytes = std::move(image);
@@ -763,12 +927,16 @@ class Reassembler {
   Bytes directory_;
   std::vector<std::uint32_t> fat_, miniFat_, rootChain_;
   std::uint32_t cutoff_ = 4096;
+  std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> streams_;  // the root's, as last derived
+  bool allowLost_ = false;  // whether a placement may hold clusters that fail their checks
+  bool looksAlike_ = false;  // whether placing ignores what the clusters look like
+  bool cheapLoss_ = false;   // whether a lost cluster costs little
 };
 
 }  // namespace
 
-std::optional<Reassembly> ReassembleCompound(RescueRun& run, std::int64_t hitOffset) {
-  if (run.BytesPerSector() != kSector) return std::nullopt;
+ReassemblyOutcome ReassembleCompound(RescueRun& run, std::int64_t hitOffset) {
+  if (run.BytesPerSector() != kSector) return {};
   return Reassembler(run, hitOffset).Run();
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "rescue/rescue_run.h"
@@ -17,6 +18,20 @@ struct Reassembly {
   std::vector<std::uint8_t> directory;  // the directory stream, whose names tell the kind
 };
 
+// The text of a Word document that no placement brings back whole, read
+// from the clusters of it that checked.
+struct PartialText {
+  std::string text;                   // UTF-8
+  std::vector<std::int64_t> sectors;  // the source sectors of the clusters it was read from, in order
+};
+
+// What became of a reassembly: the whole file, or failing that perhaps the
+// text of its parts that checked, or nothing.
+struct ReassemblyOutcome {
+  std::optional<Reassembly> whole;
+  std::optional<PartialText> partial;
+};
+
 // Rebuilds the compound file whose header is at hitOffset when the plain
 // rebuild (every unclaimed sector after the start) does not hold together.
 // The file's own bookkeeping names the role of its sectors; those whose role
@@ -24,9 +39,10 @@ struct Reassembly {
 // WordDocument, Word's text through the piece table) fix where the clusters
 // of foreign data must lie, and the rest goes where the foreign clusters
 // look least like the document. Claims nothing, and uses no sector another
-// file has claimed. Nothing unless the result passes the structure and
-// content checks; bounded in work and time per document. Needs 512-byte
-// source sectors.
-std::optional<Reassembly> ReassembleCompound(RescueRun& run, std::int64_t hitOffset);
+// file has claimed. No whole file unless the result passes the structure and
+// content checks; then, for a Word document, the text of the clusters that
+// did check, when its FAT, directory, FIB and piece table are among them.
+// Bounded in work and time per document. Needs 512-byte source sectors.
+ReassemblyOutcome ReassembleCompound(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark

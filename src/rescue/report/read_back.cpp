@@ -54,6 +54,15 @@ std::string Tidy(const std::string& text) {
   return tidy;
 }
 
+// The first characters of UTF-8 text, cut between characters.
+std::string Utf8Prefix(std::span<const std::uint8_t> bytes, std::size_t characters) {
+  std::size_t end = 0;
+  for (std::size_t count = 0; end < bytes.size(); ++end) {
+    if ((bytes[end] & 0xC0) != 0x80 && count++ == characters) break;
+  }
+  return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 std::string WordPreview(const CompoundFile& file) {
   const auto word = file.Stream("WordDocument");
   if (!word) return {};
@@ -69,6 +78,7 @@ const char* VerdictName(Verdict verdict) {
   switch (verdict) {
     case Verdict::Whole: return "whole";
     case Verdict::Damaged: return "damaged";
+    case Verdict::Partial: return "partial";
     case Verdict::Unchecked: break;
   }
   return "unchecked";
@@ -119,6 +129,19 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
 }
 
 DocumentInspection InspectDocument(const DocumentRecord& record) {
+  if (record.saved && record.partialText) {
+    // Text alone: nothing to check beyond what chose its characters, and
+    // the start of it is its preview.
+    DocumentInspection inspection;
+    inspection.record = record;
+    inspection.verdict = Verdict::Partial;
+    inspection.fault = "text only, from the parts that checked: the document could not be rebuilt whole";
+    if (const auto bytes = ReadBack(record.outputName)) {
+      inspection.sha256 = Sha256Hex(*bytes);
+      inspection.preview = Tidy(Utf8Prefix(*bytes, kPreviewCharacters));
+    }
+    return inspection;
+  }
   if (record.saved) {
     if (const auto bytes = ReadBack(record.outputName)) return InspectBytes(record, *bytes);
   }

@@ -6,9 +6,11 @@
 namespace vellumark {
 
 // How a rescued document's own structure held up when it was read back.
-enum class Verdict : std::uint8_t { Whole, Damaged, Unchecked };
+// Partial is the text of a document that could not be rebuilt whole, saved
+// from the parts of it that checked.
+enum class Verdict : std::uint8_t { Whole, Damaged, Unchecked, Partial };
 
-// "whole", "damaged" or "unchecked": the words the report uses.
+// "whole", "damaged", "unchecked" or "partial": the words the report uses.
 const char* VerdictName(Verdict verdict);
 
 struct StructureVerdict {

@@ -38,6 +38,17 @@ bool IsWordTextCharacter(std::uint32_t c) {
   return ((kAllowed >> c) & 1u) != 0;
 }
 
+bool IsEightBitTextInUtf16(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 64) return false;  // too little to tell
+  std::size_t plain = 0;
+  bool lineFeed = false;
+  for (const std::uint8_t b : bytes) {
+    lineFeed |= b == 0x0A;
+    plain += (b >= 0x20 && b < 0x7F) || b == 0x09 || b == 0x0A || b == 0x0D ? 1 : 0;
+  }
+  return lineFeed && plain * 100 >= bytes.size() * 95;
+}
+
 namespace {
 
 std::string CharacterFault(std::uint32_t c, std::size_t offset) {
@@ -54,6 +65,14 @@ std::string RangeFault(Bytes word, std::size_t offset, std::size_t count, std::s
     const std::size_t at = offset + k * width;
     const std::uint32_t c = width == 1 ? word[at] : Get16(word, at);
     if (!IsWordTextCharacter(c)) return CharacterFault(c, at);
+  }
+  // A foreign sector is a whole one: UTF-16 text is looked at sector by sector.
+  const std::size_t end = offset + count * width;
+  for (std::size_t at = offset; width == 2 && at < end;) {
+    const std::size_t stop = std::min(end, (at / 512 + 1) * 512);
+    if (IsEightBitTextInUtf16(word.subspan(at, stop - at)))
+      return "WordDocument: 8-bit text with line feeds in UTF-16 text at byte " + std::to_string(at);
+    at = stop;
   }
   return {};
 }

@@ -28,6 +28,10 @@ char16_t FromCp1252(std::uint8_t byte) {
   return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
 }
 
+char16_t Unit(Bytes word, std::size_t at, std::size_t width) {
+  return width == 1 ? FromCp1252(word[at]) : static_cast<char16_t>(Get16(word, at));
+}
+
 // Turns characters of the document into readable text: marks the layout
 // needs become line breaks or tabs, field codes are hidden behind their
 // results, and anchors of pictures and notes disappear.
@@ -36,6 +40,21 @@ class TextBuilder {
   explicit TextBuilder(std::size_t maxCharacters) : left_(maxCharacters) {}
   bool Full() const { return left_ == 0; }
   std::string Take() { return std::move(text_); }
+
+  // Characters were left out here, and with them perhaps the start of a
+  // field. What follows is taken as text until a field's separator or end
+  // shows up without its start: then what came since the first gap may have
+  // been inside that field (its code, or text of a field around it whose
+  // code hid it; the field may have begun in any gap) and is taken back.
+  void Gap() {
+    gap_ = true;
+    high_ = 0;
+    fields_.clear();
+    if (afterGap_) return;
+    sinceGap_ = text_.size();
+    leftAtGap_ = left_;
+    afterGap_ = true;
+  }
 
   // One UTF-16 unit (or an 8-bit character already widened); surrogate
   // halves are paired here, across pieces too.
@@ -60,10 +79,18 @@ class TextBuilder {
         if (fields_.size() < kDeepestField) fields_.push_back(true);
         return;
       case 0x14:  // separator: the result follows
-        if (!fields_.empty()) fields_.back() = false;
+        if (!fields_.empty()) {
+          fields_.back() = false;
+        } else if (afterGap_) {
+          TakeBackToGap();
+        }
         return;
       case 0x15:  // field end
-        if (!fields_.empty()) fields_.pop_back();
+        if (!fields_.empty()) {
+          fields_.pop_back();
+        } else if (afterGap_) {
+          TakeBackToGap();
+        }
         return;
       default: break;
     }
@@ -82,12 +109,25 @@ class TextBuilder {
     Emit(c);
   }
 
+  void TakeBackToGap() {
+    text_.resize(sinceGap_);
+    left_ = leftAtGap_;
+    gap_ = true;
+  }
+
   // The one place characters are counted against the limit, and cut there:
   // a single unit can give two characters (a lone high surrogate's
   // replacement, then the unit after it), so a check between units alone
   // would let the second one past the last place.
   void Emit(char32_t c) {
     if (left_ == 0) return;
+    if (gap_) {
+      gap_ = false;
+      if (!text_.empty() && text_.back() != '\n') {
+        text_ += '\n';
+        if (--left_ == 0) return;
+      }
+    }
     if (c < 0x80) {
       text_ += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -110,7 +150,24 @@ class TextBuilder {
   std::size_t left_;
   char16_t high_ = 0;
   std::vector<bool> fields_;  // per open field: still in its code
+  bool gap_ = false;          // characters were left out since the last one emitted
+  bool afterGap_ = false;     // some were left out at all
+  std::size_t sinceGap_ = 0;  // the text's size, and the characters left, at the first gap
+  std::size_t leftAtGap_ = 0;
 };
+
+// Adds count characters of width bytes from at, those whose bytes are not
+// trusted left out.
+void AddRun(TextBuilder& text, Bytes word, std::size_t at, std::size_t count, std::size_t width,
+            const TrustedBytes& trusted) {
+  for (std::size_t k = 0; k < count && !text.Full(); ++k, at += width) {
+    if (trusted && !trusted(at, width)) {
+      text.Gap();
+      continue;
+    }
+    text.AddUnit(Unit(word, at, width));
+  }
+}
 
 // The PlcPcd inside the Clx: the grpprls of property modifiers (Prc) come
 // first and are stepped over.
@@ -127,17 +184,13 @@ std::optional<Bytes> PieceTable(Bytes clx) {
   return clx.subspan(at + 5, *size);
 }
 
-char16_t Unit(Bytes word, std::size_t at, std::size_t width) {
-  return width == 1 ? FromCp1252(word[at]) : static_cast<char16_t>(Get16(word, at));
-}
-
 // The first ccpText characters through the piece table held by the Clx at
 // fcClx in stream. Pieces of Word 97 and later say each whether they are
 // 8-bit (at half their offset) or UTF-16; those of Word 6 and 95 are all
 // oldWidth bytes a character, at plain offsets.
 std::string PieceText(Bytes word, Bytes stream, std::optional<std::uint32_t> fcClx,
                       std::optional<std::uint32_t> lcbClx, std::uint32_t ccpText, std::size_t oldWidth,
-                      std::size_t maxCharacters) {
+                      std::size_t maxCharacters, const TrustedBytes& trusted) {
   if (!fcClx || !lcbClx || *fcClx > stream.size() || *lcbClx > stream.size() - *fcClx) return {};
   const auto plc = PieceTable(stream.subspan(*fcClx, *lcbClx));
   if (!plc || plc->size() < 4 || (plc->size() - 4) % 12 != 0) return {};
@@ -157,7 +210,7 @@ std::string PieceText(Bytes word, Bytes stream, std::optional<std::uint32_t> fcC
     const std::size_t offset = oldWidth != 0 ? fc : compressed ? (fc & 0x3FFFFFFFu) / 2 : fc & 0x3FFFFFFFu;
     const std::size_t width = oldWidth != 0 ? oldWidth : compressed ? 1 : 2;
     if (offset > word.size() || (word.size() - offset) / width < count) break;
-    for (std::size_t k = 0; k < count && !text.Full(); ++k) text.AddUnit(Unit(word, offset + k * width, width));
+    AddRun(text, word, offset, count, width, trusted);
     budget -= count;
   }
   return text.Take();
@@ -167,30 +220,31 @@ std::string PieceText(Bytes word, Bytes stream, std::optional<std::uint32_t> fcC
 // one saved quickly (complex) has its piece table in the same stream. The
 // text is 8-bit, or UTF-16 where the FIB says it uses extended characters
 // (as East Asian editions write).
-std::string OldWordText(Bytes word, std::size_t maxCharacters) {
+std::string OldWordText(Bytes word, std::size_t maxCharacters, const TrustedBytes& trusted) {
   const std::uint32_t flags = Get16(word, 0x0A), ccpText = Get32(word, 0x34);
   const std::size_t width = (flags & kExtendedCharacters) != 0 ? 2 : 1;
   if ((flags & kComplex) != 0) {
-    return PieceText(word, word, Get(word, 0x160, 4), Get(word, 0x164, 4), ccpText, width, maxCharacters);
+    return PieceText(word, word, Get(word, 0x160, 4), Get(word, 0x164, 4), ccpText, width, maxCharacters, trusted);
   }
   const std::uint32_t fcMin = Get32(word, 0x18), fcMac = Get32(word, 0x1C);
   if (fcMin > word.size() || fcMac < fcMin) return {};
   const std::size_t count = std::min<std::size_t>({(fcMac - fcMin) / width, ccpText, (word.size() - fcMin) / width});
   TextBuilder text(maxCharacters);
-  for (std::size_t i = 0; i < count && !text.Full(); ++i) text.AddUnit(Unit(word, fcMin + i * width, width));
+  AddRun(text, word, fcMin, count, width, trusted);
   return text.Take();
 }
 
 }  // namespace
 
-std::string WordText(Bytes wordDocument, Bytes table0, Bytes table1, std::size_t maxCharacters) {
+std::string WordText(Bytes wordDocument, Bytes table0, Bytes table1, std::size_t maxCharacters,
+                     const TrustedBytes& trusted) {
   const std::uint32_t ident = Get16(wordDocument, 0), nFib = Get16(wordDocument, 2);
   const std::uint32_t flags = Get16(wordDocument, 0x0A);
   if ((flags & kEncrypted) != 0) return {};
   // Word 6 and 95 write nFib 101 to 105; their Far East editions do not
   // always write the usual wIdent.
   if (ident == kWord6Ident || (nFib >= kOldestFib && nFib <= kNewestOldFib)) {
-    return OldWordText(wordDocument, maxCharacters);
+    return OldWordText(wordDocument, maxCharacters, trusted);
   }
   if (ident != kWord97Ident) return {};
 
@@ -205,7 +259,7 @@ std::string WordText(Bytes wordDocument, Bytes table0, Bytes table1, std::size_t
   const std::size_t clxAt = at + 2 + 8 * kClxPair;
   const Bytes table = (flags & kWhichTable) != 0 ? table1 : table0;
   return PieceText(wordDocument, table, Get(wordDocument, clxAt, 4), Get(wordDocument, clxAt + 4, 4), ccpText,
-                   0, maxCharacters);
+                   0, maxCharacters, trusted);
 }
 
 }  // namespace vellumark

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -12,7 +13,14 @@ namespace vellumark {
 // become line breaks and field codes are left out, so that what remains
 // reads as the document does. Empty when the streams do not hold a readable
 // text (encrypted, an older Word, or damaged).
+//
+// With trusted, a character is read only where trusted(offset, size) holds
+// for its bytes in wordDocument; the others (parts of a document that did
+// not check) are left out, a line break standing where they were, so that
+// what is read keeps its order and never joins words across the gap.
+using TrustedBytes = std::function<bool(std::size_t offset, std::size_t size)>;
 std::string WordText(std::span<const std::uint8_t> wordDocument, std::span<const std::uint8_t> table0,
-                     std::span<const std::uint8_t> table1, std::size_t maxCharacters);
+                     std::span<const std::uint8_t> table1, std::size_t maxCharacters,
+                     const TrustedBytes& trusted = {});
 
 }  // namespace vellumark

@@ -92,6 +92,13 @@ TEST(WordContentCheck, ForeignBytesAreFound) {
        "WordDocument: text holds"},
       {"Word95.doc", "a line feed in Word 95 text",
        [&](Streams& s) { s.word[textStart(s) + 1] = '\n'; }, "WordDocument: text holds a line feed"},
+      {"52420.doc", "a text file's sector in UTF-16 text, which reads as Chinese",
+       [&](Streams& s) {
+         std::string lines;
+         while (lines.size() < 512) lines += "Line " + std::to_string(lines.size()) + " of the minutes\n";
+         std::copy(lines.begin(), lines.begin() + 512, s.word.begin() + static_cast<std::ptrdiff_t>((textStart(s) + 511) / 512 * 512));
+       },
+       "WordDocument: 8-bit text with line feeds in UTF-16 text"},
       {"52420.doc", "a formatting page overwritten with text",
        [&](Streams& s) {
          const Bytes& t = s.Table();

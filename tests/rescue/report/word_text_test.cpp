@@ -101,6 +101,33 @@ TEST(WordText, ReadsPiecesAsTheDocumentReads) {
   }
 }
 
+// Characters whose bytes are not trusted (parts of a document that did not
+// check) are left out, a line break in their place; text that turns out to
+// have been a field's code, its start having been left out, is taken back.
+TEST(WordText, LeavesOutWhatIsNotTrusted) {
+  struct Case {
+    const char* what;
+    std::vector<Piece> piece;
+    std::size_t from, to;  // untrusted bytes, from the piece's start
+    std::string expected;
+  } cases[] = {
+      {"a gap mid-text", {{u"Hello brave new world\r", true}}, 6, 12, "Hello \nnew world\n"},
+      {"a gap at the start", {{u"abcdef", true}}, 0, 3, "def"},
+      {"a gap at the end", {{u"abcdef", true}}, 4, 6, "abcd"},
+      {"a gap after a break", {{u"ab\rcd\ref", true}}, 3, 6, "ab\nef"},
+      {"a UTF-16 character half trusted", {{u"\u4E2D\u6587abc"}}, 3, 4, "\u4E2D\nabc"},
+      {"a field's start left out", {{u"See \x13 HYPERLINK x \x14here\x15 done", true}}, 4, 9, "See \n done"},
+      {"a field whole after the gap", {{u"ab \x13 PAGE \x14" u"7\x15 cd", true}}, 0, 1, "b 7 cd"},
+  };
+  for (const Case& c : cases) {
+    const Doc doc(c.piece);
+    const TrustedBytes trusted = [&](std::size_t offset, std::size_t size) {
+      return offset + size <= 0x400 + c.from || offset >= 0x400 + c.to;
+    };
+    EXPECT_EQ(WordText(doc.word, doc.table, {}, 1000, trusted), c.expected) << c.what;
+  }
+}
+
 // Whatever the limit, the text is the start of the whole text and no longer.
 // A lone high surrogate is only found lone when the next unit comes, and then
 // both want a place; at the limit the second must not slip past it.
