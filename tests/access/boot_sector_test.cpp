@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "access/memory_platform_source.h"
 #include "access/posix_platform_source.h"
 #include "access/sector_source.h"
 #include "support/fixtures.h"
@@ -78,6 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"Fat32LargeFat", {.labelAt82 = "FAT32   ", .sectorsPerCluster = 64, .reserved = 38, .fats = 2,
                                     .fatSize32 = 0x00ABCDEF}, true, kFileSystemFat32,
                   static_cast<std::int32_t>((38 + 2 * 0x00ABCDEFLL) % 64)},
+        // 1 + 201 + 32 = 234: one FAT, not two
+        ParseCase{"Fat16OneFat", {.labelAt54 = "FAT16   ", .sectorsPerCluster = 4, .reserved = 1, .fats = 1,
+                                  .rootEntries = 512, .fatSize16 = 201}, true, kFileSystemFat, 2},
+        // 32 + 2 * 0x12345 = 149,162. Clusters of a power of two sectors never
+        // show the FAT size's high half in the phase; one of six sectors does.
+        ParseCase{"Fat32FatSizeHighHalf", {.labelAt82 = "FAT32   ", .sectorsPerCluster = 6, .reserved = 32, .fats = 2,
+                                           .fatSize16 = 0, .fatSize32 = 0x00012345}, true, kFileSystemFat32, 2},
         ParseCase{"NtfsPhaseIsZero", {.oemName = "NTFS    ", .sectorsPerCluster = 8, .reserved = 3, .fats = 1,
                                       .fatSize16 = 1}, true, kFileSystemNtfs, 0},
         ParseCase{"Fat16LabelWinsOverFat32", {.labelAt54 = "FAT16   ", .labelAt82 = "FAT32   ", .sectorsPerCluster = 2,
@@ -152,8 +160,30 @@ INSTANTIATE_TEST_SUITE_P(
                       MkfsCase{"Fat16SixteenSectors", "-F 16 -s 16 -R 5 -r 1024", 65536, kFileSystemFat, 512, 16},
                       MkfsCase{"Fat32OneSector", "-F 32 -s 1", 40960, kFileSystemFat32, 512, 1},
                       MkfsCase{"Fat32EightSectors", "-F 32 -s 8 -R 33", 300000, kFileSystemFat32, 512, 8},
+                      // One FAT, and no alignment of the data area to the clusters.
+                      MkfsCase{"Fat12OneFat", "-F 12 -s 4 -f 1 -a", 4096, kFileSystemFat, 512, 4},
+                      MkfsCase{"Fat32OneFat", "-F 32 -s 8 -f 1 -a", 300000, kFileSystemFat32, 512, 8},
                       MkfsCase{"Fat32LargeSectors", "-F 32 -S 4096 -s 1", 300000, kFileSystemFat32, 4096, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A source shorter than a boot sector has none, whatever its first bytes
+// say: the fields past its end were never read.
+TEST(BootSectorProbe, SourceShorterThanABootSectorHasNone) {
+  const auto boot = MakeBootSector({.labelAt54 = "FAT16   ", .sectorsPerCluster = 4, .reserved = 1, .fats = 2,
+                                    .rootEntries = 512, .fatSize16 = 200});
+  ASSERT_TRUE(ParseBootSector(boot.data()).has_value());
+  for (const std::size_t length : {std::size_t{62}, std::size_t{100}, std::size_t{511}}) {
+    SCOPED_TRACE(length);
+    auto owned = std::make_unique<MemoryPlatformSource>();
+    owned->Add("short.img", std::vector<std::uint8_t>(boot.begin(), boot.begin() + static_cast<std::ptrdiff_t>(length)));
+    ASSERT_TRUE(owned->Open("short.img"));
+    EXPECT_FALSE(ProbeBootSector(*owned).has_value());
+    SectorSource source(std::move(owned));
+    const OpenResult opened = source.OpenImageFile("short.img");
+    EXPECT_FALSE(opened.bootSectorRecognised);
+    EXPECT_EQ(source.ScanGeometry().FileSystemType, kFileSystemOther);
+  }
+}
 
 TEST(RealNtfsImageTest, MkntfsVolumeIsNtfsWithPhaseZero) {
   VELLUMARK_REQUIRE_TOOL("mkntfs");

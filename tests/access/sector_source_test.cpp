@@ -151,6 +151,43 @@ TEST_F(SectorSourceTest, BadSectorFailsOnlyItselfAndIsNeverReadAgain) {
   EXPECT_TRUE(source->UnreadableSectors().empty());
 }
 
+// A read that fails may leave anything in its buffer (the memory source
+// leaves 0xEE there): whatever a window load met, only the source's own
+// bytes are ever delivered, on either sector size, whichever way the
+// window is entered.
+TEST_F(SectorSourceTest, FailedReadsNeverServeWhatTheyLeftInTheBuffer) {
+  for (const std::uint32_t size : {512u, 4096u}) {
+    SCOPED_TRACE(size);
+    auto& entry = platform->Add("/dev/sdz1", test::PatternBytes(2 << 20, size));
+    entry.sectorSize = size;
+    image = entry.bytes;
+    platform->ClearFailures();
+    ASSERT_TRUE(source->OpenPartition("/dev/sdz1", "sdz1").ok());
+    ASSERT_EQ(source->ScanGeometry().BytesPerSector, size);
+    const std::set<std::int64_t> bad = {3, 40, 41, 300};
+    for (const std::int64_t sector : bad) platform->FailReads(sector * size + 100, 1);
+    // Forwards, backwards and in requests of several sectors, twice over.
+    for (int round = 0; round < 2; ++round) {
+      for (std::int64_t sector = 0; sector < 310; ++sector) {
+        EXPECT_EQ(ReadAndCompare(static_cast<std::int32_t>(size), sector * size) == 0, bad.count(sector) == 0) << sector;
+      }
+      for (std::int64_t sector = 309; sector >= 0; --sector) {
+        EXPECT_EQ(ReadAndCompare(static_cast<std::int32_t>(size), sector * size) == 0, bad.count(sector) == 0) << sector;
+      }
+      for (std::int64_t sector = 0; sector + 3 < 310; sector += 3) {
+        // Delivered up to the first bad sector; what was delivered is the source's.
+        std::int64_t good = 0;
+        while (good < 3 && bad.count(sector + good) == 0) ++good;
+        std::vector<std::uint8_t> got(3 * size, 0xEE);
+        const std::int32_t left = source->ReadSectors(got.data(), static_cast<std::int32_t>(3 * size), sector * size);
+        EXPECT_EQ(left, (3 - good) * size) << sector;
+        EXPECT_EQ(0, std::memcmp(got.data(), image.data() + sector * size, static_cast<std::size_t>(good * size))) << sector;
+      }
+    }
+    EXPECT_EQ(source->UnreadableSectors(), bad);
+  }
+}
+
 TEST_F(SectorSourceTest, SourceThatEndsEarlyIsNotedWhereItEnded) {
   OpenImage(test::PatternBytes(1 << 20));
   platform->Find("disk.img")->bytes.resize(300 * 512 + 100);  // shrinks after opening

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -22,7 +23,10 @@ namespace {
 struct Recorder final : Prompt, Pump, ProgressSink {
   void Show(const Message& m) override { shown.push_back(m.textSlot * 100 + m.captionSlot); }
   bool AskYesNo(const Message& m) override { asked.push_back(m.textSlot * 100 + m.captionSlot); return answer; }
-  void ProcessPendingEvents() override { if (backup && reports.size() == cancelAt) backup->Cancel(); }
+  void ProcessPendingEvents() override {
+    if (backup && reports.size() == cancelAt) backup->Cancel();
+    if (onReport && !reports.empty()) onReport();
+  }
   void StageStarted(ProgressStage) override {}
   void Report(const ProgressReport& r) override { reports.push_back(r); }
   void StageEnded(ProgressStage) override {}
@@ -31,6 +35,7 @@ struct Recorder final : Prompt, Pump, ProgressSink {
   bool answer = false;
   ImageBackup* backup = nullptr;
   std::size_t cancelAt = 0;
+  std::function<void()> onReport;  // at the events after each report
 };
 
 class ImageBackupTest : public ::testing::Test {
@@ -273,6 +278,68 @@ TEST_F(ImageBackupTest, TargetWithoutRoomNeverEndsAsFinished) {
   // Room for part of the image: it fails at the reservation or at a later write.
   const int partWay = BackupUnderFileSizeLimit(300 * 512);
   EXPECT_TRUE(partWay >= 0 && (partWay & 5) == 0) << partWay;
+}
+
+// Cancel pressed as the last chunk, one sector, is about to be copied: that
+// sector never reaches the image, so the backup is not finished.
+TEST_F(ImageBackupTest, CancelWithOneSectorLeftIsNotFinished) {
+  OpenSource(1000);
+  rec.backup = &backup;
+  rec.cancelAt = 1;  // the first chunk of 128 sectors is copied, then Cancel
+  const BackupResult result = Run(0, 128);
+  EXPECT_TRUE(result.ran && result.cancelled && !result.finished);
+  EXPECT_EQ(rec.asked, std::vector<int>{slot::kDeleteUnfinishedTarget * 100 + slot::kPrompt});
+  EXPECT_TRUE(rec.shown.empty()) << "a box saying the backup finished";
+  EXPECT_EQ(result.imagePath, target);  // kept, as asked, unfinished
+}
+
+// A write that fails once the image's length is reserved (here the file size
+// limit is lowered after the reservation) ends the copy unfinished.
+TEST_F(ImageBackupTest, WriteFailingAfterTheReservationIsNotFinished) {
+  OpenSource(1000);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rec.answer = true;  // the unfinished copy is deleted
+    rec.onReport = [] {
+      const rlimit small{200 * 512, 200 * 512};
+      ::setrlimit(RLIMIT_FSIZE, &small);
+    };
+    // Exit code: 1 finished, 2 "no room" after copying began, 4 a "Finished" box.
+    int code = Run(0, 999).finished ? 1 : 0;
+    for (const int box : rec.shown) {
+      if (box == slot::kNoFreeSpace * 100 + slot::kError && !rec.reports.empty()) code |= 2;
+      if (box / 100 == slot::kBackupFinished || box / 100 == slot::kFinishedWithBadSectors) code |= 4;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the unfinished copy was deleted as asked";
+}
+
+// The image's whole length is reserved on the disk before copying, not
+// just set as a length: a sparse file would run out of room part-way.
+TEST_F(ImageBackupTest, ReservationAllocatesTheImagesBlocks) {
+  OpenSource(1000);
+  const std::int64_t length = 1000 * 512;
+  std::int64_t allocated = -1;
+  rec.onReport = [&] {
+    if (allocated >= 0) return;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code error;
+      const std::string file = std::filesystem::read_symlink(fd.path(), error).string();
+      struct stat st {};
+      if (error || file.rfind(dir.path().string() + "/", 0) != 0 || ::stat(fd.path().c_str(), &st) != 0) continue;
+      if (st.st_size == length) allocated = static_cast<std::int64_t>(st.st_blocks) * 512;
+    }
+  };
+  ASSERT_TRUE(Run(0, 999).finished);
+  ASSERT_GE(allocated, 0) << "the image being copied was not found";
+  EXPECT_GE(allocated, length);
 }
 
 }  // namespace

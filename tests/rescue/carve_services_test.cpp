@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,6 +220,26 @@ TEST(CarveServicesAttempt, ReportsProgressEvery200LoadedSectors) {
   }
 }
 
+// The source's last sector, taken by another file, ends the walks of the
+// files below it: neither a load nor a claim ahead takes it, and failing
+// leaves it with its owner.
+TEST(CarveServicesAttempt, LastSectorClaimedByAnotherFileStaysItsOwn) {
+  for (const bool claimAhead : {false, true}) {
+    SCOPED_TRACE(claimAhead ? "claimed ahead" : "loaded");
+    Disk disk(64);
+    disk.run.claims.ClaimSector(63);
+    {
+      CarveAttempt attempt(disk.run, 60 * 512, kGrowthSmall);
+      ASSERT_TRUE(attempt.Start());
+      ASSERT_TRUE(attempt.LoadUpTo(3 * 512));
+      EXPECT_FALSE(claimAhead ? attempt.ClaimAhead() : attempt.LoadUpTo(4 * 512));
+      EXPECT_EQ(attempt.Claims().Sectors(), (std::vector<std::int64_t>{60, 61, 62}));
+    }
+    EXPECT_EQ(disk.run.claims.CountClaimed(), 1);
+    EXPECT_TRUE(disk.run.claims.IsSectorClaimed(63));
+  }
+}
+
 TEST(CarveServicesNames, Base36NameOutputNameAndByteSwap) {
   const struct { std::int64_t v; const char* name; } cases[] = {
       {0, "0000000"}, {35, "000000Z"}, {36, "0000010"}, {2048, "00001KW"},
@@ -319,6 +340,55 @@ TEST(CarveServicesSave, WriteFailingPartWayRemovesThePartialFile) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
   EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "a partial file was left behind";
+}
+
+// As someone who is not the superuser, for whom a read-only file cannot be
+// opened for writing: an identical read-only file of the name stands for
+// the document, a different one keeps its bytes and the document takes the
+// next name, and the saved document is the user's to change.
+TEST(CarveServicesSave, ReadOnlyFilesOfTheNameAsAnOrdinaryUser) {
+  constexpr uid_t kNobody = 65534;
+  constexpr gid_t kNogroup = 65534;
+  const Bytes data = PatternBytes(1536), other = PatternBytes(5000, 7);
+  enum class Found { SameBytes, OtherBytes };
+  for (const Found found : {Found::SameBytes, Found::OtherBytes}) {
+    SCOPED_TRACE(found == Found::SameBytes ? "same bytes" : "other bytes");
+    test::TempDir dir;
+    const std::string folder = dir / "out", name = dir / "out/TEST_0000001.DOC";
+    fs::create_directory(folder);
+    test::WriteFileBytes(name, found == Found::SameBytes ? data : other);
+    ASSERT_EQ(::chmod(name.c_str(), 0444), 0);
+    for (const std::string& path : {dir.path().string(), folder, name}) {
+      ASSERT_EQ(::chown(path.c_str(), kNobody, kNogroup), 0) << path;
+    }
+    // Exit code: 0 saved under the expected name, 1 not saved, 2 under
+    // another name, 3 a new file the user cannot write, 4 no ordinary user.
+    const std::string expected = found == Found::SameBytes ? name : dir / "out/TEST_0000001-2.DOC";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setresgid(kNogroup, kNogroup, kNogroup) != 0 ||
+          ::setresuid(kNobody, kNobody, kNobody) != 0 || ::geteuid() == 0) {
+        ::_exit(4);
+      }
+      const auto saved = SaveStreamWithRetry(data.data(), data.size(), name, kQuick);
+      if (!saved) ::_exit(1);
+      if (*saved != expected) ::_exit(2);
+      ::_exit(*saved == name || ::access(saved->c_str(), W_OK) == 0 ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 4) << "could not become an ordinary user";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::ReadFileBytes(name), found == Found::SameBytes ? data : other);
+    EXPECT_EQ(test::ReadFileBytes(expected), data);
+    struct stat st {};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u) << "what was there keeps its mode";
+    const auto entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    EXPECT_EQ(entries, found == Found::SameBytes ? 1 : 2);
+  }
 }
 
 }  // namespace

@@ -173,6 +173,46 @@ TEST(CompoundCarverSynthetic, WrittenLengthIsTheFatsOnDisksWithLargerSectors) {
   EXPECT_EQ(disk.Written(".DOC").size(), 5632u);
 }
 
+// The report's runs cover the whole document, its last disk sector too
+// when the document ends part-way through it.
+TEST(CompoundCarverSynthetic, RunsHoldTheLastPartialSectorOnDisksWithLargerSectors) {
+  const struct { std::int64_t foreign; std::vector<SectorRun> runs; } cases[] = {
+      {-1, {{2, 2}}},               // 5,632 bytes: one and a half 4,096-byte sectors
+      {3, {{2, 1}, {4, 1}}},        // another file's sector between the two halves
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.foreign);
+    Bytes image = Compound(9);
+    if (c.foreign >= 0) image.insert(image.begin() + 4096, 4096, 0x66);
+    Disk disk(image, 2, 16, 4096);
+    if (c.foreign >= 0) disk.run.claims.ClaimSector(c.foreign);
+    CompoundCarver(disk.run, disk.hit);
+    ASSERT_EQ(disk.run.documents.size(), 1u);
+    EXPECT_EQ(disk.run.documents[0].length, 5632);
+    EXPECT_EQ(disk.run.documents[0].runs, c.runs);
+    EXPECT_EQ(disk.Written(".DOC"), Compound(9));
+  }
+}
+
+// A directory chain that starts at a sector the FAT does not map has no
+// next link to read: the walk fails there, whatever lies past the FAT's end.
+// Every other sector's entry ends a chain, so a link read from past the FAT
+// would most likely end the directory and let the walk pass.
+TEST(CompoundCarverSynthetic, DirectoryLinkBeyondTheFatFailsTheWalk) {
+  for (const std::uint32_t directory : {128u, 129u, 130u, 131u, 136u, 160u, 191u}) {
+    SCOPED_TRACE(directory);
+    const Bytes doc = With(Compound(9), [&](Bytes& f) {
+      Put32(f, 48, directory);
+      Put32(f, 512, 0xFFFFFFFE);  // the FAT sector's own entry too
+    });
+    Disk disk(doc, 4, 200);
+    CompoundCarver(disk.run, disk.hit);
+    EXPECT_TRUE(disk.run.documents.empty());
+    EXPECT_EQ(disk.run.claims.CountClaimed(), 0);
+    EXPECT_EQ(disk.FileCount(), 0);
+  }
+}
+
 TEST(CompoundCarverCorpus, EveryWordDocumentRebuiltFromRandomDisk) {
   REQUIRE_CORPUS();
   // Where the FAT's length is not the file's.

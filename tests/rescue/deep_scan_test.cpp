@@ -9,7 +9,10 @@
 
 #include "access/memory_platform_source.h"
 #include "common/sector_number.h"
+#include "rescue/carvers/carver_table.h"
+#include "rescue/media_carver_fixture.h"
 #include "rescue/percent_text.h"
+#include "rescue/sector_classifier.h"
 #include "support/fixtures.h"
 #include "ui/refusal_slots.h"
 
@@ -294,6 +297,112 @@ TEST_F(DeepScanTest, PetabyteSourceCostsOnlyWhatIsClaimed) {
   EXPECT_EQ(mostClaimed, 1);
   EXPECT_EQ(mostChunks, 1u);
   EXPECT_EQ(scan.LastRun().claims.AllocatedChunks(), 0u);  // given back after the run
+}
+
+// Every code the classifier gives selects its carver; the codes recognised
+// but not carved select none on purpose.
+TEST(CarverTable, EveryClassifierCodeSelectsItsCarver) {
+  const struct { FileTypeCode code; Carver carver; } cases[] = {
+      {code::kNone, nullptr}, {code::kJpeg, &JpegCarver}, {code::kJpegQuantFirst, &JpegCarver},
+      {code::kGif, &GifCarver}, {code::kBmp, &BmpCarver}, {code::kCompoundDocument, &CompoundCarver},
+      {code::kJetDatabase, nullptr}, {code::kRiffAvi, &RiffCarver}, {code::kMp3Id3, &Mp3Carver},
+      {code::kPng, &PngCarver}, {code::kRiffWave, &RiffCarver}, {code::kRiffAcon, &RiffCarver},
+      {code::kRiffCdxa, &RiffCarver}, {code::kAsfPropertiesFirst, &AsfCarver}, {code::kRar, &RarCarver},
+      {code::kZip, &OfficeDocumentCarver}, {code::kCab, &CabCarver}, {code::kSevenZip, &SevenZipCarver},
+      {code::kMp4, &Mp4Carver}, {code::kAsfOther, &AsfObjectCarver}, {code::kMpegAudio, &Mp3Carver},
+      {code::kPdf, &PdfCarver}, {code::kGzip, &GzipCarver}, {code::kBzip2, &Bzip2Carver}, {code::kXz, &XzCarver},
+      {code::kTar, &TarCarver}, {code::kElf, &ElfCarver}, {code::kPe, &PeCarver}, {code::kOgg, &OggCarver},
+      {code::kFlac, &FlacCarver}, {code::kSqlite, &SqliteCarver}, {code::kSfntFont, &SfntFontCarver},
+      {code::kWoff, &WoffCarver}, {code::kTiff, &TiffCarver}, {code::kRiffOther, &RiffFormCarver},
+      {code::kMatroska, &MatroskaCarver},
+      {code::kFatDirectory, nullptr},  // claimed by the scan itself, a cluster at a time
+  };
+  for (const auto& c : cases) EXPECT_EQ(CarverFor(c.code), c.carver) << "code " << c.code;
+  for (FileTypeCode unknown : {14, 37, 99, 101}) EXPECT_EQ(CarverFor(unknown), nullptr) << unknown;
+}
+
+// The sectors claimed when the carving ends (the run gives its claims back
+// afterwards, so they are read at the last events the carving lets run).
+class DeepScanClaimsTest : public DeepScanTest {
+ protected:
+  test::Runs ScanClaims(Bytes image) {
+    platform->Add("disk.img", std::move(image));
+    EXPECT_TRUE(source.OpenImageFile("disk.img").ok());
+    rec.Clear();
+    test::Runs claimed;
+    rec.onPump = [&] {
+      const ClaimMap& claims = scan.LastRun().claims;
+      claimed.clear();
+      for (std::int64_t s = 0; s <= claims.LastSector(); ++s) {
+        if (!claims.IsSectorClaimed(s)) continue;
+        if (!claimed.empty() && claimed.back().second == s - 1) claimed.back().second = s;
+        else claimed.emplace_back(s, s);
+      }
+    };
+    EXPECT_TRUE(Scan().ran);
+    return claimed;
+  }
+  // What the carver alone claims on the same image, hit at sector hit.
+  static test::Runs CarverClaims(test::MediaCarver carver, const Bytes& image, std::int64_t hit) {
+    test::Disk disk(image);
+    carver(disk.run, hit * 512);
+    return disk.Claimed();
+  }
+};
+
+// A JPEG without a JFIF or EXIF segment starts with its quantisation table.
+// Such a start is common inside other files too, so these JPEGs are carved
+// after everything else, from the sectors nobody else took: inside an
+// archive found below them they are part of the archive, not a file.
+TEST_F(DeepScanClaimsTest, JpegsStartingWithAQuantisationTableAreCarvedInTheSecondPass) {
+  VELLUMARK_REQUIRE_TOOL("/usr/bin/convert");
+  VELLUMARK_REQUIRE_TOOL("tar");
+  test::TempDir tools;
+  const Bytes jfif = test::Made(tools, "/usr/bin/convert -size 160x120 plasma:fractal -strip -quality 80 ", "j.jpg");
+  ASSERT_TRUE(jfif[2] == 0xFF && jfif[3] == 0xE0);  // APP0 "JFIF", then the tables
+  const std::size_t app0 = 4 + (std::size_t{jfif[4]} << 8 | jfif[5]);
+  Bytes quantFirst = {0xFF, 0xD8};
+  quantFirst.insert(quantFirst.end(), jfif.begin() + static_cast<std::ptrdiff_t>(app0), jfif.end());
+  ASSERT_EQ(ClassifySector(quantFirst.data(), quantFirst.size()), code::kJpegQuantFirst);
+  test::WriteFileBytes(tools / "q.jpg", quantFirst);
+  const Bytes tar = test::Made(tools, "cd " + tools.path().string() + " && tar --format=ustar -cf ", "q.tar", " q.jpg");
+  ASSERT_EQ(ClassifySector(tar.data(), tar.size()), code::kTar);
+  ASSERT_TRUE(std::equal(quantFirst.begin(), quantFirst.end(), tar.begin() + 512));  // the JPEG at a sector start
+
+  {
+    SCOPED_TRACE("alone");
+    Bytes image(kSectors * 512);
+    std::copy(quantFirst.begin(), quantFirst.end(), image.begin() + 40 * 512);
+    const test::Runs claims = ScanClaims(image);
+    EXPECT_EQ(claims, test::Span(40, test::SectorsOf(quantFirst)));
+  }
+  {
+    SCOPED_TRACE("inside an archive");
+    Bytes image(kSectors * 512);
+    std::copy(tar.begin(), tar.end(), image.begin() + 40 * 512);
+    const test::Runs alone = CarverClaims(TarCarver, image, 40);
+    ASSERT_FALSE(alone.empty());
+    ASSERT_EQ(alone.front().first, 40);
+    EXPECT_EQ(ScanClaims(image), alone) << "the archive is carved whole, the JPEG inside it is no file of its own";
+  }
+}
+
+// An ASF file whose header starts with its file properties declares its
+// length: it is claimed whole, unread, even where its objects cannot be walked.
+TEST_F(DeepScanClaimsTest, PropertiesFirstAsfIsClaimedByItsDeclaredLength) {
+  const Bytes header = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const Bytes properties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                            0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  Bytes asf = header;
+  asf.resize(30);  // a header object size of 0: an object walk cannot step over it
+  asf.insert(asf.end(), properties.begin(), properties.end());
+  asf.resize(70);
+  const Bytes fileSize = test::Le(20 * 512 + 100, 8);
+  asf.insert(asf.end(), fileSize.begin(), fileSize.end());
+  ASSERT_EQ(ClassifySector(test::Sector(asf).data(), 512), code::kAsfPropertiesFirst);
+  Bytes image(kSectors * 512);
+  std::copy(asf.begin(), asf.end(), image.begin() + 300 * 512);
+  EXPECT_EQ(ScanClaims(image), test::Span(300, 21));
 }
 
 }  // namespace

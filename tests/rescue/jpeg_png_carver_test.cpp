@@ -105,6 +105,20 @@ TEST(JpegCarverSynthetic, MarkerWalkGivesUpAfter20MiBOfSegments) {
   EXPECT_EQ(Carve(JpegCarver, Cat({file, kSos, Fill(600), kEoi})), Span(2, 0));
 }
 
+// The walk stops at the limit, not at the end of the chain: a chain of
+// segments twice as long is read (and held) no further than 20 MiB.
+TEST(JpegCarverSynthetic, MarkerWalkReadsNoFurtherThanItsLimit) {
+  Bytes file = kSoi;
+  const Bytes segment = Seg(0xE2, 65'535);
+  while (file.size() < 2 * 20'971'520) file.insert(file.end(), segment.begin(), segment.end());
+  Disk disk(Place(Cat({file, kSos, Fill(600), kEoi}), 2, 8));
+  const int before = disk.mem->ReadCalls();
+  JpegCarver(disk.run, 2 * 512);
+  EXPECT_EQ(disk.Claimed(), Runs{});
+  // One system read per 64 KiB window.
+  EXPECT_LE(disk.mem->ReadCalls() - before, (20'971'520 + 2 * 65'536) / 65'536);
+}
+
 TEST(JpegCarverRealFiles, BaselineProgressiveAndExifThumbnail) {
   VELLUMARK_REQUIRE_TOOL("/usr/bin/convert");
   TempDir dir;

@@ -83,6 +83,29 @@ TEST(OfficeDocumentCarver, WholeDocumentsAreWrittenUnderTheirKindsName) {
   }
 }
 
+// The archive comment after the end record is the document's last part:
+// written, counted in its length and claimed with it.
+TEST(OfficeDocumentCarver, TheEndRecordsCommentIsPartOfTheDocument) {
+  VELLUMARK_REQUIRE_TOOL("zip");
+  const Bytes plain = Office("docx.docx");
+  if (plain.empty()) GTEST_SKIP() << "no office corpus";
+  TempDir tools;
+  WriteFileBytes(tools / "c.docx", plain);
+  ASSERT_EQ(test::Run("head -c 700 /dev/zero | tr '\\0' c | zip -q -z " + (tools / "c.docx")), 0);
+  const Bytes file = ReadFileBytes(tools / "c.docx");
+  const Bytes endRecord = {'P', 'K', 5, 6};
+  const auto end = std::find_end(file.begin(), file.end(), endRecord.begin(), endRecord.end()) - file.begin();
+  ASSERT_GE(LoadLe16(file.data() + end + 20), 700);  // the comment fills the rest of the file
+  ASSERT_EQ(static_cast<std::size_t>(end + 22 + LoadLe16(file.data() + end + 20)), file.size());
+  OfficeDisk office(file);
+  office.Carve();
+  EXPECT_TRUE(office.Written(".DOCX") == file);
+  ASSERT_EQ(office.disk.run.documents.size(), 1u);
+  EXPECT_EQ(office.disk.run.documents[0].length, static_cast<std::int64_t>(file.size()));
+  const std::int64_t last = (OfficeDisk::kHit + SectorsOf(file) + 7) / 8 * 8 - 1;
+  EXPECT_EQ(office.disk.Claimed(), Runs({{OfficeDisk::kHit, last}}));
+}
+
 TEST(OfficeDocumentCarver, KindsNotAskedForAndOtherArchivesAreOnlyMeasured) {
   const Bytes docx = Office("57843.docx");
   if (docx.empty()) GTEST_SKIP() << "no office corpus";

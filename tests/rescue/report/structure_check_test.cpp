@@ -1,10 +1,17 @@
 #include "rescue/report/structure_check.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <chrono>
 #include <functional>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -140,6 +147,86 @@ TEST(StructureCheck, FaultNamesWhatBroke) {
     const StructureVerdict v = CheckStructure(f);
     EXPECT_EQ(v.verdict, Verdict::Damaged) << fault;
     EXPECT_EQ(v.fault, fault);
+  }
+}
+
+// A FAT sector listed one past the file's last whole sector lies outside it,
+// even where the bytes after the file (here, the rest of the document) are
+// readable and hold a sound FAT.
+TEST(StructureCheck, FatSectorOnePastTheFileIsOutsideIt) {
+  REQUIRE_CORPUS();
+  const Bytes simple = Corpus("doc/simple.doc");  // FAT in sector 32
+  ASSERT_EQ(Get32(simple, 76), 32u);
+  for (const std::uint32_t sectors : {32u, 33u}) {  // the FAT sector one past the end, and the last one
+    const StructureVerdict v = CheckStructure(std::span(simple.data(), At(sectors)));
+    EXPECT_EQ(v.verdict, Verdict::Damaged);
+    if (sectors == 32) EXPECT_EQ(v.fault, "FAT: sector 32 lies outside the file");
+    else EXPECT_EQ(v.fault, "directory: chain leaves the file at sector 33");
+  }
+}
+
+// The check's fault, run in a child process so that a check that never ends
+// fails the test instead of hanging it; none when the child was stopped
+// after waiting far longer than any check takes, or ran out of memory.
+std::optional<std::string> FaultInChild(const Bytes& file) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return std::nullopt;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow alone takes more address space
+    const rlimit memory{1u << 30, 1u << 30};  // a runaway walk fails rather than fills the machine
+    ::setrlimit(RLIMIT_AS, &memory);
+#endif
+    try {
+      const std::string fault = CheckStructure(file).fault;
+      const bool wrote = ::write(pipeEnds[1], fault.data(), fault.size()) == static_cast<ssize_t>(fault.size());
+      ::_exit(wrote ? 0 : 1);
+    } catch (...) {
+      ::_exit(2);  // never back into the test runner's own loop
+    }
+  }
+  ::close(pipeEnds[1]);
+  int status = 0;
+  bool ended = false;
+  for (int waited = 0; child > 0 && waited < 600 && !ended; ++waited) {
+    ended = ::waitpid(child, &status, WNOHANG) == child;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (child > 0 && !ended) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  std::string fault;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) fault.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipeEnds[0]);
+  if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return fault;
+}
+
+// Links that lead back into the tree make a cycle: the walk names the entry
+// met a second time and stops.
+TEST(StructureCheck, DirectoryTreeCycleIsDamaged) {
+  REQUIRE_CORPUS();
+  const Bytes simple = Corpus("doc/simple.doc");
+  // Entry 2 WordDocument; entry 6 ObjectPool, a storage, the right child of entry 5.
+  const std::size_t word = EntryAt(simple, "WordDocument"), pool = EntryAt(simple, "ObjectPool");
+  ASSERT_EQ((word - At(33)) / 128, 2u);
+  ASSERT_EQ((pool - At(33)) / 128, 6u);
+  const struct { const char* name; std::size_t linkAt; std::uint32_t to; std::string fault; } cases[] = {
+      {"back to the root", word + 72, 0, "directory: WordDocument links to entry 0 a second time"},
+      {"to itself", pool + 76, 6, "directory: ObjectPool links to entry 6 a second time"},
+      {"to its parent", pool + 76, 5, "directory: ObjectPool links to entry 5 a second time"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes f = simple;
+    ASSERT_EQ(Get32(f, c.linkAt), 0xFFFFFFFFu);  // the link was unused
+    Put32(f, c.linkAt, c.to);
+    const std::optional<std::string> fault = FaultInChild(f);
+    ASSERT_TRUE(fault.has_value()) << "the check did not end, or ran out of memory";
+    EXPECT_EQ(*fault, c.fault);
   }
 }
 
