@@ -18,9 +18,11 @@
 #   Whole rescues of an image (300 MiB by default) dense with files of every
 #   format the carvers measure, made by the tools the tests use, and the
 #   corpus's documents, back to back on 4 KiB boundaries, every fourth
-#   document in two pieces around the file after it: the rescue's time
-#   against cat's, and PhotoRec's (Debian's testdisk package, with its
-#   default file types) when it is installed.
+#   document in two pieces around the file after it, as on a disk of 4 KiB
+#   clusters formatted since (the rescue is told so): the rescue's time
+#   against cat's, how many of the report's rows are whole, and PhotoRec's
+#   time (Debian's testdisk package, with its default file types) when it
+#   is installed.
 #
 # Figures come from one run; the machine's other load moves them, so run it
 # more than once before trusting a difference of a few percent.
@@ -54,10 +56,11 @@ time_cat() {
   awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'
 }
 
-# A rescue of the image by the tool $1 into a fresh folder; sets search_s
-# (until the carving began), total_s and peak.
+# A rescue of the image by the tool $1 (with the options after it) into a
+# fresh folder; sets search_s (until the carving began), total_s and peak.
 time_rescue() {
   local tool=$1 out=$work/out start end line search_end=""
+  shift
   rm -rf "$out"
   mkdir "$out"
   peak=""
@@ -67,7 +70,7 @@ time_rescue() {
       "Rescue files..."*) search_end=$(now) ;;
       "peak memory"*) peak=$line ;;
     esac
-  done < <(LC_ALL=C /usr/bin/time -f "peak memory: %M KiB" "$tool" rescue "$img" "$out" 2>&1 >"$work/stdout")
+  done < <(LC_ALL=C /usr/bin/time -f "peak memory: %M KiB" "$tool" rescue "$img" "$out" "$@" 2>&1 >"$work/stdout")
   end=$(now)
   [ -n "$search_end" ] || { echo "$tool: the rescue did not reach the carving" >&2; exit 1; }
   search_s=$(awk -v a="$start" -v b="$search_end" 'BEGIN { print b - a }')
@@ -220,13 +223,18 @@ dense_mode() {
   local bytes cat_s
   bytes=$(stat -c %s "$img")
   cat_s=$(time_cat)
-  time_rescue "$cli"
+  # No file system describes the image: its clusters are told, as for a
+  # disk formatted since.
+  time_rescue "$cli" --reason formatted --fs other --cluster 4K
   awk -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" 'BEGIN {
     printf "sequential read (cat):   %8.2f s  %8.1f MB/s\n", c, b / c / 1e6;
     printf "rescue, whole:           %8.2f s  %8.1f MB/s  (search %.2f s)\n", t, b / t / 1e6, s;
     printf "time rescue/cat:         %8.2f\n", t / c;
   }'
   tail -n 1 "$work/stdout"
+  local rows
+  rows=$(($(wc -l <"$work/out/rescue-report.csv") - 1))
+  echo "report: $(grep -c ',whole,' "$work/out/rescue-report.csv" || true) of $rows rows whole"
   echo "${peak:-peak memory: unknown}"
   if command -v photorec >/dev/null; then
     local t0 t1
