@@ -1,66 +1,255 @@
 #!/usr/bin/env bash
-# Search throughput of `vellumark-cli rescue` against a plain sequential read
-# of the same image. Makes an image of random data (1 GiB by default) with
-# real documents from the corpus scattered through it at sector boundaries,
-# then times:
-#   - cat IMAGE > /dev/null                 (the speed of reading the source)
-#   - the search phase of the rescue        (start until the carving begins)
-# and prints both in MB/s with their ratio, and the rescue's peak memory.
-# Usage: bench/rescue_throughput.sh [SIZE_MIB] [BUILD_DIR]
+# Throughput of `vellumark-cli rescue` against a plain sequential read (cat)
+# of the same page-cached image. Two measures:
+#
+# bench/rescue_throughput.sh [SIZE_MIB] [BUILD_DIR] [EARLIER]
+#   The search phase (start until the carving begins) on an image of random
+#   data (1 GiB by default) with real documents from the corpus scattered
+#   through it at sector boundaries: its speed in MB/s against cat's, the
+#   carving's time and the rescue's peak memory. With EARLIER, a commit
+#   (its command-line tool built alone in a worktree under /tmp, kept there
+#   for the next run) or a vellumark-cli, that build's search is timed on the
+#   same image too, and the ratios earlier/cat, current/cat and
+#   current/earlier printed: every format the carvers measure adds a
+#   signature the classifier tests in every sector, and the search must not
+#   slow down with them.
+#
+# bench/rescue_throughput.sh dense [SIZE_MIB] [BUILD_DIR]
+#   Whole rescues of an image (300 MiB by default) dense with files of every
+#   format the carvers measure, made by the tools the tests use, and the
+#   corpus's documents, back to back on 4 KiB boundaries, every fourth
+#   document in two pieces around the file after it, as on a disk of 4 KiB
+#   clusters formatted since (the rescue is told so): the rescue's time
+#   against cat's, how many of the report's rows are whole, and PhotoRec's
+#   time (Debian's testdisk package, with its default file types) when it
+#   is installed.
+#
+# Figures come from one run; the machine's other load moves them, so run it
+# more than once before trusting a difference of a few percent.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-size_mib=${1:-1024}
+mode=search
+if [ "${1:-}" = dense ]; then
+  mode=dense
+  shift
+fi
+size_mib=${1:-$([ "$mode" = dense ] && echo 300 || echo 1024)}
 build=${2:-build/release}
+earlier=${3:-}
 cli=$build/app/vellumark-cli
-corpus=../shared/corpus/doc
+corpus=../shared/corpus
 [ -x "$cli" ] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 img=$work/bench.img
-mkdir "$work/out"
 
-echo "making a ${size_mib} MiB image of random data..."
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$img"
-placed=0
-if [ -d "$corpus" ]; then
-  sectors=$((size_mib * 2048))
-  slot=$((sectors / 64))
-  i=0
-  for doc in "$corpus"/*.doc; do
-    [ "$i" -lt 60 ] || break
-    dd if="$doc" of="$img" bs=512 seek=$((i * slot + 8)) conv=notrunc status=none
+now() { date +%s.%N; }
+
+# Seconds cat takes to read the image, after a read that warms the cache.
+time_cat() {
+  cat "$img" >/dev/null
+  local t0 t1
+  t0=$(now)
+  cat "$img" >/dev/null
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'
+}
+
+# A rescue of the image by the tool $1 (with the options after it) into a
+# fresh folder; sets search_s (until the carving began), total_s and peak.
+time_rescue() {
+  local tool=$1 out=$work/out start end line search_end=""
+  shift
+  rm -rf "$out"
+  mkdir "$out"
+  peak=""
+  start=$(now)
+  while IFS= read -r line; do
+    case "$line" in
+      "Rescue files..."*) search_end=$(now) ;;
+      "peak memory"*) peak=$line ;;
+    esac
+  done < <(LC_ALL=C /usr/bin/time -f "peak memory: %M KiB" "$tool" rescue "$img" "$out" "$@" 2>&1 >"$work/stdout")
+  end=$(now)
+  [ -n "$search_end" ] || { echo "$tool: the rescue did not reach the carving" >&2; exit 1; }
+  search_s=$(awk -v a="$start" -v b="$search_end" 'BEGIN { print b - a }')
+  total_s=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
+}
+
+# The command-line tool of a commit, or the tool named.
+earlier_cli() {
+  if [ -f "$1" ] && [ -x "$1" ]; then
+    echo "$1"
+    return
+  fi
+  local commit tree
+  commit=$(git rev-parse --verify "$1^{commit}")
+  tree=/tmp/vellumark-bench-${commit:0:12}
+  if [ ! -x "$tree/build/release/app/vellumark-cli" ]; then
+    echo "building vellumark-cli of ${commit:0:12} in $tree (remove with: git worktree remove --force $tree)..." >&2
+    [ -d "$tree" ] || git worktree add --detach "$tree" "$commit" >/dev/null
+    (cd "$tree" && nice cmake --preset release >/dev/null && nice cmake --build --preset release --target vellumark-cli >/dev/null)
+  fi
+  echo "$tree/build/release/app/vellumark-cli"
+}
+
+search_mode() {
+  local earlier_tool=""
+  [ -z "$earlier" ] || earlier_tool=$(earlier_cli "$earlier")
+  echo "making a ${size_mib} MiB image of random data..."
+  head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$img"
+  local placed=0 sectors slot doc
+  if [ -d "$corpus/doc" ]; then
+    sectors=$((size_mib * 2048))
+    slot=$((sectors / 64))
+    for doc in "$corpus"/doc/*.doc; do
+      [ "$placed" -lt 60 ] || break
+      dd if="$doc" of="$img" bs=512 seek=$((placed * slot + 8)) conv=notrunc status=none
+      placed=$((placed + 1))
+    done
+  fi
+  echo "placed $placed documents"
+  local bytes cat_s
+  bytes=$(stat -c %s "$img")
+  cat_s=$(time_cat)
+  time_rescue "$cli"
+  local new_s=$search_s carve_s new_peak=$peak
+  carve_s=$(awk -v a="$search_s" -v b="$total_s" 'BEGIN { print b - a }')
+  local old_s=""
+  if [ -n "$earlier_tool" ]; then
+    time_rescue "$earlier_tool"
+    old_s=$search_s
+  fi
+  awk -v b="$bytes" -v c="$cat_s" -v n="$new_s" -v o="$old_s" -v k="$carve_s" 'BEGIN {
+    printf "sequential read (cat): %8.1f MB/s\n", b / c / 1e6;
+    printf "search phase:          %8.1f MB/s\n", b / n / 1e6;
+    printf "ratio search/read:     %8.2f\n", c / n;
+    printf "carving:               %8.2f s\n", k;
+    if (o != "") {
+      printf "earlier search phase:  %8.1f MB/s\n", b / o / 1e6;
+      printf "time earlier/cat:      %8.2f\n", o / c;
+      printf "time current/cat:      %8.2f\n", n / c;
+      printf "time current/earlier:  %8.3f\n", n / o;
+    }
+  }'
+  tail -n 1 "$work/stdout"
+  echo "${new_peak:-peak memory: unknown}"
+}
+
+# One file of every format the carvers measure, in $work/files, made by the
+# tools the tests use, some of them larger than in the tests.
+make_files() {
+  local f=$work/files
+  mkdir -p "$f"
+  (
+    cd "$f"
+    local ff="ffmpeg -nostdin -v error -f lavfi -i" video="testsrc=duration=10:size=320x240:rate=25"
+    local sound="sine=frequency=440:duration=20"
+    { seq 1 100000; head -c 400000 /dev/urandom; } >payload
+    printf 'static char table[40000] = {1};\nint main(int c, char** v) { return table[c] + (v[0][0] == 1); }\n' >p.c
+    /usr/bin/convert -size 1600x1200 plasma:fractal -quality 85 a.jpg
+    /usr/bin/convert -size 800x600 plasma:fractal -density 300 a.png
+    /usr/bin/convert -delay 10 -size 320x240 xc:red plasma:fractal gradient: -loop 0 a.gif
+    /usr/bin/convert -size 640x480 plasma:fractal bmp3:a.bmp
+    /usr/bin/convert -size 800x600 plasma:fractal -quality 80 a.webp
+    /usr/bin/convert -size 800x600 plasma:fractal -define tiff:endian=msb a.tif
+    sox -n -r 44100 -c 2 a.wav synth 20 sine 440 sine 660
+    $ff "$video" -c:v mjpeg a.avi
+    $ff "$video" -c:v mpeg4 a.mp4
+    $ff "$video" -c:v mpeg4 a.mkv
+    $ff "$video" -c:v wmv2 -f asf a.wmv
+    lame --quiet --tt Title a.wav a.mp3
+    $ff "$sound" -c:a libvorbis a.ogg
+    $ff "$sound" -c:a flac a.flac
+    zip -q -X a.zip payload p.c
+    gzip -c payload >a.gz
+    bzip2 -c payload >a.bz2
+    xz -c payload >a.xz
+    tar -c --owner=0 --group=0 -f a.tar payload p.c
+    gcc -O1 p.c -o a.elf
+    cp /usr/lib/shim/*.efi .
+    gzip -dc /usr/share/doc/zlib1g-dev/crc-doc.1.0.pdf.gz >a.pdf
+    sqlite3 a.db 'create table t(a, b); with recursive n(i) as (select 1 union all select i + 1 from n
+                  where i < 20000) insert into t select i, hex(randomblob(40)) from n;'
+    cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf /usr/share/fonts/opentype/cantarell/Cantarell-Regular.otf \
+      /usr/share/fonts-font-awesome/fonts/fontawesome-webfont.woff .
+    7z a -bd a.7z payload >/dev/null
+    gcab -c a.cab payload
+    [ ! -d "$corpus_abs" ] || cp "$corpus_abs"/ooxml/* "$corpus_abs"/rar/fixture.rar "$corpus_abs"/xls/* \
+      "$corpus_abs"/ppt/* .
+  ) 2>"$work/make.log" || { cat "$work/make.log" >&2; exit 1; }
+}
+
+# Appends a file, or bytes from standard input, and pads the image to the
+# next 4 KiB boundary, as a file system's clusters would.
+append() {
+  cat "$@" >>"$img"
+  local size
+  size=$(stat -c %s "$img")
+  head -c $(((4096 - size % 4096) % 4096)) /dev/zero >>"$img"
+}
+
+dense_mode() {
+  for tool in /usr/bin/convert ffmpeg sox lame zip gzip bzip2 xz tar gcc sqlite3 7z gcab; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 1; }
+  done
+  corpus_abs=$(cd "$corpus" 2>/dev/null && pwd || echo /nonexistent)
+  echo "making files of every format..."
+  make_files
+  local files=("$work"/files/*) docs=()
+  [ ! -d "$corpus/doc" ] || docs=("$corpus"/doc/*.doc)
+  echo "making a ${size_mib} MiB image of $((${#files[@]})) files and ${#docs[@]} documents, repeated..."
+  : >"$img"
+  local limit=$((size_mib * 1024 * 1024)) i=0 n=0 half
+  while [ "$(stat -c %s "$img")" -lt "$limit" ]; do
+    append "${files[i % ${#files[@]}]}"
+    if [ "${#docs[@]}" -gt 0 ]; then
+      local doc=${docs[n % ${#docs[@]}]}
+      if [ $((n % 4)) -eq 3 ] && [ "$(stat -c %s "$doc")" -gt 8192 ]; then
+        half=$(($(stat -c %s "$doc") / 8192 * 4096))
+        head -c "$half" "$doc" | append
+        i=$((i + 1))
+        append "${files[i % ${#files[@]}]}"
+        tail -c +$((half + 1)) "$doc" | append
+      else
+        append "$doc"
+      fi
+      n=$((n + 1))
+    fi
     i=$((i + 1))
   done
-  placed=$i
-fi
-echo "placed $placed documents"
+  echo "wrote $i files and $n documents"
+  local bytes cat_s
+  bytes=$(stat -c %s "$img")
+  cat_s=$(time_cat)
+  # No file system describes the image: its clusters are told, as for a
+  # disk formatted since.
+  time_rescue "$cli" --reason formatted --fs other --cluster 4K
+  awk -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" 'BEGIN {
+    printf "sequential read (cat):   %8.2f s  %8.1f MB/s\n", c, b / c / 1e6;
+    printf "rescue, whole:           %8.2f s  %8.1f MB/s  (search %.2f s)\n", t, b / t / 1e6, s;
+    printf "time rescue/cat:         %8.2f\n", t / c;
+  }'
+  tail -n 1 "$work/stdout"
+  local rows
+  rows=$(($(wc -l <"$work/out/rescue-report.csv") - 1))
+  echo "report: $(grep -c ',whole,' "$work/out/rescue-report.csv" || true) of $rows rows whole"
+  echo "${peak:-peak memory: unknown}"
+  if command -v photorec >/dev/null; then
+    local t0 t1
+    rm -rf "$work/out" "$work/photorec"
+    mkdir "$work/photorec"
+    t0=$(now)
+    (cd "$work/photorec" && photorec /log /d "$work/photorec/f" /cmd "$img" search >/dev/null 2>&1 </dev/null) || true
+    t1=$(now)
+    awk -v c="$cat_s" -v a="$t0" -v b="$t1" -v k="$(find "$work/photorec" -type f ! -name report.xml ! -name photorec.log | wc -l)" 'BEGIN {
+      printf "PhotoRec, whole:         %8.2f s  (%d files)\n", b - a, k;
+      printf "time PhotoRec/cat:       %8.2f\n", (b - a) / c;
+    }'
+  else
+    echo "PhotoRec: not installed (Debian package testdisk)"
+  fi
+}
 
-cat "$img" > /dev/null  # warm the cache so both measurements read the same way
-bytes=$(stat -c %s "$img")
-
-t0=$(date +%s.%N)
-cat "$img" > /dev/null
-t1=$(date +%s.%N)
-
-search_end=""
-peak=""
-start=$(date +%s.%N)
-while IFS= read -r line; do
-  case "$line" in
-    "Rescue files..."*) search_end=$(date +%s.%N) ;;
-    "peak memory"*) peak=$line ;;
-  esac
-done < <(LC_ALL=C /usr/bin/time -f "peak memory: %M KiB" "$cli" rescue "$img" "$work/out" 2>&1 >"$work/stdout")
-[ -n "$search_end" ] || { echo "the rescue did not reach the carving" >&2; exit 1; }
-end=$(date +%s.%N)
-
-awk -v b="$bytes" -v c0="$t0" -v c1="$t1" -v s0="$start" -v s1="$search_end" -v e="$end" 'BEGIN {
-  read = b / (c1 - c0) / 1e6; search = b / (s1 - s0) / 1e6;
-  printf "sequential read (cat): %8.1f MB/s\n", read;
-  printf "search phase:          %8.1f MB/s\n", search;
-  printf "ratio search/read:     %8.2f\n", search / read;
-  printf "carving:               %8.2f s\n", e - s1;
-}'
-tail -n 1 "$work/stdout"
-echo "${peak:-peak memory: unknown}"
+if [ "$mode" = dense ]; then dense_mode; else search_mode; fi

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fat_volume.h"
 #include "support/fixtures.h"
 
 namespace vellumark {
@@ -41,73 +42,17 @@ Bytes ForeignBytes(Foreign kind, std::size_t size, std::mt19937& random) {
   return Bytes(text.begin(), text.end());
 }
 
-// A FAT volume made by mkfs.vfat and filled with mtools. Holes are files
-// deleted again; a file copied in afterwards fills them in order, because
-// the volume's hint of the next free cluster is reset (FAT32 keeps it in
-// its FSInfo sector; FAT16 has none and mtools starts from the first).
-class Volume {
- public:
-  Volume(const test::TempDir& dir, int fatBits, int clusterSectors)
-      : dir_(dir), image_(dir / "volume.img"), clusterBytes_(clusterSectors * 512), fatBits_(fatBits) {
-    // FAT32 wants 65,525 clusters at least (mtools misbehaves on fewer);
-    // the image is sparse, so its size costs nothing.
-    const int kib = fatBits == 32 ? std::max(300'000, 70'000 * clusterSectors / 2) : 120'000;
-    ok_ = test::Run("mkfs.vfat -C -F " + std::to_string(fatBits) + " -s " + std::to_string(clusterSectors) + " " +
-                    image_ + " " + std::to_string(kib) + " >/dev/null 2>&1") == 0;
-  }
-
-  void Copy(const std::string& path, const std::string& name) { Mtools("mcopy -i " + image_ + " '" + path + "' ::" + name); }
-  void Delete(const std::string& names) { Mtools("mdel -i " + image_ + " " + names); }
-  void Mtools(const std::string& command) { ok_ = ok_ && test::Run("MTOOLS_SKIP_CHECK=1 " + command) == 0; }
-
-  void Add(const std::string& name, const Bytes& bytes) {
-    test::WriteFileBytes(dir_ / name, bytes);
-    Copy(dir_ / name, name);
-  }
-
-  void ResetFreeHint() {
-    if (fatBits_ != 32) return;
-    ok_ = ok_ && test::Run("printf '\\377\\377\\377\\377' | dd of=" + image_ +
-                           " bs=1 seek=1004 conv=notrunc status=none") == 0;
-  }
-
-  // The document in pieces of the given cluster counts, each followed by a
-  // kept file of one of the foreign kinds; copied in, then deleted.
-  void WriteFragmented(const fs::path& document, const std::vector<int>& pieces, std::mt19937& random) {
-    std::string holes;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-      const std::string hole = "H" + std::to_string(i);
-      Add(hole, Bytes(static_cast<std::size_t>(pieces[i]) * clusterBytes_, 0));
-      holes += " ::" + hole;
-      const auto kind = static_cast<Foreign>(i % 4);
-      const std::size_t size = (1 + random() % 3) * clusterBytes_ - random() % (clusterBytes_ / 2);
-      Add("K" + std::to_string(i) + ".DAT", ForeignBytes(kind, size, random));
-    }
-    Delete(holes);
-    ResetFreeHint();
-    Copy(document.string(), "LOST.DOC");
-    Delete("::LOST.DOC");
-  }
-
-  bool ok() const { return ok_; }
-  const std::string& image() const { return image_; }
-  std::size_t clusterBytes() const { return clusterBytes_; }
-
- private:
-  const test::TempDir& dir_;
-  std::string image_;
-  std::size_t clusterBytes_;
-  int fatBits_;
-  bool ok_ = false;
-};
-
-// count clusters split into pieces parts, the first of a single cluster
-// when there are three or more, the rest as even as may be.
-std::vector<int> Split(int count, int pieces) {
-  std::vector<int> parts;
-  if (pieces >= 3) parts.push_back(1), --count, --pieces;
-  for (int i = 0; i < pieces; ++i) parts.push_back(count / pieces + (i < count % pieces ? 1 : 0));
-  return parts;
+// The document in pieces of the given cluster counts, each followed by a
+// kept file of one of the foreign kinds; copied in, then deleted.
+void WriteFragmented(test::FatVolume& volume, const fs::path& document, const std::vector<int>& pieces,
+                     std::mt19937& random) {
+  const std::size_t cluster = volume.clusterBytes();
+  volume.WriteAround(document, "LOST.DOC", pieces, [&](std::size_t i) {
+    const auto kind = static_cast<Foreign>(i % 4);
+    const std::size_t size = (1 + random() % 3) * cluster - random() % (cluster / 2);
+    return std::make_pair("K" + std::to_string(i) + ".DAT", ForeignBytes(kind, size, random));
+  });
+  volume.Delete("::LOST.DOC");
 }
 
 // A start sector in the seven base-36 digits of the rescued files' names.
@@ -144,11 +89,11 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
     SCOPED_TRACE(std::string(c.document) + " in " + std::to_string(c.pieces) + " pieces, FAT" +
                  std::to_string(c.fatBits) + ", " + std::to_string(c.clusterSectors) + " sectors a cluster");
     test::TempDir dir;
-    Volume volume(dir, c.fatBits, c.clusterSectors);
+    test::FatVolume volume(dir, c.fatBits, c.clusterSectors);
     const Bytes original = test::ReadFileBytes((kCorpus / c.document).string());
     const int clusters = static_cast<int>((original.size() + volume.clusterBytes() - 1) / volume.clusterBytes());
     std::mt19937 random(static_cast<unsigned>(c.pieces));
-    volume.WriteFragmented(kCorpus / c.document, Split(clusters, c.pieces), random);
+    WriteFragmented(volume, kCorpus / c.document, test::SplitClusters(clusters, c.pieces), random);
     ASSERT_TRUE(volume.ok());
     fs::create_directory(dir / "out");
 
@@ -174,7 +119,7 @@ TEST(CliReassembly, InterleavedDocumentsAreNeverMerged) {
   for (const auto& pair : pairs) {
     SCOPED_TRACE(std::string(pair[0]) + " with " + pair[1]);
     test::TempDir dir;
-    Volume volume(dir, 32, 8);
+    test::FatVolume volume(dir, 32, 8);
     const Bytes a = test::ReadFileBytes((kCorpus / pair[0]).string());
     const Bytes b = test::ReadFileBytes((kCorpus / pair[1]).string());
     const std::size_t ca = (a.size() + 4095) / 4096, cb = (b.size() + 4095) / 4096;

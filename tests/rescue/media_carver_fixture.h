@@ -38,13 +38,6 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-// The file a real tool wrote at dir/name: runs command, the path, then rest.
-inline Bytes Made(const TempDir& dir, const std::string& command, const std::string& name,
-                  const std::string& rest = "") {
-  EXPECT_EQ(Run(command + (dir / name) + rest), 0) << command;
-  return ReadFileBytes(dir / name);
-}
-
 // Random sectors holding file from hitSector on, stepping over the gaps, then tail random sectors.
 inline Bytes Place(const Bytes& file, std::int64_t hit, std::int64_t tail, const std::set<std::int64_t>& gaps = {}) {
   Bytes image = PatternBytes((hit + SectorsOf(file) + static_cast<std::int64_t>(gaps.size()) + tail) * 512, 5);

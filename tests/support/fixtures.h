@@ -36,6 +36,13 @@ std::string RunOutput(const std::string& command, int* status = nullptr);
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t maxBytes = SIZE_MAX);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
+// The file a real tool wrote at dir/name: runs command, the path, then rest.
+inline std::vector<std::uint8_t> Made(const TempDir& dir, const std::string& command, const std::string& name,
+                                      const std::string& rest = "") {
+  EXPECT_EQ(Run(command + (dir / name) + rest), 0) << command;
+  return ReadFileBytes(dir / name);
+}
+
 // Deterministic bytes in which every 512-byte sector differs from every other.
 std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed = 1);
 
