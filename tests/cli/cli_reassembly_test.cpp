@@ -179,7 +179,7 @@ TEST(CliReassembly, AnOverwrittenClusterLeavesTheTextOfTheOthers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.document) + ", cluster " + std::to_string(c.overwritten) + " overwritten");
     test::TempDir dir;
-    Volume volume(dir, 32, 8);
+    test::FatVolume volume(dir, 32, 8);
     const fs::path original = kCorpus / c.document;
     Bytes damaged = test::ReadFileBytes(original.string());
     std::mt19937 random(7);
@@ -187,7 +187,7 @@ TEST(CliReassembly, AnOverwrittenClusterLeavesTheTextOfTheOthers) {
     std::copy(foreign.begin(), foreign.end(), damaged.begin() + c.overwritten * 4096);
     test::WriteFileBytes(dir / "damaged.doc", damaged);
     const int clusters = static_cast<int>((damaged.size() + 4095) / 4096);
-    volume.WriteFragmented(dir / "damaged.doc", Split(clusters, c.pieces), random);
+    WriteFragmented(volume, dir / "damaged.doc", test::SplitClusters(clusters, c.pieces), random);
     ASSERT_TRUE(volume.ok());
     fs::create_directory(dir / "out");
 
