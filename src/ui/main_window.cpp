@@ -7,13 +7,17 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
+#include <QAbstractItemView>
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "access/block_devices.h"
 #include "ui/failure_text.h"
 #include "ui/guarded_application.h"
 #include "ui/message_table.h"
+#include "ui/window_metrics.h"
 #include "ui/window_progress.h"
 
 namespace vellumark {
@@ -21,29 +25,10 @@ namespace {
 
 QString T(int slot) { return QString::fromUtf8(Text(slot)); }
 
-template <typename Widget>
-Widget* Place(QWidget* parent, const char* name, int left, int top, int width = -1, int height = -1) {
-  auto* widget = new Widget(parent);
-  widget->setObjectName(name);
-  widget->move(left, top);
-  if (width > 0) widget->resize(width, height > 0 ? height : widget->sizeHint().height());
-  return widget;
-}
-
-// Right-aligned labels keep their right edge just before the control they
-// name, so that a longer text (another language) grows to the left.
-QLabel* RightLabel(QWidget* parent, const char* name, int rightEdge, int top) {
-  auto* label = Place<QLabel>(parent, name, 0, top);
-  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label->setProperty("rightEdge", rightEdge);
-  return label;
-}
-
-void FitRightLabel(QLabel* label) {
-  label->adjustSize();
-  const int right = label->property("rightEdge").toInt();
-  if (right > 0) label->move(std::max(0, right - label->width()), label->y());
-}
+// Every text is measured in the window font; the window's drawn geometry
+// grows by one factor until the widest caption fits, never cut.
+constexpr int kDumpLines = 17;  // the header and 16 lines of a 512-byte sector
+constexpr int kDumpColumns = 117;
 
 QString HelpAddress() {
   return "file://" + QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/doc/vellumark/help.html");
@@ -87,16 +72,28 @@ TForm1::~TForm1() {
   delete form3_;
 }
 
+template <typename Widget>
+Widget* TForm1::Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* widget = new Widget(parent);
+  widget->setObjectName(name);
+  spots_.push_back({widget, left, top, width, height});
+  return widget;
+}
+
+// Right-aligned labels span the room left of the control they name, so that
+// a longer text (another language) grows to the left within it.
+QLabel* TForm1::RightLabel(QWidget* parent, const char* name, int roomLeft, int rightEdge, int top) {
+  auto* label = Place<QLabel>(parent, name, roomLeft, top, rightEdge - roomLeft);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
 void TForm1::BuildControls() {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kCollapsedHeight);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
 
-  Label5 = Place<QLabel>(this, "Label5", 16, 8);
-  Label12 = RightLabel(this, "Label12", 125, 44);
+  Label5 = Place<QLabel>(this, "Label5", 16, 8, 846);
+  Label12 = RightLabel(this, "Label12", 8, 125, 44);
   DriveComboBox1 = Place<QComboBox>(this, "DriveComboBox1", 128, 42, 145);
   for (const BlockDevice& device : ListBlockDevices()) {
     DriveComboBox1->addItem(QString::fromStdString(device.DisplayText()));
@@ -107,26 +104,27 @@ void TForm1::BuildControls() {
 
   GroupBox1 = Place<QGroupBox>(this, "GroupBox1", 8, 66, 753, 146);
   GroupBox1->hide();
-  Label9 = RightLabel(GroupBox1, "Label9", 85, 17);
+  Label9 = RightLabel(GroupBox1, "Label9", 2, 85, 17);
   chkDOC = Place<QCheckBox>(GroupBox1, "chkDOC", 88, 16, 97);
   chkDOC->setText("DOC(WPS)");
   chkDOC->setChecked(true);
   chkDOCX = Place<QCheckBox>(GroupBox1, "chkDOCX", 190, 16, 160);
   chkDOCX->setChecked(true);
-  Label2 = RightLabel(GroupBox1, "Label2", 117, 44);
+  Label2 = RightLabel(GroupBox1, "Label2", 2, 117, 44);
   Edit2 = Place<QLineEdit>(GroupBox1, "Edit2", 120, 40, 481);
   Button6 = Place<QPushButton>(GroupBox1, "Button6", 602, 39, 60, 25);
-  Label8 = RightLabel(GroupBox1, "Label8", 78, 76);
+  Label8 = RightLabel(GroupBox1, "Label8", 2, 78, 76);
   ComboBox3 = Place<QComboBox>(GroupBox1, "ComboBox3", 81, 72, 136);
-  Label7 = RightLabel(GroupBox1, "Label7", 310, 76);
+  Label7 = RightLabel(GroupBox1, "Label7", 220, 310, 76);
   ComboBox2 = Place<QComboBox>(GroupBox1, "ComboBox2", 313, 72, 62);
   ComboBox2->addItems({"FAT", "FAT32", "NTFS", "OTHER"});
-  Label6 = RightLabel(GroupBox1, "Label6", 473, 76);
+  Label6 = RightLabel(GroupBox1, "Label6", 378, 473, 76);
   ComboBox1 = Place<QComboBox>(GroupBox1, "ComboBox1", 476, 72, 45);
   ComboBox1->addItems({"512", "1K", "2K", "4K", "8K", "16K", "32K"});
-  Label3 = RightLabel(GroupBox1, "Label3", 133, 108);
+  Label3 = RightLabel(GroupBox1, "Label3", 2, 133, 108);
   Edit3 = Place<QLineEdit>(GroupBox1, "Edit3", 136, 104, 121);
-  Label11 = Place<QLabel>(GroupBox1, "Label11", 260, 108);
+  Label11 = Place<QLabel>(GroupBox1, "Label11", 259, 108, 8);
+  Label11->setAlignment(Qt::AlignCenter);
   Label11->setText("-");
   Edit4 = Place<QLineEdit>(GroupBox1, "Edit4", 268, 104, 121);
   Button12 = Place<QPushButton>(GroupBox1, "Button12", 500, 108, 86, 25);
@@ -139,10 +137,7 @@ void TForm1::BuildControls() {
   Memo1->setReadOnly(true);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  QFont fixed("Courier New");
-  fixed.setStyleHint(QFont::TypeWriter);
-  fixed.setPixelSize(12);
-  Memo1->setFont(fixed);
+  Memo1->setFont(DumpFont(12));
   Memo1->setEnabled(false);
   Button8 = Place<QPushButton>(this, "Button8", 16, 488, 32, 25);
   Button3 = Place<QPushButton>(this, "Button3", 48, 488, 32, 25);
@@ -152,7 +147,7 @@ void TForm1::BuildControls() {
   Button3->setText("<");
   Button4->setText(">");
   Button9->setText(">|");
-  Label1 = RightLabel(this, "Label1", 203, 492);
+  Label1 = RightLabel(this, "Label1", 146, 203, 492);
   Edit1 = Place<QLineEdit>(this, "Edit1", 206, 488, 80);
   Button5 = Place<QPushButton>(this, "Button5", 288, 488, 41, 25);
   for (QWidget* control : {static_cast<QWidget*>(Button8), static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4),
@@ -164,17 +159,17 @@ void TForm1::BuildControls() {
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setSizeGripEnabled(false);
-  const int widths[4] = {136, 152, 312, 250};
   for (int i = 0; i < 4; ++i) {
     StatusPanels[i] = new QLabel(StatusBar1);
-    StatusPanels[i]->setFixedWidth(widths[i]);
     StatusBar1->addWidget(StatusPanels[i]);
   }
   StatusPanels[3]->setText(HelpAddress());
-  StatusBar1->setGeometry(0, kCollapsedHeight - 22, kClientWidth, 22);
-  StatusBar1->raise();  // over the hex view's top edge while collapsed
   StatusBar1->installEventFilter(this);
   for (QLabel* panel : StatusPanels) panel->installEventFilter(this);
+  LayOut();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
@@ -199,10 +194,7 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::ApplyTexts() {
-  QFont font = this->font();
-  font.setFamily(QString::fromUtf8(TableFont()));
-  font.setPixelSize(13);
-  setFont(font);
+  setFont(WindowFont());
   Memo1->setFont(Memo1->font());  // the dump keeps its fixed-pitch font
   Button1->setText(T(2));
   Button10->setText(T(3));
@@ -223,8 +215,87 @@ void TForm1::ApplyTexts() {
   Label8->setText(T(66));
   ComboBox3->addItems({T(slot::kReasonDeleted), T(slot::kReasonFormatted), T(slot::kReasonRepartitioned)});
   Label12->setText(T(78));
-  Label5->adjustSize();
-  for (QLabel* label : {Label1, Label2, Label3, Label6, Label7, Label8, Label9, Label12}) FitRightLabel(label);
+  scale_ = NeededScale();
+  LayOut();
+}
+
+int TForm1::S(int pixels) const { return static_cast<int>(std::lround(pixels * scale_)); }
+
+int TForm1::HeightOf(const Spot& spot) const {
+  return spot.height > 0 ? S(spot.top + spot.height) - S(spot.top) : spot.widget->sizeHint().height();
+}
+
+double TForm1::NeededScale() const {
+  double scale = 1.0;
+  for (const Spot& spot : spots_) {
+    // The drive list's entries are data, not captions: its list opens as
+    // wide as they need.
+    if (spot.widget == DriveComboBox1 || spot.width <= 0) continue;
+    const int room = CaptionRoom(spot.widget, spot.width, HeightOf(spot));
+    const int wanting = CaptionWidth(spot.widget) - room;
+    // The frame around the caption keeps its size, so the control must grow
+    // by exactly the caption's shortfall.
+    if (wanting > 0) scale = std::max(scale, static_cast<double>(spot.width + wanting) / spot.width);
+  }
+  return std::ceil(scale * 100) / 100;
+}
+
+std::vector<QWidget*> TForm1::ExpandedOnly() const {
+  return {Memo1, Button8, Button3, Button4, Button9, Label1, Edit1, Button5};
+}
+
+void TForm1::LayOut() {
+  for (const Spot& spot : spots_) {
+    // Edges rather than widths are scaled, so that neighbours stay apart.
+    spot.widget->setGeometry(S(spot.left), S(spot.top), S(spot.left + spot.width) - S(spot.left), HeightOf(spot));
+  }
+  const int widths[4] = {136, 152, 312, 250};
+  for (int i = 0; i < 4; ++i) StatusPanels[i]->setFixedWidth(S(widths[i]));
+  FitDumpFont();
+  // The widest drive entry shows whole in the opened list.
+  const QFontMetrics metrics(DriveComboBox1->font());
+  int widest = 0;
+  for (int i = 0; i < DriveComboBox1->count(); ++i) {
+    widest = std::max(widest, metrics.horizontalAdvance(DriveComboBox1->itemText(i)));
+  }
+  DriveComboBox1->view()->setMinimumWidth(widest + DriveComboBox1->view()->verticalScrollBar()->sizeHint().width() +
+                                          metrics.averageCharWidth() * 2);
+  ShowHeight();
+}
+
+void TForm1::FitDumpFont() {
+  // The largest size up to the dump's 12 pixels at which the header and the
+  // 16 lines of a sector show whole beside the scroll bar.
+  const int frame = 2 * Memo1->frameWidth() + 2 * static_cast<int>(std::ceil(Memo1->document()->documentMargin()));
+  const int roomWide = Memo1->width() - frame - Memo1->verticalScrollBar()->sizeHint().width();
+  const int roomHigh = Memo1->height() - frame;
+  for (int pixels = 12; pixels > 6; --pixels) {
+    const QFontMetrics metrics(DumpFont(pixels));
+    if (metrics.horizontalAdvance(QString(kDumpColumns, '0')) + 1 <= roomWide &&
+        metrics.lineSpacing() * kDumpLines <= roomHigh) {
+      Memo1->setFont(DumpFont(pixels));
+      return;
+    }
+  }
+  Memo1->setFont(DumpFont(6));
+}
+
+void TForm1::ShowHeight() {
+  const bool expanded = SpeedButton1->isChecked();
+  const int height = S(expanded ? kExpandedHeight : kCollapsedHeight);
+  setFixedSize(S(kClientWidth), height);
+  StatusBar1->setGeometry(0, height - S(22), width(), S(22));
+  StatusBar1->raise();
+  // Collapsed, the hex view would lie under the status bar.
+  for (QWidget* control : ExpandedOnly()) control->setVisible(expanded);
+  // A window grown past the screen's lower edge moves up, as far as its top.
+  if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+    const QRect available = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int frameExtra = frame.height() - geometry().height();
+    const int bottom = frame.top() + frameExtra + height;
+    if (bottom > available.bottom() + 1) move(x(), std::max(available.top(), frame.top() - (bottom - available.bottom() - 1)));
+  }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -471,14 +542,10 @@ void TForm1::Button6Click() {
   }
 }
 
-void TForm1::SpeedButton1Click() {
-  const int height = SpeedButton1->isChecked() ? kExpandedHeight : kCollapsedHeight;
-  setFixedSize(kClientWidth, height);
-  StatusBar1->setGeometry(0, height - 22, kClientWidth, 22);
-}
+void TForm1::SpeedButton1Click() { ShowHeight(); }
 
 void TForm1::StatusBar1MouseDown(int x) {
-  if (x > kStatusAddressFrom) services_.dialogs.OpenAddress(StatusPanels[3]->text().toStdString());
+  if (x > S(kStatusAddressFrom)) services_.dialogs.OpenAddress(StatusPanels[3]->text().toStdString());
 }
 
 }  // namespace vellumark

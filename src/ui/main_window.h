@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "access/platform_source.h"
 #include "access/sector_source.h"
@@ -46,6 +47,10 @@ class TForm1 : public QWidget {
   // point and still writes its report; a running backup drops its unfinished
   // image without asking.
   void EndRunningOperation();
+
+  // The factor by which the drawn layout is grown so that every caption of
+  // the chosen language fits; 1 when all fit as drawn.
+  double LayoutScale() const { return scale_; }
 
   TForm2* Form2() const { return form2_; }
   TForm3* Form3() const { return form3_; }
@@ -90,6 +95,22 @@ class TForm1 : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // A control's drawn place in its parent; height 0 is the control's own.
+  struct Spot {
+    QWidget* widget;
+    int left, top, width, height;
+  };
+  template <typename Widget>
+  Widget* Place(QWidget* parent, const char* name, int left, int top, int width, int height = 0);
+  QLabel* RightLabel(QWidget* parent, const char* name, int roomLeft, int rightEdge, int top);
+  int S(int pixels) const;
+  int HeightOf(const Spot& spot) const;
+  double NeededScale() const;
+  std::vector<QWidget*> ExpandedOnly() const;
+  void LayOut();
+  void FitDumpFont();
+  // The collapsed or expanded height, kept on the screen.
+  void ShowHeight();
   void BuildControls();
   // The opened source in the controls, or why path could not be opened.
   void ShowOpened(const OpenResult& result, const std::string& path);
@@ -119,6 +140,8 @@ class TForm1 : public QWidget {
   bool backupRunning_ = false;
   bool shownOnce_ = false;
   QPointer<ResultsWindow> results_;
+  std::vector<Spot> spots_;
+  double scale_ = 1.0;
 };
 
 }  // namespace vellumark

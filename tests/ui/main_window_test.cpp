@@ -111,7 +111,7 @@ class MainWindowTest : public QObject {
 
   void startsCollapsedWithNothingOpen() {
     QCOMPARE(window->windowTitle(), QString("Vellumark 1.3"));
-    QCOMPARE(window->size(), QSize(870, 238));
+    QCOMPARE(window->size(), QSize(qRound(870 * window->LayoutScale()), qRound(238 * window->LayoutScale())));
     QCOMPARE(window->ComboBox3->count(), 3);
     QCOMPARE(window->ComboBox3->currentIndex(), 0);
     QVERIFY(window->GroupBox1->isHidden());
@@ -121,9 +121,9 @@ class MainWindowTest : public QObject {
     QVERIFY(!window->Button4->isEnabled() && !window->Edit1->isEnabled());
     QCOMPARE(window->Edit2->text(), QDir::homePath() + "/");
     window->SpeedButton1->click();
-    QCOMPARE(window->height(), 542);
+    QCOMPARE(window->height(), qRound(542 * window->LayoutScale()));
     window->SpeedButton1->click();
-    QCOMPARE(window->height(), 238);
+    QCOMPARE(window->height(), qRound(238 * window->LayoutScale()));
   }
 
   void openingAnImageShowsItsGeometryAndSectorZero() {
