@@ -7,13 +7,14 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (81, 83, 84, 89, 95) are empty; 10, 28 and 61 refuse
+// Slots no caller shows (81, 83, 95) are empty; 10, 28 and 61 refuse
 // a destination that another run is using, a report named like a rescued
 // file, and a folder that takes no files; 72, 73 and 80 tell what a rescue
 // could not do; 82 names the box for .docx files; 85 ends a run that ran out
 // of memory, and 86 to 88 say why a path is no source (they follow the path);
 // 90 to 94 tell how an image backup ended (the map of sectors not copied, an
-// unfinished image kept or deleted). Several texts end in a blank because the
+// unfinished image kept or deleted); 84 titles the folder chooser and 89 is
+// the image files' filter of the open and save dialogs, in Qt's form. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -103,12 +104,12 @@ constexpr Table kEnglish = {
     /* 81 */ "",
     /* 82 */ "DOCX(Word 2007+)",
     /* 83 */ "",
-    /* 84 */ "",
+    /* 84 */ "Save rescued files to",
     /* 85 */ "Out of memory! The operation was stopped.",
     /* 86 */ "it is a pipe, not a drive or an image file",
     /* 87 */ "it is a socket, not a drive or an image file",
     /* 88 */ "it is a character device, not a drive or an image file",
-    /* 89 */ "",
+    /* 89 */ "Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)",
     /* 90 */ "Sectors not copied are listed for GNU ddrescue in ",
     /* 91 */ "Backup cancelled.",
     /* 92 */ "The unfinished image is kept as ",
@@ -202,12 +203,12 @@ constexpr Table kSimplified = {
     /* 81 */ "",
     /* 82 */ "DOCX(Word 2007及以上)",
     /* 83 */ "",
-    /* 84 */ "",
+    /* 84 */ "恢复文件保存到",
     /* 85 */ "内存不足! 操作已停止.",
     /* 86 */ "这是管道, 不是分区或映像文件",
     /* 87 */ "这是套接字, 不是分区或映像文件",
     /* 88 */ "这是字符设备, 不是分区或映像文件",
-    /* 89 */ "",
+    /* 89 */ "磁盘映像文件 (*.img *.dd *.raw *.bin *.iso);;所有文件 (*)",
     /* 90 */ "未复制的扇区已列入 GNU ddrescue 映射文件: ",
     /* 91 */ "备份已取消.",
     /* 92 */ "未完成的映像文件保留为: ",
@@ -304,12 +305,12 @@ constexpr Table kTraditional = {
     /* 81 */ "",
     /* 82 */ "DOCX(Word 2007及以上)",
     /* 83 */ "",
-    /* 84 */ "",
+    /* 84 */ "恢復檔案保存到",
     /* 85 */ "記憶體不足! 操作已停止.",
     /* 86 */ "這是管道, 不是分區或映像檔案",
     /* 87 */ "這是通訊端, 不是分區或映像檔案",
     /* 88 */ "這是字元裝置, 不是分區或映像檔案",
-    /* 89 */ "",
+    /* 89 */ "磁碟映像檔案 (*.img *.dd *.raw *.bin *.iso);;所有檔案 (*)",
     /* 90 */ "未複製的扇區已列入 GNU ddrescue 對映檔: ",
     /* 91 */ "備份已取消.",
     /* 92 */ "未完成的映像檔保留為: ",

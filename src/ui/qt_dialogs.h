@@ -6,6 +6,10 @@
 
 namespace vellumark {
 
+// Qt's own texts (dialog buttons, the file dialogs) in the chosen language,
+// from Qt's translations; called again, it follows a new choice.
+void TranslateQtTexts();
+
 // Message boxes with the message table's texts and captions.
 class QtPrompt final : public Prompt {
  public:

@@ -31,8 +31,7 @@ void WindowProgress::StageStarted(ProgressStage stage) {
     form2_->SpeedButton1->setText(QString::fromUtf8(Text(slot::kPause)));
     form2_->SpeedButton1->setChecked(false);
     form2_->Button2->setText(QString::fromUtf8(Text(slot::kStop)));
-  } else if (stage == ProgressStage::Backup) {
-    // The search leaves Cancel with the caption it has; the backup sets it.
+  } else {
     form3_->Button1->setText(QString::fromUtf8(Text(slot::kCancel)));
   }
   Show();
