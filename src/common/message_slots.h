@@ -98,4 +98,9 @@ inline constexpr int kSectorMapNotWritten = 94;
 inline constexpr int kFolderChooserTitle = 84;
 inline constexpr int kImageFileFilter = 89;
 
+// The status bar's link to the help window, and why a rescued file could not
+// be opened.
+inline constexpr int kHelp = 95;
+inline constexpr int kNoHandler = 96;
+
 }  // namespace vellumark::slot

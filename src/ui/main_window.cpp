@@ -16,6 +16,7 @@
 #include "access/block_devices.h"
 #include "ui/failure_text.h"
 #include "ui/guarded_application.h"
+#include "ui/help_window.h"
 #include "ui/message_table.h"
 #include "ui/window_metrics.h"
 #include "ui/window_progress.h"
@@ -29,10 +30,6 @@ QString T(int slot) { return QString::fromUtf8(Text(slot)); }
 // grows by one factor until the widest caption fits, never cut.
 constexpr int kDumpLines = 17;  // the header and 16 lines of a 512-byte sector
 constexpr int kDumpColumns = 117;
-
-QString HelpAddress() {
-  return "file://" + QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/doc/vellumark/help.html");
-}
 
 }  // namespace
 
@@ -163,7 +160,12 @@ void TForm1::BuildControls() {
     StatusPanels[i] = new QLabel(StatusBar1);
     StatusBar1->addWidget(StatusPanels[i]);
   }
-  StatusPanels[3]->setText(HelpAddress());
+  // The fourth panel is the link to the help window.
+  QFont link = StatusPanels[3]->font();
+  link.setUnderline(true);
+  StatusPanels[3]->setFont(link);
+  StatusPanels[3]->setForegroundRole(QPalette::Link);
+  StatusPanels[3]->setCursor(Qt::PointingHandCursor);
   StatusBar1->installEventFilter(this);
   for (QLabel* panel : StatusPanels) panel->installEventFilter(this);
   LayOut();
@@ -215,6 +217,7 @@ void TForm1::ApplyTexts() {
   Label8->setText(T(66));
   ComboBox3->addItems({T(slot::kReasonDeleted), T(slot::kReasonFormatted), T(slot::kReasonRepartitioned)});
   Label12->setText(T(78));
+  StatusPanels[3]->setText(T(slot::kHelp));
   scale_ = NeededScale();
   LayOut();
 }
@@ -467,7 +470,7 @@ void TForm1::RunRescue() {
   const auto& report = scan_.Report();
   if (std::any_of(report.begin(), report.end(), [](const DocumentInspection& d) { return d.record.saved; })) {
     delete results_;
-    results_ = new ResultsWindow(report, services_.dialogs, this);
+    results_ = new ResultsWindow(report, services_, this);
     results_->show();
   }
 }
@@ -545,7 +548,14 @@ void TForm1::Button6Click() {
 void TForm1::SpeedButton1Click() { ShowHeight(); }
 
 void TForm1::StatusBar1MouseDown(int x) {
-  if (x > S(kStatusAddressFrom)) services_.dialogs.OpenAddress(StatusPanels[3]->text().toStdString());
+  if (x > S(kStatusAddressFrom)) ShowHelp();
+}
+
+void TForm1::ShowHelp() {
+  if (help_ == nullptr) help_ = new HelpWindow(this);
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
 }
 
 }  // namespace vellumark

@@ -18,6 +18,7 @@
 #include "access/volume_parameters.h"
 #include "backup/image_backup.h"
 #include "rescue/deep_scan.h"
+#include "ui/help_window.h"
 #include "ui/progress_windows.h"
 #include "ui/results_window.h"
 #include "ui/window_services.h"
@@ -58,6 +59,9 @@ class TForm1 : public QWidget {
   const DeepScan& Scan() const { return scan_; }
   // The documents of the last rescue that wrote any; null before one did.
   ResultsWindow* Results() const { return results_; }
+  // The help window, once the status bar's link has opened it.
+  HelpWindow* Help() const { return help_; }
+  void ShowHelp();
 
   QLabel *Label1, *Label2, *Label3, *Label5, *Label6, *Label7, *Label8, *Label9, *Label11, *Label12;
   QComboBox *DriveComboBox1, *ComboBox1, *ComboBox2, *ComboBox3;
@@ -140,6 +144,7 @@ class TForm1 : public QWidget {
   bool backupRunning_ = false;
   bool shownOnce_ = false;
   QPointer<ResultsWindow> results_;
+  QPointer<HelpWindow> help_;
   std::vector<Spot> spots_;
   double scale_ = 1.0;
 };

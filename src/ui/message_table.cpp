@@ -7,14 +7,16 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (81, 83, 95) are empty; 10, 28 and 61 refuse
+// Slots no caller shows (81, 83) are empty; 10, 28 and 61 refuse
 // a destination that another run is using, a report named like a rescued
 // file, and a folder that takes no files; 72, 73 and 80 tell what a rescue
 // could not do; 82 names the box for .docx files; 85 ends a run that ran out
 // of memory, and 86 to 88 say why a path is no source (they follow the path);
 // 90 to 94 tell how an image backup ended (the map of sectors not copied, an
 // unfinished image kept or deleted); 84 titles the folder chooser and 89 is
-// the image files' filter of the open and save dialogs, in Qt's form. Several texts end in a blank because the
+// the image files' filter of the open and save dialogs, in Qt's form; 95
+// is the status bar's link to the help window and 96 says why a rescued file
+// could not be opened (it follows slot 48 and the file's path). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -115,7 +117,8 @@ constexpr Table kEnglish = {
     /* 92 */ "The unfinished image is kept as ",
     /* 93 */ "The unfinished image was deleted.",
     /* 94 */ "The list of sectors not copied could not be written: ",
-    /* 95 */ "",
+    /* 95 */ "Help",
+    /* 96 */ "no program on this system opens files of this kind",
 };
 
 constexpr Table kSimplified = {
@@ -214,7 +217,8 @@ constexpr Table kSimplified = {
     /* 92 */ "未完成的映像文件保留为: ",
     /* 93 */ "未完成的映像文件已删除.",
     /* 94 */ "无法写入未复制扇区的列表: ",
-    /* 95 */ "",
+    /* 95 */ "帮助",
+    /* 96 */ "系统中没有能打开此类文件的程序",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -316,7 +320,8 @@ constexpr Table kTraditional = {
     /* 92 */ "未完成的映像檔保留為: ",
     /* 93 */ "未完成的映像檔已刪除.",
     /* 94 */ "無法寫入未複製扇區的列表: ",
-    /* 95 */ "",
+    /* 95 */ "說明",
+    /* 96 */ "系統中沒有能開啟此類檔案的程式",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -9,6 +9,8 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QUrl>
 
 #include "common/message_slots.h"
@@ -25,6 +27,9 @@ std::optional<std::string> Chosen(const QString& path) {
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }
+
+// How long the desktop may take to say which program opens a type.
+constexpr int kQueryMilliseconds = 5000;
 
 // What a title bar takes beside its title: the window manager's buttons and
 // margins.
@@ -95,8 +100,20 @@ void TranslateQtTexts() {
   translator = loaded;
 }
 
-void QtDialogs::OpenAddress(const std::string& address) {
-  QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+bool QtDialogs::OpenAddress(const std::string& address) {
+  const QUrl url(QString::fromStdString(address));
+  if (url.isLocalFile()) {
+    // The desktop's opener reports a missing handler only on the terminal,
+    // after the program has handed the file over; ask first.
+    const QString type = QMimeDatabase().mimeTypeForFile(url.toLocalFile()).name();
+    QProcess query;
+    query.start("xdg-mime", {"query", "default", type});
+    if (query.waitForFinished(kQueryMilliseconds) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+        query.readAllStandardOutput().trimmed().isEmpty()) {
+      return false;
+    }
+  }
+  return QDesktopServices::openUrl(url);
 }
 
 }  // namespace vellumark

@@ -31,7 +31,7 @@ class QtDialogs final : public WindowDialogs {
   std::optional<std::string> OpenImagePath() override;
   std::optional<std::string> SaveImagePath() override;
   std::optional<std::string> ChooseFolder(const std::string& start) override;
-  void OpenAddress(const std::string& address) override;
+  bool OpenAddress(const std::string& address) override;
 
  private:
   QWidget*& parent_;

@@ -18,8 +18,9 @@ class WindowDialogs {
   virtual std::optional<std::string> SaveImagePath() = 0;
   // A folder, starting at start; nothing when cancelled.
   virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
-  // Opens an address with the desktop's default handler.
-  virtual void OpenAddress(const std::string& address) = 0;
+  // Opens an address with the desktop's default handler; false when the
+  // desktop has none for it.
+  virtual bool OpenAddress(const std::string& address) = 0;
 };
 
 // What the windows need from outside: message boxes and dialogs.

@@ -55,7 +55,7 @@ struct NoDialogs : WindowDialogs {
   std::optional<std::string> OpenImagePath() override { return "disk.img"; }
   std::optional<std::string> SaveImagePath() override { return std::nullopt; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
-  void OpenAddress(const std::string&) override {}
+  bool OpenAddress(const std::string&) override { return true; }
 };
 
 // Throws from its event handler when sent a user event.

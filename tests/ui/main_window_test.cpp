@@ -29,10 +29,14 @@ struct RecordingPrompt : Prompt {
 struct FakeDialogs : WindowDialogs {
   std::optional<std::string> openPath, savePath, folder;
   std::vector<std::string> opened;
+  bool handled = true;  // whether the desktop has a program for the address
   std::optional<std::string> OpenImagePath() override { return openPath; }
   std::optional<std::string> SaveImagePath() override { return savePath; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return folder; }
-  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+  bool OpenAddress(const std::string& address) override {
+    opened.push_back(address);
+    return handled;
+  }
 };
 
 }  // namespace
@@ -393,12 +397,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->ComboBox3->currentIndex(), 1);
   }
 
-  void statusBarOpensTheHelpPageBeyond650Pixels() {
+  // The status bar's last panel is a short link, and the page opens inside
+  // the program, in the language of the windows.
+  void statusBarOpensTheHelpWindowBeyond650Pixels() {
+    QCOMPARE(window->StatusPanels[3]->text(), QString("Help"));
     window->StatusBar1MouseDown(620);
-    QVERIFY(dialogs.opened.empty());
+    QVERIFY(window->Help() == nullptr);
     window->StatusBar1MouseDown(700);
-    QCOMPARE(dialogs.opened.size(), std::size_t{1});
-    QVERIFY(dialogs.opened[0].find("help.html") != std::string::npos);
+    QVERIFY(window->Help() != nullptr && window->Help()->isVisible());
+    QVERIFY(window->Help()->Page()->toPlainText().contains("Simple steps"));
+    QVERIFY(dialogs.opened.empty());
+    window->Help()->close();
+    window->StatusBar1MouseDown(700);  // the same window again
+    QVERIFY(window->Help()->isVisible());
+    for (auto [language, link, steps] : {std::tuple{Language::SimplifiedChinese, "帮助", "基本操作"},
+                                         std::tuple{Language::TraditionalChinese, "說明", "基本操作"}}) {
+      ChooseLanguage(language);
+      TForm1 other(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+      other.ApplyTexts();
+      QCOMPARE(other.StatusPanels[3]->text(), QString::fromUtf8(link));
+      other.ShowHelp();
+      const QString page = other.Help()->Page()->toPlainText();
+      QVERIFY(page.contains(QString::fromUtf8(steps)) && !page.contains("Simple steps"));
+    }
+    ChooseLanguage(Language::English);
   }
 
   void textsFollowTheLanguage() {

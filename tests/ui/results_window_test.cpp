@@ -18,10 +18,14 @@ namespace {
 struct FakeDialogs : WindowDialogs {
   std::optional<std::string> openPath;
   std::vector<std::string> opened;
+  bool handled = true;  // whether the desktop has a program for the address
   std::optional<std::string> OpenImagePath() override { return openPath; }
   std::optional<std::string> SaveImagePath() override { return {}; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return {}; }
-  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+  bool OpenAddress(const std::string& address) override {
+    opened.push_back(address);
+    return handled;
+  }
 };
 
 QStringList Column(const QTreeWidget* list, int column) {
@@ -131,7 +135,7 @@ class ResultsWindowTest : public QObject {
     damaged.fault = "WordDocument stream ends early";
     DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
     unsaved.record.saved = false;
-    ResultsWindow window({whole, damaged, unsaved}, dialogs);
+    ResultsWindow window({whole, damaged, unsaved}, WindowServices{prompt, dialogs});
     window.show();
 
     QTreeWidget* list = window.List();
@@ -157,6 +161,35 @@ class ResultsWindowTest : public QObject {
 
     window.findChild<QPushButton*>("CloseButton")->click();
     QVERIFY(!window.isVisible());
+  }
+
+  // A file the desktop has no program for is said so, not left to the
+  // terminal.
+  void aFileWithoutAProgramSaysSo() {
+    struct Recording : Prompt {
+      std::vector<Message> shown;
+      void Show(const Message& m) override { shown.push_back(m); }
+      bool AskYesNo(const Message&) override { return false; }
+    } recording;
+    dialogs = FakeDialogs{};
+    ResultsWindow window({Saved("TEST_A.DOC", 10000, 1, Verdict::Whole)}, WindowServices{recording, dialogs});
+    window.show();
+    QTreeWidget* list = window.List();
+    const QPoint center = list->visualItemRect(list->topLevelItem(0)).center();
+    const auto doubleClick = [&] {
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, center);  // a double click follows a click
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, center);
+      QTest::qWait(QApplication::doubleClickInterval() + 50);  // the next click starts afresh
+    };
+    doubleClick();
+    QVERIFY(recording.shown.empty());
+    dialogs.handled = false;
+    doubleClick();
+    QCOMPARE(dialogs.opened.size(), std::size_t{2});
+    QCOMPARE(recording.shown.size(), std::size_t{1});
+    QCOMPARE(recording.shown[0].textSlot, slot::kFailedToOpenFile);
+    QCOMPARE(recording.shown[0].suffix,
+             std::string(" /rescued/TEST_A.DOC: no program on this system opens files of this kind"));
   }
 };
 

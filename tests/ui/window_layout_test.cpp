@@ -29,7 +29,7 @@ struct FakeDialogs : WindowDialogs {
   std::optional<std::string> OpenImagePath() override { return openPath; }
   std::optional<std::string> SaveImagePath() override { return {}; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return {}; }
-  void OpenAddress(const std::string&) override {}
+  bool OpenAddress(const std::string&) override { return true; }
 };
 
 // Each text a control shows: a list's entries, a button's or label's text.
