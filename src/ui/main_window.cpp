@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -28,6 +30,10 @@ QString T(int slot) { return QString::fromUtf8(Text(slot)); }
 
 // Every text is measured in the window font; the window's drawn geometry
 // grows by one factor until the widest caption fits, never cut.
+// Where the folders the user chose last are kept between runs.
+constexpr const char* kImageFolderKey = "folders/image";
+constexpr const char* kSaveFolderKey = "folders/save";
+
 constexpr int kDumpLines = 17;  // the header and 16 lines of a 512-byte sector
 constexpr int kDumpColumns = 117;
 
@@ -47,9 +53,9 @@ TForm1::TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform
       backup_(source_, frontEnd_) {
   setObjectName("TForm1");
   BuildControls();
-  // The default save folder: the user's own, since the program's folder is
-  // a system folder on this platform.
-  Edit2->setText(QDir::homePath() + "/");
+  // The save folder of the last run, or else the user's own, since the
+  // program's folder is a system folder on this platform.
+  Edit2->setText(QSettings().value(kSaveFolderKey, QDir::homePath() + "/").toString());
 
   form2_->onPause = [this](bool paused) { scan_.SetPaused(paused); };
   form2_->onStop = [this] { scan_.Stop(); };
@@ -91,10 +97,7 @@ void TForm1::BuildControls() {
 
   Label5 = Place<QLabel>(this, "Label5", 16, 8, 846);
   Label12 = RightLabel(this, "Label12", 8, 125, 44);
-  DriveComboBox1 = Place<QComboBox>(this, "DriveComboBox1", 128, 42, 145);
-  for (const BlockDevice& device : ListBlockDevices()) {
-    DriveComboBox1->addItem(QString::fromStdString(device.DisplayText()));
-  }
+  DriveComboBox1 = Place<DriveList>(this, "DriveComboBox1", 128, 42, 145);
   Button1 = Place<QPushButton>(this, "Button1", 279, 40, 78, 25);
   Button10 = Place<QPushButton>(this, "Button10", 358, 40, 91, 25);
   Button2 = Place<QPushButton>(this, "Button2", 454, 40, 43, 25);
@@ -255,14 +258,7 @@ void TForm1::LayOut() {
   const int widths[4] = {136, 152, 312, 250};
   for (int i = 0; i < 4; ++i) StatusPanels[i]->setFixedWidth(S(widths[i]));
   FitDumpFont();
-  // The widest drive entry shows whole in the opened list.
-  const QFontMetrics metrics(DriveComboBox1->font());
-  int widest = 0;
-  for (int i = 0; i < DriveComboBox1->count(); ++i) {
-    widest = std::max(widest, metrics.horizontalAdvance(DriveComboBox1->itemText(i)));
-  }
-  DriveComboBox1->view()->setMinimumWidth(widest + DriveComboBox1->view()->verticalScrollBar()->sizeHint().width() +
-                                          metrics.averageCharWidth() * 2);
+  DriveComboBox1->Refresh();  // measured in the window's font
   ShowHeight();
 }
 
@@ -368,6 +364,9 @@ void TForm1::MirrorView() {
 
 void TForm1::CloseSourceAndView() {
   source_.CloseSource();
+  // What the panels said was of the source just closed.
+  StatusPanels[0]->clear();
+  StatusPanels[1]->clear();
   view_.Clear();
   MirrorView();
   Memo1->setEnabled(false);
@@ -404,8 +403,16 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button10Click() {
+  // A cancelled choice leaves the open source open.
+  const auto path = services_.dialogs.OpenImagePath(ImageFolder());
+  if (!path) return;
   CloseSourceAndView();
-  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path), *path);
+  QSettings().setValue(kImageFolderKey, QFileInfo(QString::fromStdString(*path)).absolutePath());
+  ShowOpened(source_.OpenImageFile(*path), *path);
+}
+
+std::string TForm1::ImageFolder() const {
+  return QSettings().value(kImageFolderKey, QDir::homePath()).toString().toStdString();
 }
 
 void TForm1::Button2Click() { CloseSourceAndView(); }
@@ -453,6 +460,7 @@ void TForm1::RunRescue() {
   request.lastSectorText = Edit4->text().toStdString();
   request.typeMask = typeMask_;
   const ScanResult result = scan_.Run(request);
+  if (result.ran) QSettings().setValue(kSaveFolderKey, Edit2->text());
   if (!result.ran) {
     if (result.refusalSlot == 0) return;
     services_.prompt.Show({result.refusalSlot, slot::kError,
@@ -484,8 +492,9 @@ void TForm1::RunBackup() {
     ShowError(refusal);
     return;
   }
-  const auto target = services_.dialogs.SaveImagePath();
+  const auto target = services_.dialogs.SaveImagePath(ImageFolder());
   if (!target) return;
+  QSettings().setValue(kImageFolderKey, QFileInfo(QString::fromStdString(*target)).absolutePath());
   backupRunning_ = true;
   const BackupResult result = backup_.Run(range, *target);
   backupRunning_ = false;
@@ -542,6 +551,7 @@ void TForm1::Button6Click() {
   if (start.size() > 1 && start.endsWith('/')) start.chop(1);  // the root keeps its slash
   if (const auto folder = services_.dialogs.ChooseFolder(start.toStdString())) {
     Edit2->setText(QString::fromStdString(*folder));
+    QSettings().setValue(kSaveFolderKey, Edit2->text());
   }
 }
 

@@ -18,6 +18,7 @@
 #include "access/volume_parameters.h"
 #include "backup/image_backup.h"
 #include "rescue/deep_scan.h"
+#include "ui/drive_list.h"
 #include "ui/help_window.h"
 #include "ui/progress_windows.h"
 #include "ui/results_window.h"
@@ -64,7 +65,8 @@ class TForm1 : public QWidget {
   void ShowHelp();
 
   QLabel *Label1, *Label2, *Label3, *Label5, *Label6, *Label7, *Label8, *Label9, *Label11, *Label12;
-  QComboBox *DriveComboBox1, *ComboBox1, *ComboBox2, *ComboBox3;
+  DriveList* DriveComboBox1;
+  QComboBox *ComboBox1, *ComboBox2, *ComboBox3;
   QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button8, *Button9, *Button10, *Button11,
       *Button12, *SpeedButton1;
   QGroupBox* GroupBox1;
@@ -116,6 +118,9 @@ class TForm1 : public QWidget {
   // The collapsed or expanded height, kept on the screen.
   void ShowHeight();
   void BuildControls();
+  // Where the image dialogs start: the folder of the last image opened or
+  // written.
+  std::string ImageFolder() const;
   // The opened source in the controls, or why path could not be opened.
   void ShowOpened(const OpenResult& result, const std::string& path);
   void CloseSourceAndView();

@@ -60,13 +60,14 @@ bool QtPrompt::AskYesNo(const Message& message) {
   return AskBox(parent_, QMessageBox::Question, message, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-std::optional<std::string> QtDialogs::OpenImagePath() {
-  return Chosen(QFileDialog::getOpenFileName(parent_, {}, {}, QString::fromUtf8(Text(slot::kImageFileFilter)), nullptr,
+std::optional<std::string> QtDialogs::OpenImagePath(const std::string& startFolder) {
+  return Chosen(QFileDialog::getOpenFileName(parent_, {}, QString::fromStdString(startFolder),
+                                             QString::fromUtf8(Text(slot::kImageFileFilter)), nullptr,
                                              QFileDialog::ReadOnly));
 }
 
-std::optional<std::string> QtDialogs::SaveImagePath() {
-  QFileDialog dialog(parent_, {}, {}, QString::fromUtf8(Text(slot::kImageFileFilter)));
+std::optional<std::string> QtDialogs::SaveImagePath(const std::string& startFolder) {
+  QFileDialog dialog(parent_, {}, QString::fromStdString(startFolder), QString::fromUtf8(Text(slot::kImageFileFilter)));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("img");
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

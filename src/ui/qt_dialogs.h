@@ -28,8 +28,8 @@ class QtPrompt final : public Prompt {
 class QtDialogs final : public WindowDialogs {
  public:
   explicit QtDialogs(QWidget*& parent) : parent_(parent) {}
-  std::optional<std::string> OpenImagePath() override;
-  std::optional<std::string> SaveImagePath() override;
+  std::optional<std::string> OpenImagePath(const std::string& startFolder) override;
+  std::optional<std::string> SaveImagePath(const std::string& startFolder) override;
   std::optional<std::string> ChooseFolder(const std::string& start) override;
   bool OpenAddress(const std::string& address) override;
 

@@ -3,6 +3,7 @@
 // which hands it to the program's action instead of aborting; the program
 // itself then ends with a message and status 1.
 #include <QPushButton>
+#include <QSettings>
 #include <QtTest>
 #include <filesystem>
 
@@ -52,8 +53,8 @@ struct QuietPrompt : Prompt {
 };
 
 struct NoDialogs : WindowDialogs {
-  std::optional<std::string> OpenImagePath() override { return "disk.img"; }
-  std::optional<std::string> SaveImagePath() override { return std::nullopt; }
+  std::optional<std::string> OpenImagePath(const std::string&) override { return "disk.img"; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return std::nullopt; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
   bool OpenAddress(const std::string&) override { return true; }
 };
@@ -77,7 +78,14 @@ GuardedApplication& App() { return *static_cast<GuardedApplication*>(qApp); }
 class GuardedApplicationTest : public QObject {
   Q_OBJECT
 
+  test::TempDir settings;
+
  private slots:
+  void initTestCase() {
+    // Remembered folders go to this run's own settings, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settings.path().string()));
+  }
+
   void badAllocInAHandlerReachesTheActionAndEventsGoOn() {
     int actions = 0;
     App().OnOutOfMemory([&] { ++actions; });

@@ -66,7 +66,7 @@ class QtDialogsTest : public QObject {
       QCOMPARE(dialog->windowTitle(), QString::fromUtf8(Text(slot::kFolderChooserTitle)));
       QCOMPARE(HasChinese(dialog->windowTitle()), !english);
     });
-    WhileOpen<QFileDialog>([&] { QVERIFY(!dialogs.OpenImagePath()); }, [&](QFileDialog* dialog) {
+    WhileOpen<QFileDialog>([&] { QVERIFY(!dialogs.OpenImagePath("/tmp")); }, [&](QFileDialog* dialog) {
       const QStringList filters = dialog->nameFilters();
       QCOMPARE(filters.size(), 2);
       for (const char* pattern : {"*.img", "*.dd", "*.raw", "*.bin", "*.iso"}) QVERIFY(filters[0].contains(pattern));
@@ -78,7 +78,7 @@ class QtDialogsTest : public QObject {
       QVERIFY2(std::any_of(buttons.begin(), buttons.end(), [&](const QString& b) { return b.startsWith(cancel); }),
                qPrintable(buttons.join(", ")));
     });
-    WhileOpen<QFileDialog>([&] { QVERIFY(!dialogs.SaveImagePath()); }, [&](QFileDialog* dialog) {
+    WhileOpen<QFileDialog>([&] { QVERIFY(!dialogs.SaveImagePath("/tmp")); }, [&](QFileDialog* dialog) {
       QVERIFY(dialog->nameFilters()[0].contains("*.img"));
     });
 

@@ -3,6 +3,7 @@
 #include "ui/results_window.h"
 
 #include <QHeaderView>
+#include <QSettings>
 #include <QtTest>
 #include <filesystem>
 
@@ -19,8 +20,8 @@ struct FakeDialogs : WindowDialogs {
   std::optional<std::string> openPath;
   std::vector<std::string> opened;
   bool handled = true;  // whether the desktop has a program for the address
-  std::optional<std::string> OpenImagePath() override { return openPath; }
-  std::optional<std::string> SaveImagePath() override { return {}; }
+  std::optional<std::string> OpenImagePath(const std::string&) override { return openPath; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return {}; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return {}; }
   bool OpenAddress(const std::string& address) override {
     opened.push_back(address);
@@ -81,6 +82,11 @@ class ResultsWindowTest : public QObject {
   }
 
  private slots:
+  void initTestCase() {
+    // Remembered folders go to this run's own settings, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+  }
+
   void aRescueListsWhatItWrote() {
     if (!fs::exists(std::string(VELLUMARK_CORPUS_DIR) + "/doc/52420.doc")) QSKIP("no document corpus");
     fs::path out;

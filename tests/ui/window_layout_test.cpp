@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QSettings>
 #include <QtTest>
 
 #include "access/posix_platform_source.h"
@@ -26,8 +27,8 @@ struct NoPrompt : Prompt {
 
 struct FakeDialogs : WindowDialogs {
   std::optional<std::string> openPath;
-  std::optional<std::string> OpenImagePath() override { return openPath; }
-  std::optional<std::string> SaveImagePath() override { return {}; }
+  std::optional<std::string> OpenImagePath(const std::string&) override { return openPath; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return {}; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return {}; }
   bool OpenAddress(const std::string&) override { return true; }
 };
@@ -94,6 +95,8 @@ class WindowLayoutTest : public QObject {
  private slots:
   void initTestCase() {
     dir = std::make_unique<test::TempDir>();
+    // Remembered folders go to this run's own settings, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir->path().string()));
     image = *dir / "fat.img";
     QCOMPARE(test::Run("mkfs.vfat -C -F 16 -s 2 " + image + " 8192 >/dev/null 2>&1"), 0);
     dialogs.openPath = image;
