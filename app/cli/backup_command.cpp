@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
 #include "ui/message_table.h"
+#include "ui/refusal_slots.h"
 
 namespace vellumark::cli {
 
@@ -53,11 +54,11 @@ int RunBackup(const std::vector<std::string>& args) {
   const BackupRange range{first.value_or("0"), last.value_or(std::to_string(source.ScanGeometry().LastSector))};
   const BackupResult result = backup.Run(range, positional[1]);
   if (!result.ran) {
-    if (result.refusalSlot == slot::kInvalidBackupRange) {
-      std::cerr << Text(result.refusalSlot) << " --first " << range.firstSectorText << " --last " << range.lastSectorText << ": "
+    if (result.refusal == Refusal::BackupRangeInvalid) {
+      std::cerr << Text(SlotOf(result.refusal)) << " --first " << range.firstSectorText << " --last " << range.lastSectorText << ": "
                 << positional[0] << " has sectors 0 to " << source.ScanGeometry().LastSector << '\n';
-    } else if (result.refusalSlot != 0) {
-      std::cerr << Text(result.refusalSlot) << ' ' << positional[1] << '\n';
+    } else if (result.refusal != Refusal::None) {
+      std::cerr << Text(SlotOf(result.refusal)) << ' ' << positional[1] << '\n';
     }
     return kExitUsage;
   }

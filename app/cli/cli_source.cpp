@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "ui/failure_text.h"
 #include "ui/message_table.h"
+#include "ui/refusal_slots.h"
 
 namespace vellumark::cli {
 
@@ -21,7 +22,7 @@ bool OpenOrReport(SectorSource& source, const std::string& path, OpenResult* res
   const OpenResult opened = OpenSourceArgument(source, path);
   if (result != nullptr) *result = opened;
   if (!opened.ok()) {
-    std::cerr << Text(opened.failureSlot) << PathAndReason(path, opened.systemError, opened.reasonSlot) << '\n';
+    std::cerr << Text(SlotOf(opened.error)) << PathAndReason(path, opened.systemError, ReasonSlot(opened)) << '\n';
   }
   return opened.ok();
 }

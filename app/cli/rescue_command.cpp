@@ -18,6 +18,7 @@
 #include "rescue/deep_scan.h"
 #include "ui/failure_text.h"
 #include "ui/message_table.h"
+#include "ui/refusal_slots.h"
 
 namespace vellumark::cli {
 namespace {
@@ -145,28 +146,32 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
 
 // A refusal of the scan with what it concerns: the folder and why it cannot
 // take the files, the report's path, or the range asked for.
-void PrintRefusal(int refusal, const RescueOptions& options, const ScanRequest& request, std::int64_t lastSector) {
+void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanRequest& request, std::int64_t lastSector) {
   std::string detail;
   switch (refusal) {
-    case slot::kSelectSaveFolder:
-    case slot::kDestinationUnwritable:
+    case Refusal::NoSaveFolder:
+    case Refusal::FolderUnwritable:
       detail = PathAndReason(options.destination, FolderError(options.destination));
       break;
-    case slot::kDestOnSourceDrive:
-    case slot::kDestinationBusy:
+    case Refusal::FolderOnSource:
+    case Refusal::FolderBusy:
       detail = PathAndReason(options.destination, 0);
       break;
-    case slot::kReportNameTaken:
+    case Refusal::ReportOnSource:
+      // The default report lies in the destination; a named one is the path at fault.
+      detail = PathAndReason(options.report.empty() ? options.destination : options.report, 0);
+      break;
+    case Refusal::ReportNameTaken:
       detail = PathAndReason(options.report, 0);
       break;
-    case slot::kInvalidScanRange:
+    case Refusal::ScanRangeInvalid:
       detail = " --first " + request.firstSectorText + " --last " + request.lastSectorText + ": " +
                options.source + " has sectors 0 to " + std::to_string(lastSector);
       break;
     default:
       break;
   }
-  std::cerr << Text(refusal) << detail << '\n';
+  std::cerr << Text(SlotOf(refusal)) << detail << '\n';
 }
 
 }  // namespace
@@ -201,7 +206,7 @@ int RunRescue(const std::vector<std::string>& args) {
   // file system, then cluster size.
   if (options.reason) {
     parameters.SelectReason(*options.reason);
-    parameters.ComboBox3Click(prompt);
+    parameters.ApplyReason(prompt);
   }
   if ((options.fileSystem || options.clusterSize) &&
       !(parameters.Lists().fileSystemEnabled && parameters.Lists().clusterSizeEnabled)) {
@@ -215,7 +220,7 @@ int RunRescue(const std::vector<std::string>& args) {
   }
   if (options.clusterSize) {
     parameters.SelectClusterSize(*options.clusterSize);
-    parameters.ComboBox1Click(true);
+    parameters.ChooseClusterSize();
   }
 
   DeepScan scan(source, parameters, frontEnd);
@@ -235,7 +240,7 @@ int RunRescue(const std::vector<std::string>& args) {
   request.reportPath = options.report;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
-    PrintRefusal(result.refusalSlot, options, request, source.ScanGeometry().LastSector);
+    PrintRefusal(result.refusal, options, request, source.ScanGeometry().LastSector);
     return kExitUsage;
   }
   if (!result.reportWritten) {

@@ -8,6 +8,7 @@
 #include "ui/main_window.h"
 #include "ui/message_table.h"
 #include "ui/qt_dialogs.h"
+#include "ui/udisks_broker.h"
 
 namespace {
 
@@ -24,7 +25,10 @@ int Run(int argc, char** argv) {
   QWidget* dialogParent = nullptr;
   vellumark::QtPrompt prompt(dialogParent);
   vellumark::QtDialogs dialogs(dialogParent);
-  vellumark::TForm1 window({prompt, dialogs}, std::make_unique<vellumark::PosixPlatformSource>());
+  // A disk the user may not open is asked of the disk service, which asks
+  // for a password where the system's rules want one.
+  vellumark::UDisksBroker broker;
+  vellumark::TForm1 window({prompt, dialogs}, std::make_unique<vellumark::PosixPlatformSource>(&broker));
   dialogParent = &window;
   window.ApplyTexts();
   // Memory ran out in an event handler, which has unwound: a run still

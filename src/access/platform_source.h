@@ -16,11 +16,17 @@ enum class SeekOrigin { Begin, End };
 // device (a character device: a terminal, a tape that rewinds on close).
 enum class RefusedKind : std::uint8_t { None, Pipe, Socket, CharacterDevice };
 
+// Why a disk service would not hand over a device the process may not open
+// itself (see DeviceBroker).
+enum class AccessRefusal : std::uint8_t { None, NotPermitted, NotFound, Busy, NoService };
+
 // Why the last Open failed: the system's error number, or the kind of node
-// that was refused without being read.
+// that was refused without being read; and, when the system refused for want
+// of permission and a disk service was asked too, why it said no.
 struct OpenFailure {
   int systemError = 0;
   RefusedKind refused = RefusedKind::None;
+  AccessRefusal access = AccessRefusal::None;
 };
 
 // The operating system's raw access to a partition or an image file: the six

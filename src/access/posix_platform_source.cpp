@@ -14,6 +14,16 @@ PosixPlatformSource::~PosixPlatformSource() { Close(); }
 
 namespace {
 
+// Whether a descriptor's node is the one a path named: the same device for
+// device nodes (another node of the same device is the same disk), the same
+// file otherwise.
+bool SameNode(const struct stat& named, const struct stat& opened) {
+  if (S_ISBLK(named.st_mode) || S_ISBLK(opened.st_mode)) {
+    return S_ISBLK(named.st_mode) && S_ISBLK(opened.st_mode) && named.st_rdev == opened.st_rdev;
+  }
+  return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 RefusedKind KindOf(mode_t mode) {
   if (S_ISFIFO(mode)) return RefusedKind::Pipe;
   if (S_ISSOCK(mode)) return RefusedKind::Socket;
@@ -36,14 +46,22 @@ bool PosixPlatformSource::Open(const std::string& path) {
   // rewinds when closed again) and a socket cannot be opened at all (the
   // system would only say ENXIO).
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))) {
+  const bool named = ::stat(path.c_str(), &st) == 0;
+  if (named && (S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))) {
     return Refuse({0, KindOf(st.st_mode)});
   }
   // O_RDONLY is the whole point: the source is the disk being rescued.
   // O_NONBLOCK because opening a pipe would otherwise wait for a writer; what
   // was opened is looked at before anything is read from it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Refuse({errno, RefusedKind::None});
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    // Only disks are the disk service's to hand over.
+    const bool brokered = named && S_ISBLK(st.st_mode) && broker_ != nullptr && (error == EACCES || error == EPERM);
+    if (!brokered) return Refuse({error, RefusedKind::None});
+    fd = OpenThroughBroker(path, st, error);
+    if (fd < 0) return false;
+  }
   OpenFailure failure;
   if (::fstat(fd, &st) != 0) {
     failure.systemError = errno;
@@ -64,6 +82,26 @@ bool PosixPlatformSource::Open(const std::string& path) {
   fd_ = fd;
   position_ = 0;
   return true;
+}
+
+int PosixPlatformSource::OpenThroughBroker(const std::string& path, const struct stat& named, int ownError) {
+  const DeviceBroker::Grant grant = broker_->OpenReadOnly(path);
+  if (grant.fd < 0) {
+    Refuse({ownError, RefusedKind::None, grant.refusal});
+    return -1;
+  }
+  // Only a read-only descriptor of the very node asked for is taken: the
+  // source must never be writable through it, and a service that handed over
+  // another disk would have the wrong disk rescued.
+  struct stat opened {};
+  const int flags = ::fcntl(grant.fd, F_GETFL);
+  if (::fstat(grant.fd, &opened) != 0 || !SameNode(named, opened) || flags < 0 || (flags & O_ACCMODE) != O_RDONLY ||
+      ::fcntl(grant.fd, F_SETFD, FD_CLOEXEC) != 0) {
+    ::close(grant.fd);
+    Refuse({ownError, RefusedKind::None, AccessRefusal::NotPermitted});
+    return -1;
+  }
+  return grant.fd;
 }
 
 bool PosixPlatformSource::IsBlockDevice() const {

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <sys/stat.h>
+
+#include "access/device_broker.h"
 #include "access/platform_source.h"
 
 namespace vellumark {
 
-// Block devices and image files through open(O_RDONLY) and pread.
+// Block devices and image files through open(O_RDONLY) and pread. A device
+// the process may not open is asked of the broker, when there is one.
 class PosixPlatformSource final : public PlatformSource {
  public:
-  PosixPlatformSource() = default;
+  explicit PosixPlatformSource(DeviceBroker* broker = nullptr) : broker_(broker) {}
   ~PosixPlatformSource() override;
   PosixPlatformSource(const PosixPlatformSource&) = delete;
   PosixPlatformSource& operator=(const PosixPlatformSource&) = delete;
@@ -26,6 +30,11 @@ class PosixPlatformSource final : public PlatformSource {
  private:
   bool IsBlockDevice() const;
   bool Refuse(OpenFailure failure);
+  // The broker's descriptor of the node named sees, or -1 with the failure
+  // noted.
+  int OpenThroughBroker(const std::string& path, const struct stat& named, int ownError);
+
+  DeviceBroker* broker_;
 
   int fd_ = -1;
   std::int64_t position_ = 0;

@@ -16,11 +16,11 @@ OpenResult SectorSource::OpenPartition(const std::string& devicePath, const std:
   sourceLetter_ = devicePath.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(devicePath[0])));
   if (!platform_->Open(devicePath)) {
     sourceLetter_ = 0;
-    return Failed(slot::kFailedToOpenDrive);
+    return Failed(OpenError::DriveNotOpened);
   }
   const auto length = platform_->PartitionLength();
   if (!length || *length < 0) {
-    const OpenResult failed = Failed(slot::kFailedToGetParameters);
+    const OpenResult failed = Failed(OpenError::DriveParametersUnknown);
     CloseSource();
     return failed;
   }
@@ -30,7 +30,7 @@ OpenResult SectorSource::OpenPartition(const std::string& devicePath, const std:
   FinishOpen(*length, boot, systemSectorSize);
   sourcePath_ = devicePath;
   sourceName_ = displayName;
-  return {0, boot.has_value()};
+  return {OpenError::None, boot.has_value()};
 }
 
 OpenResult SectorSource::OpenImageFile(const std::string& path) {
@@ -38,11 +38,11 @@ OpenResult SectorSource::OpenImageFile(const std::string& path) {
   sourceLetter_ = kImageLetter;
   if (!platform_->Open(path)) {
     sourceLetter_ = 0;
-    return Failed(slot::kFailedToOpenFile);
+    return Failed(OpenError::FileNotOpened);
   }
   const std::int64_t length = SeekSource(0, SeekOrigin::End);
   if (length < 0) {
-    const OpenResult failed = Failed(slot::kFailedToOpenFile);
+    const OpenResult failed = Failed(OpenError::FileNotOpened);
     CloseSource();
     return failed;
   }
@@ -50,20 +50,16 @@ OpenResult SectorSource::OpenImageFile(const std::string& path) {
   FinishOpen(length, boot, 512);
   sourcePath_ = path;
   sourceName_ = path;
-  return {0, boot.has_value()};
+  return {OpenError::None, boot.has_value()};
 }
 
-OpenResult SectorSource::Failed(int failureSlot) const {
+OpenResult SectorSource::Failed(OpenError error) const {
   OpenResult result;
-  result.failureSlot = failureSlot;
+  result.error = error;
   const OpenFailure why = platform_->LastOpenFailure();
   result.systemError = why.systemError;
-  switch (why.refused) {
-    case RefusedKind::Pipe: result.reasonSlot = slot::kSourceIsPipe; break;
-    case RefusedKind::Socket: result.reasonSlot = slot::kSourceIsSocket; break;
-    case RefusedKind::CharacterDevice: result.reasonSlot = slot::kSourceIsCharacterDevice; break;
-    case RefusedKind::None: break;
-  }
+  result.refused = why.refused;
+  result.access = why.access;
   return result;
 }
 

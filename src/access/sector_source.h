@@ -12,19 +12,22 @@
 #include "access/platform_source.h"
 #include "access/volume_geometry.h"
 #include "common/message_slots.h"
+#include "common/refusal.h"
 
 namespace vellumark {
 
-// The outcome of an open: the failure's message slot (0 on success) and why
-// (the system's error number, or the slot naming a kind of node that is no
-// source) or, on success, what the probe of sector 0 found.
+// The outcome of an open: which step failed and why (the system's error
+// number, the kind of node that is no source, or why a disk service did not
+// hand the device over either) or, on success, what the probe of sector 0
+// found.
 struct OpenResult {
-  int failureSlot = 0;
+  OpenError error = OpenError::None;
   bool bootSectorRecognised = false;
   int systemError = 0;
-  int reasonSlot = 0;
+  RefusedKind refused = RefusedKind::None;
+  AccessRefusal access = AccessRefusal::None;  // when a disk service was asked too
 
-  bool ok() const { return failureSlot == 0; }
+  bool ok() const { return error == OpenError::None; }
 };
 
 // The one thing the program reads from: a partition or an image file, its
@@ -82,7 +85,7 @@ class SectorSource {
   VolumeGeometry& ScanGeometry() { return scan_; }
 
  private:
-  OpenResult Failed(int failureSlot) const;
+  OpenResult Failed(OpenError error) const;
   void FinishOpen(std::int64_t length, const std::optional<BootSectorInfo>& boot,
                   std::uint32_t fallbackBytesPerSector);
   std::int64_t SectorBytes() const { return std::max<std::int64_t>(scan_.BytesPerSector, 1); }

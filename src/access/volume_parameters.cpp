@@ -78,9 +78,13 @@ void VolumeParameters::FileSystemDefaults() {
   ShowClusterSize(scan.SectorsPerCluster);
 }
 
-void VolumeParameters::ComboBox1Click(bool withSender) {
+void VolumeParameters::ChooseClusterSize() {
+  source_.ScanGeometry().ClusterPhase = -1;
+  ApplyClusterSize();
+}
+
+void VolumeParameters::ApplyClusterSize() {
   VolumeGeometry& scan = source_.ScanGeometry();
-  if (withSender) scan.ClusterPhase = -1;
   const int k = lists_.clusterSizeEntry;
   if (k < 0 || k >= kClusterSizeEntries) return;
   // Entry k names a cluster of 512 * 2^k bytes. For 512-byte sectors that is
@@ -95,12 +99,12 @@ bool VolumeParameters::CanTrustBootSector() const {
   return source_.OpenedGeometry().FileSystemType != kFileSystemOther;
 }
 
-void VolumeParameters::ComboBox3Click(Prompt& prompt) {
+void VolumeParameters::ApplyReason(Prompt& prompt) {
   if (lists_.reasonEntry == kReasonDeleted) {
     if (!CanTrustBootSector()) {
       prompt.Show({slot::kUnknownFileSystem, slot::kError, {}});
       lists_.reasonEntry = kReasonFormatted;
-      ComboBox3Click(prompt);
+      ApplyReason(prompt);
       return;
     }
     source_.ScanGeometry() = source_.OpenedGeometry();

@@ -48,14 +48,16 @@ class VolumeParameters {
   // The file-system list's handler: the default cluster size of the chosen
   // type, phase left to the scan.
   void FileSystemDefaults();
-  // The cluster-size list's handler. A user's choice (withSender) hands the
-  // phase to the scan's inference; the deep scan calls it without a sender to
-  // take the list's cluster size just before it starts.
-  void ComboBox1Click(bool withSender);
-  // The loss-reason list's handler. "Deleted or Disappeared" trusts the boot
-  // sector, which needs one to have been recognised (else slot 70 is shown
-  // and the reason falls back to "Formatted").
-  void ComboBox3Click(Prompt& prompt);
+  // A cluster size the user chose: the phase is left to the scan's inference
+  // and the list's size is taken.
+  void ChooseClusterSize();
+  // Takes the cluster-size list's entry as the scan's sectors per cluster,
+  // keeping the phase; the deep scan does this just before it starts.
+  void ApplyClusterSize();
+  // Applies the loss-reason list's entry. "Deleted or Disappeared" trusts the
+  // boot sector, which needs one to have been recognised (else slot 70 is
+  // shown and the reason falls back to "Formatted").
+  void ApplyReason(Prompt& prompt);
   // Whether "Deleted or Disappeared" can be chosen: the source opened with a
   // boot sector whose layout is known.
   bool CanTrustBootSector() const;

@@ -20,11 +20,11 @@ std::string FolderOf(const std::string& path) {
 ImageBackup::ImageBackup(SectorSource& source, FrontEnd& frontEnd)
     : source_(source), frontEnd_(frontEnd), chunk_(kChunkBytes) {}
 
-int ImageBackup::CheckRange(const BackupRange& range) const {
+Refusal ImageBackup::CheckRange(const BackupRange& range) const {
   const std::int64_t first = ParseSectorNumber(range.firstSectorText);
   const std::int64_t last = ParseSectorNumber(range.lastSectorText);
-  if (first < 0 || first > last || last > source_.ScanGeometry().LastSector) return slot::kInvalidBackupRange;
-  return 0;
+  if (first < 0 || first > last || last > source_.ScanGeometry().LastSector) return Refusal::BackupRangeInvalid;
+  return Refusal::None;
 }
 
 void ImageBackup::Report(std::int64_t first, std::int64_t last, std::int64_t current, std::int64_t errors) {
@@ -95,14 +95,14 @@ void ImageBackup::KeepOrDropUnfinished(StagedFile& image, DdrescueMap& map, cons
 BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targetPath) {
   BackupResult result;
   if (!source_.IsOpen()) return result;
-  if (const int refusal = CheckRange(range)) {
-    result.refusalSlot = refusal;
+  if (const Refusal refusal = CheckRange(range); refusal != Refusal::None) {
+    result.refusal = refusal;
     return result;
   }
   const DestinationRule rule(source_);
   if (rule.CheckFile(targetPath) != DestinationRefusal::None ||
       rule.CheckFile(MapPathFor(targetPath)) != DestinationRefusal::None) {
-    result.refusalSlot = slot::kImageOnSourceDrive;
+    result.refusal = Refusal::ImageOnSource;
     return result;
   }
   result.ran = true;

@@ -7,6 +7,7 @@
 #include "access/sector_source.h"
 #include "backup/ddrescue_map.h"
 #include "common/front_end.h"
+#include "common/refusal.h"
 #include "output/staged_file.h"
 
 namespace vellumark {
@@ -18,7 +19,7 @@ struct BackupRange {
 
 struct BackupResult {
   bool ran = false;          // false when refused or no source is open
-  int refusalSlot = 0;       // the message of a refused request
+  Refusal refusal = Refusal::None;  // why the request was refused
   bool finished = false;     // every sector of the range reached the image
   bool cancelled = false;    // ended by Cancel or Abandon rather than by a failure
   std::int64_t errors = 0;   // sectors written as zeros
@@ -50,9 +51,8 @@ class ImageBackup {
 
   ImageBackup(SectorSource& source, FrontEnd& frontEnd);
 
-  // The range check that comes before the save dialog: 0, or the slot of
-  // the refusal.
-  int CheckRange(const BackupRange& range) const;
+  // The range check that comes before the save dialog.
+  Refusal CheckRange(const BackupRange& range) const;
   // Checks again, refuses a target on the source device, then copies.
   BackupResult Run(const BackupRange& range, const std::string& targetPath);
 

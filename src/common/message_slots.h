@@ -83,6 +83,11 @@ inline constexpr int kOutOfMemory = 85;
 inline constexpr int kSourceIsPipe = 86;
 inline constexpr int kSourceIsSocket = 87;
 inline constexpr int kSourceIsCharacterDevice = 88;
+// Why the disk service did not hand over a disk the program may not open.
+inline constexpr int kAccessNotPermitted = 96;
+inline constexpr int kAccessNotFound = 97;
+inline constexpr int kAccessBusy = 98;
+inline constexpr int kAccessNoService = 99;
 
 // The end of an image backup: the map of sectors it could not copy, and what
 // became of an unfinished image (the command line says so; the window has
@@ -101,6 +106,6 @@ inline constexpr int kImageFileFilter = 89;
 // The status bar's link to the help window, and why a rescued file could not
 // be opened.
 inline constexpr int kHelp = 95;
-inline constexpr int kNoHandler = 96;
+inline constexpr int kNoHandler = 100;
 
 }  // namespace vellumark::slot

@@ -37,56 +37,56 @@ bool NamesAnOutput(const std::string& path, const std::string& saveFolder) {
 DeepScan::DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd)
     : source_(source), parameters_(parameters), frontEnd_(frontEnd), run_(source, frontEnd) {}
 
-int DeepScan::CheckInputs(const ScanRequest& request) {
-  if (request.typeMask == 0) return slot::kSelectFileType;
+Refusal DeepScan::CheckInputs(const ScanRequest& request) {
+  if (request.typeMask == 0) return Refusal::NoFileType;
   std::error_code error;
   if (request.saveFolder.empty() || !std::filesystem::is_directory(request.saveFolder, error)) {
-    return slot::kSelectSaveFolder;
+    return Refusal::NoSaveFolder;
   }
   const DestinationRule rule(source_);
-  if (rule.CheckFolder(request.saveFolder) != DestinationRefusal::None) return slot::kDestOnSourceDrive;
+  if (rule.CheckFolder(request.saveFolder) != DestinationRefusal::None) return Refusal::FolderOnSource;
 
-  parameters_.ComboBox1Click(false);  // the cluster-size list decides spc
+  parameters_.ApplyClusterSize();  // the cluster-size list decides spc
   run_.saveFolder = request.saveFolder;
   if (run_.saveFolder.back() != '/') run_.saveFolder += '/';
 
   reportPlacement_ = request.reportPath.empty() ? ReportPlacement::KeepOthers : ReportPlacement::Replace;
   reportPath_ = request.reportPath.empty() ? run_.saveFolder + kReportFileName : request.reportPath;
   if (rule.CheckFile(std::filesystem::absolute(reportPath_, error).string()) != DestinationRefusal::None) {
-    return slot::kDestOnSourceDrive;
+    return Refusal::ReportOnSource;
   }
-  if (!request.reportPath.empty() && NamesAnOutput(reportPath_, run_.saveFolder)) return slot::kReportNameTaken;
+  if (!request.reportPath.empty() && NamesAnOutput(reportPath_, run_.saveFolder)) return Refusal::ReportNameTaken;
 
   const std::int64_t first = ParseSectorNumber(request.firstSectorText);
   const std::int64_t last = ParseSectorNumber(request.lastSectorText);
-  if (first < 0 || first > last || last > source_.ScanGeometry().LastSector) return slot::kInvalidScanRange;
+  if (first < 0 || first > last || last > source_.ScanGeometry().LastSector) return Refusal::ScanRangeInvalid;
   run_.firstSector = first;
   run_.lastSector = last;
-  return 0;
+  return Refusal::None;
 }
 
 ScanResult DeepScan::Run(const ScanRequest& request) {
   if (!source_.IsOpen()) return {};
-  int refusal = CheckInputs(request);
+  Refusal refusal = CheckInputs(request);
   // Held until the report is written: a second run into the same folder
   // would take the same names.
   FolderLock lock;
   std::string detail;
-  if (refusal == 0) {
+  if (refusal == Refusal::None) {
     switch (lock.Acquire(run_.saveFolder)) {
       case FolderLock::Outcome::Locked: break;
-      case FolderLock::Outcome::Busy: refusal = slot::kDestinationBusy; break;
+      case FolderLock::Outcome::Busy: refusal = Refusal::FolderBusy; break;
       case FolderLock::Outcome::Failed:
         // Creating the lock is the first write: a folder that takes no files
         // is known here, before the scan, with the system's reason.
-        refusal = slot::kDestinationUnwritable;
+        refusal = Refusal::FolderUnwritable;
         detail = std::string(std::strerror(errno)) + ": " + run_.saveFolder;
         break;
     }
   }
-  if (refusal != 0) {
+  if (refusal != Refusal::None) {
     ScanResult refused;
-    refused.refusalSlot = refusal;
+    refused.refusal = refusal;
     refused.refusalDetail = detail;
     return refused;
   }

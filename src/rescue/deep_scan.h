@@ -8,6 +8,7 @@
 #include "access/sector_source.h"
 #include "access/volume_parameters.h"
 #include "common/front_end.h"
+#include "common/refusal.h"
 #include "rescue/report/read_back.h"
 #include "rescue/report/rescue_report.h"
 #include "rescue/rescue_run.h"
@@ -25,7 +26,7 @@ struct ScanRequest {
 
 struct ScanResult {
   bool ran = false;        // false with no source open, or when refused
-  int refusalSlot = 0;     // the message of a refused input
+  Refusal refusal = Refusal::None;  // why the input was refused
   std::string refusalDetail;  // what the system said, with the path, where it said something
   std::int32_t rescued = 0;
   std::string reportPath;     // where the report was to be written
@@ -68,7 +69,7 @@ class DeepScan {
   const std::vector<DocumentInspection>& Report() const { return report_; }
 
  private:
-  int CheckInputs(const ScanRequest& request);
+  Refusal CheckInputs(const ScanRequest& request);
   void SearchPhase();
   void InferClusterPhase();
   void CarvePhase();

@@ -20,6 +20,7 @@
 #include "ui/guarded_application.h"
 #include "ui/help_window.h"
 #include "ui/message_table.h"
+#include "ui/refusal_slots.h"
 #include "ui/window_metrics.h"
 #include "ui/window_progress.h"
 
@@ -378,7 +379,7 @@ void TForm1::CloseSourceAndView() {
 void TForm1::ShowOpened(const OpenResult& result, const std::string& path) {
   if (!result.ok()) {
     services_.prompt.Show(
-        {result.failureSlot, slot::kError, PathAndReason(path, result.systemError, result.reasonSlot)});
+        {SlotOf(result.error), slot::kError, PathAndReason(path, result.systemError, ReasonSlot(result))});
     return;
   }
   parameters_.ShowOpened(result.bootSectorRecognised);
@@ -419,7 +420,7 @@ void TForm1::Button2Click() { CloseSourceAndView(); }
 
 void TForm1::ComboBox1Click() {
   parameters_.SelectClusterSize(ComboBox1->currentIndex());
-  parameters_.ComboBox1Click(true);
+  parameters_.ChooseClusterSize();
   MirrorLists();
 }
 
@@ -431,7 +432,7 @@ void TForm1::ComboBox2Click() {
 
 void TForm1::ComboBox3Click() {
   parameters_.SelectReason(ComboBox3->currentIndex());
-  parameters_.ComboBox3Click(services_.prompt);
+  parameters_.ApplyReason(services_.prompt);
   MirrorLists();
 }
 
@@ -462,11 +463,12 @@ void TForm1::RunRescue() {
   const ScanResult result = scan_.Run(request);
   if (result.ran) QSettings().setValue(kSaveFolderKey, Edit2->text());
   if (!result.ran) {
-    if (result.refusalSlot == 0) return;
-    services_.prompt.Show({result.refusalSlot, slot::kError,
+    if (result.refusal == Refusal::None) return;
+    services_.prompt.Show({SlotOf(result.refusal), slot::kError,
                            result.refusalDetail.empty() ? std::string() : "\n" + result.refusalDetail});
-    if (result.refusalSlot == slot::kSelectSaveFolder || result.refusalSlot == slot::kDestOnSourceDrive ||
-        result.refusalSlot == slot::kDestinationBusy || result.refusalSlot == slot::kDestinationUnwritable) {
+    if (result.refusal == Refusal::NoSaveFolder || result.refusal == Refusal::FolderOnSource ||
+        result.refusal == Refusal::ReportOnSource || result.refusal == Refusal::FolderBusy ||
+        result.refusal == Refusal::FolderUnwritable) {
       Edit2->setFocus();
     }
     return;
@@ -488,8 +490,8 @@ void TForm1::Button11Click() { RunGuarded([this] { RunBackup(); }); }
 void TForm1::RunBackup() {
   if (!source_.IsOpen()) return;
   const BackupRange range{Edit3->text().toStdString(), Edit4->text().toStdString()};
-  if (const int refusal = backup_.CheckRange(range)) {
-    ShowError(refusal);
+  if (const Refusal refusal = backup_.CheckRange(range); refusal != Refusal::None) {
+    ShowError(SlotOf(refusal));
     return;
   }
   const auto target = services_.dialogs.SaveImagePath(ImageFolder());
@@ -498,7 +500,7 @@ void TForm1::RunBackup() {
   backupRunning_ = true;
   const BackupResult result = backup_.Run(range, *target);
   backupRunning_ = false;
-  if (!result.ran && result.refusalSlot != 0) ShowError(result.refusalSlot);
+  if (!result.ran && result.refusal != Refusal::None) ShowError(SlotOf(result.refusal));
   show();
 }
 

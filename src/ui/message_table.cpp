@@ -13,10 +13,12 @@ using Table = std::array<const char*, kMessageSlots>;
 // could not do; 82 names the box for .docx files; 85 ends a run that ran out
 // of memory, and 86 to 88 say why a path is no source (they follow the path);
 // 90 to 94 tell how an image backup ended (the map of sectors not copied, an
-// unfinished image kept or deleted); 84 titles the folder chooser and 89 is
-// the image files' filter of the open and save dialogs, in Qt's form; 95
-// is the status bar's link to the help window and 96 says why a rescued file
-// could not be opened (it follows slot 48 and the file's path). Several texts end in a blank because the
+// unfinished image kept or deleted); 96 to 99 say why a disk the program may
+// not open was not handed over by the disk service either, and what to do;
+// 84 titles the folder chooser and 89 is the image files' filter of the open
+// and save dialogs, in Qt's form; 95 is the status bar's link to the help
+// window and 100 says why a rescued file could not be opened (it follows
+// slot 48 and the file's path). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79) have no colon: the window adds one where it puts a value after them.
@@ -118,7 +120,11 @@ constexpr Table kEnglish = {
     /* 93 */ "The unfinished image was deleted.",
     /* 94 */ "The list of sectors not copied could not be written: ",
     /* 95 */ "Help",
-    /* 96 */ "no program on this system opens files of this kind",
+    /* 96 */ "permission denied, and the disk service refused it too. Join the disk group (then log in again) or start the program as root to read this disk",
+    /* 97 */ "the disk service does not know this device; it may have been removed. Choose the drive again after the list refreshes",
+    /* 98 */ "the device is busy: another program holds it. Close that program, or unmount the disk, and try again",
+    /* 99 */ "permission denied, and no disk service (UDisks2) was there to ask. Join the disk group (then log in again) or start the program as root to read this disk",
+    /* 100 */ "no program on this system opens files of this kind",
 };
 
 constexpr Table kSimplified = {
@@ -218,7 +224,11 @@ constexpr Table kSimplified = {
     /* 93 */ "未完成的映像文件已删除.",
     /* 94 */ "无法写入未复制扇区的列表: ",
     /* 95 */ "帮助",
-    /* 96 */ "系统中没有能打开此类文件的程序",
+    /* 96 */ "权限不足, 磁盘服务也拒绝了. 请加入 disk 组 (然后重新登录) 或以 root 身份启动程序来读取此磁盘",
+    /* 97 */ "磁盘服务不认识此设备, 它可能已被移除. 请在列表刷新后重新选择驱动器",
+    /* 98 */ "设备正忙: 另一个程序正在使用它. 请关闭该程序或卸载磁盘后重试",
+    /* 99 */ "权限不足, 且没有可询问的磁盘服务 (UDisks2). 请加入 disk 组 (然后重新登录) 或以 root 身份启动程序来读取此磁盘",
+    /* 100 */ "系统中没有能打开此类文件的程序",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -321,7 +331,11 @@ constexpr Table kTraditional = {
     /* 93 */ "未完成的映像檔已刪除.",
     /* 94 */ "無法寫入未複製扇區的列表: ",
     /* 95 */ "說明",
-    /* 96 */ "系統中沒有能開啟此類檔案的程式",
+    /* 96 */ "權限不足, 磁碟服務也拒絕了. 請加入 disk 群組 (然後重新登入) 或以 root 身分啟動程式來讀取此磁碟",
+    /* 97 */ "磁碟服務不認識此裝置, 它可能已被移除. 請在清單重新整理後再次選擇磁碟機",
+    /* 98 */ "裝置正忙: 另一個程式正在使用它. 請關閉該程式或卸載磁碟後重試",
+    /* 99 */ "權限不足, 且沒有可詢問的磁碟服務 (UDisks2). 請加入 disk 群組 (然後重新登入) 或以 root 身分啟動程式來讀取此磁碟",
+    /* 100 */ "系統中沒有能開啟此類檔案的程式",
 };
 
 // An initializer list one short would leave a null slot at the end.

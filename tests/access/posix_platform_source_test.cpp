@@ -18,6 +18,7 @@
 
 #include "access/sector_source.h"
 #include "support/fixtures.h"
+#include "ui/refusal_slots.h"
 
 namespace vellumark {
 namespace {
@@ -92,8 +93,8 @@ TEST(PosixPlatformSource, PipeAsImageFileNamesItsKind) {
       {WithoutHanging(pipe, [&] { return source.OpenPartition(pipe, "pipe"); }), slot::kFailedToOpenDrive},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.result.failureSlot, c.slot);
-    EXPECT_EQ(c.result.reasonSlot, slot::kSourceIsPipe);
+    EXPECT_EQ(SlotOf(c.result.error), c.slot);
+    EXPECT_EQ(SlotOf(c.result.refused), slot::kSourceIsPipe);
     EXPECT_EQ(c.result.systemError, 0);
   }
   EXPECT_FALSE(source.IsOpen());

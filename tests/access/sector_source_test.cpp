@@ -9,6 +9,7 @@
 
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
+#include "ui/refusal_slots.h"
 
 namespace vellumark {
 namespace {
@@ -196,9 +197,9 @@ TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndReasonAndLeaveTheSourceC
     SCOPED_TRACE(c.slot);
     OpenImage(test::PatternBytes(4096));  // a failed open closes what was open
     const OpenResult result = c.open();
-    EXPECT_EQ(result.failureSlot, c.slot);
+    EXPECT_EQ(SlotOf(result.error), c.slot);
     EXPECT_EQ(result.systemError, c.systemError);
-    EXPECT_EQ(result.reasonSlot, 0);
+    EXPECT_EQ(result.refused, RefusedKind::None);
     EXPECT_FALSE(source->IsOpen());
   }
 }

@@ -88,7 +88,7 @@ TEST_F(VolumeParametersTest, RecognisedBootSectorTrustsItsLayout) {
 TEST_F(VolumeParametersTest, EveryChoiceHandsThePhaseToTheScan) {
   Open(300'000, true);
   params->SelectReason(kReasonFormatted);
-  params->ComboBox3Click(prompt);
+  params->ApplyReason(prompt);
   EXPECT_EQ(scan().ClusterPhase, -1);
   EXPECT_EQ(scan().SectorsPerCluster, 4u);  // FAT32 default below 524,287 sectors
   EXPECT_TRUE(lists().fileSystemEnabled && lists().clusterSizeEnabled);
@@ -100,13 +100,13 @@ TEST_F(VolumeParametersTest, EveryChoiceHandsThePhaseToTheScan) {
   EXPECT_EQ(lists().clusterSizeEntry, 3);
 
   params->SelectClusterSize(5);
-  params->ComboBox1Click(true);
+  params->ChooseClusterSize();
   EXPECT_EQ(scan().SectorsPerCluster, 32u);
 
   // Back to "Deleted or Disappeared": the opened type, its default size,
   // phase still left to the scan.
   params->SelectReason(kReasonDeleted);
-  params->ComboBox3Click(prompt);
+  params->ApplyReason(prompt);
   EXPECT_EQ(lists().fileSystemEntry, kFileSystemFat32);
   EXPECT_EQ(scan().SectorsPerCluster, 4u);
   EXPECT_EQ(scan().ClusterPhase, -1);
@@ -116,7 +116,7 @@ TEST_F(VolumeParametersTest, EveryChoiceHandsThePhaseToTheScan) {
 
 TEST_F(VolumeParametersTest, ScanStartKeepsTheBootSectorPhase) {
   Open(300'000, true);
-  params->ComboBox1Click(false);
+  params->ApplyClusterSize();
   EXPECT_EQ(scan().ClusterPhase, 3);
   EXPECT_EQ(scan().SectorsPerCluster, 8u);
 }
@@ -127,7 +127,7 @@ TEST_F(VolumeParametersTest, DeletedIsRefusedWithoutABootSector) {
   EXPECT_EQ(lists().reasonEntry, kReasonRepartitioned);
   EXPECT_EQ(lists().fileSystemEntry, kFileSystemOther);
   params->SelectReason(kReasonDeleted);
-  params->ComboBox3Click(prompt);
+  params->ApplyReason(prompt);
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].textSlot, 70);
   EXPECT_EQ(prompt.shown[0].captionSlot, 17);
@@ -148,7 +148,7 @@ TEST_F(VolumeParametersTest, FatDefaultBeyondTheTableKeepsTheClusterSize) {
   Open(1'000, false);
   source->ScanGeometry().LastSector = 4'194'303;  // a 2 GiB volume, without its bytes
   params->SelectClusterSize(4);
-  params->ComboBox1Click(true);
+  params->ChooseClusterSize();
   params->SelectFileSystem(kFileSystemFat);
   params->FileSystemDefaults();
   EXPECT_EQ(scan().SectorsPerCluster, 16u);
@@ -165,7 +165,7 @@ TEST_F(VolumeParametersTest, ClusterSizeListNamesClustersInBytes) {
     EXPECT_EQ(lists().clusterSizeEntry, c.entry) << c.sectors;
   }
   // 128 sectors show as "32K", and the scan then takes 64.
-  params->ComboBox1Click(false);
+  params->ApplyClusterSize();
   EXPECT_EQ(scan().SectorsPerCluster, 64u);
 }
 
@@ -175,10 +175,10 @@ TEST_F(VolumeParametersTest, LargeSectorsKeepTheClusterSizeInBytes) {
   params->ShowOpened(false);
   EXPECT_EQ(lists().clusterSizeEntry, 3);  // one 4 KiB sector: "4K"
   params->SelectClusterSize(5);            // "16K"
-  params->ComboBox1Click(true);
+  params->ChooseClusterSize();
   EXPECT_EQ(scan().SectorsPerCluster, 4u);
   params->SelectClusterSize(0);            // "512": less than a sector
-  params->ComboBox1Click(true);
+  params->ChooseClusterSize();
   EXPECT_EQ(scan().SectorsPerCluster, 1u);
 }
 

@@ -97,12 +97,12 @@ TEST_F(ImageBackupTest, ImageHoldsTheRangeSectorForSector) {
 
 TEST_F(ImageBackupTest, RefusedRequestsCreateNothing) {
   OpenSource(1000);
-  EXPECT_EQ(backup.CheckRange({"0", "999"}), 0);
+  EXPECT_EQ(backup.CheckRange({"0", "999"}), Refusal::None);
   for (const auto& [first, last] : std::vector<std::pair<const char*, const char*>>{
            {"", "10"}, {"0", ""}, {"a", "10"}, {"0", "1O"}, {"11", "10"}, {"0", "1000"}, {"-1", "10"}}) {
-    EXPECT_EQ(backup.CheckRange({first, last}), slot::kInvalidBackupRange) << first << ".." << last;
+    EXPECT_EQ(backup.CheckRange({first, last}), Refusal::BackupRangeInvalid) << first << ".." << last;
     const BackupResult result = backup.Run({first, last}, target);
-    EXPECT_TRUE(!result.ran && result.refusalSlot == slot::kInvalidBackupRange);
+    EXPECT_TRUE(!result.ran && result.refusal == Refusal::BackupRangeInvalid);
   }
   EXPECT_FALSE(std::filesystem::exists(target));
 
@@ -111,7 +111,7 @@ TEST_F(ImageBackupTest, RefusedRequestsCreateNothing) {
   platform->Add("/dev/stand-in", bytes).deviceNumber = st.st_dev;
   ASSERT_TRUE(source.OpenPartition("/dev/stand-in", "stand-in").ok());
   const BackupResult result = Run(0, 99);
-  EXPECT_TRUE(!result.ran && result.refusalSlot == slot::kImageOnSourceDrive);
+  EXPECT_TRUE(!result.ran && result.refusal == Refusal::ImageOnSource);
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 

@@ -11,6 +11,7 @@
 #include "common/sector_number.h"
 #include "rescue/percent_text.h"
 #include "support/fixtures.h"
+#include "ui/refusal_slots.h"
 
 namespace vellumark {
 namespace {
@@ -123,7 +124,7 @@ TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
     ASSERT_TRUE(c.source[0] == 'd' ? source.OpenImageFile(c.source).ok() : source.OpenPartition(c.source, "p").ok());
     rec.Clear();
     const ScanResult result = scan.Run({c.folder, c.first, c.last, c.mask, {}});
-    EXPECT_EQ(std::pair(result.ran, result.refusalSlot), std::pair(false, c.slot));
+    EXPECT_EQ(std::pair(result.ran, SlotOf(result.refusal)), std::pair(false, c.slot));
     EXPECT_EQ(HitSectors(), Sectors{5});
     EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());
   }
@@ -131,12 +132,12 @@ TEST_F(DeepScanTest, InputChecksRefuseInOrderAndLeaveTheLastScanAlone) {
   ASSERT_EQ(::stat("/proc", &st), 0);
   platform->Add("/dev/proc", Bytes(kSectors * 512)).deviceNumber = st.st_dev;
   ASSERT_TRUE(source.OpenPartition("/dev/proc", "p").ok());
-  EXPECT_EQ(scan.Run({here, "0", "5", 0x400, "/proc/report.csv"}).refusalSlot, 22);
+  EXPECT_EQ(scan.Run({here, "0", "5", 0x400, "/proc/report.csv"}).refusal, Refusal::ReportOnSource);
   test::WriteFileBytes(dir / "image.img", Bytes(kSectors * 512));
   ASSERT_EQ(::stat((dir / "image.img").c_str(), &st), 0);
   platform->Add(dir / "image.img", Bytes(kSectors * 512)).fileId = FileId{st.st_dev, st.st_ino};
   ASSERT_TRUE(source.OpenImageFile(dir / "image.img").ok());
-  EXPECT_EQ(scan.Run({here, "0", "5", 0x400, dir / "image.img"}).refusalSlot, 22);
+  EXPECT_EQ(scan.Run({here, "0", "5", 0x400, dir / "image.img"}).refusal, Refusal::ReportOnSource);
   EXPECT_TRUE(rec.stages.empty() && rec.shown.empty());
 }
 

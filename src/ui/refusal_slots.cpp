@@ -1,0 +1,60 @@
+#include "ui/refusal_slots.h"
+
+#include "common/message_slots.h"
+
+namespace vellumark {
+
+int SlotOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::None: return 0;
+    case Refusal::NoFileType: return slot::kSelectFileType;
+    case Refusal::NoSaveFolder: return slot::kSelectSaveFolder;
+    case Refusal::FolderOnSource:
+    case Refusal::ReportOnSource: return slot::kDestOnSourceDrive;
+    case Refusal::ReportNameTaken: return slot::kReportNameTaken;
+    case Refusal::ScanRangeInvalid: return slot::kInvalidScanRange;
+    case Refusal::FolderBusy: return slot::kDestinationBusy;
+    case Refusal::FolderUnwritable: return slot::kDestinationUnwritable;
+    case Refusal::BackupRangeInvalid: return slot::kInvalidBackupRange;
+    case Refusal::ImageOnSource: return slot::kImageOnSourceDrive;
+  }
+  return 0;
+}
+
+int SlotOf(OpenError error) {
+  switch (error) {
+    case OpenError::None: return 0;
+    case OpenError::DriveNotOpened: return slot::kFailedToOpenDrive;
+    case OpenError::DriveParametersUnknown: return slot::kFailedToGetParameters;
+    case OpenError::FileNotOpened: return slot::kFailedToOpenFile;
+  }
+  return 0;
+}
+
+int SlotOf(RefusedKind kind) {
+  switch (kind) {
+    case RefusedKind::None: return 0;
+    case RefusedKind::Pipe: return slot::kSourceIsPipe;
+    case RefusedKind::Socket: return slot::kSourceIsSocket;
+    case RefusedKind::CharacterDevice: return slot::kSourceIsCharacterDevice;
+  }
+  return 0;
+}
+
+int SlotOf(AccessRefusal refusal) {
+  switch (refusal) {
+    case AccessRefusal::None: return 0;
+    case AccessRefusal::NotPermitted: return slot::kAccessNotPermitted;
+    case AccessRefusal::NotFound: return slot::kAccessNotFound;
+    case AccessRefusal::Busy: return slot::kAccessBusy;
+    case AccessRefusal::NoService: return slot::kAccessNoService;
+  }
+  return 0;
+}
+
+int ReasonSlot(const OpenResult& result) {
+  if (const int kind = SlotOf(result.refused)) return kind;
+  return SlotOf(result.access);
+}
+
+}  // namespace vellumark
