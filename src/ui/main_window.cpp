@@ -294,7 +294,8 @@ void TForm1::ShowHeight() {
     const QRect frame = frameGeometry();
     const int frameExtra = frame.height() - geometry().height();
     const int bottom = frame.top() + frameExtra + height;
-    if (bottom > available.bottom() + 1) move(x(), std::max(available.top(), frame.top() - (bottom - available.bottom() - 1)));
+    const int over = bottom - (available.bottom() + 1);
+    if (over > 0) move(x(), std::max(available.top(), frame.top() - over));
   }
 }
 
