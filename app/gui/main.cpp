@@ -20,6 +20,7 @@ int Run(int argc, char** argv) {
   vellumark::GuardedApplication application(argc, argv);
   QApplication::setApplicationName("Vellumark");
   QApplication::setWindowIcon(QIcon::fromTheme("vellumark"));
+  vellumark::TranslateQtTexts();
 
   QWidget* dialogParent = nullptr;
   vellumark::QtPrompt prompt(dialogParent);

@@ -1,18 +1,12 @@
 #include "access/block_devices.h"
 
-#include "access/mount_table.h"
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <memory>
+#include <nlohmann/json.hpp>
 
 namespace vellumark {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string SizeText(std::int64_t bytes) {
   static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
@@ -27,57 +21,73 @@ std::string SizeText(std::int64_t bytes) {
   return text;
 }
 
-std::map<std::string, std::string> MountPoints(const std::string& mounts) {
-  std::map<std::string, std::string> byDevice;
-  std::ifstream in(mounts);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string device, where;
-    if (fields >> device >> where) byDevice.emplace(UnescapeMountField(device), UnescapeMountField(where));
-  }
-  return byDevice;
+// A column that lsblk leaves null where it knows nothing.
+std::string TextOf(const nlohmann::json& device, const char* column) {
+  const auto it = device.find(column);
+  return it != device.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-std::map<std::string, std::string> Labels(const std::string& byLabel) {
-  std::map<std::string, std::string> byDevice;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(byLabel, error)) {
-    const fs::path target = fs::weakly_canonical(entry.path(), error);
-    if (!error) byDevice.emplace(target.filename().string(), UnescapeMountField(entry.path().filename().string()));
+// Sizes are numbers from util-linux 2.33 on and strings before it.
+std::int64_t BytesOf(const nlohmann::json& device) {
+  const auto it = device.find("size");
+  if (it == device.end()) return 0;
+  if (it->is_number_integer()) return it->get<std::int64_t>();
+  if (it->is_string()) {
+    const std::string text = it->get<std::string>();
+    std::int64_t bytes = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9' || bytes > (INT64_MAX - 9) / 10) return 0;
+      bytes = bytes * 10 + (c - '0');
+    }
+    return bytes;
   }
-  return byDevice;
+  return 0;
 }
+
+// lsblk names the columns' keys in lower case.
+constexpr const char* kListing = "lsblk --json --list --bytes --output PATH,MODEL,SIZE,LABEL,MOUNTPOINT,TYPE 2>/dev/null";
 
 }  // namespace
 
 std::string BlockDevice::DisplayText() const {
   std::string text = path + "  " + SizeText(bytes);
+  if (!model.empty()) text += "  " + model;
   if (!label.empty()) text += "  " + label;
   if (!mountPoint.empty()) text += "  " + mountPoint;
   return text;
 }
 
-std::vector<BlockDevice> ListBlockDevices(const DeviceTables& tables) {
+std::vector<BlockDevice> BlockDevicesOfListing(std::string_view json) {
   std::vector<BlockDevice> devices;
-  const auto mounts = MountPoints(tables.mounts);
-  const auto labels = Labels(tables.byLabel);
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(tables.sysClassBlock, error)) {
-    const std::string name = entry.path().filename().string();
-    std::ifstream sizeFile(entry.path() / "size");
-    std::int64_t sectors = 0;  // always counted in 512-byte units
-    if (!(sizeFile >> sectors) || sectors <= 0) continue;
+  const nlohmann::json listing = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+  if (!listing.is_object()) return devices;
+  const auto list = listing.find("blockdevices");
+  if (list == listing.end() || !list->is_array()) return devices;
+  for (const nlohmann::json& entry : *list) {
+    if (!entry.is_object()) continue;
     BlockDevice device;
-    device.path = (fs::path(tables.devDirectory) / name).string();
-    device.bytes = sectors * 512;
-    device.partition = fs::exists(entry.path() / "partition", error);
-    if (auto it = labels.find(name); it != labels.end()) device.label = it->second;
-    if (auto it = mounts.find(device.path); it != mounts.end()) device.mountPoint = it->second;
+    device.path = TextOf(entry, "path");
+    device.bytes = BytesOf(entry);
+    if (device.path.empty() || device.bytes <= 0) continue;
+    // Models come padded with blanks from some drives' identify data.
+    device.model = TextOf(entry, "model");
+    device.model.erase(device.model.find_last_not_of(' ') + 1);
+    device.label = TextOf(entry, "label");
+    device.mountPoint = TextOf(entry, "mountpoint");
+    device.partition = TextOf(entry, "type") == "part";
     devices.push_back(std::move(device));
   }
   std::sort(devices.begin(), devices.end(), [](const BlockDevice& a, const BlockDevice& b) { return a.path < b.path; });
   return devices;
+}
+
+std::vector<BlockDevice> ListBlockDevices() {
+  const std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(kListing, "r"), ::pclose);
+  if (!pipe) return {};
+  std::string json;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) json.append(buffer, got);
+  return BlockDevicesOfListing(json);
 }
 
 std::string DevicePathOfEntry(const std::string& displayText) {

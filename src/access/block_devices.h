@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellumark {
@@ -9,26 +10,25 @@ namespace vellumark {
 // A disk or partition the system offers, for the drive list.
 struct BlockDevice {
   std::string path;        // /dev/sdb1
+  std::string model;       // the disk's model name, where the system knows it
   std::int64_t bytes = 0;
   std::string label;       // file-system label, where known
   std::string mountPoint;  // where it is mounted, where it is
   bool partition = false;
 
-  // What the drive list shows: "/dev/sdb1  14.9 GiB  USBSTICK  /media/usb".
+  // What the drive list shows: "/dev/sdb1  14.9 GiB  USBSTICK  /media/usb",
+  // with the model after the size for a whole disk.
   std::string DisplayText() const;
 };
 
-// Where the system describes its devices; tests point these at a fake tree.
-struct DeviceTables {
-  std::string sysClassBlock = "/sys/class/block";
-  std::string byLabel = "/dev/disk/by-label";
-  std::string mounts = "/proc/self/mounts";
-  std::string devDirectory = "/dev";
-};
+// The devices of lsblk's JSON listing (--json --list --bytes with the
+// columns PATH, MODEL, SIZE, LABEL, MOUNTPOINT and TYPE), sorted by path;
+// empty devices (unused loop devices, empty card readers) are left out.
+// Text that is no such listing gives none.
+std::vector<BlockDevice> BlockDevicesOfListing(std::string_view json);
 
-// The system's disks and partitions, by name; empty devices (unused loop
-// devices, empty card readers) are left out.
-std::vector<BlockDevice> ListBlockDevices(const DeviceTables& tables = {});
+// The system's disks and partitions now, as lsblk lists them.
+std::vector<BlockDevice> ListBlockDevices();
 
 // The device path at the start of a drive-list entry.
 std::string DevicePathOfEntry(const std::string& displayText);

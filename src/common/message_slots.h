@@ -109,4 +109,14 @@ inline constexpr int kUnfinishedImageKept = 92;
 inline constexpr int kUnfinishedImageDeleted = 93;
 inline constexpr int kSectorMapNotWritten = 94;
 
+// The dialogs' own texts: the folder chooser's title, and the open and save
+// dialogs' filter (image files, then all files, in Qt's form).
+inline constexpr int kFolderChooserTitle = 84;
+inline constexpr int kImageFileFilter = 89;
+
+// The status bar's link to the help window, and why a rescued file could not
+// be opened.
+inline constexpr int kHelp = 95;
+inline constexpr int kNoHandler = 103;
+
 }  // namespace vellumark::slot

@@ -3,18 +3,25 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
+#include <QAbstractItemView>
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "access/block_devices.h"
 #include "ui/failure_text.h"
 #include "ui/guarded_application.h"
+#include "ui/help_window.h"
 #include "ui/message_table.h"
 #include "ui/refusal_slots.h"
+#include "ui/window_metrics.h"
 #include "ui/window_progress.h"
 
 namespace vellumark {
@@ -22,33 +29,14 @@ namespace {
 
 QString T(int slot) { return QString::fromUtf8(Text(slot)); }
 
-template <typename Widget>
-Widget* Place(QWidget* parent, const char* name, int left, int top, int width = -1, int height = -1) {
-  auto* widget = new Widget(parent);
-  widget->setObjectName(name);
-  widget->move(left, top);
-  if (width > 0) widget->resize(width, height > 0 ? height : widget->sizeHint().height());
-  return widget;
-}
+// Every text is measured in the window font; the window's drawn geometry
+// grows by one factor until the widest caption fits, never cut.
+// Where the folders the user chose last are kept between runs.
+constexpr const char* kImageFolderKey = "folders/image";
+constexpr const char* kSaveFolderKey = "folders/save";
 
-// Right-aligned labels keep their right edge just before the control they
-// name, so that a longer text (another language) grows to the left.
-QLabel* RightLabel(QWidget* parent, const char* name, int rightEdge, int top) {
-  auto* label = Place<QLabel>(parent, name, 0, top);
-  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label->setProperty("rightEdge", rightEdge);
-  return label;
-}
-
-void FitRightLabel(QLabel* label) {
-  label->adjustSize();
-  const int right = label->property("rightEdge").toInt();
-  if (right > 0) label->move(std::max(0, right - label->width()), label->y());
-}
-
-QString HelpAddress() {
-  return "file://" + QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/doc/vellumark/help.html");
-}
+constexpr int kDumpLines = 17;  // the header and 16 lines of a 512-byte sector
+constexpr int kDumpColumns = 117;
 
 }  // namespace
 
@@ -66,9 +54,9 @@ TForm1::TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform
       backup_(source_, frontEnd_) {
   setObjectName("TForm1");
   BuildControls();
-  // The default save folder: the user's own, since the program's folder is
-  // a system folder on this platform.
-  Edit2->setText(QDir::homePath() + "/");
+  // The save folder of the last run, or else the user's own, since the
+  // program's folder is a system folder on this platform.
+  Edit2->setText(QSettings().value(kSaveFolderKey, QDir::homePath() + "/").toString());
 
   form2_->onPause = [this](bool paused) { scan_.SetPaused(paused); };
   form2_->onStop = [this] { scan_.Stop(); };
@@ -88,46 +76,56 @@ TForm1::~TForm1() {
   delete form3_;
 }
 
+template <typename Widget>
+Widget* TForm1::Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* widget = new Widget(parent);
+  widget->setObjectName(name);
+  spots_.push_back({widget, left, top, width, height});
+  return widget;
+}
+
+// Right-aligned labels span the room left of the control they name, so that
+// a longer text (another language) grows to the left within it.
+QLabel* TForm1::RightLabel(QWidget* parent, const char* name, int roomLeft, int rightEdge, int top) {
+  auto* label = Place<QLabel>(parent, name, roomLeft, top, rightEdge - roomLeft);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
 void TForm1::BuildControls() {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kCollapsedHeight);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
 
-  Label5 = Place<QLabel>(this, "Label5", 16, 8);
-  Label12 = RightLabel(this, "Label12", 125, 44);
-  DriveComboBox1 = Place<QComboBox>(this, "DriveComboBox1", 128, 42, 145);
-  for (const BlockDevice& device : ListBlockDevices()) {
-    DriveComboBox1->addItem(QString::fromStdString(device.DisplayText()));
-  }
+  Label5 = Place<QLabel>(this, "Label5", 16, 8, 846);
+  Label12 = RightLabel(this, "Label12", 8, 125, 44);
+  DriveComboBox1 = Place<DriveList>(this, "DriveComboBox1", 128, 42, 145);
   Button1 = Place<QPushButton>(this, "Button1", 279, 40, 78, 25);
   Button10 = Place<QPushButton>(this, "Button10", 358, 40, 91, 25);
   Button2 = Place<QPushButton>(this, "Button2", 454, 40, 43, 25);
 
   GroupBox1 = Place<QGroupBox>(this, "GroupBox1", 8, 66, 753, 146);
   GroupBox1->hide();
-  Label9 = RightLabel(GroupBox1, "Label9", 85, 17);
+  Label9 = RightLabel(GroupBox1, "Label9", 2, 85, 17);
   chkDOC = Place<QCheckBox>(GroupBox1, "chkDOC", 88, 16, 97);
   chkDOC->setText("DOC(WPS)");
   chkDOC->setChecked(true);
   chkDOCX = Place<QCheckBox>(GroupBox1, "chkDOCX", 190, 16, 160);
   chkDOCX->setChecked(true);
-  Label2 = RightLabel(GroupBox1, "Label2", 117, 44);
+  Label2 = RightLabel(GroupBox1, "Label2", 2, 117, 44);
   Edit2 = Place<QLineEdit>(GroupBox1, "Edit2", 120, 40, 481);
   Button6 = Place<QPushButton>(GroupBox1, "Button6", 602, 39, 60, 25);
-  Label8 = RightLabel(GroupBox1, "Label8", 78, 76);
+  Label8 = RightLabel(GroupBox1, "Label8", 2, 78, 76);
   ComboBox3 = Place<QComboBox>(GroupBox1, "ComboBox3", 81, 72, 136);
-  Label7 = RightLabel(GroupBox1, "Label7", 310, 76);
+  Label7 = RightLabel(GroupBox1, "Label7", 220, 310, 76);
   ComboBox2 = Place<QComboBox>(GroupBox1, "ComboBox2", 313, 72, 62);
   ComboBox2->addItems({"FAT", "FAT32", "NTFS", "OTHER"});
-  Label6 = RightLabel(GroupBox1, "Label6", 473, 76);
+  Label6 = RightLabel(GroupBox1, "Label6", 378, 473, 76);
   ComboBox1 = Place<QComboBox>(GroupBox1, "ComboBox1", 476, 72, 45);
   ComboBox1->addItems({"512", "1K", "2K", "4K", "8K", "16K", "32K"});
-  Label3 = RightLabel(GroupBox1, "Label3", 133, 108);
+  Label3 = RightLabel(GroupBox1, "Label3", 2, 133, 108);
   Edit3 = Place<QLineEdit>(GroupBox1, "Edit3", 136, 104, 121);
-  Label11 = Place<QLabel>(GroupBox1, "Label11", 260, 108);
+  Label11 = Place<QLabel>(GroupBox1, "Label11", 259, 108, 8);
+  Label11->setAlignment(Qt::AlignCenter);
   Label11->setText("-");
   Edit4 = Place<QLineEdit>(GroupBox1, "Edit4", 268, 104, 121);
   Button12 = Place<QPushButton>(GroupBox1, "Button12", 500, 108, 86, 25);
@@ -140,10 +138,7 @@ void TForm1::BuildControls() {
   Memo1->setReadOnly(true);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  QFont fixed("Courier New");
-  fixed.setStyleHint(QFont::TypeWriter);
-  fixed.setPixelSize(12);
-  Memo1->setFont(fixed);
+  Memo1->setFont(DumpFont(12));
   Memo1->setEnabled(false);
   Button8 = Place<QPushButton>(this, "Button8", 16, 488, 32, 25);
   Button3 = Place<QPushButton>(this, "Button3", 48, 488, 32, 25);
@@ -153,7 +148,7 @@ void TForm1::BuildControls() {
   Button3->setText("<");
   Button4->setText(">");
   Button9->setText(">|");
-  Label1 = RightLabel(this, "Label1", 203, 492);
+  Label1 = RightLabel(this, "Label1", 146, 203, 492);
   Edit1 = Place<QLineEdit>(this, "Edit1", 206, 488, 80);
   Button5 = Place<QPushButton>(this, "Button5", 288, 488, 41, 25);
   for (QWidget* control : {static_cast<QWidget*>(Button8), static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4),
@@ -165,17 +160,22 @@ void TForm1::BuildControls() {
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setSizeGripEnabled(false);
-  const int widths[4] = {136, 152, 312, 250};
   for (int i = 0; i < 4; ++i) {
     StatusPanels[i] = new QLabel(StatusBar1);
-    StatusPanels[i]->setFixedWidth(widths[i]);
     StatusBar1->addWidget(StatusPanels[i]);
   }
-  StatusPanels[3]->setText(HelpAddress());
-  StatusBar1->setGeometry(0, kCollapsedHeight - 22, kClientWidth, 22);
-  StatusBar1->raise();  // over the hex view's top edge while collapsed
+  // The fourth panel is the link to the help window.
+  QFont link = StatusPanels[3]->font();
+  link.setUnderline(true);
+  StatusPanels[3]->setFont(link);
+  StatusPanels[3]->setForegroundRole(QPalette::Link);
+  StatusPanels[3]->setCursor(Qt::PointingHandCursor);
   StatusBar1->installEventFilter(this);
   for (QLabel* panel : StatusPanels) panel->installEventFilter(this);
+  LayOut();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
@@ -200,10 +200,7 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::ApplyTexts() {
-  QFont font = this->font();
-  font.setFamily(QString::fromUtf8(TableFont()));
-  font.setPixelSize(13);
-  setFont(font);
+  setFont(WindowFont());
   Memo1->setFont(Memo1->font());  // the dump keeps its fixed-pitch font
   Button1->setText(T(2));
   Button10->setText(T(3));
@@ -224,8 +221,82 @@ void TForm1::ApplyTexts() {
   Label8->setText(T(66));
   ComboBox3->addItems({T(slot::kReasonDeleted), T(slot::kReasonFormatted), T(slot::kReasonRepartitioned)});
   Label12->setText(T(78));
-  Label5->adjustSize();
-  for (QLabel* label : {Label1, Label2, Label3, Label6, Label7, Label8, Label9, Label12}) FitRightLabel(label);
+  StatusPanels[3]->setText(T(slot::kHelp));
+  scale_ = NeededScale();
+  LayOut();
+}
+
+int TForm1::S(int pixels) const { return static_cast<int>(std::lround(pixels * scale_)); }
+
+int TForm1::HeightOf(const Spot& spot) const {
+  return spot.height > 0 ? S(spot.top + spot.height) - S(spot.top) : spot.widget->sizeHint().height();
+}
+
+double TForm1::NeededScale() const {
+  double scale = 1.0;
+  for (const Spot& spot : spots_) {
+    // The drive list's entries are data, not captions: its list opens as
+    // wide as they need.
+    if (spot.widget == DriveComboBox1 || spot.width <= 0) continue;
+    const int room = CaptionRoom(spot.widget, spot.width, HeightOf(spot));
+    const int wanting = CaptionWidth(spot.widget) - room;
+    // The frame around the caption keeps its size, so the control must grow
+    // by exactly the caption's shortfall.
+    if (wanting > 0) scale = std::max(scale, static_cast<double>(spot.width + wanting) / spot.width);
+  }
+  return std::ceil(scale * 100) / 100;
+}
+
+std::vector<QWidget*> TForm1::ExpandedOnly() const {
+  return {Memo1, Button8, Button3, Button4, Button9, Label1, Edit1, Button5};
+}
+
+void TForm1::LayOut() {
+  for (const Spot& spot : spots_) {
+    // Edges rather than widths are scaled, so that neighbours stay apart.
+    spot.widget->setGeometry(S(spot.left), S(spot.top), S(spot.left + spot.width) - S(spot.left), HeightOf(spot));
+  }
+  const int widths[4] = {136, 152, 312, 250};
+  for (int i = 0; i < 4; ++i) StatusPanels[i]->setFixedWidth(S(widths[i]));
+  FitDumpFont();
+  DriveComboBox1->Refresh();  // measured in the window's font
+  ShowHeight();
+}
+
+void TForm1::FitDumpFont() {
+  // The largest size up to the dump's 12 pixels at which the header and the
+  // 16 lines of a sector show whole beside the scroll bar.
+  const int frame = 2 * Memo1->frameWidth() + 2 * static_cast<int>(std::ceil(Memo1->document()->documentMargin()));
+  const int roomWide = Memo1->width() - frame - Memo1->verticalScrollBar()->sizeHint().width();
+  const int roomHigh = Memo1->height() - frame;
+  for (int pixels = 12; pixels > 6; --pixels) {
+    const QFontMetrics metrics(DumpFont(pixels));
+    if (metrics.horizontalAdvance(QString(kDumpColumns, '0')) + 1 <= roomWide &&
+        metrics.lineSpacing() * kDumpLines <= roomHigh) {
+      Memo1->setFont(DumpFont(pixels));
+      return;
+    }
+  }
+  Memo1->setFont(DumpFont(6));
+}
+
+void TForm1::ShowHeight() {
+  const bool expanded = SpeedButton1->isChecked();
+  const int height = S(expanded ? kExpandedHeight : kCollapsedHeight);
+  setFixedSize(S(kClientWidth), height);
+  StatusBar1->setGeometry(0, height - S(22), width(), S(22));
+  StatusBar1->raise();
+  // Collapsed, the hex view would lie under the status bar.
+  for (QWidget* control : ExpandedOnly()) control->setVisible(expanded);
+  // A window grown past the screen's lower edge moves up, as far as its top.
+  if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+    const QRect available = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int frameExtra = frame.height() - geometry().height();
+    const int bottom = frame.top() + frameExtra + height;
+    const int over = bottom - (available.bottom() + 1);
+    if (over > 0) move(x(), std::max(available.top(), frame.top() - over));
+  }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -295,6 +366,9 @@ void TForm1::MirrorView() {
 
 void TForm1::CloseSourceAndView() {
   source_.CloseSource();
+  // What the panels said was of the source just closed.
+  StatusPanels[0]->clear();
+  StatusPanels[1]->clear();
   view_.Clear();
   MirrorView();
   Memo1->setEnabled(false);
@@ -331,8 +405,16 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button10Click() {
+  // A cancelled choice leaves the open source open.
+  const auto path = services_.dialogs.OpenImagePath(ImageFolder());
+  if (!path) return;
   CloseSourceAndView();
-  if (const auto path = services_.dialogs.OpenImagePath()) ShowOpened(source_.OpenImageFile(*path), *path);
+  QSettings().setValue(kImageFolderKey, QFileInfo(QString::fromStdString(*path)).absolutePath());
+  ShowOpened(source_.OpenImageFile(*path), *path);
+}
+
+std::string TForm1::ImageFolder() const {
+  return QSettings().value(kImageFolderKey, QDir::homePath()).toString().toStdString();
 }
 
 void TForm1::Button2Click() { CloseSourceAndView(); }
@@ -380,6 +462,7 @@ void TForm1::RunRescue() {
   request.lastSectorText = Edit4->text().toStdString();
   request.typeMask = typeMask_;
   const ScanResult result = scan_.Run(request);
+  if (result.ran) QSettings().setValue(kSaveFolderKey, Edit2->text());
   if (!result.ran) {
     if (result.refusal == Refusal::None) return;
     services_.prompt.Show({SlotOf(result.refusal), slot::kError,
@@ -398,7 +481,7 @@ void TForm1::RunRescue() {
   const auto& report = scan_.Report();
   if (std::any_of(report.begin(), report.end(), [](const DocumentInspection& d) { return d.record.saved; })) {
     delete results_;
-    results_ = new ResultsWindow(report, services_.dialogs, this);
+    results_ = new ResultsWindow(report, services_, this);
     results_->show();
   }
 }
@@ -412,8 +495,9 @@ void TForm1::RunBackup() {
     ShowError(SlotOf(refusal));
     return;
   }
-  const auto target = services_.dialogs.SaveImagePath();
+  const auto target = services_.dialogs.SaveImagePath(ImageFolder());
   if (!target) return;
+  QSettings().setValue(kImageFolderKey, QFileInfo(QString::fromStdString(*target)).absolutePath());
   backupRunning_ = true;
   const BackupResult result = backup_.Run(range, *target);
   backupRunning_ = false;
@@ -470,17 +554,21 @@ void TForm1::Button6Click() {
   if (start.size() > 1 && start.endsWith('/')) start.chop(1);  // the root keeps its slash
   if (const auto folder = services_.dialogs.ChooseFolder(start.toStdString())) {
     Edit2->setText(QString::fromStdString(*folder));
+    QSettings().setValue(kSaveFolderKey, Edit2->text());
   }
 }
 
-void TForm1::SpeedButton1Click() {
-  const int height = SpeedButton1->isChecked() ? kExpandedHeight : kCollapsedHeight;
-  setFixedSize(kClientWidth, height);
-  StatusBar1->setGeometry(0, height - 22, kClientWidth, 22);
-}
+void TForm1::SpeedButton1Click() { ShowHeight(); }
 
 void TForm1::StatusBar1MouseDown(int x) {
-  if (x > kStatusAddressFrom) services_.dialogs.OpenAddress(StatusPanels[3]->text().toStdString());
+  if (x > S(kStatusAddressFrom)) ShowHelp();
+}
+
+void TForm1::ShowHelp() {
+  if (help_ == nullptr) help_ = new HelpWindow(this);
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
 }
 
 }  // namespace vellumark

@@ -11,12 +11,15 @@
 #include <QStatusBar>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "access/platform_source.h"
 #include "access/sector_source.h"
 #include "access/volume_parameters.h"
 #include "backup/image_backup.h"
 #include "rescue/deep_scan.h"
+#include "ui/drive_list.h"
+#include "ui/help_window.h"
 #include "ui/progress_windows.h"
 #include "ui/results_window.h"
 #include "ui/window_services.h"
@@ -47,15 +50,23 @@ class TForm1 : public QWidget {
   // image without asking.
   void EndRunningOperation();
 
+  // The factor by which the drawn layout is grown so that every caption of
+  // the chosen language fits; 1 when all fit as drawn.
+  double LayoutScale() const { return scale_; }
+
   TForm2* Form2() const { return form2_; }
   TForm3* Form3() const { return form3_; }
   TypeMask CurrentTypeMask() const { return typeMask_; }
   const DeepScan& Scan() const { return scan_; }
   // The documents of the last rescue that wrote any; null before one did.
   ResultsWindow* Results() const { return results_; }
+  // The help window, once the status bar's link has opened it.
+  HelpWindow* Help() const { return help_; }
+  void ShowHelp();
 
   QLabel *Label1, *Label2, *Label3, *Label5, *Label6, *Label7, *Label8, *Label9, *Label11, *Label12;
-  QComboBox *DriveComboBox1, *ComboBox1, *ComboBox2, *ComboBox3;
+  DriveList* DriveComboBox1;
+  QComboBox *ComboBox1, *ComboBox2, *ComboBox3;
   QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button8, *Button9, *Button10, *Button11,
       *Button12, *SpeedButton1;
   QGroupBox* GroupBox1;
@@ -90,7 +101,26 @@ class TForm1 : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // A control's drawn place in its parent; height 0 is the control's own.
+  struct Spot {
+    QWidget* widget;
+    int left, top, width, height;
+  };
+  template <typename Widget>
+  Widget* Place(QWidget* parent, const char* name, int left, int top, int width, int height = 0);
+  QLabel* RightLabel(QWidget* parent, const char* name, int roomLeft, int rightEdge, int top);
+  int S(int pixels) const;
+  int HeightOf(const Spot& spot) const;
+  double NeededScale() const;
+  std::vector<QWidget*> ExpandedOnly() const;
+  void LayOut();
+  void FitDumpFont();
+  // The collapsed or expanded height, kept on the screen.
+  void ShowHeight();
   void BuildControls();
+  // Where the image dialogs start: the folder of the last image opened or
+  // written.
+  std::string ImageFolder() const;
   // The opened source in the controls, or why path could not be opened.
   void ShowOpened(const OpenResult& result, const std::string& path);
   void CloseSourceAndView();
@@ -119,6 +149,9 @@ class TForm1 : public QWidget {
   bool backupRunning_ = false;
   bool shownOnce_ = false;
   QPointer<ResultsWindow> results_;
+  QPointer<HelpWindow> help_;
+  std::vector<Spot> spots_;
+  double scale_ = 1.0;
 };
 
 }  // namespace vellumark

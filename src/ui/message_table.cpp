@@ -7,7 +7,7 @@ namespace {
 
 using Table = std::array<const char*, kMessageSlots>;
 
-// Slots no caller shows (84, 89, 95) are empty; 10, 28 and 61 refuse
+// Every slot has a text now; 10, 28 and 61 refuse
 // a destination that another run is using, a report named like a rescued
 // file, and a folder that takes no files; 72, 73 and 80 tell what a rescue
 // could not do; 82 names the box for .docx files; 85 ends a run that ran out
@@ -15,7 +15,11 @@ using Table = std::array<const char*, kMessageSlots>;
 // 90 to 94 tell how an image backup ended (the map of sectors not copied, an
 // unfinished image kept or deleted); 96 to 99 say why a disk the program may
 // not open was not handed over by the disk service either, and what to do;
-// 100 to 102 give a run's pace below the progress windows' labels. Several texts end in a blank because the
+// 100 to 102 give a run's pace below the progress windows' labels; 84
+// titles the folder chooser and 89 is the image files' filter of the open
+// and save dialogs, in Qt's form; 95 is the status bar's link to the help
+// window and 103 says why a rescued file could not be opened (it follows
+// slot 48 and the file's path). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -105,18 +109,18 @@ constexpr Table kEnglish = {
     /* 81 */ "partial",
     /* 82 */ "DOCX(Word 2007+)",
     /* 83 */ "Reassembled from",
-    /* 84 */ "",
+    /* 84 */ "Save rescued files to",
     /* 85 */ "Out of memory! The operation was stopped.",
     /* 86 */ "it is a pipe, not a drive or an image file",
     /* 87 */ "it is a socket, not a drive or an image file",
     /* 88 */ "it is a character device, not a drive or an image file",
-    /* 89 */ "",
+    /* 89 */ "Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)",
     /* 90 */ "Sectors not copied are listed for GNU ddrescue in ",
     /* 91 */ "Backup cancelled.",
     /* 92 */ "The unfinished image is kept as ",
     /* 93 */ "The unfinished image was deleted.",
     /* 94 */ "The list of sectors not copied could not be written: ",
-    /* 95 */ "",
+    /* 95 */ "Help",
     /* 96 */ "permission denied, and the disk service refused it too. Join the disk group (then log in again) or start the program as root to read this disk",
     /* 97 */ "the disk service does not know this device; it may have been removed. Choose the drive again after the list refreshes",
     /* 98 */ "the device is busy: another program holds it. Close that program, or unmount the disk, and try again",
@@ -124,6 +128,7 @@ constexpr Table kEnglish = {
     /* 100 */ "Speed: ",
     /* 101 */ "Time left: ",
     /* 102 */ "Documents found: ",
+    /* 103 */ "no program on this system opens files of this kind",
 };
 
 constexpr Table kSimplified = {
@@ -211,18 +216,18 @@ constexpr Table kSimplified = {
     /* 81 */ "部分",
     /* 82 */ "DOCX(Word 2007及以上)",
     /* 83 */ "重组碎片数",
-    /* 84 */ "",
+    /* 84 */ "恢复文件保存到",
     /* 85 */ "内存不足! 操作已停止.",
     /* 86 */ "这是管道, 不是分区或映像文件",
     /* 87 */ "这是套接字, 不是分区或映像文件",
     /* 88 */ "这是字符设备, 不是分区或映像文件",
-    /* 89 */ "",
+    /* 89 */ "磁盘映像文件 (*.img *.dd *.raw *.bin *.iso);;所有文件 (*)",
     /* 90 */ "未复制的扇区已列入 GNU ddrescue 映射文件: ",
     /* 91 */ "备份已取消.",
     /* 92 */ "未完成的映像文件保留为: ",
     /* 93 */ "未完成的映像文件已删除.",
     /* 94 */ "无法写入未复制扇区的列表: ",
-    /* 95 */ "",
+    /* 95 */ "帮助",
     /* 96 */ "权限不足, 磁盘服务也拒绝了. 请加入 disk 组 (然后重新登录) 或以 root 身份启动程序来读取此磁盘",
     /* 97 */ "磁盘服务不认识此设备, 它可能已被移除. 请在列表刷新后重新选择驱动器",
     /* 98 */ "设备正忙: 另一个程序正在使用它. 请关闭该程序或卸载磁盘后重试",
@@ -230,6 +235,7 @@ constexpr Table kSimplified = {
     /* 100 */ "速度: ",
     /* 101 */ "剩余时间: ",
     /* 102 */ "已找到文档: ",
+    /* 103 */ "系统中没有能打开此类文件的程序",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -320,18 +326,18 @@ constexpr Table kTraditional = {
     /* 81 */ "部分",
     /* 82 */ "DOCX(Word 2007及以上)",
     /* 83 */ "重組碎片數",
-    /* 84 */ "",
+    /* 84 */ "恢復檔案保存到",
     /* 85 */ "記憶體不足! 操作已停止.",
     /* 86 */ "這是管道, 不是分區或映像檔案",
     /* 87 */ "這是通訊端, 不是分區或映像檔案",
     /* 88 */ "這是字元裝置, 不是分區或映像檔案",
-    /* 89 */ "",
+    /* 89 */ "磁碟映像檔案 (*.img *.dd *.raw *.bin *.iso);;所有檔案 (*)",
     /* 90 */ "未複製的扇區已列入 GNU ddrescue 對映檔: ",
     /* 91 */ "備份已取消.",
     /* 92 */ "未完成的映像檔保留為: ",
     /* 93 */ "未完成的映像檔已刪除.",
     /* 94 */ "無法寫入未複製扇區的列表: ",
-    /* 95 */ "",
+    /* 95 */ "說明",
     /* 96 */ "權限不足, 磁碟服務也拒絕了. 請加入 disk 群組 (然後重新登入) 或以 root 身分啟動程式來讀取此磁碟",
     /* 97 */ "磁碟服務不認識此裝置, 它可能已被移除. 請在清單重新整理後再次選擇磁碟機",
     /* 98 */ "裝置正忙: 另一個程式正在使用它. 請關閉該程式或卸載磁碟後重試",
@@ -339,6 +345,7 @@ constexpr Table kTraditional = {
     /* 100 */ "速度: ",
     /* 101 */ "剩餘時間: ",
     /* 102 */ "已找到文件: ",
+    /* 103 */ "系統中沒有能開啟此類檔案的程式",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -4,6 +4,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "common/message_slots.h"
+#include "ui/message_table.h"
+
 namespace vellumark {
 namespace {
 
@@ -81,7 +84,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Label1 = LabelAt(this, "Label1", 18, 40);
   Label2 = LabelAt(this, "Label2", 18, 64);
   Label3 = LabelAt(this, "Label3", 18, 88);
-  Button1 = ButtonAt(this, "Button1", QString::fromUtf8("取消"), 88, 128, 75);
+  Button1 = ButtonAt(this, "Button1", QString::fromUtf8(Text(slot::kCancel)), 88, 128, 75);
   connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
 }
 

@@ -1,10 +1,19 @@
 #include "ui/qt_dialogs.h"
 
 #include <QDesktopServices>
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QUrl>
 
+#include "common/message_slots.h"
 #include "ui/message_table.h"
 
 namespace vellumark {
@@ -19,26 +28,46 @@ std::optional<std::string> Chosen(const QString& path) {
   return path.toStdString();
 }
 
+// How long the desktop may take to say which program opens a type.
+constexpr int kQueryMilliseconds = 5000;
+
+// What a title bar takes beside its title: the window manager's buttons and
+// margins.
+constexpr int kTitleBarExtra = 160;
+
+// A message box at least as wide as its caption needs, which window managers
+// would otherwise cut to a letter or two over a short text.
+int AskBox(QWidget* parent, QMessageBox::Icon icon, const Message& message, QMessageBox::StandardButtons buttons) {
+  const QString caption = QString::fromUtf8(Text(message.captionSlot));
+  QMessageBox box(icon, caption, TextOf(message), buttons, parent);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int wanted = QFontMetrics(box.font()).horizontalAdvance(caption) + kTitleBarExtra;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
+  return box.exec();
+}
+
 }  // namespace
 
 void QtPrompt::Show(const Message& message) {
   if (silent_) return;
-  QMessageBox::information(parent_, QString::fromUtf8(Text(message.captionSlot)), TextOf(message));
+  AskBox(parent_, QMessageBox::Information, message, QMessageBox::Ok);
 }
 
 bool QtPrompt::AskYesNo(const Message& message) {
   if (silent_) return false;
-  return QMessageBox::question(parent_, QString::fromUtf8(Text(message.captionSlot)), TextOf(message),
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  return AskBox(parent_, QMessageBox::Question, message, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-std::optional<std::string> QtDialogs::OpenImagePath() {
-  return Chosen(QFileDialog::getOpenFileName(parent_, {}, {}, QString::fromUtf8("磁盘映像文件(*.img);;所有文件(*)"),
-                                             nullptr, QFileDialog::ReadOnly));
+std::optional<std::string> QtDialogs::OpenImagePath(const std::string& startFolder) {
+  return Chosen(QFileDialog::getOpenFileName(parent_, {}, QString::fromStdString(startFolder),
+                                             QString::fromUtf8(Text(slot::kImageFileFilter)), nullptr,
+                                             QFileDialog::ReadOnly));
 }
 
-std::optional<std::string> QtDialogs::SaveImagePath() {
-  QFileDialog dialog(parent_, {}, {}, QString::fromUtf8("磁盘映像文件(*.img)"));
+std::optional<std::string> QtDialogs::SaveImagePath(const std::string& startFolder) {
+  QFileDialog dialog(parent_, {}, QString::fromStdString(startFolder), QString::fromUtf8(Text(slot::kImageFileFilter)));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("img");
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -46,12 +75,46 @@ std::optional<std::string> QtDialogs::SaveImagePath() {
 }
 
 std::optional<std::string> QtDialogs::ChooseFolder(const std::string& start) {
-  return Chosen(QFileDialog::getExistingDirectory(parent_, QString::fromUtf8("恢复文件保存到"), QString::fromStdString(start),
+  return Chosen(QFileDialog::getExistingDirectory(parent_, QString::fromUtf8(Text(slot::kFolderChooserTitle)), QString::fromStdString(start),
                                                   QFileDialog::ShowDirsOnly));
 }
 
-void QtDialogs::OpenAddress(const std::string& address) {
-  QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+void TranslateQtTexts() {
+  static QTranslator* translator = nullptr;
+  if (translator != nullptr) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    translator = nullptr;
+  }
+  const char* name = nullptr;
+  switch (ChosenLanguage()) {
+    case Language::SimplifiedChinese: name = "qtbase_zh_CN"; break;
+    case Language::TraditionalChinese: name = "qtbase_zh_TW"; break;
+    case Language::English: return;
+  }
+  auto* loaded = new QTranslator;
+  if (!loaded->load(QString::fromLatin1(name), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete loaded;
+    return;  // Qt's own texts stay English where its translations are missing
+  }
+  QCoreApplication::installTranslator(loaded);
+  translator = loaded;
+}
+
+bool QtDialogs::OpenAddress(const std::string& address) {
+  const QUrl url(QString::fromStdString(address));
+  if (url.isLocalFile()) {
+    // The desktop's opener reports a missing handler only on the terminal,
+    // after the program has handed the file over; ask first.
+    const QString type = QMimeDatabase().mimeTypeForFile(url.toLocalFile()).name();
+    QProcess query;
+    query.start("xdg-mime", {"query", "default", type});
+    if (query.waitForFinished(kQueryMilliseconds) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+        query.readAllStandardOutput().trimmed().isEmpty()) {
+      return false;
+    }
+  }
+  return QDesktopServices::openUrl(url);
 }
 
 }  // namespace vellumark

@@ -6,6 +6,10 @@
 
 namespace vellumark {
 
+// Qt's own texts (dialog buttons, the file dialogs) in the chosen language,
+// from Qt's translations; called again, it follows a new choice.
+void TranslateQtTexts();
+
 // Message boxes with the message table's texts and captions.
 class QtPrompt final : public Prompt {
  public:
@@ -24,10 +28,10 @@ class QtPrompt final : public Prompt {
 class QtDialogs final : public WindowDialogs {
  public:
   explicit QtDialogs(QWidget*& parent) : parent_(parent) {}
-  std::optional<std::string> OpenImagePath() override;
-  std::optional<std::string> SaveImagePath() override;
+  std::optional<std::string> OpenImagePath(const std::string& startFolder) override;
+  std::optional<std::string> SaveImagePath(const std::string& startFolder) override;
   std::optional<std::string> ChooseFolder(const std::string& start) override;
-  void OpenAddress(const std::string& address) override;
+  bool OpenAddress(const std::string& address) override;
 
  private:
   QWidget*& parent_;

@@ -8,6 +8,7 @@
 
 #include "common/message_slots.h"
 #include "ui/message_table.h"
+#include "ui/window_metrics.h"
 
 namespace vellumark {
 namespace {
@@ -41,19 +42,16 @@ QString Details(const DocumentInspection& document) {
 
 }  // namespace
 
-ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowDialogs& dialogs,
+ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowServices services,
                              QWidget* parent)
-    : QDialog(parent), dialogs_(dialogs) {
+    : QDialog(parent), services_(services) {
   setObjectName("ResultsWindow");
   for (const DocumentInspection& inspection : inspections) {
     if (inspection.record.saved) documents_.push_back(inspection);
   }
   // The same face and size as the main window, so that Chinese texts draw in
   // the font the table was written for.
-  QFont font = this->font();
-  font.setFamily(QString::fromUtf8(TableFont()));
-  font.setPixelSize(13);
-  setFont(font);
+  setFont(WindowFont());
   setWindowTitle(T(slot::kRescueFileCaption));
   resize(760, 540);
 
@@ -125,7 +123,10 @@ void ResultsWindow::ShowSelected() {
 void ResultsWindow::OpenRow(QTreeWidgetItem* item) {
   if (const DocumentInspection* document = DocumentOf(item)) {
     const QUrl file = QUrl::fromLocalFile(QString::fromStdString(document->record.outputName));
-    dialogs_.OpenAddress(file.toString().toStdString());
+    if (!services_.dialogs.OpenAddress(file.toString().toStdString())) {
+      services_.prompt.Show({slot::kFailedToOpenFile, slot::kError,
+                             " " + document->record.outputName + ": " + Text(slot::kNoHandler)});
+    }
   }
 }
 

@@ -14,7 +14,8 @@ namespace vellumark {
 
 // The documents a rescue wrote, one row each, with the selected one's
 // properties, verdict and the start of its text below the list. Double-clicking
-// a row opens the written file with the desktop's default handler.
+// a row opens the written file with the desktop's default handler, or says
+// that there is none.
 class ResultsWindow : public QDialog {
   Q_OBJECT
  public:
@@ -24,7 +25,7 @@ class ResultsWindow : public QDialog {
 
   // Keeps a copy of the inspections whose document was written; the others
   // have no file to show or open.
-  ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowDialogs& dialogs,
+  ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowServices services,
                 QWidget* parent = nullptr);
 
   QTreeWidget* List() const { return list_; }
@@ -36,7 +37,7 @@ class ResultsWindow : public QDialog {
   const DocumentInspection* DocumentOf(const QTreeWidgetItem* item) const;
 
   std::vector<DocumentInspection> documents_;
-  WindowDialogs& dialogs_;
+  WindowServices services_;
   QLabel* listLabel_;
   QTreeWidget* list_;
   QLabel* previewLabel_;

@@ -1,18 +1,22 @@
 #include "ui/window_progress.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 
 #include "ui/message_table.h"
+#include "ui/window_metrics.h"
 
 namespace vellumark {
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-void UseTableFont(QWidget* window) {
-  QFont font = window->font();
-  font.setFamily(QString::fromUtf8(TableFont()));
-  window->setFont(font);
+// A path longer than its label shows its beginning and its end, whole in
+// the label's tip.
+void ShowSource(QLabel* label, const std::string& source) {
+  const QString text = Q(source);
+  label->setText(QFontMetrics(label->font()).elidedText(text, Qt::ElideMiddle, label->width()));
+  label->setToolTip(text);
 }
 
 }  // namespace
@@ -21,14 +25,13 @@ void WindowProgress::StageStarted(ProgressStage stage) {
   labels_.Start(stage, sourceName_());
   QWidget* window = stage == ProgressStage::Carve ? static_cast<QWidget*>(form2_) : form3_;
   if (stage != ProgressStage::Carve) main_->hide();
-  UseTableFont(window);
+  window->setFont(WindowFont());
   window->setWindowTitle(Q(labels_.Caption()));
   if (stage == ProgressStage::Carve) {
     form2_->SpeedButton1->setText(QString::fromUtf8(Text(slot::kPause)));
     form2_->SpeedButton1->setChecked(false);
     form2_->Button2->setText(QString::fromUtf8(Text(slot::kStop)));
-  } else if (stage == ProgressStage::Backup) {
-    // The search leaves Cancel with the caption it has; the backup sets it.
+  } else {
     form3_->Button1->setText(QString::fromUtf8(Text(slot::kCancel)));
   }
   Show();
@@ -42,12 +45,12 @@ void WindowProgress::Report(const ProgressReport& report) {
 
 void WindowProgress::Show() {
   if (labels_.Stage() == ProgressStage::Carve) {
-    form2_->Label4->setText(Q(labels_.Source()));
+    ShowSource(form2_->Label4, labels_.Source());
     form2_->Label1->setText(Q(labels_.Line(0)));
     form2_->Label2->setText(Q(labels_.Line(1)));
     form2_->Label3->setText(Q(labels_.Line(2)));
   } else {
-    form3_->Label4->setText(Q(labels_.Source()));
+    ShowSource(form3_->Label4, labels_.Source());
     form3_->Label1->setText(Q(labels_.Line(0)));
     form3_->Label2->setText(Q(labels_.Line(1)));
     form3_->Label3->setText(Q(labels_.Line(2)));

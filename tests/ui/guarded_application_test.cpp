@@ -3,6 +3,7 @@
 // which hands it to the program's action instead of aborting; the program
 // itself then ends with a message and status 1.
 #include <QPushButton>
+#include <QSettings>
 #include <QtTest>
 #include <filesystem>
 
@@ -56,10 +57,10 @@ struct QuietPrompt : Prompt {
 };
 
 struct NoDialogs : WindowDialogs {
-  std::optional<std::string> OpenImagePath() override { return "disk.img"; }
-  std::optional<std::string> SaveImagePath() override { return std::nullopt; }
+  std::optional<std::string> OpenImagePath(const std::string&) override { return "disk.img"; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return std::nullopt; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
-  void OpenAddress(const std::string&) override {}
+  bool OpenAddress(const std::string&) override { return true; }
 };
 
 // Throws from its event handler when sent a user event.
@@ -81,7 +82,14 @@ GuardedApplication& App() { return *static_cast<GuardedApplication*>(qApp); }
 class GuardedApplicationTest : public QObject {
   Q_OBJECT
 
+  test::TempDir settings;
+
  private slots:
+  void initTestCase() {
+    // Remembered folders go to this run's own settings, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settings.path().string()));
+  }
+
   void badAllocInAHandlerReachesTheActionAndEventsGoOn() {
     int actions = 0;
     App().OnOutOfMemory([&] { ++actions; });

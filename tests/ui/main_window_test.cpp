@@ -1,12 +1,14 @@
 // The main window driven as a user would, offscreen, with message boxes and
 // dialogs answered by fakes.
 #include <QApplication>
+#include <QSettings>
 #include <QtTest>
 #include <filesystem>
 
 #include <sys/stat.h>
 
 #include "access/memory_platform_source.h"
+#include "access/block_devices.h"
 #include "access/posix_platform_source.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
@@ -27,12 +29,19 @@ struct RecordingPrompt : Prompt {
 };
 
 struct FakeDialogs : WindowDialogs {
+  std::vector<std::string> startFolders;  // where the image dialogs started
   std::optional<std::string> openPath, savePath, folder;
   std::vector<std::string> opened;
-  std::optional<std::string> OpenImagePath() override { return openPath; }
-  std::optional<std::string> SaveImagePath() override { return savePath; }
+  bool handled = true;  // whether the desktop has a program for the address
+  std::optional<std::string> OpenImagePath(const std::string& start) override {
+    startFolders.push_back(start);
+    return openPath; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return savePath; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return folder; }
-  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+  bool OpenAddress(const std::string& address) override {
+    opened.push_back(address);
+    return handled;
+  }
 };
 
 }  // namespace
@@ -90,6 +99,8 @@ class MainWindowTest : public QObject {
  private slots:
   void initTestCase() {
     dir = std::make_unique<test::TempDir>();
+    // Remembered folders go to this run's own settings, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir->path().string()));
     image = *dir / "fat32.img";
     document = std::string(VELLUMARK_CORPUS_DIR) + "/doc/52420.doc";
     if (!std::filesystem::exists(document)) QSKIP("no document corpus");
@@ -111,7 +122,7 @@ class MainWindowTest : public QObject {
 
   void startsCollapsedWithNothingOpen() {
     QCOMPARE(window->windowTitle(), QString("Vellumark 1.3"));
-    QCOMPARE(window->size(), QSize(870, 238));
+    QCOMPARE(window->size(), QSize(qRound(870 * window->LayoutScale()), qRound(238 * window->LayoutScale())));
     QCOMPARE(window->ComboBox3->count(), 3);
     QCOMPARE(window->ComboBox3->currentIndex(), 0);
     QVERIFY(window->GroupBox1->isHidden());
@@ -121,9 +132,9 @@ class MainWindowTest : public QObject {
     QVERIFY(!window->Button4->isEnabled() && !window->Edit1->isEnabled());
     QCOMPARE(window->Edit2->text(), QDir::homePath() + "/");
     window->SpeedButton1->click();
-    QCOMPARE(window->height(), 542);
+    QCOMPARE(window->height(), qRound(542 * window->LayoutScale()));
     window->SpeedButton1->click();
-    QCOMPARE(window->height(), 238);
+    QCOMPARE(window->height(), qRound(238 * window->LayoutScale()));
   }
 
   void openingAnImageShowsItsGeometryAndSectorZero() {
@@ -199,6 +210,58 @@ class MainWindowTest : public QObject {
       found |= test::ReadFileBytes(entry.path().string()) == test::ReadFileBytes(document);
     }
     QVERIFY(found);
+
+    // The count was of that source: another open clears it.
+    window->Button10->click();
+    QVERIFY(window->StatusPanels[0]->text().isEmpty());
+    // The folder saved to is where the next run starts.
+    TForm1 next(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+    QCOMPARE(next.Edit2->text(), QString::fromStdString(*dir / "out"));
+  }
+
+  // Cancelling the open dialog changes nothing; every open and close leaves
+  // the status bar telling of the source that is open, or of none.
+  void theStatusBarFollowsTheSource() {
+    window->Button10->click();
+    const QString total = window->StatusPanels[1]->text();
+    QVERIFY(total.startsWith("Total Sectors: "));
+    dialogs.openPath.reset();
+    window->Button10->click();
+    QVERIFY(window->GroupBox1->isVisible() && window->Memo1->isEnabled());
+    QCOMPARE(window->StatusPanels[1]->text(), total);
+    QVERIFY(!window->Memo1->toPlainText().isEmpty());
+
+    window->Button2->click();
+    QVERIFY(window->StatusPanels[1]->text().isEmpty());
+    dialogs.openPath = image;
+    window->Button10->click();
+    QCOMPARE(window->StatusPanels[1]->text(), total);
+    dialogs.openPath = *dir / "missing.img";
+    window->Button10->click();
+    QVERIFY(window->GroupBox1->isHidden());
+    QVERIFY(window->StatusPanels[1]->text().isEmpty());
+
+    // Each open dialog starts where the last image was; a cancelled one does
+    // not move it.
+    QCOMPARE(dialogs.startFolders.size(), std::size_t{4});
+    QCOMPARE(dialogs.startFolders[1], dir->path().string());
+    QCOMPARE(dialogs.startFolders[3], dir->path().string());
+  }
+
+  void theDriveListIsReadWhenItOpens() {
+    window->DriveComboBox1->clear();
+    window->SpeedButton1->click();
+    window->DriveComboBox1->showPopup();
+    QCOMPARE(static_cast<std::size_t>(window->DriveComboBox1->count()), ListBlockDevices().size());
+    window->DriveComboBox1->hidePopup();
+  }
+
+  void aFolderChosenIsRemembered() {
+    dialogs.folder = dir->path().string();
+    window->Button10->click();
+    window->Button6->click();
+    TForm1 next(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+    QCOMPARE(next.Edit2->text(), QString::fromStdString(dir->path().string()));
   }
 
   void backupWritesAnImageThatOpensAgain() {
@@ -393,12 +456,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->ComboBox3->currentIndex(), 1);
   }
 
-  void statusBarOpensTheHelpPageBeyond650Pixels() {
+  // The status bar's last panel is a short link, and the page opens inside
+  // the program, in the language of the windows.
+  void statusBarOpensTheHelpWindowBeyond650Pixels() {
+    QCOMPARE(window->StatusPanels[3]->text(), QString("Help"));
     window->StatusBar1MouseDown(620);
-    QVERIFY(dialogs.opened.empty());
+    QVERIFY(window->Help() == nullptr);
     window->StatusBar1MouseDown(700);
-    QCOMPARE(dialogs.opened.size(), std::size_t{1});
-    QVERIFY(dialogs.opened[0].find("help.html") != std::string::npos);
+    QVERIFY(window->Help() != nullptr && window->Help()->isVisible());
+    QVERIFY(window->Help()->Page()->toPlainText().contains("Simple steps"));
+    QVERIFY(dialogs.opened.empty());
+    window->Help()->close();
+    window->StatusBar1MouseDown(700);  // the same window again
+    QVERIFY(window->Help()->isVisible());
+    for (auto [language, link, steps] : {std::tuple{Language::SimplifiedChinese, "帮助", "基本操作"},
+                                         std::tuple{Language::TraditionalChinese, "說明", "基本操作"}}) {
+      ChooseLanguage(language);
+      TForm1 other(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+      other.ApplyTexts();
+      QCOMPARE(other.StatusPanels[3]->text(), QString::fromUtf8(link));
+      other.ShowHelp();
+      const QString page = other.Help()->Page()->toPlainText();
+      QVERIFY(page.contains(QString::fromUtf8(steps)) && !page.contains("Simple steps"));
+    }
+    ChooseLanguage(Language::English);
   }
 
   void textsFollowTheLanguage() {

@@ -60,11 +60,11 @@ TEST_F(MessageTable, KnownRows) {
 
 TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
   for (Language language : kLanguages) {
-    for (int slot : {84, 89, 95, -1, kMessageSlots, 1000}) {
+    for (int slot : {-1, kMessageSlots, 1000}) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
-    for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 81, 82, 83, 85, 86, 87, 88, 90, 91,
-                     92, 93, 94, 96, 97, 98, 99, 100, 101, 102}) {
+    for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 81, 82, 83, 84, 85, 86, 87, 88, 89,
+                     90, 91, 92, 93, 94, 95, 96, 97, 98, 99, 100, 101, 102, 103}) {
       EXPECT_STRNE(Text(language, slot), "") << int(language) << " slot " << slot;  // the table's ends included
     }
   }

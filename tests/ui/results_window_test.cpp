@@ -3,6 +3,7 @@
 #include "ui/results_window.h"
 
 #include <QHeaderView>
+#include <QSettings>
 #include <QtTest>
 #include <filesystem>
 
@@ -18,10 +19,14 @@ namespace {
 struct FakeDialogs : WindowDialogs {
   std::optional<std::string> openPath;
   std::vector<std::string> opened;
-  std::optional<std::string> OpenImagePath() override { return openPath; }
-  std::optional<std::string> SaveImagePath() override { return {}; }
+  bool handled = true;  // whether the desktop has a program for the address
+  std::optional<std::string> OpenImagePath(const std::string&) override { return openPath; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return {}; }
   std::optional<std::string> ChooseFolder(const std::string&) override { return {}; }
-  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+  bool OpenAddress(const std::string& address) override {
+    opened.push_back(address);
+    return handled;
+  }
 };
 
 QStringList Column(const QTreeWidget* list, int column) {
@@ -77,6 +82,11 @@ class ResultsWindowTest : public QObject {
   }
 
  private slots:
+  void initTestCase() {
+    // Remembered folders go to this run's own settings, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.path().string()));
+  }
+
   void aRescueListsWhatItWrote() {
     if (!fs::exists(std::string(VELLUMARK_CORPUS_DIR) + "/doc/52420.doc")) QSKIP("no document corpus");
     fs::path out;
@@ -135,7 +145,7 @@ class ResultsWindowTest : public QObject {
     reassembled.record.reassembled = true;
     DocumentInspection partial = Saved("TEST_E.TXT", 300, 4, Verdict::Partial);
     partial.record.partialText = true;
-    ResultsWindow window({whole, damaged, unsaved, reassembled, partial}, dialogs);
+    ResultsWindow window({whole, damaged, unsaved, reassembled, partial}, WindowServices{prompt, dialogs});
     window.show();
 
     QTreeWidget* list = window.List();
@@ -164,6 +174,35 @@ class ResultsWindowTest : public QObject {
 
     window.findChild<QPushButton*>("CloseButton")->click();
     QVERIFY(!window.isVisible());
+  }
+
+  // A file the desktop has no program for is said so, not left to the
+  // terminal.
+  void aFileWithoutAProgramSaysSo() {
+    struct Recording : Prompt {
+      std::vector<Message> shown;
+      void Show(const Message& m) override { shown.push_back(m); }
+      bool AskYesNo(const Message&) override { return false; }
+    } recording;
+    dialogs = FakeDialogs{};
+    ResultsWindow window({Saved("TEST_A.DOC", 10000, 1, Verdict::Whole)}, WindowServices{recording, dialogs});
+    window.show();
+    QTreeWidget* list = window.List();
+    const QPoint center = list->visualItemRect(list->topLevelItem(0)).center();
+    const auto doubleClick = [&] {
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, center);  // a double click follows a click
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, center);
+      QTest::qWait(QApplication::doubleClickInterval() + 50);  // the next click starts afresh
+    };
+    doubleClick();
+    QVERIFY(recording.shown.empty());
+    dialogs.handled = false;
+    doubleClick();
+    QCOMPARE(dialogs.opened.size(), std::size_t{2});
+    QCOMPARE(recording.shown.size(), std::size_t{1});
+    QCOMPARE(recording.shown[0].textSlot, slot::kFailedToOpenFile);
+    QCOMPARE(recording.shown[0].suffix,
+             std::string(" /rescued/TEST_A.DOC: no program on this system opens files of this kind"));
   }
 };
 
