@@ -119,4 +119,15 @@ inline constexpr int kImageFileFilter = 89;
 inline constexpr int kHelp = 95;
 inline constexpr int kNoHandler = 103;
 
+// The results window's summary of a rescue, its button to the folder, and
+// what each verdict means (the verdict column's tooltips).
+inline constexpr int kSavedCount = 104;
+inline constexpr int kNotSavedCount = 105;
+inline constexpr int kReportAt = 106;
+inline constexpr int kOpenFolder = 107;
+inline constexpr int kExplainWhole = 108;
+inline constexpr int kExplainDamaged = 109;
+inline constexpr int kExplainUnchecked = 110;
+inline constexpr int kExplainPartial = 111;
+
 }  // namespace vellumark::slot

@@ -21,6 +21,7 @@
 #include "ui/help_window.h"
 #include "ui/message_table.h"
 #include "ui/refusal_slots.h"
+#include "ui/rescue_summary.h"
 #include "ui/window_metrics.h"
 #include "ui/window_progress.h"
 
@@ -478,10 +479,13 @@ void TForm1::RunRescue() {
   show();
   // Opened after the final message, beside the main window rather than modal,
   // so that the user can keep working while looking through the list.
+  // Also when documents were found and none could be saved: the summary
+  // says why.
   const auto& report = scan_.Report();
-  if (std::any_of(report.begin(), report.end(), [](const DocumentInspection& d) { return d.record.saved; })) {
+  if (!report.empty()) {
     delete results_;
     results_ = new ResultsWindow(report, services_, this);
+    results_->ShowOutcome(RescueSummary(result, report), request.saveFolder);
     results_->show();
   }
 }

@@ -19,7 +19,8 @@ using Table = std::array<const char*, kMessageSlots>;
 // titles the folder chooser and 89 is the image files' filter of the open
 // and save dialogs, in Qt's form; 95 is the status bar's link to the help
 // window and 103 says why a rescued file could not be opened (it follows
-// slot 48 and the file's path). Several texts end in a blank because the
+// slot 48 and the file's path); 104 to 107 sum a rescue up in the results
+// window and 108 to 111 explain its verdicts. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -129,6 +130,14 @@ constexpr Table kEnglish = {
     /* 101 */ "Time left: ",
     /* 102 */ "Documents found: ",
     /* 103 */ "no program on this system opens files of this kind",
+    /* 104 */ "saved: ",
+    /* 105 */ "not saved: ",
+    /* 106 */ "Report: ",
+    /* 107 */ "Open folder",
+    /* 108 */ "The file's structure and the text it holds check: it should open as it was.",
+    /* 109 */ "Something in it does not check (see the fault): it may open with gaps, or not at all.",
+    /* 110 */ "Written as it was found; files of this kind are not checked.",
+    /* 111 */ "The document could not be rebuilt; this is the text that could be read from its pieces.",
 };
 
 constexpr Table kSimplified = {
@@ -236,6 +245,14 @@ constexpr Table kSimplified = {
     /* 101 */ "剩余时间: ",
     /* 102 */ "已找到文档: ",
     /* 103 */ "系统中没有能打开此类文件的程序",
+    /* 104 */ "已保存: ",
+    /* 105 */ "未保存: ",
+    /* 106 */ "报告: ",
+    /* 107 */ "打开文件夹",
+    /* 108 */ "文件的结构和其中的文字均已检查通过: 它应能照原样打开.",
+    /* 109 */ "其中有部分未通过检查 (见故障说明): 打开时可能有缺失, 或无法打开.",
+    /* 110 */ "按找到时的样子写入; 此类文件不作检查.",
+    /* 111 */ "文档无法重建; 这是能从其碎片中读出的文字.",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -346,6 +363,14 @@ constexpr Table kTraditional = {
     /* 101 */ "剩餘時間: ",
     /* 102 */ "已找到文件: ",
     /* 103 */ "系統中沒有能開啟此類檔案的程式",
+    /* 104 */ "已儲存: ",
+    /* 105 */ "未儲存: ",
+    /* 106 */ "報告: ",
+    /* 107 */ "開啟資料夾",
+    /* 108 */ "檔案的結構和其中的文字均已檢查通過: 它應能照原樣開啟.",
+    /* 109 */ "其中有部分未通過檢查 (見故障說明): 開啟時可能有缺失, 或無法開啟.",
+    /* 110 */ "按找到時的樣子寫入; 此類檔案不作檢查.",
+    /* 111 */ "文件無法重建; 這是能從其碎片中讀出的文字.",
 };
 
 // An initializer list one short would leave a null slot at the end.

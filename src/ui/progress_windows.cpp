@@ -45,11 +45,13 @@ QPushButton* ButtonAt(QWidget* parent, const char* name, const QString& caption,
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   setObjectName("TForm2");
-  MakeFixedDialog(this, 271, 153);
+  // Taller than drawn by one line, for the documents found below the buttons.
+  MakeFixedDialog(this, 271, 153 + 24);
   Label4 = LabelAt(this, "Label4", 64, 11);
   Label2 = LabelAt(this, "Label2", 40, 35);
   Label3 = LabelAt(this, "Label3", 52, 59);
   Label1 = LabelAt(this, "Label1", 28, 83);
+  Label5 = LabelAt(this, "Label5", 28, 147);
   SpeedButton1 = ButtonAt(this, "SpeedButton1", {}, 40, 112, 73);
   SpeedButton1->setCheckable(true);
   Button2 = ButtonAt(this, "Button2", {}, 160, 112, 75);
@@ -84,6 +86,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Label1 = LabelAt(this, "Label1", 18, 40);
   Label2 = LabelAt(this, "Label2", 18, 64);
   Label3 = LabelAt(this, "Label3", 18, 88);
+  Label5 = LabelAt(this, "Label5", 18, 106);
   Button1 = ButtonAt(this, "Button1", QString::fromUtf8(Text(slot::kCancel)), 88, 128, 75);
   connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
 }

@@ -19,6 +19,7 @@ class TForm2 : public QWidget {
   QLabel* Label2;  // progress
   QLabel* Label3;  // sector
   QLabel* Label4;  // source
+  QLabel* Label5;  // documents found so far, below the buttons
   QPushButton* SpeedButton1;  // Pause, stays down until clicked again
   QPushButton* Button2;       // Stop
 
@@ -47,6 +48,7 @@ class TForm3 : public QWidget {
   QLabel* Label2;  // percent
   QLabel* Label3;  // found / errors
   QLabel* Label4;  // source
+  QLabel* Label5;  // speed and time left, below the found / errors line
   QPushButton* Button1;  // Cancel
 
   std::function<void()> onCancel;

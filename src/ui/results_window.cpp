@@ -24,6 +24,16 @@ QString VerdictWord(Verdict verdict) {
   }
 }
 
+// What a verdict means, for the verdict column's tooltip.
+QString VerdictExplained(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Whole: return T(slot::kExplainWhole);
+    case Verdict::Damaged: return T(slot::kExplainDamaged);
+    case Verdict::Partial: return T(slot::kExplainPartial);
+    default: return T(slot::kExplainUnchecked);
+  }
+}
+
 QString Line(int labelSlot, const QString& value) { return T(labelSlot) + ": " + value + "\n"; }
 
 QString Details(const DocumentInspection& document) {
@@ -55,6 +65,11 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   setWindowTitle(T(slot::kRescueFileCaption));
   resize(760, 540);
 
+  summary_ = new QLabel(this);
+  summary_->setObjectName("Summary");
+  summary_->setWordWrap(true);
+  summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  summary_->hide();
   listLabel_ = new QLabel(T(slot::kFileList), this);
   listLabel_->setObjectName("FileListLabel");
   list_ = new QTreeWidget(this);
@@ -71,6 +86,7 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
     item->setData(kName, Qt::UserRole, static_cast<qulonglong>(i));
     item->setText(kTitle, QString::fromStdString(document.properties.title));
     item->setText(kVerdict, VerdictWord(document.verdict));
+    item->setToolTip(kVerdict, VerdictExplained(document.verdict));
     // Numbers as display data: the list then sorts these columns by value,
     // not as text where "900" would come after "10000".
     item->setData(kSize, Qt::DisplayRole, static_cast<qlonglong>(document.record.length));
@@ -91,13 +107,18 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   preview_ = new QPlainTextEdit(this);
   preview_->setObjectName("Preview");
   preview_->setReadOnly(true);
+  openFolder_ = new QPushButton(T(slot::kOpenFolder), this);
+  openFolder_->setObjectName("OpenFolderButton");
+  openFolder_->hide();
   close_ = new QPushButton(T(slot::kCloseResults), this);
   close_->setObjectName("CloseButton");
 
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(openFolder_);
   buttons->addStretch();
   buttons->addWidget(close_);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(summary_);
   layout->addWidget(listLabel_);
   layout->addWidget(list_, 3);
   layout->addWidget(previewLabel_);
@@ -107,7 +128,17 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   connect(list_, &QTreeWidget::currentItemChanged, this, &ResultsWindow::ShowSelected);
   connect(list_, &QTreeWidget::itemDoubleClicked, this, &ResultsWindow::OpenRow);
   connect(close_, &QPushButton::clicked, this, &QDialog::close);
+  connect(openFolder_, &QPushButton::clicked, this, [this] {
+    services_.dialogs.OpenAddress(QUrl::fromLocalFile(QString::fromStdString(folder_)).toString().toStdString());
+  });
   if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+}
+
+void ResultsWindow::ShowOutcome(const std::string& summary, const std::string& folder) {
+  summary_->setText(QString::fromStdString(summary));
+  summary_->show();
+  folder_ = folder;
+  openFolder_->setVisible(!folder.empty());
 }
 
 const DocumentInspection* ResultsWindow::DocumentOf(const QTreeWidgetItem* item) const {

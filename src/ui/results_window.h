@@ -28,7 +28,12 @@ class ResultsWindow : public QDialog {
   ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowServices services,
                 QWidget* parent = nullptr);
 
+  // The rescue's summary above the list, and the folder "Open folder" opens.
+  void ShowOutcome(const std::string& summary, const std::string& folder);
+
   QTreeWidget* List() const { return list_; }
+  QLabel* Summary() const { return summary_; }
+  QPushButton* OpenFolderButton() const { return openFolder_; }
   QPlainTextEdit* Preview() const { return preview_; }
 
  private:
@@ -38,10 +43,13 @@ class ResultsWindow : public QDialog {
 
   std::vector<DocumentInspection> documents_;
   WindowServices services_;
+  std::string folder_;
+  QLabel* summary_;
   QLabel* listLabel_;
   QTreeWidget* list_;
   QLabel* previewLabel_;
   QPlainTextEdit* preview_;
+  QPushButton* openFolder_;
   QPushButton* close_;
 };
 

@@ -49,11 +49,13 @@ void WindowProgress::Show() {
     form2_->Label1->setText(Q(labels_.Line(0)));
     form2_->Label2->setText(Q(labels_.Line(1)));
     form2_->Label3->setText(Q(labels_.Line(2)));
+    form2_->Label5->setText(Q(labels_.Pace()));
   } else {
     ShowSource(form3_->Label4, labels_.Source());
     form3_->Label1->setText(Q(labels_.Line(0)));
     form3_->Label2->setText(Q(labels_.Line(1)));
     form3_->Label3->setText(Q(labels_.Line(2)));
+    form3_->Label5->setText(Q(labels_.Pace()));
   }
 }
 

@@ -10,6 +10,8 @@
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
+#include "ui/message_table.h"
+#include "ui/rescue_summary.h"
 
 using namespace vellumark;
 namespace fs = std::filesystem;
@@ -174,6 +176,43 @@ class ResultsWindowTest : public QObject {
 
     window.findChild<QPushButton*>("CloseButton")->click();
     QVERIFY(!window.isVisible());
+  }
+
+  // The summary of the rescue tops the list, the verdicts explain
+  // themselves, the list sorts by verdict, and "Open folder" opens the
+  // destination; with nothing saved the window still says what was found.
+  void summaryTooltipsVerdictOrderAndFolder() {
+    dialogs = FakeDialogs{};
+    DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
+    unsaved.record.saved = false;
+    ScanResult result;
+    result.ran = true;
+    result.notWritten = 1;
+    result.writeFailure = "No space left on device: /media/usb/TEST_C.DOC";
+    result.reportPath = "/media/usb/rescue-report.csv";
+    result.reportWritten = true;
+    const std::vector<DocumentInspection> found{Saved("TEST_A.DOC", 100, 1, Verdict::Whole),
+                                                Saved("TEST_B.DOC", 100, 1, Verdict::Damaged), unsaved};
+    ResultsWindow window(found, WindowServices{prompt, dialogs});
+    window.ShowOutcome(RescueSummary(result, found), "/media/usb");
+    window.show();
+    QCOMPARE(window.Summary()->text(),
+             QString("Documents found: 3   saved: 2   not saved: 1 (No space left on device: /media/usb/TEST_C.DOC)\n"
+                     "Report: /media/usb/rescue-report.csv"));
+    QTreeWidget* list = window.List();
+    QCOMPARE(list->topLevelItem(0)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainWhole)));
+    QCOMPARE(list->topLevelItem(1)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainDamaged)));
+    ClickHeading(list, ResultsWindow::kVerdict);
+    const QStringList verdicts = Column(list, ResultsWindow::kVerdict);
+    QVERIFY(verdicts == QStringList({"damaged", "whole"}) || verdicts == QStringList({"whole", "damaged"}));
+    window.OpenFolderButton()->click();
+    QCOMPARE(dialogs.opened, std::vector<std::string>{"file:///media/usb"});
+
+    ResultsWindow none({unsaved}, WindowServices{prompt, dialogs});
+    result.reportWritten = false;
+    none.ShowOutcome(RescueSummary(result, {unsaved}), "/media/usb");
+    QCOMPARE(none.List()->topLevelItemCount(), 0);
+    QVERIFY(none.Summary()->text().startsWith("Documents found: 1   saved: 0   not saved: 1 ("));
   }
 
   // A file the desktop has no program for is said so, not left to the

@@ -1,0 +1,23 @@
+#include "ui/rescue_summary.h"
+
+#include <algorithm>
+
+#include "ui/message_table.h"
+
+namespace vellumark {
+
+std::string RescueSummary(const ScanResult& result, const std::vector<DocumentInspection>& inspections) {
+  const auto found = std::count_if(inspections.begin(), inspections.end(),
+                                   [](const DocumentInspection& d) { return !d.record.partialText; });
+  const auto saved = std::count_if(inspections.begin(), inspections.end(), [](const DocumentInspection& d) {
+    return d.record.saved && !d.record.partialText;
+  });
+  std::string text = std::string(Text(slot::kDocumentsFound)) + std::to_string(found) + "   " +
+                     Text(slot::kSavedCount) + std::to_string(saved) + "   " + Text(slot::kNotSavedCount) +
+                     std::to_string(found - saved);
+  if (result.notWritten > 0 && !result.writeFailure.empty()) text += " (" + result.writeFailure + ")";
+  if (result.reportWritten) text += "\n" + std::string(Text(slot::kReportAt)) + result.reportPath;
+  return text;
+}
+
+}  // namespace vellumark

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "rescue/deep_scan.h"
+#include "rescue/report/read_back.h"
+
+namespace vellumark {
+
+// What a rescue came to, in one or two lines for the results window: the
+// documents found, how many were saved and how many not (with the first
+// reason), and where the report is. Texts read from documents that could not
+// be rebuilt are not documents saved.
+std::string RescueSummary(const ScanResult& result, const std::vector<DocumentInspection>& inspections);
+
+}  // namespace vellumark
