@@ -296,7 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #if defined(VELLUMARK_FUZZ_CLASSIFIER)
   // Whatever the bytes, a sector classifies without reading past 512 bytes.
   const FileTypeCode code = ClassifySector(data, size);
-  if (code < 0 || (code > code::kMatroska && code != code::kFatDirectory) || code == 14) Broken("an unknown code");
+  if (code < 0 || (code > code::kSevenZipCurrent && code != code::kFatDirectory) || code == 14) Broken("an unknown code");
 #elif defined(VELLUMARK_FUZZ_BOOT_SECTOR)
   std::vector<std::uint8_t> sector(data, data + size);
   sector.resize(kBootSectorSize, 0);

@@ -55,6 +55,7 @@ inline constexpr std::string_view kZipDescriptor = Magic("PK\x07\x08");
 
 inline constexpr std::string_view kCab = Magic("MSCF");
 inline constexpr std::string_view kSevenZip = Magic("7z\xBC\xAF\x27\x1C\x00\x03");  // with format version 0.3
+inline constexpr std::string_view kSevenZipCurrent = Magic("7z\xBC\xAF\x27\x1C\x00\x04");  // and with 0.4
 inline constexpr std::string_view kPdf = Magic("%PDF-");
 inline constexpr std::string_view kGzip = Magic("\x1F\x8B\x08");  // with the deflate method
 inline constexpr std::string_view kBzip2 = Magic("BZh");

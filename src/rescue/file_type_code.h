@@ -49,6 +49,7 @@ inline constexpr FileTypeCode kWoff = 33;       // WOFF web font
 inline constexpr FileTypeCode kTiff = 34;       // TIFF, either byte order
 inline constexpr FileTypeCode kRiffOther = 35;  // RIFF with another plausible form type (WebP and others)
 inline constexpr FileTypeCode kMatroska = 36;   // Matroska and WebM: an EBML header
+inline constexpr FileTypeCode kSevenZipCurrent = 37;  // 7z of format version 0.4, as 7-Zip writes today
 inline constexpr FileTypeCode kFatDirectory = 100;
 }  // namespace code
 

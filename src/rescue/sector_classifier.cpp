@@ -219,6 +219,9 @@ FileTypeCode AfterTar(const std::uint8_t* s) {
     case 0x1A:
       if (LooksLikeEbml(s)) return code::kMatroska;
       break;
+    case '7':
+      if (Is(s, 0, kSevenZipCurrent)) return code::kSevenZipCurrent;
+      break;
     default:
       break;
   }
@@ -236,7 +239,7 @@ constexpr std::array<std::uint8_t, 256> kFirstBytes = [] {
   for (const int b : List{'R', 0x30, 0x00, 0x89, 'I', 'P', 'M', '7', 0xFF, '%', 0x1F, 'B', 0xFD}) {
     table[static_cast<std::size_t>(b)] |= kBeforeTar;
   }
-  for (const int b : List{0x7F, 'M', 'O', 'f', 'S', 0x00, 't', 'w', 'I', 0x1A}) {
+  for (const int b : List{0x7F, 'M', 'O', 'f', 'S', 0x00, 't', 'w', 'I', 0x1A, '7'}) {
     table[static_cast<std::size_t>(b)] |= kAfterTar;
   }
   return table;

@@ -314,11 +314,11 @@ TEST(CarverTable, EveryClassifierCodeSelectsItsCarver) {
       {code::kTar, &TarCarver}, {code::kElf, &ElfCarver}, {code::kPe, &PeCarver}, {code::kOgg, &OggCarver},
       {code::kFlac, &FlacCarver}, {code::kSqlite, &SqliteCarver}, {code::kSfntFont, &SfntFontCarver},
       {code::kWoff, &WoffCarver}, {code::kTiff, &TiffCarver}, {code::kRiffOther, &RiffFormCarver},
-      {code::kMatroska, &MatroskaCarver},
+      {code::kMatroska, &MatroskaCarver}, {code::kSevenZipCurrent, &SevenZipCarver},
       {code::kFatDirectory, nullptr},  // claimed by the scan itself, a cluster at a time
   };
   for (const auto& c : cases) EXPECT_EQ(CarverFor(c.code), c.carver) << "code " << c.code;
-  for (FileTypeCode unknown : {14, 37, 99, 101}) EXPECT_EQ(CarverFor(unknown), nullptr) << unknown;
+  for (FileTypeCode unknown : {14, 38, 99, 101}) EXPECT_EQ(CarverFor(unknown), nullptr) << unknown;
 }
 
 // The sectors claimed when the carving ends (the run gives its claims back

@@ -95,7 +95,8 @@ TEST(SectorClassifier, SignaturesAndNearMisses) {
       {"zip", {{0, {'P', 'K', 3, 4}}}, kZip}, {"zip end", {{0, {'P', 'K', 5, 6}}}, kNone},
       {"cab", {{0, Str("MSCF")}}, kCab},
       {"7z 0.3", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 3}}}, kSevenZip},
-      {"7z 0.4", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}}}, kNone},
+      {"7z 0.4", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}}}, code::kSevenZipCurrent},
+      {"7z 0.5", {{0, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 5}}}, kNone},
       // MPEG audio: two frame headers of one stream, the second where the first frame ends.
       {"mpeg 1 layer I, 256 bytes", {{0, kLayer1}, {256, kLayer1}}, kMpegAudio},
       {"mpeg 2.5 layer III, 417 bytes", {{0, {0xFF, 0xE3, 0x80, 0}}, {417, {0xFF, 0xE3, 0x82, 0}}}, kMpegAudio},

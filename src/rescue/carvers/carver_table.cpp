@@ -47,6 +47,7 @@ constexpr std::array kCarvers{
     Entry{code::kTiff, &TiffCarver},
     Entry{code::kRiffOther, &RiffFormCarver},
     Entry{code::kMatroska, &MatroskaCarver},
+    Entry{code::kSevenZipCurrent, &SevenZipCarver},
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
-// 7z archives (format 0.3): the signature header locates the next header at
+// 7z archives (format 0.3, and 0.4 as 7-Zip writes today, whose signature
+// header is laid out alike): the signature header locates the next header at
 // the archive's end, which gives its whole length; the sectors it covers are
 // claimed unread.
 #include "common/byte_view.h"
@@ -13,7 +14,8 @@ void SevenZipCarver(RescueRun& run, std::int64_t hitOffset) {
   if (!attempt.Start()) return;
   const ByteView header = attempt.View();
   const auto nextHeaderOffset = header.Le64(12), nextHeaderSize = header.Le64(20);
-  if (!header.Equals(0, signature::kSevenZip) || !nextHeaderOffset || !nextHeaderSize) return;
+  const bool known = header.Equals(0, signature::kSevenZip) || header.Equals(0, signature::kSevenZipCurrent);
+  if (!known || !nextHeaderOffset || !nextHeaderSize) return;
   // Unsigned 64-bit, as stored: the sum wraps only for sizes no disk holds.
   attempt.ClaimDeclaredLength(32 + *nextHeaderOffset + *nextHeaderSize);
   attempt.Succeed();
