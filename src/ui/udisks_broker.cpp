@@ -46,10 +46,10 @@ DeviceBroker::Grant UDisksBroker::OpenReadOnly(const std::string& path) {
   qDBusRegisterMetaType<QList<QDBusObjectPath>>();
 
   // The block object that stands for the device node.
-  const QVariantMap spec{{QStringLiteral("path"), QString::fromStdString(path)}};
+  const QVariantMap device{{QStringLiteral("path"), QString::fromStdString(path)}};
   const QDBusMessage resolved = Call(bus, QStringLiteral("/org/freedesktop/UDisks2/Manager"),
                                      QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("ResolveDevice"),
-                                     {spec, QVariantMap()});
+                                     {device, QVariantMap()});
   if (resolved.type() != QDBusMessage::ReplyMessage) return {-1, RefusalOf(resolved)};
   const QList<QDBusObjectPath> objects =
       resolved.arguments().isEmpty() ? QList<QDBusObjectPath>()

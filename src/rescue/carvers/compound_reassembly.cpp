@@ -721,9 +721,10 @@ class Reassembler {
     return units;
   }
 
-  // Rounds of placing and deriving until the checks stop growing; the file
-  // then holds together or this way of breaking ties has failed.
-  std::optional<std::pair<Placement, Bytes>> Solve(bool lateGaps) {
+  // Rounds of placing and deriving until the checks stop growing: the
+  // placement and the image it gives, at least the file's length; none when
+  // this way of breaking ties finds no placement.
+  std::optional<std::pair<Placement, Bytes>> Rounds(bool lateGaps) {
     Bytes image = clusters_[0].bytes;
     std::map<std::size_t, std::vector<Check>> previous;
     std::size_t previousUnits = 0;
@@ -738,10 +739,16 @@ class Reassembler {
       image = Assemble(placed->first);
     }
     if (!placed || fileSectors_ == 0 || image.size() < fileSectors_ * kSector) return std::nullopt;
-    if (!Vouched(placed->first)) return std::nullopt;
-    image.resize(fileSectors_ * kSector);
-    if (CheckDocument(image).verdict != Verdict::Whole) return std::nullopt;
     return std::pair{placed->first, std::move(image)};
+  }
+
+  // A placement by which the file holds together.
+  std::optional<std::pair<Placement, Bytes>> Solve(bool lateGaps) {
+    auto solved = Rounds(lateGaps);
+    if (!solved || !Vouched(solved->first)) return std::nullopt;
+    solved->second.resize(fileSectors_ * kSector);
+    if (CheckDocument(solved->second).verdict != Verdict::Whole) return std::nullopt;
+    return solved;
   }
 
   // Whether every cluster used that looks foreign or random is one whose
@@ -767,23 +774,11 @@ class Reassembler {
   };
 
   std::optional<Loose> SolveLoose(bool lateGaps) {
-    Bytes image = clusters_[0].bytes;
-    std::map<std::size_t, std::vector<Check>> previous;
-    std::size_t previousUnits = 0;
-    std::optional<std::pair<Placement, std::int64_t>> placed;
-    for (int round = 0; round < kRounds; ++round) {
-      const std::size_t units = Derive(image);
-      if (units == 0) return std::nullopt;
-      if (placed && checks_ == previous && units == previousUnits) break;
-      previous = checks_, previousUnits = units;
-      placed = Place(units, lateGaps);
-      if (!placed) return std::nullopt;
-      image = Assemble(placed->first);
-    }
-    if (!placed || fileSectors_ == 0 || image.size() < fileSectors_ * kSector) return std::nullopt;
+    auto solved = Rounds(lateGaps);
+    if (!solved) return std::nullopt;
     // The checks of the last derivation, which the text is read by.
-    if (Derive(image) == 0 || fileSectors_ == 0) return std::nullopt;
-    Loose loose{placed->first, std::move(image), std::vector<bool>(placed->first.size(), false)};
+    if (Derive(solved->second) == 0 || fileSectors_ == 0) return std::nullopt;
+    Loose loose{solved->first, std::move(solved->second), std::vector<bool>(solved->first.size(), false)};
     for (std::size_t unit = 0; unit < loose.placement.size(); ++unit) {
       const std::size_t i = loose.placement[unit];
       if (FitOf(unit, i, loose.placement.size()) != Fit::Checked) continue;

@@ -77,20 +77,6 @@ std::string RangeFault(Bytes word, std::size_t offset, std::size_t count, std::s
   return {};
 }
 
-// The PlcPcd inside the Clx, after its property modifiers.
-std::optional<Bytes> PieceTable(Bytes clx) {
-  std::size_t at = 0;
-  while (at < clx.size() && clx[at] == 0x01) {
-    const auto size = Get(clx, at + 1, 2);
-    if (!size) return std::nullopt;
-    at += 3 + *size;
-  }
-  if (at >= clx.size() || clx[at] != 0x02) return std::nullopt;
-  const auto size = Get(clx, at + 1, 4);
-  if (!size || *size > clx.size() - at - 5) return std::nullopt;
-  return clx.subspan(at + 5, *size);
-}
-
 // Every piece: character positions ascending from 0, its bytes inside the
 // stream and each character one Word writes.
 std::string PiecesFault(Bytes word, Bytes stream, std::uint32_t fcClx, std::uint32_t lcbClx, std::size_t oldWidth) {

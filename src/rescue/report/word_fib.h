@@ -34,4 +34,19 @@ inline std::optional<std::uint32_t> Get(std::span<const std::uint8_t> b, std::si
 inline std::uint32_t Get16(std::span<const std::uint8_t> b, std::size_t at) { return Get(b, at, 2).value_or(0); }
 inline std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return Get(b, at, 4).value_or(0); }
 
+// The PlcPcd inside a Clx: the grpprls of property modifiers (Prc) come
+// first and are stepped over. None when the Clx does not hold together.
+inline std::optional<std::span<const std::uint8_t>> PieceTable(std::span<const std::uint8_t> clx) {
+  std::size_t at = 0;
+  while (at < clx.size() && clx[at] == 0x01) {
+    const auto size = Get(clx, at + 1, 2);
+    if (!size) return std::nullopt;
+    at += 3 + *size;
+  }
+  if (at >= clx.size() || clx[at] != 0x02) return std::nullopt;
+  const auto size = Get(clx, at + 1, 4);
+  if (!size || *size > clx.size() - at - 5) return std::nullopt;
+  return clx.subspan(at + 5, *size);
+}
+
 }  // namespace vellumark::word_fib

@@ -169,21 +169,6 @@ void AddRun(TextBuilder& text, Bytes word, std::size_t at, std::size_t count, st
   }
 }
 
-// The PlcPcd inside the Clx: the grpprls of property modifiers (Prc) come
-// first and are stepped over.
-std::optional<Bytes> PieceTable(Bytes clx) {
-  std::size_t at = 0;
-  while (at < clx.size() && clx[at] == 0x01) {
-    const auto size = Get(clx, at + 1, 2);
-    if (!size) return std::nullopt;
-    at += 3 + *size;
-  }
-  if (at >= clx.size() || clx[at] != 0x02) return std::nullopt;
-  const auto size = Get(clx, at + 1, 4);
-  if (!size || *size > clx.size() - at - 5) return std::nullopt;
-  return clx.subspan(at + 5, *size);
-}
-
 // The first ccpText characters through the piece table held by the Clx at
 // fcClx in stream. Pieces of Word 97 and later say each whether they are
 // 8-bit (at half their offset) or UTF-16; those of Word 6 and 95 are all
