@@ -13,6 +13,9 @@ namespace vellumark {
 
 namespace {
 constexpr std::int64_t kProgressEverySectors = 200;
+// An image buffer larger than this goes back to the system rather than to
+// the next attempt.
+constexpr std::size_t kLargestSpareImage = std::size_t{8} << 20;
 }  // namespace
 
 CarveAttempt::CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t growthStep)
@@ -20,9 +23,16 @@ CarveAttempt::CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t
       hitOffset_(hitOffset),
       bytesPerSector_(std::max<std::int64_t>(run.BytesPerSector(), 1)),
       growthStep_(std::max<std::uint32_t>(growthStep, run.BytesPerSector())),
-      position_(hitOffset) {}
+      position_(hitOffset),
+      image_(std::move(run.spareImage)) {
+  image_.clear();
+}
 
 CarveAttempt::~CarveAttempt() {
+  if (image_.capacity() <= kLargestSpareImage) {
+    image_.clear();
+    run_.spareImage = std::move(image_);
+  }
   if (!started_) return;
   if (!succeeded_) {
     for (std::int64_t sector : claims_.Sectors()) run_.claims.ReleaseSector(sector);

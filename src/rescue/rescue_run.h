@@ -50,6 +50,10 @@ struct RescueRun {
   TypeMask typeMask = type_mask::kInitial;
   std::vector<DocumentRecord> documents;  // compound files walked in this run
   CarveMemory memory;                      // what attempts found out about the sectors ahead
+  // The image buffer of the last carve attempt, kept for the next one: most
+  // attempts fail within a few sectors, and a buffer allocated afresh for
+  // each would cost its page faults every time.
+  std::vector<std::uint8_t> spareImage;
   // Sectors the carve attempts stepped over or claimed one at a time: the
   // carving's work, which must grow with the source, not with its square.
   std::int64_t carveSteps = 0;
