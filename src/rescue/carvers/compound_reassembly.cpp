@@ -338,6 +338,10 @@ class Reassembler {
     return false;
   }
 
+  static bool IsBookkeeping(Role role) {
+    return role == Role::Fat || role == Role::Difat || role == Role::Directory || role == Role::MiniFat;
+  }
+
   // Whether source cluster i can stand as the file's cluster unit of units:
   // not at all (unreadable, past the source, or of the wrong size), only as
   // a lost cluster (it fails a check), or with every check passed.
@@ -353,15 +357,21 @@ class Reassembler {
                                                              : static_cast<std::size_t>(spc_);
       if (size < needed || (!lastUnit && size != static_cast<std::size_t>(spc_))) return Fit::None;
     }
+    // The file's bookkeeping cannot be lost: without its FAT, directory or
+    // mini FAT no stream can be found, so a cluster that fails their checks
+    // does not stand for them at all.
     const std::size_t base = FirstSectorOf(unit);
+    Fit fit = Fit::Checked;
     for (auto it = checks_.lower_bound(base); it != checks_.end() && UnitOf(it->first) == unit; ++it) {
+      const bool cut = (it->first - base + 1) * kSector > cluster.bytes.size();
       const std::uint8_t* data = cluster.bytes.data() + (it->first - base) * kSector;
-      if ((it->first - base + 1) * kSector > cluster.bytes.size()) return Fit::Lost;
       for (const Check& check : it->second) {
-        if (!Pass(data, check)) return Fit::Lost;
+        if (!cut && Pass(data, check)) continue;
+        if (IsBookkeeping(check.role)) return Fit::None;
+        fit = Fit::Lost;
       }
     }
-    return Fit::Checked;
+    return fit;
   }
 
   bool Fits(std::size_t unit, std::size_t i, std::size_t units) { return FitOf(unit, i, units) == Fit::Checked; }
@@ -834,8 +844,7 @@ class Reassembler {
     }
     for (const auto& [f, checks] : checks_) {
       for (const Check& check : checks) {
-        const bool bookkeeping = check.role == Role::Directory || check.role == Role::Difat || check.role == Role::MiniFat;
-        if (bookkeeping && !soundSector(f)) return std::nullopt;
+        if (IsBookkeeping(check.role) && !soundSector(f)) return std::nullopt;
       }
     }
     const auto streamOf = [&](const char* name) -> std::optional<std::pair<StreamMap, Bytes>> {
