@@ -343,8 +343,9 @@ class Reassembler {
   }
 
   // Whether source cluster i can stand as the file's cluster unit of units:
-  // not at all (unreadable, past the source, or of the wrong size), only as
-  // a lost cluster (it fails a check), or with every check passed.
+  // not at all (unreadable, past the source, of the wrong size, or failing a
+  // check of the file's bookkeeping), only as a lost cluster (it fails
+  // another check), or with every check passed.
   enum class Fit : std::uint8_t { None, Lost, Checked };
   Fit FitOf(std::size_t unit, std::size_t i, std::size_t units) {
     if (!Ensure(i + 1)) return Fit::None;
@@ -364,9 +365,8 @@ class Reassembler {
     Fit fit = Fit::Checked;
     for (auto it = checks_.lower_bound(base); it != checks_.end() && UnitOf(it->first) == unit; ++it) {
       const bool cut = (it->first - base + 1) * kSector > cluster.bytes.size();
-      const std::uint8_t* data = cluster.bytes.data() + (it->first - base) * kSector;
       for (const Check& check : it->second) {
-        if (!cut && Pass(data, check)) continue;
+        if (!cut && Pass(cluster.bytes.data() + (it->first - base) * kSector, check)) continue;
         if (IsBookkeeping(check.role)) return Fit::None;
         fit = Fit::Lost;
       }

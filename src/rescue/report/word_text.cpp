@@ -207,9 +207,9 @@ class TextBuilder {
     bool inCode;         // still in its code, not yet in its result
     std::size_t heldAt;  // where its start lies in held_
   };
-  std::vector<Field> fields_;     // the open ones, outermost first
-  std::vector<char32_t> held_;    // what came since the outermost one began, its start first
-  State atOutermost_;             // the reading as it was when that one began
+  std::vector<Field> fields_;   // the open ones, outermost first
+  std::vector<char32_t> held_;  // what came since the outermost one began, its start first
+  State atOutermost_;           // the reading as it was when that one began
   bool gap_ = false;          // characters were left out since the last one emitted
   bool afterGap_ = false;     // some were left out at all
   std::size_t sinceGap_ = 0;  // the text's size, and the characters left, at the first gap
