@@ -338,9 +338,14 @@ class Reassembler {
     return false;
   }
 
+  static bool IsBookkeeping(Role role) {
+    return role == Role::Fat || role == Role::Difat || role == Role::Directory || role == Role::MiniFat;
+  }
+
   // Whether source cluster i can stand as the file's cluster unit of units:
-  // not at all (unreadable, past the source, or of the wrong size), only as
-  // a lost cluster (it fails a check), or with every check passed.
+  // not at all (unreadable, past the source, of the wrong size, or failing a
+  // check of the file's bookkeeping), only as a lost cluster (it fails
+  // another check), or with every check passed.
   enum class Fit : std::uint8_t { None, Lost, Checked };
   Fit FitOf(std::size_t unit, std::size_t i, std::size_t units) {
     if (!Ensure(i + 1)) return Fit::None;
@@ -353,15 +358,20 @@ class Reassembler {
                                                              : static_cast<std::size_t>(spc_);
       if (size < needed || (!lastUnit && size != static_cast<std::size_t>(spc_))) return Fit::None;
     }
+    // The file's bookkeeping cannot be lost: without its FAT, directory or
+    // mini FAT no stream can be found, so a cluster that fails their checks
+    // does not stand for them at all.
     const std::size_t base = FirstSectorOf(unit);
+    Fit fit = Fit::Checked;
     for (auto it = checks_.lower_bound(base); it != checks_.end() && UnitOf(it->first) == unit; ++it) {
-      const std::uint8_t* data = cluster.bytes.data() + (it->first - base) * kSector;
-      if ((it->first - base + 1) * kSector > cluster.bytes.size()) return Fit::Lost;
+      const bool cut = (it->first - base + 1) * kSector > cluster.bytes.size();
       for (const Check& check : it->second) {
-        if (!Pass(data, check)) return Fit::Lost;
+        if (!cut && Pass(cluster.bytes.data() + (it->first - base) * kSector, check)) continue;
+        if (IsBookkeeping(check.role)) return Fit::None;
+        fit = Fit::Lost;
       }
     }
-    return Fit::Checked;
+    return fit;
   }
 
   bool Fits(std::size_t unit, std::size_t i, std::size_t units) { return FitOf(unit, i, units) == Fit::Checked; }
@@ -829,8 +839,7 @@ class Reassembler {
     }
     for (const auto& [f, checks] : checks_) {
       for (const Check& check : checks) {
-        const bool bookkeeping = check.role == Role::Directory || check.role == Role::Difat || check.role == Role::MiniFat;
-        if (bookkeeping && !soundSector(f)) return std::nullopt;
+        if (IsBookkeeping(check.role) && !soundSector(f)) return std::nullopt;
       }
     }
     const auto streamOf = [&](const char* name) -> std::optional<std::pair<StreamMap, Bytes>> {

@@ -38,18 +38,47 @@ char16_t Unit(Bytes word, std::size_t at, std::size_t width) {
 class TextBuilder {
  public:
   explicit TextBuilder(std::size_t maxCharacters) : left_(maxCharacters) {}
-  bool Full() const { return left_ == 0; }
-  std::string Take() { return std::move(text_); }
+  // At the limit, an open field is still read to its end: should it never
+  // end, what it held is read again as text (see Take).
+  bool Full() const { return left_ == 0 && fields_.empty(); }
+
+  // A field that never ends is not taken for one: a damaged document would
+  // otherwise lose everything after its start, and a reading with stretches
+  // left out, which cannot see a start that lay in one of them, would show
+  // more than the whole reading. What came after its start is read again
+  // as text, fields that did end inside it still hiding their codes.
+  std::string Take() {
+    while (!fields_.empty()) {
+      std::vector<char32_t> held = std::move(held_);
+      std::vector<bool> unended(held.size(), false);
+      for (const Field& field : fields_) unended[field.heldAt] = true;
+      Restore(atOutermost_);
+      fields_.clear();
+      held_.clear();
+      for (std::size_t k = 0; k < held.size(); ++k) {
+        if (!unended[k]) Add(held[k]);
+      }
+    }
+    return std::move(text_);
+  }
 
   // Characters were left out here, and with them perhaps the start of a
   // field. What follows is taken as text until a field's separator or end
   // shows up without its start: then what came since the first gap may have
   // been inside that field (its code, or text of a field around it whose
   // code hid it; the field may have begun in any gap) and is taken back.
+  // A field open here may end in the gap or never: its result read so far
+  // followed either its hidden code or its code shown as text, so it is
+  // taken back too.
   void Gap() {
+    if (!fields_.empty()) {
+      text_.resize(atOutermost_.size);
+      left_ = atOutermost_.left;
+    }
     gap_ = true;
     high_ = 0;
     fields_.clear();
+    held_.clear();
     if (afterGap_) return;
     sinceGap_ = text_.size();
     leftAtGap_ = left_;
@@ -74,13 +103,22 @@ class TextBuilder {
 
  private:
   void Add(char32_t c) {
+    // While a field is open, what comes is held, to be read again should
+    // the field never end.
+    if (!fields_.empty()) held_.push_back(c);
     switch (c) {
       case 0x13:  // field begin: its code follows
-        if (fields_.size() < kDeepestField) fields_.push_back(true);
+        if (fields_.size() < kDeepestField) {
+          if (fields_.empty()) {
+            atOutermost_ = State{text_.size(), left_, gap_, afterGap_, sinceGap_, leftAtGap_};
+            held_.push_back(c);
+          }
+          fields_.push_back({true, held_.size() - 1});
+        }
         return;
       case 0x14:  // separator: the result follows
         if (!fields_.empty()) {
-          fields_.back() = false;
+          fields_.back().inCode = false;
         } else if (afterGap_) {
           TakeBackToGap();
         }
@@ -88,14 +126,15 @@ class TextBuilder {
       case 0x15:  // field end
         if (!fields_.empty()) {
           fields_.pop_back();
+          if (fields_.empty()) held_.clear();
         } else if (afterGap_) {
           TakeBackToGap();
         }
         return;
       default: break;
     }
-    for (const bool inCode : fields_) {
-      if (inCode) return;
+    for (const Field& field : fields_) {
+      if (field.inCode) return;
     }
     switch (c) {
       case 0x0D: case 0x0B: case 0x0C: c = '\n'; break;  // paragraph, line, page or section break
@@ -107,6 +146,21 @@ class TextBuilder {
         if (c < 0x20) return;  // picture, drawing and note anchors, optional hyphens
     }
     Emit(c);
+  }
+
+  // What the reading had reached, to go back to.
+  struct State {
+    std::size_t size = 0, left = 0;
+    bool gap = false, afterGap = false;
+    std::size_t sinceGap = 0, leftAtGap = 0;
+  };
+  void Restore(const State& state) {
+    text_.resize(state.size);
+    left_ = state.left;
+    gap_ = state.gap;
+    afterGap_ = state.afterGap;
+    sinceGap_ = state.sinceGap;
+    leftAtGap_ = state.leftAtGap;
   }
 
   void TakeBackToGap() {
@@ -149,7 +203,13 @@ class TextBuilder {
   std::string text_;
   std::size_t left_;
   char16_t high_ = 0;
-  std::vector<bool> fields_;  // per open field: still in its code
+  struct Field {
+    bool inCode;         // still in its code, not yet in its result
+    std::size_t heldAt;  // where its start lies in held_
+  };
+  std::vector<Field> fields_;   // the open ones, outermost first
+  std::vector<char32_t> held_;  // what came since the outermost one began, its start first
+  State atOutermost_;           // the reading as it was when that one began
   bool gap_ = false;          // characters were left out since the last one emitted
   bool afterGap_ = false;     // some were left out at all
   std::size_t sinceGap_ = 0;  // the text's size, and the characters left, at the first gap

@@ -86,6 +86,8 @@ TEST(WordText, ReadsPiecesAsTheDocumentReads) {
       {"field code dropped", {{u"See \x13 HYPERLINK \"x\" \x14here\x15."}}, "See here."},
       {"nested fields", {{u"[\x13 IF \x13 PAGE \x14" u"1\x15 = 1 \x14yes\x15]"}}, "[yes]"},
       {"field without result", {{u"\x13 TOC \\o \x15" u"Intro"}}, "Intro"},
+      {"field never ended", {{u"See \x13 PAGE \x14" u"7 and on"}}, "See  PAGE 7 and on"},
+      {"field ended inside one never ended", {{u"a\x13 IF \x13 PAGE \x14" u"1\x15 b"}}, "a IF 1 b"},
       {"marks and anchors", {{u"a\x07" u"b\x01\x08\x05\x02\x1F" u"c\x1E" u"d\xA0" u"e\x0B" u"f\x0C" u"g\t\x03"}},
        "a\tbc-d e\nf\ng\t"},
       {"stops at ccpText", {{u"Body\r", true}, {u"Footnote\r", true}}, "Body\n", 5},
@@ -138,6 +140,48 @@ TEST(WordText, CutsAtTheLimitWhereverItFalls) {
   ASSERT_EQ(whole, U"a\uFFFDb\U0001F600c\uFFFD\uFFFDd\ne\u00E9f\u00D8\uFFFDg");
   for (std::size_t max = 0; max <= whole.size() + 1; ++max) {
     EXPECT_EQ(Decode(doc.Text(max)), whole.substr(0, max)) << "limit " << max;
+  }
+}
+
+// A field that never ends is read as text, at every limit too: the text
+// stops short of none of what a longer one shows.
+TEST(WordText, ReadsAFieldThatNeverEndsAsText) {
+  const Doc doc({{u"ab\x13 code \x14res\x13 x \x14y\x15 tail"}});
+  const std::string whole = doc.Text();
+  ASSERT_EQ(whole, "ab code resy tail");
+  for (std::size_t max = 0; max <= whole.size() + 1; ++max) EXPECT_EQ(doc.Text(max), whole.substr(0, max)) << max;
+}
+
+// Whatever stretch is left out, each line read is found in the whole text,
+// in order: a field whose start was left out is unknown after the gap, and
+// must neither show its code nor show what the whole reading hides.
+TEST(WordText, WhatIsReadAroundAGapIsInTheWholeText) {
+  const std::u16string texts[] = {
+      u"Say \x13 PAGE \x14" u"3\x15 then the rest\r",
+      u"Head \x13 REF x \x14 never ended, body\rmore\r",
+      u"A \x13 IF \x13 DATE \x14today\x15 = 1 \x14yes\x15 B \x13 SEQ \rtail\r",
+  };
+  for (const std::u16string& text : texts) {
+    const Doc doc({{text, true}});
+    const std::string whole = doc.Text();
+    for (std::size_t from = 0; from < text.size(); ++from) {
+      for (std::size_t to = from + 1; to <= text.size(); ++to) {
+        const TrustedBytes trusted = [&](std::size_t offset, std::size_t size) {
+          return offset + size <= 0x400 + from || offset >= 0x400 + to;
+        };
+        const std::string part = WordText(doc.word, doc.table, {}, 1000, trusted);
+        std::size_t at = 0;
+        for (std::size_t start = 0; start < part.size();) {
+          const std::size_t end = std::min(part.find('\n', start), part.size());
+          const std::string line = part.substr(start, end - start);
+          start = end + 1;
+          if (line.empty()) continue;
+          const std::size_t found = whole.find(line, at);
+          ASSERT_NE(found, std::string::npos) << "gap [" << from << ", " << to << ") of " << whole << ": " << part;
+          at = found + line.size();
+        }
+      }
+    }
   }
 }
 
