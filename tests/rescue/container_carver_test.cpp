@@ -131,12 +131,25 @@ TEST(ZipCarverRealFiles, ArchivesOfAnyNumberOfMembers) {
   Bytes lost = two;
   const std::uint32_t centralAt = LoadLe32(two.data() + two.size() - 6);
   lost[centralAt] = 'Q';
+  // Sizes in the local header and a data descriptor after the data all the
+  // same, as some writers do: the descriptor (signature, CRC, two sizes) is
+  // part of the member.
+  Bytes described = Head(one, 5041);
+  described[6] |= 8;
+  const Bytes crc(one.begin() + 14, one.begin() + 18);
+  Bytes central(one.begin() + 5041, one.begin() + 5098);
+  central[8] |= 8;
+  Bytes end(one.begin() + 5098, one.end());
+  end = With(end, 16, Le(5041 + 16, 4));
+  described = Cat({described, {'P', 'K', 7, 8}, crc, Le(5000, 4), Le(5000, 4), central, end});
+  ASSERT_EQ(described.size(), 5136u);
   ExpectClaims(ZipCarver, {
       {"one stored member", one, 10},
       {"extra fields", extras},
       {"300-byte comment", commented},
       {"two members", two},
       {"data descriptor", streamed},
+      {"sizes in the local header and a data descriptor", described, 11},
       {"ZIP64 sizes and descriptors", zip64},
       {"end record signature", With(one, 5098, {'Q'}), 0},
       {"first central entry damaged", lost, 0},

@@ -78,6 +78,21 @@ TEST(RiffFormCarverRealFiles, WebpLossyLosslessAndAnimated) {
   for (const auto& b : broken) EXPECT_EQ(Carve(RiffFormCarver, b.file, 40), Runs{}) << b.name;
 }
 
+// Some writers leave the pad byte after an odd last chunk out of the form's
+// size; readers take such a file all the same, and so does the carver.
+TEST(RiffFormCarverSynthetic, PadByteAfterTheLastChunk) {
+  const Bytes unpadded = Cat({{'R', 'I', 'F', 'F'}, Le(1015, 4), {'W', 'A', 'V', 'E'},
+                              {'d', 'a', 't', 'a'}, Le(1003, 4), Bytes(1003, 0x55), {0}});
+  ASSERT_EQ(unpadded.size(), 1024u);
+  const struct { const char* name; Bytes file; Runs claims; } cases[] = {
+      {"pad byte left out of the size", unpadded, Span(2, 2)},
+      {"pad byte counted", With(unpadded, 4, Le(1016, 4)), Span(2, 2)},
+      {"size ending inside the last chunk", With(unpadded, 4, Le(1014, 4)), Runs{}},
+      {"size one past the pad byte", With(unpadded, 4, Le(1017, 4)), Runs{}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Carve(RiffFormCarver, c.file), c.claims) << c.name;
+}
+
 TEST(SqliteCarverRealFiles, PageSizeTimesPageCount) {
   VELLUMARK_REQUIRE_TOOL("sqlite3");
   TempDir dir;

@@ -90,6 +90,33 @@ TEST(ElfCarverRealFiles, FurthestOfTablesAndData) {
   }
 }
 
+// A 32-bit program keeps its data directories 96 bytes into the optional
+// header, 16 bytes earlier than a 64-bit one: a signed 32-bit installer's
+// certificate table, appended after its sections, is part of it.
+TEST(PeCarverSynthetic, Pe32CertificateTable) {
+  Bytes pe(1024, 0);
+  const std::size_t optional = 64 + 4 + 20, directories = optional + 96, table = optional + 224;
+  pe = With(pe, 0, {'M', 'Z'});
+  pe = With(pe, 0x3C, Le(64, 4));
+  pe = With(pe, 64, {'P', 'E', 0, 0});
+  pe = With(pe, 68, Cat({Le(0x14C, 2), Le(1, 2)}));     // i386, one section
+  pe = With(pe, 68 + 16, Cat({Le(224, 2), Le(0x102, 2)}));  // optional header size, executable
+  pe = With(pe, optional, Le(0x10B, 2));                 // PE32
+  pe = With(pe, optional + 60, Le(512, 4));              // SizeOfHeaders
+  pe = With(pe, optional + 92, Le(16, 4));               // NumberOfRvaAndSizes
+  pe = With(pe, table, {'.', 't', 'e', 'x', 't'});
+  pe = With(pe, table + 16, Cat({Le(512, 4), Le(512, 4)}));  // raw data: 512 bytes at 512
+  const auto certificates = [&](std::uint32_t at, std::uint32_t size) {
+    return With(pe, directories + 4 * 8, Cat({Le(at, 4), Le(size, 4)}));
+  };
+  const struct { const char* name; Bytes file; std::size_t length; } cases[] = {
+      {"unsigned: the section's end", pe, 1024},
+      {"a certificate table after the section", certificates(1024, 3000), 4024},
+      {"a certificate table inside the section", certificates(600, 100), 1024},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Carve(PeCarver, c.file, 40), Span(2, (c.length + 511) / 512)) << c.name;
+}
+
 TEST(PeCarverRealFiles, ShimEfiPrograms) {
   const char* const paths[] = {"/usr/lib/shim/fbx64.efi"};
   VELLUMARK_REQUIRE_FILE("/usr/lib/shim/fbx64.efi");

@@ -123,6 +123,21 @@ TEST(MatroskaCarverRealFiles, KnownAndUnknownSegmentSizes) {
       {"no Segment after the header", With(mkv, 4 + 1 + (mkv[4] & 0x7F), {0x18, 0x53, 0x80, 0x66}), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(Carve(MatroskaCarver, c.file), Span(2, c.sectors)) << c.name;
+
+  // The Segment's size counts from its first child: a file whose last bytes
+  // fall just into a new sector (a Void element made to end 4 bytes into it)
+  // keeps that sector.
+  const std::size_t sizeAt = 4 + 1 + (mkv[4] & 0x7F) + 4 + 1;  // the seven value bytes of the Segment's size
+  std::uint64_t segment = 0;
+  for (std::size_t i = 0; i < 7; ++i) segment = segment << 8 | mkv[sizeAt + i];
+  ASSERT_EQ(sizeAt + 7 + segment, mkv.size());
+  const std::size_t voidBytes = static_cast<std::size_t>(SectorsOf(mkv) + 1) * 512 + 4 - mkv.size();
+  const std::size_t voidSize = voidBytes - 3;  // after the ID and a two-byte size
+  Bytes tail = Cat({mkv, {0xEC, static_cast<std::uint8_t>(0x40 | voidSize >> 8), static_cast<std::uint8_t>(voidSize)},
+                    Bytes(voidSize, 0)});
+  for (std::size_t i = 0; i < 7; ++i) tail[sizeAt + i] = static_cast<std::uint8_t>((segment + voidBytes) >> (8 * (6 - i)));
+  ASSERT_EQ(tail.size() % 512, 4u);
+  EXPECT_EQ(Carve(MatroskaCarver, tail), Span(2, SectorsOf(tail))) << "a Void element ending 4 bytes into a sector";
 }
 
 }  // namespace
