@@ -10,18 +10,8 @@
 namespace vellumark {
 namespace {
 
-using signature::kZip64EndRecord;
-using signature::kZip64Locator;
-using signature::kZipCentralHeader;
-using signature::kZipDescriptor;
-using signature::kZipEndRecord;
-using signature::kZipLocalHeader;
-constexpr std::uint16_t kZip64Extra = 0x0001;
-constexpr std::uint32_t kInZip64 = 0xFFFFFFFF;
-constexpr std::uint16_t kFlagEncrypted = 0x0001;
-constexpr std::uint16_t kFlagDescriptor = 0x0008;
-constexpr std::uint16_t kStored = 0;
-constexpr std::uint16_t kDeflated = 8;
+using namespace signature;
+using namespace zip_field;
 // No office document holds a larger part; the bound keeps a crafted size
 // from making a check run for ever.
 constexpr std::uint64_t kLargestMember = std::uint64_t{1} << 32;

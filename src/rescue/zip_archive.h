@@ -11,6 +11,17 @@
 
 namespace vellumark {
 
+// Fields of ZIP records that the carver's walk and the archive check read
+// alike.
+namespace zip_field {
+inline constexpr std::uint32_t kInZip64 = 0xFFFFFFFF;  // the real size is in the ZIP64 extra field
+inline constexpr std::uint16_t kZip64Extra = 0x0001;
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDescriptor = 0x0008;
+inline constexpr std::uint16_t kStored = 0;
+inline constexpr std::uint16_t kDeflated = 8;
+}  // namespace zip_field
+
 // One member of a ZIP archive as its local header and data say.
 struct ZipMember {
   std::string name;

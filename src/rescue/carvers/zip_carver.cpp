@@ -19,15 +19,8 @@
 namespace vellumark {
 namespace {
 
-using signature::kZip64EndRecord;
-using signature::kZip64Locator;
-using signature::kZipCentralHeader;
-using signature::kZipDescriptor;
-using signature::kZipEndRecord;
-using signature::kZipLocalHeader;
-constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
-constexpr std::uint16_t kFlagDescriptor = 0x0008;
-constexpr std::uint16_t kDeflated = 8;
+using namespace signature;
+using namespace zip_field;
 // Bounds the walk: no archive a document could lie around is larger, and
 // no honest one has more members.
 constexpr std::int64_t kLargestArchive = std::int64_t{4} << 30;
@@ -118,7 +111,7 @@ class ZipWalk {
     const std::int64_t extraLength = *extraField;
     if (!Reach(30 + nameLength + extraLength)) return false;
     bool zip64 = false;
-    if (compressed == kSizeInZip64 || uncompressed == kSizeInZip64) {
+    if (compressed == kInZip64 || uncompressed == kInZip64) {
       const auto extra = At().Bytes(30 + nameLength, extraLength);
       if (!extra || !ReadZip64Extra(*extra, {&uncompressed, &compressed})) return false;
       zip64 = true;
