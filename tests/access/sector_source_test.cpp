@@ -203,6 +203,19 @@ TEST_F(SectorSourceTest, SourceThatEndsEarlyIsNotedWhereItEnded) {
   EXPECT_EQ(platform->ReadCalls(), before) << "nothing past the end is read again";
 }
 
+// An end found in the last sector, whole or cut, is an end all the same.
+TEST_F(SectorSourceTest, SourceThatLosesOnlyItsLastSectorEndsThere) {
+  for (const std::size_t left : {std::size_t{0}, std::size_t{100}}) {
+    SCOPED_TRACE(left);
+    OpenImage(test::PatternBytes(2048 * 512));
+    platform->Find("disk.img")->bytes.resize(2047 * 512 + left);
+    std::uint8_t buffer[512];
+    EXPECT_EQ(source->ReadSectors(buffer, 512, 2047 * 512), 512);
+    EXPECT_EQ(source->EndedAtSector(), 2047);
+    EXPECT_EQ(source->ReadSectors(buffer, 512, 2046 * 512), 0);
+  }
+}
+
 TEST_F(SectorSourceTest, ReopeningNeverServesBytesOfThePreviousSource) {
   OpenImage(test::PatternBytes(1 << 20, 1), "a.img");
   ASSERT_EQ(ReadAndCompare(512, 0), 0);

@@ -195,7 +195,9 @@ TEST(OfficeDocumentCarver, ReportReadsPropertiesAndText) {
         "  for c in e: out+=('\\t' if c.tag.endswith('}tab') else text(c))+((c.tail or '') if odt else '')\n"
         "  return out\n"
         "p=[text(e) for e in b.iter() if e.tag.endswith('}p')]\n"
-        "print(f('title')); print(f('creator') or f('initial-creator')); print(next((x for x in p if x.strip()), ''))\" " +
+        "print(f('title')); print(f('creator') or f('initial-creator')); print(next((x for x in p if x.strip()), ''))\n"
+        "import calendar,time; d=f('modified') or (f('date') if odt else '')\n"
+        "print(calendar.timegm(time.strptime(d[:19], '%Y-%m-%dT%H:%M:%S')) if d else '')\" " +
         path);
     DocumentRecord record;
     record.kind = odt ? DocumentKind::OdfText : DocumentKind::WordDocx;
@@ -204,7 +206,9 @@ TEST(OfficeDocumentCarver, ReportReadsPropertiesAndText) {
     const DocumentInspection inspection = InspectDocument(record);
     EXPECT_EQ(inspection.verdict, Verdict::Whole) << inspection.fault;
     const std::string got = inspection.properties.title + "\n" + inspection.properties.author + "\n" +
-                            inspection.preview.substr(0, inspection.preview.find('\n')) + "\n";
+                            inspection.preview.substr(0, inspection.preview.find('\n')) + "\n" +
+                            (inspection.properties.lastSaved ? std::to_string(*inspection.properties.lastSaved) : "") +
+                            "\n";
     EXPECT_EQ(got, expected);
   }
 }

@@ -130,6 +130,11 @@ TEST(StructureCheck, FaultNamesWhatBroke) {
       {[](Bytes& f) { f[0] = 0; }, "header: no compound file signature"},
       {[](Bytes& f) { Put32(f, 28, 0x000CFFFE); }, "header: not a version 3 little-endian file of 512-byte sectors"},
       {[](Bytes& f) { Put32(f, 44, 2); }, "FAT: header counts 2 sectors but lists only 1"},
+      {[](Bytes& f) {
+         Put32(f, 44, 2);
+         Put32(f, 80, 32);
+       },
+       "FAT: sector 32 listed twice"},
       {[](Bytes& f) { Put32(f, Link(f, 32), 0xFFFFFFFF); }, "FAT: sector 32 lacks its mark in the FAT"},
       {[](Bytes& f) { Put32(f, Link(f, 33), 33); }, "directory: chain loops at sector 33"},
       {[](Bytes& f) { Put32(f, Link(f, 33), 0xFFFFFFFF); }, "directory: chain breaks after sector 33"},
@@ -158,11 +163,25 @@ TEST(StructureCheck, FatSectorOnePastTheFileIsOutsideIt) {
   const Bytes simple = Corpus("doc/simple.doc");  // FAT in sector 32
   ASSERT_EQ(Get32(simple, 76), 32u);
   for (const std::uint32_t sectors : {32u, 33u}) {  // the FAT sector one past the end, and the last one
-    const StructureVerdict v = CheckStructure(std::span(simple.data(), At(sectors)));
+    // What follows the file is another's: zeros, which as a FAT would fail differently.
+    Bytes disk(simple.begin(), simple.begin() + static_cast<std::ptrdiff_t>(At(sectors)));
+    disk.resize(simple.size(), 0);
+    const StructureVerdict v = CheckStructure(std::span(disk.data(), At(sectors)));
     EXPECT_EQ(v.verdict, Verdict::Damaged);
     if (sectors == 32) EXPECT_EQ(v.fault, "FAT: sector 32 lies outside the file");
     else EXPECT_EQ(v.fault, "directory: chain leaves the file at sector 33");
   }
+}
+
+// Only the mini stream's chain may run past what its size fills; a stream of
+// the FAT one sector too long holds another's sector.
+TEST(StructureCheck, ChainLongerThanItsStreamIsDamaged) {
+  REQUIRE_CORPUS();
+  Bytes f = Corpus("doc/52420.doc");
+  const std::size_t word = EntryAt(f, "WordDocument");
+  ASSERT_EQ(Get32(f, word + 120), 8244u);  // 17 sectors, the last one cut short
+  Put32(f, word + 120, 8192);                // as if 16 sectors held it all
+  EXPECT_EQ(CheckStructure(f).fault, "WordDocument: chain has 17 sectors for 8192 bytes");
 }
 
 // The check's fault, run in a child process so that a check that never ends

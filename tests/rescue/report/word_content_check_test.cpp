@@ -1,5 +1,6 @@
 #include "rescue/report/word_content_check.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -110,6 +111,36 @@ TEST(WordContentCheck, ForeignBytesAreFound) {
        "WordDocument: formatting page"},
       {"52420.doc", "a table stream cut short",
        [&](Streams& s) { s.Table().resize(Le32(s.word, PairAt(s.word, 33))); }, "1Table: shorter than"},
+      {"52420.doc", "a table stream cut inside the pair that reaches furthest",
+       [&](Streams& s) {
+         // Cut one byte short of the furthest range any checked pair names,
+         // where the formatting tables and the pieces (which fail in their
+         // own words) all still fit.
+         std::size_t furthest = 0;
+         for (std::size_t pair = 0; pair < 87; ++pair) {
+           const std::uint32_t fc = Le32(s.word, PairAt(s.word, pair)), lcb = Le32(s.word, PairAt(s.word, pair) + 4);
+           if (lcb != 0) furthest = std::max<std::size_t>(furthest, std::size_t{fc} + lcb);
+         }
+         for (const std::size_t pair : {12, 13, 33}) {
+           const std::size_t end = Le32(s.word, PairAt(s.word, pair)) + Le32(s.word, PairAt(s.word, pair) + 4);
+           ASSERT_LT(end, furthest) << pair;
+         }
+         s.Table().resize(furthest - 1);
+       },
+       "1Table: shorter than the file-information block says"},
+      {"52420.doc", "a paragraph formatting page with more runs than fit",
+       [&](Streams& s) {
+         const Bytes& t = s.Table();
+         const std::size_t fc = Le32(s.word, PairAt(s.word, 13)), lcb = Le32(s.word, PairAt(s.word, 13) + 4);
+         const std::size_t page = Le32(t, fc + 4 * ((lcb - 4) / 8 + 1)) & 0x3FFFFF;
+         // 0x1E runs: their 0x1F limits rise as a page's must, yet they would
+         // leave no room for the runs' properties.
+         for (std::uint32_t i = 0; i <= 0x1E; ++i) {
+           for (int b = 0; b < 4; ++b) s.word[page * 512 + 4 * i + b] = static_cast<std::uint8_t>((0x600 + 2 * i) >> (8 * b));
+         }
+         s.word[page * 512 + 511] = 0x1E;
+       },
+       "WordDocument: formatting page"},
       {"52420.doc", "a stream shorter than the FIB counts",
        [&](Streams& s) { s.word.resize(Le32(s.word, 0x40) - 512); }, "WordDocument: the file-information block counts"},
   };
