@@ -1,0 +1,200 @@
+// A guided run of the window program for the README's pictures: it opens an
+// image, searches and rescues it into a folder and backs it up, and saves a
+// picture of every window on the way (with the window manager's frame) as the
+// user would see it. The disk is made slow, as a real one is, so that the
+// progress windows are seen with work under way. Run it under an X server
+// with a window manager (scripts/screenshots does).
+//
+// Usage: vellumark-screenshot-tour IMAGE RESCUE_FOLDER BACKUP_IMAGE OUT_DIR
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QTimer>
+#include <chrono>
+#include <iostream>
+#include <set>
+#include <thread>
+
+#include "access/posix_platform_source.h"
+#include "ui/main_window.h"
+#include "ui/message_table.h"
+#include "ui/qt_dialogs.h"
+
+namespace {
+
+using namespace vellumark;
+
+// A disk that delivers a set number of bytes a second, after a seek for
+// every read, as a spinning disk does.
+class SlowDisk final : public PlatformSource {
+ public:
+  static constexpr double kBytesPerSecond = 40e6;
+  static constexpr double kSeekSeconds = 0.008;
+
+  bool Open(const std::string& path) override { return disk_.Open(path); }
+  OpenFailure LastOpenFailure() const override { return disk_.LastOpenFailure(); }
+  std::optional<std::int64_t> PartitionLength() override { return disk_.PartitionLength(); }
+  std::optional<std::uint32_t> PartitionSectorSize() override { return disk_.PartitionSectorSize(); }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override { return disk_.Seek(offset, origin); }
+  std::int64_t Read(void* destination, std::size_t count) override {
+    Wait(count);
+    return disk_.Read(destination, count);
+  }
+  std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override {
+    Wait(count);
+    return disk_.ReadAt(destination, count, offset);
+  }
+  void Close() override { disk_.Close(); }
+  bool IsOpen() const override { return disk_.IsOpen(); }
+  std::optional<std::uint64_t> DeviceNumber() override { return disk_.DeviceNumber(); }
+  std::optional<FileId> OpenFileId() override { return disk_.OpenFileId(); }
+
+ private:
+  static void Wait(std::size_t count) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(kSeekSeconds + static_cast<double>(count) / kBytesPerSecond));
+  }
+  PosixPlatformSource disk_;
+};
+
+// The dialogs answered with the tour's own paths.
+struct TourDialogs final : WindowDialogs {
+  std::string image, backup;
+  std::optional<std::string> OpenImagePath(const std::string&) override { return image; }
+  std::optional<std::string> SaveImagePath(const std::string&) override { return backup; }
+  std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
+  bool OpenAddress(const std::string&) override { return true; }
+};
+
+// Lets the windows draw (and the window manager frame them) for a while,
+// holding up whatever operation pumped the events that got here.
+void Settle(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// Saves the screen under the widget's window, its frame included.
+void Picture(QWidget* widget, const std::string& file) {
+  QWidget* top = widget->window();
+  const QRect frame = top->frameGeometry();
+  const QPixmap shot = top->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+  if (!shot.save(QString::fromStdString(file))) std::cerr << "could not save " << file << "\n";
+  else std::cout << file << "\n";
+}
+
+// Watches the windows while an operation runs: each progress window is
+// pictured once its work is under way, and each message box once, then
+// answered with its default button.
+class Watcher : public QObject {
+ public:
+  Watcher(TForm1& window, std::string outDir) : window_(window), outDir_(std::move(outDir)) {
+    timer_.setInterval(50);
+    connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
+    timer_.start();
+  }
+  // What the next search-and-backup window and the next message box are.
+  void Expect(std::string progress, std::string message) {
+    progressName_ = std::move(progress);
+    messageName_ = std::move(message);
+    seen_.invalidate();
+  }
+
+ private:
+  void Look() {
+    if (busy_) return;
+    busy_ = true;
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Settle(600);
+      if (!messageName_.empty()) Picture(box, outDir_ + "/" + messageName_ + ".png");
+      messageName_.clear();
+      if (QAbstractButton* button = box->defaultButton()) button->click();
+      else box->accept();
+    } else if (window_.Form2()->isVisible() && !taken_.count("rescue")) {
+      taken_.insert("rescue");
+      Settle(800);
+      Picture(window_.Form2(), outDir_ + "/rescue-progress.png");
+    } else if (window_.Form3()->isVisible() && !progressName_.empty()) {
+      if (!seen_.isValid()) seen_.start();
+      if (seen_.elapsed() > 1200) {
+        Settle(400);
+        Picture(window_.Form3(), outDir_ + "/" + progressName_ + ".png");
+        progressName_.clear();
+      }
+    }
+    busy_ = false;
+  }
+
+  TForm1& window_;
+  std::string outDir_;
+  QTimer timer_;
+  QElapsedTimer seen_;
+  std::string progressName_, messageName_;
+  std::set<std::string> taken_;
+  bool busy_ = false;
+};
+
+int Tour(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Vellumark");
+  // The tour's remembered folders are its own, not the user's.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QFileInfo(argv[3]).absolutePath());
+  TranslateQtTexts();
+
+  QWidget* dialogParent = nullptr;
+  QtPrompt prompt(dialogParent);
+  TourDialogs dialogs;
+  dialogs.image = argv[1];
+  dialogs.backup = argv[3];
+  const std::string out = argv[4];
+  TForm1 window({prompt, dialogs}, std::make_unique<SlowDisk>());
+  dialogParent = &window;
+  window.ApplyTexts();
+  window.move(40, 30);
+  window.show();
+  Watcher watcher(window, out);
+
+  QTimer::singleShot(0, [&] {
+    Settle(1000);
+    window.Button10Click();  // Open IMG file
+    Settle(800);
+    Picture(&window, out + "/main-window.png");
+    window.SpeedButton1->click();  // More >>
+    Settle(800);
+    Picture(&window, out + "/main-window-expanded.png");
+    window.SpeedButton1->click();
+
+    window.Edit2->setText(QString::fromStdString(argv[2]));
+    watcher.Expect("search-progress", "final-message");
+    window.Button12Click();  // search, rescue, final message
+    if (ResultsWindow* results = window.Results()) {
+      results->move(window.frameGeometry().right() - 500, 160);
+      Settle(800);
+      Picture(results, out + "/results-window.png");
+      results->close();
+    }
+
+    watcher.Expect("backup-progress", "backup-message");
+    // Backup to IMG file, of the first 32 MiB: long enough to be seen.
+    window.Edit3->setText("0");
+    window.Edit4->setText("65535");
+    window.Button11Click();
+    Settle(300);
+    QApplication::quit();
+  });
+  return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::cerr << "usage: vellumark-screenshot-tour IMAGE RESCUE_FOLDER BACKUP_IMAGE OUT_DIR\n";
+    return 2;
+  }
+  ChooseLanguageFromSystem();
+  return Tour(argc, argv);
+}
