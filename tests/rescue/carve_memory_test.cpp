@@ -18,6 +18,7 @@ TEST(CarveMemory, ClaimedRunsMergeAndAreSteppedOverWhole) {
       {"at its end, which is free", {{10, 20}}, 20, 20},
       {"before it", {{10, 20}}, 9, 9},
       {"touching runs merge", {{10, 20}, {20, 30}}, 15, 30},
+      {"a run ending where a known one starts merges", {{20, 30}, {10, 20}}, 15, 30},
       {"overlapping runs merge", {{10, 20}, {15, 25}}, 11, 25},
       {"a run bridging two", {{10, 20}, {30, 40}, {18, 32}}, 10, 40},
       {"a run inside another", {{10, 40}, {15, 20}}, 21, 40},
