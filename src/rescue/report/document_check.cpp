@@ -12,8 +12,11 @@ namespace vellumark {
 StructureVerdict CheckDocument(std::span<const std::uint8_t> file) {
   StructureVerdict verdict = CheckStructure(file);
   if (verdict.verdict != Verdict::Whole) return verdict;
+  // The structure check is lenient where writers differ; a file it passes
+  // that the reader of streams still refuses cannot have its content
+  // checked, nor be read by the report, so it is not called whole.
   const auto compound = CompoundFile::Open(file);
-  if (!compound) return verdict;
+  if (!compound) return {Verdict::Damaged, "compound file: its streams cannot be read"};
   const auto word = compound->Stream("WordDocument");
   if (!word) return verdict;
   const auto table0 = compound->Stream("0Table");

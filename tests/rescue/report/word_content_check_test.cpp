@@ -8,6 +8,7 @@
 
 #include "rescue/report/compound_file.h"
 #include "rescue/report/document_check.h"
+#include "rescue/report/structure_check.h"
 #include "support/fixtures.h"
 
 namespace vellumark {
@@ -63,6 +64,19 @@ TEST(WordContentCheck, CorpusDocumentsHold) {
     }
   }
   EXPECT_GT(checked, 100);
+}
+
+// A header whose mini FAT count runs far past the file passes the lenient
+// structure check, but the streams cannot be read: no content was checked,
+// so the document is not called whole.
+TEST(WordContentCheck, DocumentWhoseStreamsCannotBeReadIsNotWhole) {
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  Bytes file = test::ReadFileBytes((kCorpus / "simple.doc").string());
+  for (int i = 0; i < 4; ++i) file[64 + i] = static_cast<std::uint8_t>(100u >> (8 * i));
+  ASSERT_EQ(CheckStructure(file).verdict, Verdict::Whole);
+  const StructureVerdict verdict = CheckDocument(file);
+  EXPECT_EQ(verdict.verdict, Verdict::Damaged);
+  EXPECT_EQ(verdict.fault, "compound file: its streams cannot be read");
 }
 
 // What another file's bytes do where Word's own were: each edit stands for a
