@@ -336,6 +336,18 @@ TEST(SectorClassifierDirectory, EntryRules) {
       {"tail of a free entry", Byte(9 * 32 + 5, 'X'), true},
       {"sixteen valid", Sixteen(0x20), true}, {"bad last of sixteen", Sixteen(0x40), false},
       {"all bytes E5", [](Sector& s) { s.fill(0xE5); }, true},
+      {"lower-case name and extension", Byte(12, 0x18), true}, {"case byte 0x01", Byte(12, 0x01), false},
+      {"case byte 0x80", Byte(12, 0x80), false},
+      {"hundredths 199", Byte(13, 199), true}, {"hundredths 200", Byte(13, 200), false},
+      {"written 23:59:58", [](Sector& s) { s[22] = 0x7D, s[23] = 0xBF; }, true},
+      {"written at hour 24", Byte(23, 24 << 3), false},
+      {"written at minute 60", [](Sector& s) { s[22] = 0x80, s[23] = 0x07; }, false},
+      {"created at second 60", Byte(14, 30), false},
+      {"a JPEG's last 28 bytes and zeros", [](Sector& s) {
+         const std::uint8_t tail[] = {0xE2, 0x8C, 0xB2, 0x6A, 0x8D, 0x6B, 0x5B, 0xA0, 0xD3, 0xD0, 0xE1, 0x26, 0xA6, 0x1C,
+                                      0x6C, 0x8D, 0xC5, 0x10, 0x33, 0xF9, 0x87, 0x25, 0x5C, 0x2B, 0x4D, 0x23, 0xFF, 0xD9};
+         s.fill(0), std::copy(std::begin(tail), std::end(tail), s.begin());
+       }, false},
   };
   for (const auto& c : cases) {
     Sector s{};
