@@ -24,16 +24,33 @@
 #   time (Debian's testdisk package, with its default file types) when it
 #   is installed.
 #
+# bench/rescue_throughput.sh all [SIZE_MIB] [BUILD_DIR]
+#   Every measure against cat from one run: whole rescues of the dense image
+#   (2 GiB by default) and the search phase on random data of the same
+#   size, each with the page cache warm and, where it can be dropped
+#   (/proc/sys/vm/drop_caches writable), cold; PhotoRec's time on the dense
+#   image; and the peak memory of each rescue, with whole rescues of sparse
+#   images of 2 GiB and 64 GiB beside them, where the claim map's part
+#   (one bit per sector, allocated only where files are claimed) is
+#   printed as the bound the rest is measured against.
+#
 # Figures come from one run; the machine's other load moves them, so run it
 # more than once before trusting a difference of a few percent.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=search
-if [ "${1:-}" = dense ]; then
-  mode=dense
-  shift
-fi
-size_mib=${1:-$([ "$mode" = dense ] && echo 300 || echo 1024)}
+case "${1:-}" in
+  dense | all)
+    mode=$1
+    shift
+    ;;
+esac
+case "$mode" in
+  dense) default_mib=300 ;;
+  all) default_mib=2048 ;;
+  *) default_mib=1024 ;;
+esac
+size_mib=${1:-$default_mib}
 build=${2:-build/release}
 earlier=${3:-}
 cli=$build/app/vellumark-cli
@@ -49,6 +66,23 @@ now() { date +%s.%N; }
 # Seconds cat takes to read the image, after a read that warms the cache.
 time_cat() {
   cat "$img" >/dev/null
+  local t0 t1
+  t0=$(now)
+  cat "$img" >/dev/null
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'
+}
+
+# Whether the page cache can be dropped, for cold measures.
+can_drop_caches() { [ -w /proc/sys/vm/drop_caches ]; }
+drop_caches() {
+  sync
+  echo 3 >/proc/sys/vm/drop_caches
+}
+
+# Seconds cat takes to read the image from the disk.
+time_cat_cold() {
+  drop_caches
   local t0 t1
   t0=$(now)
   cat "$img" >/dev/null
@@ -94,9 +128,8 @@ earlier_cli() {
   echo "$tree/build/release/app/vellumark-cli"
 }
 
-search_mode() {
-  local earlier_tool=""
-  [ -z "$earlier" ] || earlier_tool=$(earlier_cli "$earlier")
+# The image of random data with real documents scattered through it.
+make_random_image() {
   echo "making a ${size_mib} MiB image of random data..."
   head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$img"
   local placed=0 sectors slot doc
@@ -110,6 +143,12 @@ search_mode() {
     done
   fi
   echo "placed $placed documents"
+}
+
+search_mode() {
+  local earlier_tool=""
+  [ -z "$earlier" ] || earlier_tool=$(earlier_cli "$earlier")
+  make_random_image
   local bytes cat_s
   bytes=$(stat -c %s "$img")
   cat_s=$(time_cat)
@@ -190,7 +229,8 @@ append() {
   head -c $(((4096 - size % 4096) % 4096)) /dev/zero >>"$img"
 }
 
-dense_mode() {
+# The image dense with files of every format and documents, some in pieces.
+make_dense_image() {
   for tool in /usr/bin/convert ffmpeg sox lame zip gzip bzip2 xz tar gcc sqlite3 7z gcab; do
     command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 1; }
   done
@@ -220,6 +260,10 @@ dense_mode() {
     i=$((i + 1))
   done
   echo "wrote $i files and $n documents"
+}
+
+dense_mode() {
+  make_dense_image
   local bytes cat_s
   bytes=$(stat -c %s "$img")
   cat_s=$(time_cat)
@@ -236,6 +280,14 @@ dense_mode() {
   rows=$(($(wc -l <"$work/out/rescue-report.csv") - 1))
   echo "report: $(grep -c ',whole,' "$work/out/rescue-report.csv" || true) of $rows rows whole"
   echo "${peak:-peak memory: unknown}"
+  photorec_time
+}
+
+# PhotoRec (Debian's testdisk, its default file types) over the image,
+# against cat_s.
+photorec_time() {
+  local cat_s
+  cat_s=$(time_cat)
   if command -v photorec >/dev/null; then
     local t0 t1
     rm -rf "$work/out" "$work/photorec"
@@ -252,4 +304,59 @@ dense_mode() {
   fi
 }
 
-if [ "$mode" = dense ]; then dense_mode; else search_mode; fi
+# Rescues of the image, cached and cold; prints the ratios to cat. $1 names
+# the image, the rest are the rescue's options.
+measure_against_cat() {
+  local what=$1
+  shift
+  local bytes cat_s
+  bytes=$(stat -c %s "$img")
+  cat_s=$(time_cat)
+  time_rescue "$cli" "$@"
+  awk -v w="$what" -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" -v p="$peak" 'BEGIN {
+    printf "%s, cached: cat %.2f s (%.0f MB/s); rescue %.2f s, speed/cat %.2f; search %.2f s, speed/cat %.2f; %s\n",
+      w, c, b / c / 1e6, t, c / t, s, c / s, p;
+  }'
+  if can_drop_caches; then
+    cat_s=$(time_cat_cold)
+    drop_caches
+    time_rescue "$cli" "$@"
+    awk -v w="$what" -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" 'BEGIN {
+      printf "%s, cold:   cat %.2f s (%.0f MB/s); rescue %.2f s, speed/cat %.2f; search %.2f s, speed/cat %.2f\n",
+        w, c, b / c / 1e6, t, c / t, s, c / s;
+    }'
+  else
+    echo "$what, cold: not measured (/proc/sys/vm/drop_caches is not writable)"
+  fi
+}
+
+# Peak memory of whole rescues of sparse images (zeros throughout: nothing
+# is found, so the claim map holds nothing), against the claim map a
+# source of that size would need in full.
+sparse_memory() {
+  local gib
+  for gib in 2 64; do
+    rm -f "$img"
+    truncate -s "${gib}G" "$img"
+    time_rescue "$cli"
+    awk -v g="$gib" -v p="$peak" 'BEGIN {
+      printf "sparse %d GiB: %s (a full claim map would take %d KiB)\n", g, p, g * 256;
+    }'
+  done
+}
+
+all_mode() {
+  make_dense_image
+  measure_against_cat "dense ${size_mib} MiB" --reason formatted --fs other --cluster 4K
+  echo "report: $(grep -c ',whole,' "$work/out/rescue-report.csv" || true) of $(($(wc -l <"$work/out/rescue-report.csv") - 1)) rows whole"
+  photorec_time
+  make_random_image
+  measure_against_cat "random ${size_mib} MiB"
+  sparse_memory
+}
+
+case "$mode" in
+  dense) dense_mode ;;
+  all) all_mode ;;
+  *) search_mode ;;
+esac
