@@ -47,6 +47,13 @@ std::size_t PairAt(const Bytes& word, std::size_t index) {
   return at + 2 + 8 * index;
 }
 
+// The WordDocument page that holds the first paragraph formatting: the
+// first page number of the table that the FIB's pair 13 names.
+std::size_t FirstParagraphPage(Streams& s) {
+  const std::size_t fc = Le32(s.word, PairAt(s.word, 13)), lcb = Le32(s.word, PairAt(s.word, 13) + 4);
+  return Le32(s.Table(), fc + 4 * ((lcb - 4) / 8 + 1)) & 0x3FFFFF;
+}
+
 // Every Word document of the corpus that the structure check finds whole
 // is whole for the content check too: a verdict that was right stays right.
 TEST(WordContentCheck, CorpusDocumentsHold) {
@@ -116,9 +123,7 @@ TEST(WordContentCheck, ForeignBytesAreFound) {
        "WordDocument: 8-bit text with line feeds in UTF-16 text"},
       {"52420.doc", "a formatting page overwritten with text",
        [&](Streams& s) {
-         const Bytes& t = s.Table();
-         const std::size_t fc = Le32(s.word, PairAt(s.word, 13)), lcb = Le32(s.word, PairAt(s.word, 13) + 4);
-         const std::size_t page = Le32(t, fc + 4 * ((lcb - 4) / 8 + 1)) & 0x3FFFFF;
+         const std::size_t page = FirstParagraphPage(s);
          std::fill(s.word.begin() + static_cast<std::ptrdiff_t>(page * 512),
                    s.word.begin() + static_cast<std::ptrdiff_t>(page * 512 + 512), 'x');
        },
@@ -144,9 +149,7 @@ TEST(WordContentCheck, ForeignBytesAreFound) {
        "1Table: shorter than the file-information block says"},
       {"52420.doc", "a paragraph formatting page with more runs than fit",
        [&](Streams& s) {
-         const Bytes& t = s.Table();
-         const std::size_t fc = Le32(s.word, PairAt(s.word, 13)), lcb = Le32(s.word, PairAt(s.word, 13) + 4);
-         const std::size_t page = Le32(t, fc + 4 * ((lcb - 4) / 8 + 1)) & 0x3FFFFF;
+         const std::size_t page = FirstParagraphPage(s);
          // 0x1E runs: their 0x1F limits rise as a page's must, yet they would
          // leave no room for the runs' properties.
          for (std::uint32_t i = 0; i <= 0x1E; ++i) {
