@@ -47,7 +47,7 @@ std::vector<Kept> KeptFiles(const test::TempDir& dir) {
     return Bytes(text.begin(), text.end());
   }());
   EXPECT_EQ(test::Run(in + "{ seq 1 40000; cat random; } > payload && head -c 5000 random > payload.bin"), 0);
-  const std::string convert = "/usr/bin/convert -size 300x200 plasma:fractal ";
+  const std::string convert = "/usr/bin/convert -size 300x200 -seed 1 plasma:fractal ";
   const std::string ffmpeg = "ffmpeg -nostdin -v error -f lavfi -i ";
   const std::string video = "testsrc=duration=2:size=64x48:rate=10 ", sound = "sine=frequency=440:duration=3 ";
   const auto made = [&dir](const std::string& command, const std::string& name, const std::string& rest = "") {
@@ -56,9 +56,9 @@ std::vector<Kept> KeptFiles(const test::TempDir& dir) {
   const auto file = [](const std::string& path) { return test::ReadFileBytes(path); };
   const fs::path ooxml = kCorpus / "ooxml";
   return {
-      {"JPG", made("/usr/bin/convert -size 640x480 plasma:fractal -quality 85 ", "a.jpg")},
+      {"JPG", made("/usr/bin/convert -size 640x480 -seed 1 plasma:fractal -quality 85 ", "a.jpg")},
       {"PNG", made(convert + "-density 300 ", "t.png")},  // pHYs, tEXt and tIME chunks
-      {"GIF", made("/usr/bin/convert -delay 10 -size 120x90 xc:red plasma:fractal gradient: -loop 0 ", "c.gif")},
+      {"GIF", made("/usr/bin/convert -delay 10 -size 120x90 xc:red -seed 1 plasma:fractal gradient: -loop 0 ", "c.gif")},
       {"BMP", made("/usr/bin/convert -size 100x80 xc:red bmp3:", "x.bmp")},
       {"WAV", made("sox -n -r 8000 -c 1 ", "a.wav", " synth 1 sine 440")},
       {"AVI", made(ffmpeg + "testsrc=duration=1:size=64x48:rate=5 -c:v mjpeg ", "x.avi")},

@@ -122,9 +122,9 @@ TEST(JpegCarverSynthetic, MarkerWalkReadsNoFurtherThanItsLimit) {
 TEST(JpegCarverRealFiles, BaselineProgressiveAndExifThumbnail) {
   VELLUMARK_REQUIRE_TOOL("/usr/bin/convert");
   TempDir dir;
-  const std::string plasma = "/usr/bin/convert -size 640x480 plasma:fractal -quality 85 ";
+  const std::string plasma = "/usr/bin/convert -size 640x480 -seed 1 plasma:fractal -quality 85 ";
   const Bytes baseline = Made(dir, plasma, "b.jpg"), progressive = Made(dir, plasma + "-interlace Plane ", "p.jpg");
-  const Bytes thumb = Made(dir, "/usr/bin/convert -size 80x60 plasma:fractal -quality 70 ", "t.jpg");
+  const Bytes thumb = Made(dir, "/usr/bin/convert -size 80x60 -seed 1 plasma:fractal -quality 70 ", "t.jpg");
   ASSERT_TRUE(baseline.size() > 4096 && progressive.size() > 4096 && thumb.size() > 600);
   // An APP1 "Exif" segment right after FF D8 holding a whole JPEG, end marker included.
   const std::size_t app1 = 8 + thumb.size();
@@ -191,7 +191,7 @@ std::set<std::string> ChunkTypes(const Bytes& f) {
 TEST(PngCarverRealFiles, PlainAndTaggedAlike) {
   VELLUMARK_REQUIRE_TOOL("/usr/bin/convert");
   TempDir dir;
-  const std::string make = "/usr/bin/convert -size 300x200 plasma:fractal ";
+  const std::string make = "/usr/bin/convert -size 300x200 -seed 1 plasma:fractal ";
   const Bytes plain = Made(dir, make + "-define png:exclude-chunks=all png24:", "a.png");
   const Bytes tagged = Made(dir, make + "-density 300 ", "t.png");  // with tEXt, tIME and pHYs
   EXPECT_EQ(ChunkTypes(plain), (std::set<std::string>{"IHDR", "IDAT", "IEND"}));
