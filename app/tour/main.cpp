@@ -16,7 +16,6 @@
 #include <QTimer>
 #include <chrono>
 #include <iostream>
-#include <set>
 #include <thread>
 
 #include "access/posix_platform_source.h"
@@ -113,8 +112,8 @@ class Watcher : public QObject {
       messageName_.clear();
       if (QAbstractButton* button = box->defaultButton()) button->click();
       else box->accept();
-    } else if (window_.Form2()->isVisible() && !taken_.count("rescue")) {
-      taken_.insert("rescue");
+    } else if (window_.Form2()->isVisible() && !rescuePictured_) {
+      rescuePictured_ = true;
       Settle(800);
       Picture(window_.Form2(), outDir_ + "/rescue-progress.png");
     } else if (window_.Form3()->isVisible() && !progressName_.empty()) {
@@ -133,7 +132,7 @@ class Watcher : public QObject {
   QTimer timer_;
   QElapsedTimer seen_;
   std::string progressName_, messageName_;
-  std::set<std::string> taken_;
+  bool rescuePictured_ = false;
   bool busy_ = false;
 };
 
