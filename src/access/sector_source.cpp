@@ -7,7 +7,7 @@
 namespace vellumark {
 
 SectorSource::SectorSource(std::unique_ptr<PlatformSource> platform)
-    : platform_(std::move(platform)), window_(std::make_unique<std::array<std::uint8_t, kWindowSize>>()) {}
+    : platform_(std::move(platform)), window_(kWindowSize) {}
 
 OpenResult SectorSource::OpenPartition(const std::string& devicePath, const std::string& displayName) {
   CloseSource();
@@ -127,7 +127,7 @@ void SectorSource::LoadWindow(std::int64_t start, std::int32_t length) {
   const std::int64_t end = start + length;
   std::int64_t at = start;
   while (at < end && at < DeliverableLength()) {
-    std::uint8_t* into = window_->data() + (at - start);
+    std::uint8_t* into = window_.data() + (at - start);
     if (unreadable_.count(SectorOf(at)) != 0) {
       // Served as a failure; the zeros only keep stale bytes out of the window.
       std::fill(into, into + bytes, std::uint8_t{0});
@@ -143,7 +143,7 @@ void SectorSource::LoadWindow(std::int64_t start, std::int32_t length) {
     }
     // Some sector of the run fails: each is read on its own to find which.
     for (; at < runEnd && at < DeliverableLength(); at += bytes) {
-      into = window_->data() + (at - start);
+      into = window_.data() + (at - start);
       if (!ReadAndLearn(into, bytes, at)) std::fill(into, into + bytes, std::uint8_t{0});
     }
   }
@@ -169,7 +169,7 @@ std::int32_t SectorSource::ReadSectors(void* destination, std::int32_t count, st
       // Up to the first unreadable sector, which ends the delivery.
       const std::int64_t bad = FirstUnreadableIn(offset, n);
       if (bad >= 0) n = static_cast<std::int32_t>(bad - offset);
-      std::memcpy(out, window_->data() + (offset - windowStart_), static_cast<std::size_t>(n));
+      std::memcpy(out, window_.data() + (offset - windowStart_), static_cast<std::size_t>(n));
       out += n;
       offset += n;
       count -= n;

@@ -13,6 +13,7 @@
 #include "access/platform_source.h"
 #include "access/volume_geometry.h"
 #include "common/message_slots.h"
+#include "common/page_aligned.h"
 #include "common/refusal.h"
 
 namespace vellumark {
@@ -123,7 +124,7 @@ class SectorSource {
   VolumeGeometry opened_;
   VolumeGeometry scan_;
 
-  std::unique_ptr<std::array<std::uint8_t, kWindowSize>> window_;
+  PageAlignedBytes window_;
   std::int64_t windowStart_ = 0;
   std::int32_t windowLength_ = 0;
   bool windowValid_ = false;

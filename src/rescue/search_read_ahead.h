@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "access/sector_source.h"
+#include "common/page_aligned.h"
 
 namespace vellumark {
 
@@ -35,7 +36,7 @@ class SearchReadAhead {
 
  private:
   struct Slot {
-    std::vector<std::uint8_t> bytes;
+    PageAlignedBytes bytes;
     std::int64_t block = -1;  // which block the bytes are, once read
     bool whole = false;
   };
