@@ -55,6 +55,20 @@ constexpr std::uintmax_t kLargestDocument = 104'857'600;
   return folder;
 }
 
+// A rescue run over source that tells nobody anything: its claim map covers
+// the whole source and its files go to the target's own folder.
+struct [[maybe_unused]] QuietRun {
+  explicit QuietRun(SectorSource& source) : run(source, frontEnd) {
+    run.claims = ClaimMap(source.ScanGeometry().LastSector);
+    run.saveFolder = SaveFolder();
+  }
+  SilentPrompt prompt;
+  NoPump pump;
+  NoProgress progress;
+  FrontEnd frontEnd{prompt, pump, progress};
+  RescueRun run;
+};
+
 [[maybe_unused]] void CheckCarve(Carver carver, const std::uint8_t* data, std::size_t size) {
   if (size < kHeader + 1) return;
   const std::uint8_t options = data[0];
@@ -75,15 +89,10 @@ constexpr std::uintmax_t kLargestDocument = 104'857'600;
     if ((failingMask >> s) & 1) platform->FailReads(s * kSector, kSector);
   }
 
-  SilentPrompt prompt;
-  NoPump pump;
-  NoProgress progress;
-  FrontEnd frontEnd{prompt, pump, progress};
-  RescueRun run(source, frontEnd);
-  run.claims = ClaimMap(source.ScanGeometry().LastSector);
+  QuietRun quiet(source);
+  RescueRun& run = quiet.run;
   run.spc = 1u << (options & 3);
   run.chosenPhase = static_cast<std::int32_t>((options >> 2) % run.spc);
-  run.saveFolder = SaveFolder();
   run.typeMask = type_mask::kAllDocuments | type_mask::kDocx | type_mask::kXlsx | type_mask::kPptx |
                  type_mask::kOdt;
   for (int s = 1; s <= 32; ++s) {
@@ -232,15 +241,10 @@ constexpr std::size_t kReassemblyHeader = 16;
   owned->Add("disk", disk);
   SectorSource source(std::move(owned));
   if (!source.OpenImageFile("disk").ok() || source.ScanGeometry().BytesPerSector != kSector) return;
-  SilentPrompt prompt;
-  NoPump pump;
-  NoProgress progress;
-  FrontEnd frontEnd{prompt, pump, progress};
-  RescueRun run(source, frontEnd);
-  run.claims = ClaimMap(source.ScanGeometry().LastSector);
+  QuietRun quiet(source);
+  RescueRun& run = quiet.run;
   run.spc = static_cast<std::uint32_t>(spc);
   run.chosenPhase = 0;
-  run.saveFolder = SaveFolder();
   run.typeMask = type_mask::kAllDocuments;
   for (const std::int64_t sector : claimed) run.claims.ClaimSector(sector);
 
