@@ -394,14 +394,14 @@ class Reassembler {
       std::size_t openFrom = 0;
       for (std::size_t g = 0; g < width; ++g) {
         if (g > 0 && best[g - 1] < kNever) {
-          const std::int64_t value = best[g - 1] - prefix_[unit + g - 1];
+          const std::int64_t value = best[g - 1] - SkipCost(unit + g - 1);
           if (lateGaps ? value <= open : value < open) open = value, openFrom = g - 1;
         }
         if (best[g] >= kNever && open >= kNever) continue;
         const Fit fit = FitOf(unit, unit + g, units);
         if (fit == Fit::None || (fit == Fit::Lost && !allowLost_)) continue;
         const std::int64_t stay = best[g];
-        const std::int64_t jump = open < kNever ? open + prefix_[unit + g] + kGapCost : kNever;
+        const std::int64_t jump = open < kNever ? open + SkipCost(unit + g) + kGapCost : kNever;
         // Equal costs mean the gap could lie here or earlier: the tie goes
         // to the earlier gap, or to this one.
         const bool takeJump = lateGaps ? jump <= stay : jump < stay;
@@ -420,6 +420,11 @@ class Reassembler {
       if (unit > 0) g = from[unit * width + g];
     }
     return std::pair{placement, *end};
+  }
+
+  // The cost of skipping source clusters 0..k-1.
+  std::int64_t SkipCost(std::size_t k) const {
+    return dearGaps_ ? static_cast<std::int64_t>(k) * kPlain.skip : prefix_[k];
   }
 
   Bytes Assemble(const Placement& placement) const {
@@ -798,10 +803,10 @@ class Reassembler {
     return loose;
   }
 
-  // The text of a Word document from the clusters that checked in four
+  // The text of a Word document from the clusters that checked in five
   // placements and lie at the same place in all: gaps as early and as late
-  // as possible, gaps where every cluster looks alike to use, and clusters
-  // lost cheaply. A lost cluster lets the clusters near it shift (text
+  // as possible, gaps where every cluster looks alike to use, clusters
+  // lost cheaply, and clusters lost cheaply where every gap is dear. A lost cluster lets the clusters near it shift (text
   // passes its checks wherever it lies): clusters of the document that look
   // random, or another document's, are skipped in one placement and used in
   // another, and a document with more clusters lost than the dearest
@@ -817,10 +822,21 @@ class Reassembler {
     if (!alike) return std::nullopt;
     cheapLoss_ = true;
     const auto cheap = SolveLoose(false);
+    // Nor can a cluster that looks foreign be told from the document's own
+    // when the document's text breaks the rules of Word's characters (a
+    // file damaged before it was lost): its own clusters then fail their
+    // checks where they belong, and skipping one that looks foreign lets
+    // the clusters after it shift into places where they pass, the
+    // stretch of the stream before them read as text. Where skipping
+    // costs more than a loss, the clusters stay where they lie.
+    dearGaps_ = true;
+    const auto dear = SolveLoose(false);
+    dearGaps_ = false;
     cheapLoss_ = false;
     // Losing clusters cheaply can leave the file's bookkeeping misplaced
     // and no placement at all; only one that holds is heard.
     const bool heard = cheap && cheap->placement.size() == alike->placement.size();
+    const bool dearHeard = dear && dear->placement.size() == alike->placement.size();
     const auto early = SolveLoose(false);
     if (!early) return std::nullopt;
     const auto late = SolveLoose(true);  // its derivation stays, for the streams' places
@@ -831,6 +847,7 @@ class Reassembler {
     for (std::size_t unit = 0; unit < sound.size(); ++unit) {
       sound[unit] = early->placement[unit] == late->placement[unit] && alike->placement[unit] == late->placement[unit] &&
                     (!heard || (cheap->placement[unit] == late->placement[unit] && cheap->checked[unit])) &&
+                    (!dearHeard || (dear->placement[unit] == late->placement[unit] && dear->checked[unit])) &&
                     early->checked[unit] && late->checked[unit] && alike->checked[unit];
     }
     const auto soundSector = [&](std::size_t f) { return UnitOf(f) < sound.size() && sound[UnitOf(f)]; };
@@ -935,6 +952,7 @@ class Reassembler {
   bool allowLost_ = false;  // whether a placement may hold clusters that fail their checks
   bool looksAlike_ = false;  // whether placing ignores what the clusters look like
   bool cheapLoss_ = false;   // whether a lost cluster costs little
+  bool dearGaps_ = false;    // whether skipping any cluster costs what skipping the document's would
 };
 
 }  // namespace
