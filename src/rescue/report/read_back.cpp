@@ -1,6 +1,6 @@
 #include "rescue/report/read_back.h"
 
-#include <glib.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <ctime>
@@ -17,11 +17,19 @@ namespace {
 // A rescued document is at most 100 MiB; anything longer is not one.
 constexpr std::int64_t kLargestDocument = 104'857'600;
 
+// OpenSSL's digest uses the processor's SHA instructions where it has
+// them: several times faster than a portable one, and a rescue hashes every
+// byte it writes.
 std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
-  GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
-  g_checksum_update(checksum, bytes.data(), static_cast<gssize>(bytes.size()));
-  std::string hex = g_checksum_get_string(checksum);
-  g_checksum_free(checksum);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
   return hex;
 }
 
