@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "output/staged_file.h"
+#include "rescue/report/read_back_ahead.h"
 
 namespace vellumark {
 
@@ -373,6 +374,7 @@ bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std:
   record.saved = saved.has_value();
   if (saved) {
     record.outputName = *saved;
+    if (run.readBackAhead != nullptr) run.readBackAhead->Add(record, {data, size});
     return true;
   }
   record.saveFailure = std::string(std::strerror(errno)) + ": " + record.outputName;

@@ -13,6 +13,7 @@
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carver_table.h"
 #include "rescue/percent_text.h"
+#include "rescue/report/read_back_ahead.h"
 #include "rescue/report/rescue_report.h"
 #include "rescue/search_read_ahead.h"
 #include "rescue/sector_classifier.h"
@@ -106,10 +107,13 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   stopRequested_ = false;
   SearchPhase();
   InferClusterPhase();
+  ReadBackAhead ahead;
+  run_.readBackAhead = &ahead;
   CarvePhase();
+  run_.readBackAhead = nullptr;
   run_.claims.Reset();
 
-  InspectDocuments();
+  InspectDocuments(ahead);
   ScanResult result;
   result.ran = true;
   result.rescued = run_.rescued;
@@ -153,12 +157,13 @@ void DeepScan::TellWhatWasNotDone(const ScanResult& result) {
   }
 }
 
-// Reads every written document back from the destination, so that the
-// report describes the files as they are there.
-void DeepScan::InspectDocuments() {
+// Every document as it was written: inspected during the carving where it
+// could be, else read back from the destination now.
+void DeepScan::InspectDocuments(ReadBackAhead& ahead) {
   report_.clear();
   for (const DocumentRecord& record : run_.documents) {
-    report_.push_back(InspectDocument(record));
+    auto inspection = ahead.Take(record);
+    report_.push_back(inspection ? std::move(*inspection) : InspectDocument(record));
     frontEnd_.pump.ProcessPendingEvents();
   }
 }

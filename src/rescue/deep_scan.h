@@ -74,7 +74,7 @@ class DeepScan {
   void SearchPhase();
   void InferClusterPhase();
   void CarvePhase();
-  void InspectDocuments();
+  void InspectDocuments(ReadBackAhead& ahead);
   void TellWhatWasNotDone(const ScanResult& result);
   bool WaitWhilePaused();
   void ClaimDirectoryCluster(SectorHit& hit);

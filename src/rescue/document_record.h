@@ -37,6 +37,8 @@ struct DocumentRecord {
   // Not the document but its text, as UTF-8, from the clusters of it that
   // checked when no rebuild of it held together; its runs are those clusters.
   bool partialText = false;
+
+  friend bool operator==(const DocumentRecord&, const DocumentRecord&) = default;
 };
 
 // "Word", "Excel", "PowerPoint", "Word (DOCX)" ... or "other": program and

@@ -82,6 +82,8 @@ void Walk(const xmlNode* node, Visit&& visit) {
 
 }  // namespace
 
+void PrepareOfficeReading() { xmlInitParser(); }
+
 DocumentKind OfficeKindOf(std::span<const std::uint8_t> archive, const std::vector<ZipMember>& members) {
   if (!members.empty() && members.front().name == "mimetype") {
     const auto type = ZipMemberData(archive, members.front(), 256);

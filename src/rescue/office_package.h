@@ -11,6 +11,10 @@
 
 namespace vellumark {
 
+// Readies the XML reader before threads other than this one use it: it
+// sets itself up on first use, which two threads must not do at once.
+void PrepareOfficeReading();
+
 // The kind of office document a checked ZIP archive holds: Word, Excel or
 // PowerPoint by the main part its content types name, OpenDocument text by
 // its first member "mimetype"; Other for every other archive.

@@ -13,6 +13,8 @@
 
 namespace vellumark {
 
+class ReadBackAhead;
+
 // A sector at which the classifier recognised something.
 struct SectorHit {
   std::int64_t sector = 0;
@@ -49,6 +51,9 @@ struct RescueRun {
   std::int32_t chosenPhase = -1;
   TypeMask typeMask = type_mask::kInitial;
   std::vector<DocumentRecord> documents;  // compound files walked in this run
+  // Where saved documents go to be inspected for the report while the
+  // carving goes on; none, and the report reads each back at the end.
+  ReadBackAhead* readBackAhead = nullptr;
   CarveMemory memory;                      // what attempts found out about the sectors ahead
   // The image buffer of the last carve attempt, kept for the next one: most
   // attempts fail within a few sectors, and a buffer allocated afresh for

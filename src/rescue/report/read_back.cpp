@@ -136,22 +136,32 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
   return inspection;
 }
 
+namespace {
+
+// Text alone: nothing to check beyond what chose its characters, and the
+// start of it is its preview.
+DocumentInspection PartialTextInspection(const DocumentRecord& record) {
+  DocumentInspection inspection;
+  inspection.record = record;
+  inspection.verdict = Verdict::Partial;
+  inspection.fault = "text only, from the parts that checked: the document could not be rebuilt whole";
+  return inspection;
+}
+
+}  // namespace
+
+DocumentInspection InspectWritten(const DocumentRecord& record, std::span<const std::uint8_t> bytes) {
+  if (!record.partialText) return InspectBytes(record, bytes);
+  DocumentInspection inspection = PartialTextInspection(record);
+  inspection.sha256 = Sha256Hex(bytes);
+  inspection.preview = Tidy(Utf8Prefix(bytes, kPreviewCharacters));
+  return inspection;
+}
+
 DocumentInspection InspectDocument(const DocumentRecord& record) {
-  if (record.saved && record.partialText) {
-    // Text alone: nothing to check beyond what chose its characters, and
-    // the start of it is its preview.
-    DocumentInspection inspection;
-    inspection.record = record;
-    inspection.verdict = Verdict::Partial;
-    inspection.fault = "text only, from the parts that checked: the document could not be rebuilt whole";
-    if (const auto bytes = ReadBack(record.outputName)) {
-      inspection.sha256 = Sha256Hex(*bytes);
-      inspection.preview = Tidy(Utf8Prefix(*bytes, kPreviewCharacters));
-    }
-    return inspection;
-  }
   if (record.saved) {
-    if (const auto bytes = ReadBack(record.outputName)) return InspectBytes(record, *bytes);
+    if (const auto bytes = ReadBack(record.outputName)) return InspectWritten(record, *bytes);
+    if (record.partialText) return PartialTextInspection(record);
   }
   DocumentInspection inspection;
   inspection.record = record;

@@ -35,6 +35,10 @@ inline constexpr std::size_t kPreviewCharacters = 600;
 // Inspects rebuilt bytes as the file the record describes.
 DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const std::uint8_t> bytes);
 
+// Inspects the bytes written for the record, a document or the text of one,
+// as InspectDocument would on reading them back.
+DocumentInspection InspectWritten(const DocumentRecord& record, std::span<const std::uint8_t> bytes);
+
 // Reads the file the record names back from the destination and inspects
 // it; a document that was not written, or cannot be read back, stays
 // unchecked.
