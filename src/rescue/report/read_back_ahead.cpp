@@ -1,5 +1,7 @@
 #include "rescue/report/read_back_ahead.h"
 
+#include <new>
+#include <optional>
 #include <utility>
 
 #include "rescue/office_package.h"
@@ -23,18 +25,32 @@ ReadBackAhead::~ReadBackAhead() {
 }
 
 void ReadBackAhead::Add(const DocumentRecord& record, std::span<const std::uint8_t> written) {
-  Job job{record, {}, false};
-  std::lock_guard lock(mutex_);
-  // A name taken twice cannot tell its inspections apart: the second is
-  // left to be read back.
-  if (record.outputName.empty() || pending_.count(record.outputName) != 0 || done_.count(record.outputName) != 0) return;
-  if (written.size() <= budget_ - std::min(budget_, queuedBytes_)) {
-    job.bytes.assign(written.begin(), written.end());
-    job.copied = true;
-    queuedBytes_ += written.size();
+  try {
+    Job job{record, {}, false};
+    std::lock_guard lock(mutex_);
+    // A name taken twice cannot tell its inspections apart: the second is
+    // left to be read back.
+    if (record.outputName.empty() || pending_.count(record.outputName) != 0 || done_.count(record.outputName) != 0) {
+      return;
+    }
+    if (written.size() <= budget_ - std::min(budget_, queuedBytes_)) {
+      job.bytes.assign(written.begin(), written.end());
+      job.copied = true;
+    }
+    const std::size_t copied = job.bytes.size();
+    queue_.push_back(std::move(job));
+    try {
+      pending_.insert(record.outputName);
+    } catch (...) {
+      queue_.pop_back();
+      throw;
+    }
+    queuedBytes_ += copied;
+  } catch (const std::bad_alloc&) {
+    // Not queued: the report reads it back at the end, where memory running
+    // out stops the run as it always has.
+    return;
   }
-  pending_.insert(record.outputName);
-  queue_.push_back(std::move(job));
   changed_.notify_all();
 }
 
@@ -53,17 +69,28 @@ void ReadBackAhead::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) return;
+    // Stopping comes after the last document was taken, or as the run
+    // unwinds from a failure: nothing waiting is wanted any more.
+    if (stopping_) return;
     Job job = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    DocumentInspection inspection =
-        job.copied ? InspectWritten(job.record, job.bytes) : InspectDocument(job.record);
+    std::optional<DocumentInspection> inspection;
+    try {
+      inspection = job.copied ? InspectWritten(job.record, job.bytes) : InspectDocument(job.record);
+    } catch (const std::bad_alloc&) {
+      // Left to the report, which inspects it again on the run's own thread.
+    }
     const std::size_t size = job.bytes.size();
     job.bytes = {};
     lock.lock();
     queuedBytes_ -= size;
-    done_.emplace(job.record.outputName, std::move(inspection));
+    if (inspection) {
+      try {
+        done_.emplace(job.record.outputName, std::move(*inspection));
+      } catch (const std::bad_alloc&) {
+      }
+    }
     pending_.erase(job.record.outputName);
     changed_.notify_all();
   }
