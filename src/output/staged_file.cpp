@@ -21,7 +21,7 @@ constexpr std::size_t kCompareChunk = 65536;
 
 // The process's umask, read without changing it (umask(2) can only set it,
 // which would race with other threads creating files).
-mode_t CurrentUmask() {
+mode_t ReadUmask() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
@@ -29,6 +29,13 @@ mode_t CurrentUmask() {
     if (std::sscanf(line.c_str(), "Umask: %o", &mask) == 1) return static_cast<mode_t>(mask);
   }
   return 022;
+}
+
+// Read once: nothing in the program sets the umask, and a rescue publishes
+// thousands of files, each of which would read /proc again.
+mode_t CurrentUmask() {
+  static const mode_t mask = ReadUmask();
+  return mask;
 }
 
 // A hidden name in folder that no other file is likely to have; callers
