@@ -108,9 +108,15 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   SearchPhase();
   InferClusterPhase();
   ReadBackAhead ahead;
-  run_.readBackAhead = &ahead;
-  CarvePhase();
-  run_.readBackAhead = nullptr;
+  {
+    // Detached however the carving ends, so that no later save finds it gone.
+    struct Attached {
+      RescueRun& run;
+      ~Attached() { run.readBackAhead = nullptr; }
+    } attached{run_};
+    run_.readBackAhead = &ahead;
+    CarvePhase();
+  }
   run_.claims.Reset();
 
   InspectDocuments(ahead);

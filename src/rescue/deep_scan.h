@@ -66,7 +66,7 @@ class DeepScan {
   // The hits of the last scan, kept until the next one.
   const std::vector<SectorHit>& Hits() const { return run_.hits; }
   const RescueRun& LastRun() const { return run_; }
-  // Every compound file of the last scan, read back after carving.
+  // Every compound file of the last scan, inspected as it was written.
   const std::vector<DocumentInspection>& Report() const { return report_; }
 
  private:
