@@ -32,10 +32,13 @@
 #   image; and the peak memory of each rescue, with whole rescues of sparse
 #   images of 2 GiB and 64 GiB beside them, where the claim map's part
 #   (one bit per sector, allocated only where files are claimed) is
-#   printed as the bound the rest is measured against.
+#   printed as the bound the rest is measured against. Each ratio to cat
+#   is the median of BENCH_RUNS pairs (3 by default), a read by cat and a
+#   rescue in turn, printed with its lowest and highest; after the cached
+#   rescues, the time cp takes to write the rescued files alone.
 #
-# Figures come from one run; the machine's other load moves them, so run it
-# more than once before trusting a difference of a few percent.
+# The other modes time one run; the machine's other load moves them, so run
+# them more than once before trusting a difference of a few percent.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=search
@@ -326,31 +329,51 @@ written_floor() {
   rm -rf "$work/copy"
 }
 
-# Rescues of the image, cached and cold; prints the ratios to cat. $1 names
-# the image, the rest are the rescue's options.
+# Rescues of the image, cached and cold, each after a read by cat, BENCH_RUNS
+# times (3 by default): prints each pair's figures and, for each measure,
+# the median ratio to cat with the lowest and highest. A virtual disk's
+# speed can double from one read to the next; the median of pairs is what
+# holds. $1 names the image, the rest are the rescue's options.
 measure_against_cat() {
   local what=$1
   shift
-  local bytes cat_s
+  local bytes cat_s k mode figures=$work/figures
   bytes=$(stat -c %s "$img")
-  cat_s=$(time_cat)
-  time_rescue "$cli" "$@"
-  awk -v w="$what" -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" -v p="$peak" 'BEGIN {
-    printf "%s, cached: cat %.2f s (%.0f MB/s); rescue %.2f s, speed/cat %.2f; search %.2f s, speed/cat %.2f; %s\n",
-      w, c, b / c / 1e6, t, c / t, s, c / s, p;
-  }'
-  written_floor
-  if can_drop_caches; then
-    cat_s=$(time_cat_cold)
-    drop_caches
-    time_rescue "$cli" "$@"
-    awk -v w="$what" -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" 'BEGIN {
-      printf "%s, cold:   cat %.2f s (%.0f MB/s); rescue %.2f s, speed/cat %.2f; search %.2f s, speed/cat %.2f\n",
-        w, c, b / c / 1e6, t, c / t, s, c / s;
-    }'
-  else
-    echo "$what, cold: not measured (/proc/sys/vm/drop_caches is not writable)"
-  fi
+  for mode in cached cold; do
+    if [ "$mode" = cold ] && ! can_drop_caches; then
+      echo "$what, cold: not measured (/proc/sys/vm/drop_caches is not writable)"
+      continue
+    fi
+    : >"$figures"
+    for ((k = 1; k <= ${BENCH_RUNS:-3}; k++)); do
+      if [ "$mode" = cached ]; then
+        cat_s=$(time_cat)
+      else
+        cat_s=$(time_cat_cold)
+        drop_caches
+      fi
+      time_rescue "$cli" "$@"
+      echo "$cat_s $total_s $search_s" >>"$figures"
+      awk -v k="$k" -v c="$cat_s" -v t="$total_s" -v s="$search_s" -v p="$peak" 'BEGIN {
+        printf "  run %d: cat %.2f s; rescue %.2f s (speed/cat %.2f); search %.2f s (speed/cat %.2f); %s\n",
+          k, c, t, c / t, s, c / s, p;
+      }'
+    done
+    sort -n -k1 "$figures" | awk -v w="$what" -v m="$mode" -v b="$bytes" '
+      function median(a, n,  i, j, x) {
+        for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
+        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2;
+      }
+      { n++; cat[n] = $1; whole[n] = $1 / $2; search[n] = $1 / $3; lo_w = (n == 1 || whole[n] < lo_w) ? whole[n] : lo_w;
+        hi_w = (n == 1 || whole[n] > hi_w) ? whole[n] : hi_w; lo_s = (n == 1 || search[n] < lo_s) ? search[n] : lo_s;
+        hi_s = (n == 1 || search[n] > hi_s) ? search[n] : hi_s }
+      END {
+        c = median(cat, n);
+        printf "%s, %s: cat %.2f s (%.0f MB/s); whole rescue speed/cat %.2f (%.2f-%.2f); search speed/cat %.2f (%.2f-%.2f); medians of %d\n",
+          w, m, c, b / c / 1e6, median(whole, n), lo_w, hi_w, median(search, n), lo_s, hi_s, n;
+      }'
+    [ "$mode" = cold ] || written_floor
+  done
 }
 
 # Peak memory of whole rescues of sparse images (zeros throughout: nothing
