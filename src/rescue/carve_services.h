@@ -87,6 +87,10 @@ class CarveAttempt {
   // Shows the position as progress each time count reaches a multiple of
   // 200 sectors, letting the window's buttons act.
   void ProgressEvery200Sectors(std::int64_t count);
+  // Loads the run of free sectors the load needs next with one read;
+  // false, and nothing loaded, when there is no run of two or its read
+  // fails (then wholeRuns is cleared).
+  bool LoadRun(std::int64_t bytes, bool& wholeRuns);
   // Reports the position now, for loops with their own cadence.
   void ReportProgress();
   // Drops the first bytes of the image (the walk has passed them), keeping
