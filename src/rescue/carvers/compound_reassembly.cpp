@@ -806,14 +806,15 @@ class Reassembler {
   // The text of a Word document from the clusters that checked in five
   // placements and lie at the same place in all: gaps as early and as late
   // as possible, gaps where every cluster looks alike to use, clusters
-  // lost cheaply, and clusters lost cheaply where every gap is dear. A lost cluster lets the clusters near it shift (text
-  // passes its checks wherever it lies): clusters of the document that look
-  // random, or another document's, are skipped in one placement and used in
-  // another, and a document with more clusters lost than the dearest
-  // placement admits has its text shifted over one of them; where the
-  // placements differ, the checks cannot tell which is right. The
-  // FAT, the directory, the FIB and the piece table must be among the
-  // clusters that agree, since they say where the text lies.
+  // lost cheaply, and clusters lost cheaply where every gap is dear. A
+  // lost cluster lets the clusters near it shift (text passes its checks
+  // wherever it lies): clusters of the document that look random, or
+  // another document's, are skipped in one placement and used in another,
+  // and a document with more clusters lost than the dearest placement
+  // admits has its text shifted over one of them; where the placements
+  // differ, the checks cannot tell which is right. The FAT, the directory,
+  // the FIB and the piece table must be among the clusters that agree,
+  // since they say where the text lies.
   std::optional<PartialText> Partial() {
     allowLost_ = true;
     looksAlike_ = true;

@@ -26,6 +26,7 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
+  hex.reserve(2 * length);
   for (unsigned int i = 0; i < length; ++i) {
     hex += kHex[digest[i] >> 4];
     hex += kHex[digest[i] & 15];
