@@ -77,6 +77,33 @@ std::int64_t MemoryPlatformSource::ReadAt(void* destination, std::size_t count, 
   return got;
 }
 
+namespace {
+
+class MemoryMappedBytes final : public MappedBytes {
+ public:
+  MemoryMappedBytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  const std::uint8_t* Data() const override { return data_; }
+  std::size_t Size() const override { return size_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<MappedBytes> MemoryPlatformSource::Map(std::int64_t offset, std::int64_t count) {
+  if (!open_ || !open_->mappable || offset < 0 || count <= 0 ||
+      offset > static_cast<std::int64_t>(open_->bytes.size()) - count) {
+    return nullptr;
+  }
+  for (const Range& bad : failures_) {
+    if (offset < bad.offset + bad.length && bad.offset < offset + count) return nullptr;
+  }
+  ++mapCalls_;
+  return std::make_unique<MemoryMappedBytes>(open_->bytes.data() + offset, static_cast<std::size_t>(count));
+}
+
 void MemoryPlatformSource::Close() {
   open_ = nullptr;
   position_ = 0;

@@ -27,6 +27,9 @@ class MemoryPlatformSource final : public PlatformSource {
     // A source longer than its bytes, as a sparse file is: past the bytes it
     // reads as zeros. Lets a test open a petabyte volume in a few kilobytes.
     std::optional<std::int64_t> sparseLength;
+    // Stands for an image file the platform maps into memory: Map serves
+    // ranges of the stored bytes that no failing read overlaps.
+    bool mappable = false;
 
     std::int64_t Length() const {
       return std::max(sparseLength.value_or(0), static_cast<std::int64_t>(bytes.size()));
@@ -41,6 +44,11 @@ class MemoryPlatformSource final : public PlatformSource {
   // leaving the caller's buffer scribbled over.
   void FailReads(std::int64_t offset, std::int64_t length);
   void ClearFailures() { failures_.clear(); }
+  // From now on every ReadMapped reports that a mapped page failed on the
+  // way, as when the file is cut shorter after it was mapped.
+  void FailMappedReads() { mappedReadsFail_ = true; }
+  // Number of ranges mapped so far.
+  int MapCalls() const { return mapCalls_; }
 
   // Number of Read calls so far, to see how many system reads an access costs.
   int ReadCalls() const { return readCalls_; }
@@ -54,6 +62,11 @@ class MemoryPlatformSource final : public PlatformSource {
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Read(void* destination, std::size_t count) override;
   std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override;
+  std::unique_ptr<MappedBytes> Map(std::int64_t offset, std::int64_t count) override;
+  bool ReadMapped(MappedReader read, void* context) override {
+    read(context);
+    return !mappedReadsFail_;
+  }
   void Close() override;
   bool IsOpen() const override { return open_ != nullptr; }
   std::optional<std::uint64_t> DeviceNumber() override { return open_ ? open_->deviceNumber : std::nullopt; }
@@ -73,6 +86,8 @@ class MemoryPlatformSource final : public PlatformSource {
   // Counted from the search's reader thread too.
   std::atomic<int> readCalls_ = 0;
   std::atomic<int> failedReadCalls_ = 0;
+  std::atomic<int> mapCalls_ = 0;
+  bool mappedReadsFail_ = false;
 };
 
 }  // namespace vellumark

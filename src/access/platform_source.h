@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "access/device_stack.h"
+#include "access/mapped_bytes.h"
 
 namespace vellumark {
 
@@ -60,6 +62,20 @@ class PlatformSource {
   // Tells the system that the source is now read front to back, so that it
   // reads ahead of the reads.
   virtual void AdviseSequential() {}
+  // Bytes [offset, offset + count) of an open image file mapped into memory,
+  // their pages read in; none when the platform does not map this source (a
+  // device) or not this range (past the end, or a page could not be read).
+  // Safe to call from another thread, like ReadAt.
+  virtual std::unique_ptr<MappedBytes> Map(std::int64_t offset, std::int64_t count) {
+    (void)offset, (void)count;
+    return nullptr;
+  }
+  // Runs read, which reads mapped bytes; false when a mapped page could not
+  // be read on the way, which cut read short (see MappedReader).
+  virtual bool ReadMapped(MappedReader read, void* context) {
+    read(context);
+    return true;
+  }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // The device number of an open block device, so that writing onto the

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "access/posix_mapped_file.h"
+
 namespace vellumark {
 
 PosixPlatformSource::~PosixPlatformSource() { Close(); }
@@ -182,6 +184,12 @@ std::int64_t PosixPlatformSource::ReadAt(void* destination, std::size_t count, s
 void PosixPlatformSource::AdviseSequential() {
   if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
+
+std::unique_ptr<MappedBytes> PosixPlatformSource::Map(std::int64_t offset, std::int64_t count) {
+  return MapFileRange(fd_, offset, count);
+}
+
+bool PosixPlatformSource::ReadMapped(MappedReader read, void* context) { return ReadMappedGuarded(read, context); }
 
 std::optional<std::uint64_t> PosixPlatformSource::DeviceNumber() {
   struct stat st {};

@@ -24,6 +24,9 @@ class PosixPlatformSource final : public PlatformSource {
   std::int64_t Read(void* destination, std::size_t count) override;
   std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override;
   void AdviseSequential() override;
+  // Image files only: a device is read, never mapped.
+  std::unique_ptr<MappedBytes> Map(std::int64_t offset, std::int64_t count) override;
+  bool ReadMapped(MappedReader read, void* context) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   std::optional<std::uint64_t> DeviceNumber() override;

@@ -206,6 +206,12 @@ bool SectorSource::ReadAhead(void* destination, std::int64_t count, std::int64_t
   return platform_->ReadAt(destination, static_cast<std::size_t>(count), offset) == count;
 }
 
+std::unique_ptr<MappedBytes> SectorSource::MapAhead(std::int64_t offset, std::int64_t count) {
+  const std::lock_guard<std::mutex> lock(aheadMutex_);
+  if (count <= 0 || offset < 0 || !platform_->IsOpen()) return nullptr;
+  return platform_->Map(offset, count);
+}
+
 bool SectorSource::ReadDirect(void* destination, std::uint32_t count, std::int64_t offset) {
   if (offset < 0 || !platform_->IsOpen() || FirstUnreadableIn(offset, count) >= 0) return false;
   return ReadAndLearn(static_cast<std::uint8_t*>(destination), count, offset);

@@ -69,6 +69,13 @@ class SectorSource {
   // usual way, which learns). False when not all of them were read. Safe
   // alongside every other read; closing the source waits for it.
   bool ReadAhead(void* destination, std::int64_t count, std::int64_t offset);
+  // The same block mapped in place, for an image file the platform maps:
+  // none otherwise (the reader then reads it). Its bytes are read only
+  // through ReadMapped.
+  std::unique_ptr<MappedBytes> MapAhead(std::int64_t offset, std::int64_t count);
+  // Runs read over mapped bytes; false when a page failed on the way (the
+  // file shrank or the disk failed), and what read found is to be dropped.
+  bool ReadMapped(MappedReader read, void* context) { return platform_->ReadMapped(read, context); }
   // The source is about to be read front to back.
   void AdviseSequential() { platform_->AdviseSequential(); }
   // Whether [offset, offset + count) holds a sector known to be unreadable.

@@ -205,7 +205,7 @@ void DeepScan::SearchPhase() {
   const auto spc = static_cast<std::int64_t>(run_.spc);
   const bool filtered = run_.knownPhase != -1 && spc > 1;
   std::vector<std::uint8_t> buffer(bytes);
-  SearchReadAhead ahead(source_, run_.firstSector, run_.lastSector);
+  SearchReadAhead ahead(source_, run_.firstSector, run_.lastSector, filtered ? spc : 1, filtered ? run_.knownPhase : 0);
 
   while (run_.searchStop == 0 && current <= run_.lastSector) {
     if (filtered && current % spc != run_.knownPhase) {
@@ -213,9 +213,9 @@ void DeepScan::SearchPhase() {
       current += (run_.knownPhase - current % spc + spc) % spc;
       continue;
     }
-    const std::uint8_t* sector = ahead.Sector(current);
-    if (sector == nullptr) {
-      // Its block was not read whole: the sector on its own, through the
+    std::optional<FileTypeCode> classified = ahead.Code(current);
+    if (!classified) {
+      // Its block was not served whole: the sector on its own, through the
       // window and then directly, which learns the bad ones.
       const std::int64_t offset = current * bytes;
       if (source_.ReadSectors(buffer.data(), static_cast<std::int32_t>(bytes), offset) > 0 &&
@@ -223,9 +223,9 @@ void DeepScan::SearchPhase() {
         ++current;  // unreadable: skipped without a trace
         continue;
       }
-      sector = buffer.data();
+      classified = ClassifySector(buffer.data(), bytes);
     }
-    const FileTypeCode code = ClassifySector(sector, bytes);
+    const FileTypeCode code = *classified;
     if (code >= 1) {
       run_.hits.push_back({current, code});
       if (code == code::kCompoundDocument && (run_.typeMask & type_mask::kAllDocuments) != 0) ++run_.found;

@@ -2,9 +2,34 @@
 
 #include <algorithm>
 
-namespace vellumark {
+#include "rescue/sector_classifier.h"
 
-SearchReadAhead::SearchReadAhead(SectorSource& source, std::int64_t firstSector, std::int64_t lastSector)
+namespace vellumark {
+namespace {
+
+// One block's classification, as a plain function over plain data: over
+// mapped bytes it runs where a failed page leaves it without unwinding.
+struct BlockClassification {
+  const std::uint8_t* bytes;  // of the block's first sector
+  std::int64_t bytesPerSector;
+  std::int64_t first;  // the first sector classified, counted from the block's first
+  std::int64_t count;  // sectors in the block
+  std::int64_t stride;
+  FileTypeCode* codes;  // one per sector of the block
+};
+
+void ClassifyBlock(void* context) {
+  const auto& block = *static_cast<const BlockClassification*>(context);
+  const auto size = static_cast<std::size_t>(block.bytesPerSector);
+  for (std::int64_t i = block.first; i < block.count; i += block.stride) {
+    block.codes[i] = ClassifySector(block.bytes + i * block.bytesPerSector, size);
+  }
+}
+
+}  // namespace
+
+SearchReadAhead::SearchReadAhead(SectorSource& source, std::int64_t firstSector, std::int64_t lastSector,
+                                 std::int64_t stride, std::int64_t phase)
     : source_(source),
       bytesPerSector_(std::max<std::int64_t>(source.ScanGeometry().BytesPerSector, 1)),
       sectorsPerBlock_(std::max<std::int64_t>(kBlockBytes / bytesPerSector_, 1)),
@@ -12,11 +37,13 @@ SearchReadAhead::SearchReadAhead(SectorSource& source, std::int64_t firstSector,
       lastSector_(lastSector),
       firstBlock_(firstSector / sectorsPerBlock_),
       lastBlock_(lastSector / sectorsPerBlock_),
+      stride_(std::max<std::int64_t>(stride, 1)),
+      phase_(((phase % stride_) + stride_) % stride_),
       consumerBlock_(firstBlock_) {
   if (firstSector > lastSector) return;
-  for (Slot& slot : slots_) slot.bytes.resize(static_cast<std::size_t>(sectorsPerBlock_ * bytesPerSector_));
+  codes_.resize(static_cast<std::size_t>(sectorsPerBlock_));
   source_.AdviseSequential();
-  reader_ = std::thread([this] { ReadBlocks(); });
+  reader_ = std::thread([this] { BringBlocks(); });
 }
 
 SearchReadAhead::~SearchReadAhead() {
@@ -32,7 +59,11 @@ std::int64_t SearchReadAhead::FirstSectorOf(std::int64_t block) const {
   return std::max(block * sectorsPerBlock_, firstSector_);
 }
 
-void SearchReadAhead::ReadBlocks() {
+std::int64_t SearchReadAhead::LastSectorOf(std::int64_t block) const {
+  return std::min((block + 1) * sectorsPerBlock_ - 1, lastSector_);
+}
+
+void SearchReadAhead::BringBlocks() {
   try {
     for (std::int64_t block = firstBlock_; block <= lastBlock_; ++block) {
       Slot& slot = slots_[block % 2];
@@ -43,10 +74,15 @@ void SearchReadAhead::ReadBlocks() {
         if (stop_) return;
       }
       const std::int64_t first = FirstSectorOf(block);
-      const std::int64_t last = std::min((block + 1) * sectorsPerBlock_ - 1, lastSector_);
       const std::int64_t offset = first * bytesPerSector_;
-      const std::int64_t count = (last - first + 1) * bytesPerSector_;
-      const bool whole = source_.ReadAhead(slot.bytes.data(), count, offset);
+      const std::int64_t count = (LastSectorOf(block) - first + 1) * bytesPerSector_;
+      slot.mapped.reset();
+      slot.mapped = source_.MapAhead(offset, count);
+      bool whole = slot.mapped != nullptr;
+      if (!whole) {
+        slot.bytes.resize(static_cast<std::size_t>(sectorsPerBlock_ * bytesPerSector_));
+        whole = source_.ReadAhead(slot.bytes.data(), count, offset);
+      }
       {
         const std::lock_guard<std::mutex> lock(mutex_);
         slot.block = block;
@@ -61,28 +97,33 @@ void SearchReadAhead::ReadBlocks() {
   }
 }
 
-const std::uint8_t* SearchReadAhead::Sector(std::int64_t sector) {
-  if (sector < firstSector_ || sector > lastSector_) return nullptr;
+bool SearchReadAhead::TakeBlockOf(std::int64_t sector) {
+  if (sector < firstSector_ || sector > lastSector_) return false;
   const std::int64_t block = sector / sectorsPerBlock_;
-  if (block != heldBlock_) {
-    const Slot& slot = slots_[block % 2];
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      consumerBlock_ = block;
-      changed_.notify_all();
-      changed_.wait(lock, [&] { return slot.block == block || failure_ != nullptr; });
-      if (slot.block != block) std::rethrow_exception(failure_);
-    }
-    heldBlock_ = block;
-    // Sectors learned unreadable since (or before) the block was read are
-    // served as failures, as the window serves them.
-    const std::int64_t first = FirstSectorOf(block);
-    const std::int64_t last = std::min((block + 1) * sectorsPerBlock_ - 1, lastSector_);
-    const bool usable = slot.whole && !source_.HasUnreadableIn(first * bytesPerSector_, (last - first + 1) * bytesPerSector_);
-    heldFirstSector_ = first;
-    heldBytes_ = usable ? slot.bytes.data() : nullptr;
+  const Slot& slot = slots_[block % 2];
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    consumerBlock_ = block;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return slot.block == block || failure_ != nullptr; });
+    if (slot.block != block) std::rethrow_exception(failure_);
   }
-  return heldBytes_ == nullptr ? nullptr : heldBytes_ + (sector - heldFirstSector_) * bytesPerSector_;
+  heldFirstSector_ = FirstSectorOf(block);
+  heldLastSector_ = LastSectorOf(block);
+  // Sectors learned unreadable since (or before) the block was brought are
+  // served as failures, as the window serves them.
+  const std::int64_t count = heldLastSector_ - heldFirstSector_ + 1;
+  heldServed_ = slot.whole && !source_.HasUnreadableIn(heldFirstSector_ * bytesPerSector_, count * bytesPerSector_);
+  if (!heldServed_) return false;
+  BlockClassification classification{
+      slot.mapped ? slot.mapped->Data() : slot.bytes.data(), bytesPerSector_,
+      ((phase_ - heldFirstSector_ % stride_) + stride_) % stride_, count, stride_, codes_.data()};
+  if (slot.mapped) {
+    heldServed_ = source_.ReadMapped(ClassifyBlock, &classification);
+  } else {
+    ClassifyBlock(&classification);
+  }
+  return heldServed_;
 }
 
 }  // namespace vellumark

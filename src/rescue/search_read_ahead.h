@@ -3,46 +3,70 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "access/mapped_bytes.h"
 #include "access/sector_source.h"
 #include "common/page_aligned.h"
+#include "rescue/file_type_code.h"
 
 namespace vellumark {
 
-// Reads the sectors a search goes through in large blocks on a thread of its
-// own, one block ahead of the classification, so that the disk (or the copy
-// out of the page cache) and the classifier work at the same time instead of
-// in turn. Blocks are aligned to their size on the source. A block that
-// cannot be read whole, or that holds a sector already known to be
-// unreadable, is not served: the search reads its sectors the usual way,
-// which finds and remembers the bad ones exactly as before.
+// Brings the sectors a search goes through in large blocks on a thread of
+// its own, one block ahead of the classification, so that the disk (or the
+// page cache) and the classifier work at the same time instead of in turn,
+// and classifies each block as the search reaches it. Blocks are aligned to
+// their size on the source. An image file's blocks are mapped into memory
+// and classified in place: a cached image is then searched faster than it
+// could be copied out. Other sources' blocks are read. A block that cannot
+// be brought whole, that holds a sector already known to be unreadable, or
+// whose mapped pages fail while it is classified, is not served: the search
+// reads its sectors the usual way, which finds and remembers the bad ones
+// exactly as before.
 class SearchReadAhead {
  public:
   static constexpr std::int64_t kBlockBytes = std::int64_t{4} << 20;
 
-  // Sectors firstSector..lastSector, in ascending order.
-  SearchReadAhead(SectorSource& source, std::int64_t firstSector, std::int64_t lastSector);
+  // Sectors firstSector..lastSector, in ascending order; of them, only those
+  // whose number leaves phase when divided by stride are classified (the
+  // cluster starts, when the search looks at nothing else).
+  SearchReadAhead(SectorSource& source, std::int64_t firstSector, std::int64_t lastSector, std::int64_t stride = 1,
+                  std::int64_t phase = 0);
   ~SearchReadAhead();
   SearchReadAhead(const SearchReadAhead&) = delete;
   SearchReadAhead& operator=(const SearchReadAhead&) = delete;
 
-  // The bytes of sector, or nullptr when its block was not read whole. Asked
-  // in ascending order: the blocks before sector's are given back for the
-  // reader to fill again. Rethrows what the reader met (out of memory).
-  const std::uint8_t* Sector(std::int64_t sector);
+  // What ClassifySector makes of sector, or none when its block was not
+  // served (or sector is not one of those classified). Asked in ascending
+  // order: the blocks before sector's are given back for the reader to fill
+  // again. Rethrows what the reader met (out of memory).
+  std::optional<FileTypeCode> Code(std::int64_t sector) {
+    if (sector >= heldFirstSector_ && sector <= heldLastSector_) return HeldCode(sector);
+    return TakeBlockOf(sector) ? HeldCode(sector) : std::nullopt;
+  }
 
  private:
   struct Slot {
-    PageAlignedBytes bytes;
-    std::int64_t block = -1;  // which block the bytes are, once read
+    std::unique_ptr<MappedBytes> mapped;
+    PageAlignedBytes bytes;  // when the block is read instead
+    std::int64_t block = -1;  // which block the slot holds, once brought
     bool whole = false;
   };
 
-  void ReadBlocks();
+  void BringBlocks();
   std::int64_t FirstSectorOf(std::int64_t block) const;
+  std::int64_t LastSectorOf(std::int64_t block) const;
+  // Makes sector's block the held one and classifies it; false when the
+  // block is outside the range or not served.
+  bool TakeBlockOf(std::int64_t sector);
+  std::optional<FileTypeCode> HeldCode(std::int64_t sector) const {
+    if (!heldServed_ || (stride_ > 1 && (sector - phase_) % stride_ != 0)) return std::nullopt;
+    return codes_[static_cast<std::size_t>(sector - heldFirstSector_)];
+  }
 
   SectorSource& source_;
   const std::int64_t bytesPerSector_;
@@ -51,6 +75,8 @@ class SearchReadAhead {
   const std::int64_t lastSector_;
   const std::int64_t firstBlock_;
   const std::int64_t lastBlock_;
+  const std::int64_t stride_;
+  const std::int64_t phase_;  // 0 <= phase_ < stride_
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -59,9 +85,10 @@ class SearchReadAhead {
   bool stop_ = false;
   std::exception_ptr failure_;
   // The search's own view of its current block, taken under the lock once.
-  std::int64_t heldBlock_ = -1;
   std::int64_t heldFirstSector_ = 0;
-  const std::uint8_t* heldBytes_ = nullptr;  // nullptr when the block is not served
+  std::int64_t heldLastSector_ = -1;
+  bool heldServed_ = false;
+  std::vector<FileTypeCode> codes_;  // of the held block's sectors, from its first
   std::thread reader_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <numeric>
 
 #include "access/memory_platform_source.h"
 #include "access/posix_platform_source.h"
@@ -23,7 +24,7 @@ struct PosixSetup {
 struct MemorySetup {
   MemoryPlatformSource source;
   std::string Place(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    source.Add(name, bytes);
+    source.Add(name, bytes).mappable = true;  // as an image file is
     return name;
   }
 };
@@ -59,6 +60,34 @@ TYPED_TEST(PlatformSourceConformance, SeeksAndReadsSequentially) {
   ASSERT_EQ(this->source().Read(got.data(), 500), 500);
   ASSERT_EQ(this->source().Read(got.data() + 500, 500), 500);  // continues where the first stopped
   EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + 4'000));
+}
+
+// The mapped bytes are read through a plain function: the sum of a range.
+struct MappedSum {
+  const std::uint8_t* bytes;
+  std::size_t size;
+  std::uint64_t sum = 0;
+};
+void SumMapped(void* context) {
+  auto& task = *static_cast<MappedSum*>(context);
+  for (std::size_t i = 0; i < task.size; ++i) task.sum += task.bytes[i];
+}
+
+TYPED_TEST(PlatformSourceConformance, MapsAnImageFilesRangeInPlace) {
+  const auto bytes = test::PatternBytes(20'000);
+  ASSERT_TRUE(this->source().Open(this->setup.Place("a", bytes)));
+  // Neither end on a page.
+  const auto mapped = this->source().Map(4'097, 12'000);
+  ASSERT_NE(mapped, nullptr);
+  ASSERT_EQ(mapped->Size(), 12'000u);
+  EXPECT_TRUE(std::equal(mapped->Data(), mapped->Data() + 12'000, bytes.begin() + 4'097));
+  MappedSum task{mapped->Data(), mapped->Size()};
+  EXPECT_TRUE(this->source().ReadMapped(SumMapped, &task));
+  EXPECT_EQ(task.sum, std::accumulate(bytes.begin() + 4'097, bytes.begin() + 16'097, std::uint64_t{0}));
+  // A range that reaches past the end would fault where it does: refused.
+  EXPECT_EQ(this->source().Map(19'000, 1'001), nullptr);
+  EXPECT_NE(this->source().Map(19'000, 1'000), nullptr);
+  EXPECT_EQ(this->source().Map(-1, 10), nullptr);
 }
 
 TYPED_TEST(PlatformSourceConformance, ReadsShortAtTheEnd) {

@@ -12,6 +12,7 @@
 #include "rescue/carvers/carver_table.h"
 #include "rescue/media_carver_fixture.h"
 #include "rescue/percent_text.h"
+#include "rescue/search_read_ahead.h"
 #include "rescue/sector_classifier.h"
 #include "support/fixtures.h"
 #include "ui/refusal_slots.h"
@@ -194,6 +195,41 @@ TEST_F(DeepScanTest, UnreadableWindowFallsBackToOneSectorAndUnreadableSectorIsSk
   platform->FailReads(11 * 512, 512);
   ASSERT_TRUE(Scan().ran);
   EXPECT_EQ(HitSectors(), (Sectors{10, 12}));
+}
+
+// An image file's blocks are mapped and classified in place; the hits, and
+// the sectors learned unreadable, must be those of reading every block, also
+// when a mapped page fails while it is classified.
+TEST_F(DeepScanTest, MappedImageGivesTheHitsAndUnreadableSectorsOfAReadOne) {
+  constexpr std::int64_t kPerBlock = SearchReadAhead::kBlockBytes / 512, kLast = 3 * kPerBlock - 1;
+  const Sectors gifs = {0, 3, kPerBlock - 1, kPerBlock, kPerBlock + 3, kPerBlock + 11, 2 * kPerBlock + 3, kLast};
+  // The GIF at kPerBlock + 3 lies in the unreadable sector.
+  const Sectors everyHit = {0, 3, kPerBlock - 1, kPerBlock, kPerBlock + 11, 2 * kPerBlock + 3, kLast};
+  const Sectors clusterStartHits = {3, kPerBlock + 11, 2 * kPerBlock + 3};  // those 3 past a multiple of 8
+  enum Way { kRead, kMapped, kMappedFaulting };
+  for (const bool filtered : {false, true}) {
+    for (const Way way : {kRead, kMapped, kMappedFaulting}) {
+      Bytes image(static_cast<std::size_t>(kLast + 1) * 512);
+      for (const std::int64_t s : gifs) std::copy(kGif.begin(), kGif.end(), image.begin() + s * 512);
+      platform->Add("disk.img", std::move(image)).mappable = way != kRead;
+      platform->ClearFailures();
+      platform->FailReads((kPerBlock + 3) * 512, 512);
+      if (way == kMappedFaulting) platform->FailMappedReads();
+      const int mapsBefore = platform->MapCalls();
+      ASSERT_TRUE(source.OpenImageFile("disk.img").ok());
+      if (filtered) {
+        source.ScanGeometry().SectorsPerCluster = 8, source.ScanGeometry().ClusterPhase = 3;
+        parameters.SelectClusterSize(3);
+      }
+      ASSERT_TRUE(Scan("0", std::to_string(kLast)).ran);
+      const std::string label = std::string(filtered ? "cluster starts, " : "every sector, ") +
+                                (way == kRead ? "read" : way == kMapped ? "mapped" : "mapped, failing");
+      EXPECT_EQ(HitSectors(), filtered ? clusterStartHits : everyHit) << label;
+      EXPECT_EQ(source.UnreadableSectors(), (std::set<std::int64_t>{kPerBlock + 3})) << label;
+      // The blocks around the failing one were mapped.
+      EXPECT_EQ(platform->MapCalls() - mapsBefore, way == kRead ? 0 : 2) << label;
+    }
+  }
 }
 
 TEST_F(DeepScanTest, InferredPhaseIsTheResidueWithMostHits) {

@@ -1,55 +1,86 @@
-// The search's read-ahead serves each sector's bytes exactly as the source
-// holds them, across block boundaries, and refuses whole blocks it could not
-// read, so that the search reads those the usual way.
+// The search's read-ahead classifies each sector exactly as the source holds
+// it, across block boundaries, whether its blocks are read or mapped, and
+// refuses whole blocks it could not bring, so that the search reads those
+// the usual way.
 #include "rescue/search_read_ahead.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "access/memory_platform_source.h"
+#include "rescue/sector_classifier.h"
 #include "support/fixtures.h"
 
 namespace vellumark {
 namespace {
 
 constexpr std::int64_t kBlock = SearchReadAhead::kBlockBytes;
+const std::vector<std::uint8_t> kGif = {'G', 'I', 'F', '8', '9', 'a'};
 
-class SearchReadAheadTest : public ::testing::TestWithParam<std::uint32_t> {
+// Sector size, and whether the source is an image file the platform maps.
+class SearchReadAheadTest : public ::testing::TestWithParam<std::tuple<std::uint32_t, bool>> {
  protected:
-  // A partition of sectors of the parameter's size, bytes long.
+  // A source of bytes long in which every third sector starts a GIF, so that
+  // a sector taken for its neighbour shows in its code.
   void Open(std::int64_t bytes) {
     auto owned = std::make_unique<MemoryPlatformSource>();
     platform = owned.get();
     image = test::PatternBytes(static_cast<std::size_t>(bytes));
-    platform->Add("/dev/stand-in", image).sectorSize = GetParam();
+    for (std::int64_t s = 0; s * SectorBytes() < bytes; s += 3) {
+      std::copy(kGif.begin(), kGif.end(), image.begin() + s * SectorBytes());
+    }
+    auto& entry = platform->Add("/dev/stand-in", image);
+    entry.sectorSize = std::get<0>(GetParam());
+    entry.mappable = Mapped();
     source = std::make_unique<SectorSource>(std::move(owned));
     ASSERT_TRUE(source->OpenPartition("/dev/stand-in", "stand-in").ok());
-    ASSERT_EQ(source->ScanGeometry().BytesPerSector, GetParam());
+    ASSERT_EQ(source->ScanGeometry().BytesPerSector, std::get<0>(GetParam()));
   }
-  std::int64_t SectorBytes() const { return GetParam(); }
-  bool Holds(const std::uint8_t* got, std::int64_t sector) const {
-    return got != nullptr && std::memcmp(got, image.data() + sector * SectorBytes(), SectorBytes()) == 0;
+  std::int64_t SectorBytes() const { return std::get<0>(GetParam()); }
+  bool Mapped() const { return std::get<1>(GetParam()); }
+  std::optional<FileTypeCode> Expected(std::int64_t sector) const {
+    return ClassifySector(image.data() + sector * SectorBytes(), static_cast<std::size_t>(SectorBytes()));
   }
+  // System reads of blocks, or mappings of them.
+  int Brought() const { return Mapped() ? platform->MapCalls() : platform->ReadCalls(); }
 
   MemoryPlatformSource* platform = nullptr;
   std::unique_ptr<SectorSource> source;
   std::vector<std::uint8_t> image;
 };
 
-TEST_P(SearchReadAheadTest, ServesEverySectorOfARangeThatStartsAndEndsInsideBlocks) {
+TEST_P(SearchReadAheadTest, ClassifiesEverySectorOfARangeThatStartsAndEndsInsideBlocks) {
   Open(3 * kBlock + 5 * SectorBytes());
   const std::int64_t first = 3, last = source->ScanGeometry().LastSector - 1;
+  const int before = platform->ReadCalls();
   SearchReadAhead ahead(*source, first, last);
-  EXPECT_EQ(ahead.Sector(first - 1), nullptr);
-  std::int64_t wrong = 0;
-  for (std::int64_t sector = first; sector <= last; ++sector) wrong += !Holds(ahead.Sector(sector), sector);
+  EXPECT_EQ(ahead.Code(first - 1), std::nullopt);
+  std::int64_t wrong = 0, gifs = 0;
+  for (std::int64_t sector = first; sector <= last; ++sector) {
+    const auto code = ahead.Code(sector);
+    wrong += code != Expected(sector);
+    gifs += code == code::kGif;
+  }
   EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(ahead.Sector(last + 1), nullptr);
-  // A few large reads, not one per sector (the cluster filter's jumps would
-  // read the same).
-  EXPECT_LE(platform->ReadCalls(), 1 + 4 + 1);
+  EXPECT_EQ(gifs, (last + 2) / 3 - (first + 2) / 3 + (last % 3 == 0));
+  EXPECT_EQ(ahead.Code(last + 1), std::nullopt);
+  // A few large reads or mappings, not one per sector.
+  EXPECT_LE(Brought() - (Mapped() ? 0 : before), 4);
+  if (Mapped()) { EXPECT_EQ(platform->ReadCalls(), before); }
+}
+
+TEST_P(SearchReadAheadTest, ClassifiesOnlyTheClusterStartsItIsAskedFor) {
+  Open(2 * kBlock);
+  const std::int64_t last = source->ScanGeometry().LastSector;
+  SearchReadAhead ahead(*source, 5, last, 8, 11);  // phase 11 is phase 3
+  std::int64_t wrong = 0;
+  for (std::int64_t sector = 5; sector <= last; ++sector) {
+    wrong += ahead.Code(sector) != (sector % 8 == 3 ? Expected(sector) : std::nullopt);
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_P(SearchReadAheadTest, JumpsOverBlocksAndStopsHalfWay) {
@@ -57,9 +88,9 @@ TEST_P(SearchReadAheadTest, JumpsOverBlocksAndStopsHalfWay) {
   const std::int64_t perBlock = kBlock / SectorBytes();
   {
     SearchReadAhead ahead(*source, 0, source->ScanGeometry().LastSector);
-    EXPECT_TRUE(Holds(ahead.Sector(1), 1));
-    EXPECT_TRUE(Holds(ahead.Sector(3 * perBlock + 7), 3 * perBlock + 7));
-    EXPECT_TRUE(Holds(ahead.Sector(4 * perBlock), 4 * perBlock));
+    for (std::int64_t sector : {std::int64_t{1}, 3 * perBlock + 7, 4 * perBlock}) {
+      EXPECT_EQ(ahead.Code(sector), Expected(sector)) << sector;
+    }
   }  // ends without hanging, its reader told to stop
   SearchReadAhead unused(*source, 0, source->ScanGeometry().LastSector);
 }
@@ -70,9 +101,9 @@ TEST_P(SearchReadAheadTest, ABlockThatFailsOrHoldsAKnownBadSectorIsNotServed) {
   const std::int64_t bad = perBlock + 17;  // in the second block
   platform->FailReads(bad * SectorBytes(), SectorBytes());
   SearchReadAhead ahead(*source, 0, source->ScanGeometry().LastSector);
-  EXPECT_TRUE(Holds(ahead.Sector(perBlock - 1), perBlock - 1));
-  for (std::int64_t sector : {perBlock, bad, 2 * perBlock - 1}) EXPECT_EQ(ahead.Sector(sector), nullptr) << sector;
-  EXPECT_TRUE(Holds(ahead.Sector(2 * perBlock), 2 * perBlock));
+  EXPECT_EQ(ahead.Code(perBlock - 1), Expected(perBlock - 1));
+  for (std::int64_t sector : {perBlock, bad, 2 * perBlock - 1}) EXPECT_EQ(ahead.Code(sector), std::nullopt) << sector;
+  EXPECT_EQ(ahead.Code(2 * perBlock), Expected(2 * perBlock));
   // Nothing was learned: the search's own read of the sector does that.
   EXPECT_TRUE(source->UnreadableSectors().empty());
 
@@ -82,7 +113,7 @@ TEST_P(SearchReadAheadTest, ABlockThatFailsOrHoldsAKnownBadSectorIsNotServed) {
   EXPECT_FALSE(source->ReadDirect(one.data(), static_cast<std::uint32_t>(SectorBytes()), bad * SectorBytes()));
   platform->ClearFailures();
   SearchReadAhead again(*source, perBlock, 2 * perBlock - 1);
-  EXPECT_EQ(again.Sector(perBlock), nullptr);
+  EXPECT_EQ(again.Code(perBlock), std::nullopt);
 }
 
 TEST_P(SearchReadAheadTest, ASourceThatEndsEarlyLeavesItsLastBlockToTheUsualReads) {
@@ -90,11 +121,23 @@ TEST_P(SearchReadAheadTest, ASourceThatEndsEarlyLeavesItsLastBlockToTheUsualRead
   platform->Find("/dev/stand-in")->bytes.resize(static_cast<std::size_t>(kBlock + kBlock / 2));
   platform->Find("/dev/stand-in")->sparseLength.reset();
   SearchReadAhead ahead(*source, 0, source->ScanGeometry().LastSector);
-  EXPECT_TRUE(Holds(ahead.Sector(0), 0));
-  EXPECT_EQ(ahead.Sector(kBlock / SectorBytes()), nullptr);
+  EXPECT_EQ(ahead.Code(0), Expected(0));
+  EXPECT_EQ(ahead.Code(kBlock / SectorBytes()), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(SectorSizes, SearchReadAheadTest, ::testing::Values(512u, 4096u));
+using MappedSearchReadAheadTest = SearchReadAheadTest;
+
+TEST_P(MappedSearchReadAheadTest, PagesThatFailWhileClassifiedLeaveTheirBlockToTheUsualReads) {
+  Open(2 * kBlock);
+  platform->FailMappedReads();
+  SearchReadAhead ahead(*source, 0, source->ScanGeometry().LastSector);
+  for (std::int64_t sector : {std::int64_t{0}, kBlock / SectorBytes()}) EXPECT_EQ(ahead.Code(sector), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(SectorSizesReadOrMapped, SearchReadAheadTest,
+                         ::testing::Combine(::testing::Values(512u, 4096u), ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(SectorSizes, MappedSearchReadAheadTest,
+                         ::testing::Combine(::testing::Values(512u, 4096u), ::testing::Values(true)));
 
 }  // namespace
 }  // namespace vellumark

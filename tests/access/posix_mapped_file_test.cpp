@@ -1,0 +1,75 @@
+// Mapped pages of an image file can fail after they were mapped (the file is
+// cut shorter, the disk fails); reading them must then fail the read, not
+// end the process, and leave the next reads working.
+#include "access/posix_mapped_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <numeric>
+
+#include "access/posix_platform_source.h"
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+struct MappedSum {
+  const std::uint8_t* bytes;
+  std::size_t size;
+  std::uint64_t sum = 0;
+};
+void SumMapped(void* context) {
+  auto& task = *static_cast<MappedSum*>(context);
+  for (std::size_t i = 0; i < task.size; ++i) task.sum += task.bytes[i];
+}
+
+TEST(PosixMappedFile, AFileCutShorterWhileMappedFailsTheReadAndTheNextReadsWork) {
+  test::TempDir dir;
+  const std::string path = dir / "image.img";
+  const auto bytes = test::PatternBytes(256 * 1024);
+  const std::uint64_t total = std::accumulate(bytes.begin(), bytes.end(), std::uint64_t{0});
+  // Twice: the first failure must leave the bus error unblocked and handled.
+  for (int round = 0; round < 2; ++round) {
+    test::WriteFileBytes(path, bytes);
+    PosixPlatformSource source;
+    ASSERT_TRUE(source.Open(path));
+    const auto mapped = source.Map(0, static_cast<std::int64_t>(bytes.size()));
+    ASSERT_NE(mapped, nullptr);
+    MappedSum whole{mapped->Data(), mapped->Size()};
+    ASSERT_TRUE(source.ReadMapped(SumMapped, &whole));
+    EXPECT_EQ(whole.sum, total);
+
+    ASSERT_EQ(::truncate(path.c_str(), 8192), 0) << round;
+    MappedSum cut{mapped->Data(), mapped->Size()};
+    EXPECT_FALSE(source.ReadMapped(SumMapped, &cut)) << round;
+    // The pages still there read as before.
+    MappedSum front{mapped->Data(), 8192};
+    EXPECT_TRUE(source.ReadMapped(SumMapped, &front)) << round;
+    EXPECT_EQ(front.sum, std::accumulate(bytes.begin(), bytes.begin() + 8192, std::uint64_t{0}));
+  }
+}
+
+TEST(PosixMappedFile, OnlyARegularFilesRangeIsMapped) {
+  test::TempDir dir;
+  const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  EXPECT_EQ(MapFileRange(folder, 0, 4096), nullptr);
+  ::close(folder);
+  EXPECT_EQ(MapFileRange(-1, 0, 4096), nullptr);
+}
+
+void BusErrorAfterAGuardedRead() {
+  MappedSum nothing{nullptr, 0};
+  ReadMappedGuarded(SumMapped, &nothing);  // the handler is in place from here on
+  ::raise(SIGBUS);
+}
+
+TEST(PosixMappedFileDeathTest, ABusErrorOutsideAGuardedReadStillEndsTheProcess) {
+  EXPECT_DEATH(BusErrorAfterAGuardedRead(), "");
+}
+
+}  // namespace
+}  // namespace vellumark
