@@ -62,17 +62,6 @@ TYPED_TEST(PlatformSourceConformance, SeeksAndReadsSequentially) {
   EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + 4'000));
 }
 
-// The mapped bytes are read through a plain function: the sum of a range.
-struct MappedSum {
-  const std::uint8_t* bytes;
-  std::size_t size;
-  std::uint64_t sum = 0;
-};
-void SumMapped(void* context) {
-  auto& task = *static_cast<MappedSum*>(context);
-  for (std::size_t i = 0; i < task.size; ++i) task.sum += task.bytes[i];
-}
-
 TYPED_TEST(PlatformSourceConformance, MapsAnImageFilesRangeInPlace) {
   const auto bytes = test::PatternBytes(20'000);
   ASSERT_TRUE(this->source().Open(this->setup.Place("a", bytes)));
@@ -81,8 +70,8 @@ TYPED_TEST(PlatformSourceConformance, MapsAnImageFilesRangeInPlace) {
   ASSERT_NE(mapped, nullptr);
   ASSERT_EQ(mapped->Size(), 12'000u);
   EXPECT_TRUE(std::equal(mapped->Data(), mapped->Data() + 12'000, bytes.begin() + 4'097));
-  MappedSum task{mapped->Data(), mapped->Size()};
-  EXPECT_TRUE(this->source().ReadMapped(SumMapped, &task));
+  test::MappedSum task{mapped->Data(), mapped->Size()};
+  EXPECT_TRUE(this->source().ReadMapped(test::SumMapped, &task));
   EXPECT_EQ(task.sum, std::accumulate(bytes.begin() + 4'097, bytes.begin() + 16'097, std::uint64_t{0}));
   // A range that reaches past the end would fault where it does: refused.
   EXPECT_EQ(this->source().Map(19'000, 1'001), nullptr);

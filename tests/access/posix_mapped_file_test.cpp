@@ -16,16 +16,6 @@
 namespace vellumark {
 namespace {
 
-struct MappedSum {
-  const std::uint8_t* bytes;
-  std::size_t size;
-  std::uint64_t sum = 0;
-};
-void SumMapped(void* context) {
-  auto& task = *static_cast<MappedSum*>(context);
-  for (std::size_t i = 0; i < task.size; ++i) task.sum += task.bytes[i];
-}
-
 TEST(PosixMappedFile, AFileCutShorterWhileMappedFailsTheReadAndTheNextReadsWork) {
   test::TempDir dir;
   const std::string path = dir / "image.img";
@@ -38,16 +28,16 @@ TEST(PosixMappedFile, AFileCutShorterWhileMappedFailsTheReadAndTheNextReadsWork)
     ASSERT_TRUE(source.Open(path));
     const auto mapped = source.Map(0, static_cast<std::int64_t>(bytes.size()));
     ASSERT_NE(mapped, nullptr);
-    MappedSum whole{mapped->Data(), mapped->Size()};
-    ASSERT_TRUE(source.ReadMapped(SumMapped, &whole));
+    test::MappedSum whole{mapped->Data(), mapped->Size()};
+    ASSERT_TRUE(source.ReadMapped(test::SumMapped, &whole));
     EXPECT_EQ(whole.sum, total);
 
     ASSERT_EQ(::truncate(path.c_str(), 8192), 0) << round;
-    MappedSum cut{mapped->Data(), mapped->Size()};
-    EXPECT_FALSE(source.ReadMapped(SumMapped, &cut)) << round;
+    test::MappedSum cut{mapped->Data(), mapped->Size()};
+    EXPECT_FALSE(source.ReadMapped(test::SumMapped, &cut)) << round;
     // The pages still there read as before.
-    MappedSum front{mapped->Data(), 8192};
-    EXPECT_TRUE(source.ReadMapped(SumMapped, &front)) << round;
+    test::MappedSum front{mapped->Data(), 8192};
+    EXPECT_TRUE(source.ReadMapped(test::SumMapped, &front)) << round;
     EXPECT_EQ(front.sum, std::accumulate(bytes.begin(), bytes.begin() + 8192, std::uint64_t{0}));
   }
 }
@@ -62,8 +52,8 @@ TEST(PosixMappedFile, OnlyARegularFilesRangeIsMapped) {
 }
 
 void BusErrorAfterAGuardedRead() {
-  MappedSum nothing{nullptr, 0};
-  ReadMappedGuarded(SumMapped, &nothing);  // the handler is in place from here on
+  test::MappedSum nothing{nullptr, 0};
+  ReadMappedGuarded(test::SumMapped, &nothing);  // the handler is in place from here on
   ::raise(SIGBUS);
 }
 

@@ -66,6 +66,11 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+void SumMapped(void* context) {
+  auto& task = *static_cast<MappedSum*>(context);
+  for (std::size_t i = 0; i < task.size; ++i) task.sum += task.bytes[i];
+}
+
 std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed) {
   std::vector<std::uint8_t> bytes(size);
   std::mt19937 random(seed);

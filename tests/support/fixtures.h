@@ -43,6 +43,15 @@ inline std::vector<std::uint8_t> Made(const TempDir& dir, const std::string& com
   return ReadFileBytes(dir / name);
 }
 
+// Mapped bytes are read through a plain function (see MappedReader); this one
+// sums size bytes from bytes.
+struct MappedSum {
+  const std::uint8_t* bytes;
+  std::size_t size;
+  std::uint64_t sum = 0;
+};
+void SumMapped(void* context);
+
 // Deterministic bytes in which every 512-byte sector differs from every other.
 std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed = 1);
 
