@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "access/platform_source.h"
@@ -49,6 +50,9 @@ class MemoryPlatformSource final : public PlatformSource {
   void FailMappedReads() { mappedReadsFail_ = true; }
   // Number of ranges mapped so far.
   int MapCalls() const { return mapCalls_; }
+  // The ranges AdviseWillNeed was told of, as offset and length, in order.
+  // Read them once the reader that advises has ended.
+  const std::vector<std::pair<std::int64_t, std::int64_t>>& Advised() const { return advised_; }
 
   // Number of Read calls so far, to see how many system reads an access costs.
   int ReadCalls() const { return readCalls_; }
@@ -62,6 +66,7 @@ class MemoryPlatformSource final : public PlatformSource {
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Read(void* destination, std::size_t count) override;
   std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override;
+  void AdviseWillNeed(std::int64_t offset, std::int64_t count) override { advised_.emplace_back(offset, count); }
   std::unique_ptr<MappedBytes> Map(std::int64_t offset, std::int64_t count) override;
   bool ReadMapped(MappedReader read, void* context) override {
     read(context);
@@ -87,6 +92,7 @@ class MemoryPlatformSource final : public PlatformSource {
   std::atomic<int> readCalls_ = 0;
   std::atomic<int> failedReadCalls_ = 0;
   std::atomic<int> mapCalls_ = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> advised_;
   bool mappedReadsFail_ = false;
 };
 

@@ -62,6 +62,10 @@ class PlatformSource {
   // Tells the system that the source is now read front to back, so that it
   // reads ahead of the reads.
   virtual void AdviseSequential() {}
+  // Tells the system that [offset, offset + count) will be read soon, so
+  // that it starts reading it now, beside the reads that come before it.
+  // Safe to call from another thread, like ReadAt.
+  virtual void AdviseWillNeed(std::int64_t offset, std::int64_t count) { (void)offset, (void)count; }
   // Bytes [offset, offset + count) of an open image file mapped into memory,
   // their pages read in; none when the platform does not map this source (a
   // device) or not this range (past the end, or a page could not be read).

@@ -185,6 +185,10 @@ void PosixPlatformSource::AdviseSequential() {
   if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
+void PosixPlatformSource::AdviseWillNeed(std::int64_t offset, std::int64_t count) {
+  if (fd_ >= 0 && offset >= 0 && count > 0) ::posix_fadvise(fd_, offset, count, POSIX_FADV_WILLNEED);
+}
+
 std::unique_ptr<MappedBytes> PosixPlatformSource::Map(std::int64_t offset, std::int64_t count) {
   return MapFileRange(fd_, offset, count);
 }

@@ -24,6 +24,7 @@ class PosixPlatformSource final : public PlatformSource {
   std::int64_t Read(void* destination, std::size_t count) override;
   std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t offset) override;
   void AdviseSequential() override;
+  void AdviseWillNeed(std::int64_t offset, std::int64_t count) override;
   // Image files only: a device is read, never mapped.
   std::unique_ptr<MappedBytes> Map(std::int64_t offset, std::int64_t count) override;
   bool ReadMapped(MappedReader read, void* context) override;

@@ -206,6 +206,11 @@ bool SectorSource::ReadAhead(void* destination, std::int64_t count, std::int64_t
   return platform_->ReadAt(destination, static_cast<std::size_t>(count), offset) == count;
 }
 
+void SectorSource::AdviseWillNeed(std::int64_t offset, std::int64_t count) {
+  const std::lock_guard<std::mutex> lock(aheadMutex_);
+  if (platform_->IsOpen()) platform_->AdviseWillNeed(offset, count);
+}
+
 std::unique_ptr<MappedBytes> SectorSource::MapAhead(std::int64_t offset, std::int64_t count) {
   const std::lock_guard<std::mutex> lock(aheadMutex_);
   if (count <= 0 || offset < 0 || !platform_->IsOpen()) return nullptr;

@@ -78,6 +78,9 @@ class SectorSource {
   bool ReadMapped(MappedReader read, void* context) { return platform_->ReadMapped(read, context); }
   // The source is about to be read front to back.
   void AdviseSequential() { platform_->AdviseSequential(); }
+  // A reader ahead will ask for [offset, offset + count) next: the system
+  // may start reading it now. Safe alongside every other read, as ReadAhead.
+  void AdviseWillNeed(std::int64_t offset, std::int64_t count);
   // Whether [offset, offset + count) holds a sector known to be unreadable.
   bool HasUnreadableIn(std::int64_t offset, std::int64_t count) const { return FirstUnreadableIn(offset, count) >= 0; }
 

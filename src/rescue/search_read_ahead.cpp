@@ -64,7 +64,16 @@ std::int64_t SearchReadAhead::LastSectorOf(std::int64_t block) const {
 }
 
 void SearchReadAhead::BringBlocks() {
+  // Each block's read is asked for as the block before it is brought, so
+  // that a disk always has the next one to read: a mapped block's pages are
+  // otherwise read a few at a time as they are touched, one wait each.
+  auto adviseBlock = [&](std::int64_t block) {
+    if (block > lastBlock_) return;
+    const std::int64_t first = FirstSectorOf(block);
+    source_.AdviseWillNeed(first * bytesPerSector_, (LastSectorOf(block) - first + 1) * bytesPerSector_);
+  };
   try {
+    adviseBlock(firstBlock_);
     for (std::int64_t block = firstBlock_; block <= lastBlock_; ++block) {
       Slot& slot = slots_[block % 2];
       {
@@ -73,6 +82,7 @@ void SearchReadAhead::BringBlocks() {
         changed_.wait(lock, [&] { return stop_ || slot.block < consumerBlock_; });
         if (stop_) return;
       }
+      adviseBlock(block + 1);
       const std::int64_t first = FirstSectorOf(block);
       const std::int64_t offset = first * bytesPerSector_;
       const std::int64_t count = (LastSectorOf(block) - first + 1) * bytesPerSector_;

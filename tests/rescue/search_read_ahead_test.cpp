@@ -72,6 +72,22 @@ TEST_P(SearchReadAheadTest, ClassifiesEverySectorOfARangeThatStartsAndEndsInside
   if (Mapped()) { EXPECT_EQ(platform->ReadCalls(), before); }
 }
 
+TEST_P(SearchReadAheadTest, AsksTheSystemForEachBlockBeforeItIsBrought) {
+  Open(3 * kBlock);
+  const std::int64_t perBlock = kBlock / SectorBytes();
+  const std::int64_t first = 5, last = 2 * perBlock + 9;
+  {
+    SearchReadAhead ahead(*source, first, last);
+    for (std::int64_t sector = first; sector <= last; sector += perBlock / 2) ahead.Code(sector);
+  }
+  const std::vector<std::pair<std::int64_t, std::int64_t>> blocks = {
+      {first * SectorBytes(), kBlock - first * SectorBytes()},
+      {kBlock, kBlock},
+      {2 * kBlock, (last + 1) * SectorBytes() - 2 * kBlock},
+  };
+  EXPECT_EQ(platform->Advised(), blocks);
+}
+
 TEST_P(SearchReadAheadTest, ClassifiesOnlyTheClusterStartsItIsAskedFor) {
   Open(2 * kBlock);
   const std::int64_t last = source->ScanGeometry().LastSector;
