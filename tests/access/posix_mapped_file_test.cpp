@@ -3,7 +3,6 @@
 // end the process, and leave the next reads working.
 #include "access/posix_mapped_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -40,15 +39,6 @@ TEST(PosixMappedFile, AFileCutShorterWhileMappedFailsTheReadAndTheNextReadsWork)
     EXPECT_TRUE(source.ReadMapped(test::SumMapped, &front)) << round;
     EXPECT_EQ(front.sum, std::accumulate(bytes.begin(), bytes.begin() + 8192, std::uint64_t{0}));
   }
-}
-
-TEST(PosixMappedFile, OnlyARegularFilesRangeIsMapped) {
-  test::TempDir dir;
-  const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(folder, 0);
-  EXPECT_EQ(MapFileRange(folder, 0, 4096), nullptr);
-  ::close(folder);
-  EXPECT_EQ(MapFileRange(-1, 0, 4096), nullptr);
 }
 
 void BusErrorAfterAGuardedRead() {
