@@ -19,6 +19,12 @@ MemoryPlatformSource::Entry* MemoryPlatformSource::Find(const std::string& path)
   return it == entries_.end() ? nullptr : &it->second;
 }
 
+bool MemoryPlatformSource::Fails(std::int64_t offset, std::int64_t count) const {
+  return std::any_of(failures_.begin(), failures_.end(), [&](const Range& bad) {
+    return offset < bad.offset + bad.length && bad.offset < offset + count;
+  });
+}
+
 void MemoryPlatformSource::FailReads(std::int64_t offset, std::int64_t length) {
   failures_.push_back({offset, length});
 }
@@ -61,13 +67,11 @@ std::int64_t MemoryPlatformSource::ReadAt(void* destination, std::size_t count, 
   ++readCalls_;
   if (!open_ || position < 0) return -1;
   const std::int64_t want = static_cast<std::int64_t>(count);
-  for (const Range& bad : failures_) {
-    if (position < bad.offset + bad.length && bad.offset < position + want) {
-      // A disk may leave anything in the buffer of a read that failed.
-      std::memset(destination, 0xEE, count);
-      ++failedReadCalls_;
-      return -1;
-    }
+  if (Fails(position, want)) {
+    // A disk may leave anything in the buffer of a read that failed.
+    std::memset(destination, 0xEE, count);
+    ++failedReadCalls_;
+    return -1;
   }
   const std::int64_t got = std::clamp<std::int64_t>(open_->Length() - position, 0, want);
   const std::int64_t stored = std::clamp<std::int64_t>(static_cast<std::int64_t>(open_->bytes.size()) - position, 0, got);
@@ -97,9 +101,7 @@ std::unique_ptr<MappedBytes> MemoryPlatformSource::Map(std::int64_t offset, std:
       offset > static_cast<std::int64_t>(open_->bytes.size()) - count) {
     return nullptr;
   }
-  for (const Range& bad : failures_) {
-    if (offset < bad.offset + bad.length && bad.offset < offset + count) return nullptr;
-  }
+  if (Fails(offset, count)) return nullptr;
   ++mapCalls_;
   return std::make_unique<MemoryMappedBytes>(open_->bytes.data() + offset, static_cast<std::size_t>(count));
 }

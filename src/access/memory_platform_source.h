@@ -83,6 +83,9 @@ class MemoryPlatformSource final : public PlatformSource {
     std::int64_t length;
   };
 
+  // Whether [offset, offset + count) overlaps a range whose reads fail.
+  bool Fails(std::int64_t offset, std::int64_t count) const;
+
   std::map<std::string, Entry> entries_;
   std::vector<Range> failures_;
   Entry* open_ = nullptr;

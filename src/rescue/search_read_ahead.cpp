@@ -63,14 +63,16 @@ std::int64_t SearchReadAhead::LastSectorOf(std::int64_t block) const {
   return std::min((block + 1) * sectorsPerBlock_ - 1, lastSector_);
 }
 
+std::int64_t SearchReadAhead::BytesOf(std::int64_t block) const {
+  return (LastSectorOf(block) - FirstSectorOf(block) + 1) * bytesPerSector_;
+}
+
 void SearchReadAhead::BringBlocks() {
   // Each block's read is asked for as the block before it is brought, so
   // that a disk always has the next one to read: a mapped block's pages are
   // otherwise read a few at a time as they are touched, one wait each.
   auto adviseBlock = [&](std::int64_t block) {
-    if (block > lastBlock_) return;
-    const std::int64_t first = FirstSectorOf(block);
-    source_.AdviseWillNeed(first * bytesPerSector_, (LastSectorOf(block) - first + 1) * bytesPerSector_);
+    if (block <= lastBlock_) source_.AdviseWillNeed(FirstSectorOf(block) * bytesPerSector_, BytesOf(block));
   };
   try {
     adviseBlock(firstBlock_);
@@ -83,9 +85,8 @@ void SearchReadAhead::BringBlocks() {
         if (stop_) return;
       }
       adviseBlock(block + 1);
-      const std::int64_t first = FirstSectorOf(block);
-      const std::int64_t offset = first * bytesPerSector_;
-      const std::int64_t count = (LastSectorOf(block) - first + 1) * bytesPerSector_;
+      const std::int64_t offset = FirstSectorOf(block) * bytesPerSector_;
+      const std::int64_t count = BytesOf(block);
       slot.mapped.reset();
       slot.mapped = source_.MapAhead(offset, count);
       bool whole = slot.mapped != nullptr;

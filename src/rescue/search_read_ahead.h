@@ -60,6 +60,8 @@ class SearchReadAhead {
   void BringBlocks();
   std::int64_t FirstSectorOf(std::int64_t block) const;
   std::int64_t LastSectorOf(std::int64_t block) const;
+  // The bytes of the range's sectors in block.
+  std::int64_t BytesOf(std::int64_t block) const;
   // Makes sector's block the held one and classifies it; false when the
   // block is outside the range or not served.
   bool TakeBlockOf(std::int64_t sector);
