@@ -112,7 +112,7 @@ def rescued_identical(cli, image, out, document):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("cli")
-    parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "../../shared/corpus/doc"))
+    parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "../tests/corpus/doc"))
     parser.add_argument("--pieces", default="2,3,5,10,20,60")
     parser.add_argument("--limit", type=int, default=20)
     parser.add_argument("--largest", type=int, default=400_000)

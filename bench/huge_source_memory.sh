@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 cli=$build/app/vellumark-cli
-corpus=../shared/corpus/doc
+corpus=tests/corpus/doc
 [ -x "$cli" ] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 1; }
 
 # tmpfs holds sparse files of any size; most disk file systems stop at 16 TiB.

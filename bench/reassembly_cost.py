@@ -103,7 +103,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("cli")
     parser.add_argument("--baseline")
-    parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "../../shared/corpus/doc"))
+    parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "../tests/corpus/doc"))
     parser.add_argument("--documents", type=int, default=24)
     parser.add_argument("--largest", type=int, default=120_000)
     parser.add_argument("--pieces", type=int, default=5)

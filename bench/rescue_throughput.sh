@@ -58,7 +58,7 @@ size_mib=${1:-$default_mib}
 build=${2:-build/release}
 earlier=${3:-}
 cli=$build/app/vellumark-cli
-corpus=../shared/corpus
+corpus=tests/corpus
 [ -x "$cli" ] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 1; }
 
 work=$(mktemp -d)

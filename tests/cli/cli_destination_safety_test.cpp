@@ -64,7 +64,7 @@ class SourceImage : public ::testing::Test {
  protected:
   void SetUp() override {
     document = Document();
-    if (document.empty()) GTEST_SKIP() << "no document corpus";
+    if (document.empty()) VELLUMARK_CANNOT_RUN("no document corpus");
     Bytes bytes = test::PatternBytes(2 << 20);
     std::copy(document.begin(), document.end(), bytes.begin() + kDocumentSector * 512);
     test::WriteFileBytes(image, bytes);
@@ -193,7 +193,7 @@ TEST_F(SourceImage, ASecondRunKeepsTheFirstRunsFiles) {
 TEST_F(SourceImage, AFolderThatTakesNoFilesIsRefusedAtOnce) {
   // Found before the scan rather than after it, as an ordinary user: root
   // writes into read-only folders anyway.
-  if (::geteuid() != 0 || !test::HaveTool("setpriv")) GTEST_SKIP() << "needs root to drop to another user";
+  if (::geteuid() != 0 || !test::HaveTool("setpriv")) VELLUMARK_CANNOT_RUN("needs root to drop to another user");
   fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
   fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
@@ -343,13 +343,13 @@ class Mount {
 
 #define REQUIRE_LOOP_DEVICES()                                                          \
   do {                                                                                  \
-    if (!CanUseLoopDevices()) GTEST_SKIP() << "needs root and loop devices";            \
+    if (!CanUseLoopDevices()) VELLUMARK_CANNOT_RUN("needs root and loop devices");     \
   } while (0)
 
 TEST_F(SourceImage, LoopDeviceOntoItsOwnBackingFileIsRefused) {
   REQUIRE_LOOP_DEVICES();
   const Loop loop(image, true);
-  if (loop.path().empty()) GTEST_SKIP() << "no loop device could be attached here";
+  if (loop.path().empty()) VELLUMARK_CANNOT_RUN("no loop device could be attached here");
   const Untouched source(image);
   int status = -1;
   EXPECT_NE(Cli("backup " + loop.path() + " " + image, &status).find(kImageOnSource), std::string::npos);
@@ -377,9 +377,9 @@ TEST(DestinationOnSourceDevice, FileSystemsOnTheSourceDeviceAreRefused) {
     ASSERT_EQ(test::Run("truncate -s 128M " + backing), 0);
     ASSERT_EQ(test::Run("mkfs." + kind + " -q " + backing + " >/dev/null 2>&1"), 0);
     const Loop loop(backing, false);
-    if (loop.path().empty()) GTEST_SKIP() << "no loop device could be attached here";
+    if (loop.path().empty()) VELLUMARK_CANNOT_RUN("no loop device could be attached here");
     const Mount mount(loop.path(), dir / "mnt");
-    if (!mount.mounted()) GTEST_SKIP() << "cannot mount " << kind << " here";
+    if (!mount.mounted()) VELLUMARK_CANNOT_RUN("cannot mount " << kind << " here");
     fs::create_directories(dir / "mnt/sub/out");
     // An image file on the source's file system, itself mounted.
     const std::string inner = dir / "mnt/inner.img";
@@ -415,7 +415,7 @@ TEST_F(SourceImage, FullAndReadOnlyDestinationsAreTold) {
   test::WriteFileBytes(image, bytes);
   const Mount full("-t tmpfs -o size=64k tmpfs", dir / "full");
   const Mount readOnly("-t tmpfs -o ro,size=64k tmpfs", dir / "ro");
-  if (!full.mounted() || !readOnly.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  if (!full.mounted() || !readOnly.mounted()) VELLUMARK_CANNOT_RUN("cannot mount a tmpfs here");
 
   int status = -1;
   std::string printed = Cli("rescue " + image + " " + (dir / "full") + " --report " + (dir / "report.csv"), &status);
@@ -439,7 +439,7 @@ TEST_F(SourceImage, BackupWithoutRoomLeavesTheEarlierImageAsItWas) {
   const std::string small = dir / "small";
   fs::create_directory(small);
   const Mount tmpfs("-t tmpfs -o size=3m tmpfs", small);
-  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  if (!tmpfs.mounted()) VELLUMARK_CANNOT_RUN("cannot mount a tmpfs here");
   const std::string earlier = small + "/copy.img";
   test::WriteFileBytes(earlier, test::PatternBytes(2 << 20, 5));
   const Untouched kept(earlier);

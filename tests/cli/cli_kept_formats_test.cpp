@@ -121,18 +121,12 @@ std::string SectorRuns(const test::FatVolume& volume, const ClusterRuns& cluster
 
 TEST(CliKeptFormats, DocumentsInPiecesAmongKeptFilesOfEveryFormatComeBackByteIdentical) {
   for (const char* tool : kTools) {
-    if (!test::HaveTool(tool)) {
-      if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "missing " << tool;
-      GTEST_SKIP() << "needs " << tool;
-    }
+    if (!test::HaveTool(tool)) VELLUMARK_CANNOT_RUN("needs " << tool);
   }
   for (const char* path : kShipped) {
-    if (!fs::exists(path)) {
-      if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "missing " << path;
-      GTEST_SKIP() << "needs " << path;
-    }
+    if (!fs::exists(path)) VELLUMARK_CANNOT_RUN("needs " << path);
   }
-  if (!fs::is_directory(kCorpus / "doc")) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  if (!fs::is_directory(kCorpus / "doc")) VELLUMARK_CANNOT_RUN("no document corpus at " << kCorpus);
   test::TempDir made;
   const std::vector<Kept> kept = KeptFiles(made);
   ASSERT_FALSE(::testing::Test::HasFailure());

@@ -15,8 +15,10 @@ namespace fs = std::filesystem;
 // A compound document's signature: its carving starts by taking a buffer of
 // a megabyte, which is where the memory runs out, with the search done and
 // the destination folder locked.
+// A sanitizer's runtime must be the first library a program loads, so the
+// sanitized build has no such test rather than one that is always skipped.
+#if VELLUMARK_CAN_PRELOAD
 TEST(CliOutOfMemory, RunEndsWithAMessageAndStatusOneAndLeavesTheFolderClean) {
-  if (!VELLUMARK_CAN_PRELOAD) GTEST_SKIP() << "a sanitizer's runtime must be the first library loaded";
   test::TempDir dir;
   std::vector<std::uint8_t> image(256 * 512);
   const std::uint8_t ole[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -43,6 +45,8 @@ TEST(CliOutOfMemory, RunEndsWithAMessageAndStatusOneAndLeavesTheFolderClean) {
   // The run unwound: the folder lock is gone and nothing else was left.
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
+
+#endif
 
 }  // namespace
 }  // namespace vellumark

@@ -70,7 +70,7 @@ std::vector<std::vector<std::string>> Report(const fs::path& folder) {
 TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentical) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  if (!fs::is_directory(kCorpus)) VELLUMARK_CANNOT_RUN("no document corpus at " << kCorpus);
   struct Case {
     const char* document;
     int fatBits;
@@ -114,7 +114,7 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
 TEST(CliReassembly, InterleavedDocumentsAreNeverMerged) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  if (!fs::is_directory(kCorpus)) VELLUMARK_CANNOT_RUN("no document corpus at " << kCorpus);
   const char* const pairs[][2] = {{"47304.doc", "52420.doc"}, {"56880.doc", "47304.doc"}};
   for (const auto& pair : pairs) {
     SCOPED_TRACE(std::string(pair[0]) + " with " + pair[1]);
@@ -166,7 +166,7 @@ TEST(CliReassembly, AnOverwrittenClusterLeavesTheTextOfTheOthers) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
   VELLUMARK_REQUIRE_TOOL("antiword");
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  if (!fs::is_directory(kCorpus)) VELLUMARK_CANNOT_RUN("no document corpus at " << kCorpus);
   struct Case {
     const char* document;
     int overwritten;  // the document's cluster another file took

@@ -44,7 +44,7 @@ TEST(CliRescue, DeletedDocumentsComeBackByteIdentical) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
   const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no document corpus at " << corpus;
+  if (!fs::is_directory(corpus)) VELLUMARK_CANNOT_RUN("no document corpus at " << corpus);
 
   test::TempDir dir;
   const std::string img = dir / "fat32.img";
@@ -131,7 +131,7 @@ TEST(CliRescue, Ext4VolumeIsRescuedWithTheReasonTheWindowSelects) {
   VELLUMARK_REQUIRE_TOOL("mkfs.ext4");
   VELLUMARK_REQUIRE_TOOL("debugfs");
   const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no document corpus at " << corpus;
+  if (!fs::is_directory(corpus)) VELLUMARK_CANNOT_RUN("no document corpus at " << corpus);
   const char* const documents[] = {"20-Force-on-a-current-S00.doc", "47304.doc", "52117.doc", "52420.doc",
                                    "53379.doc", "53446.doc", "56880.doc", "57843.doc"};
   test::TempDir dir;
@@ -173,10 +173,10 @@ namespace {
 // and claimed first.
 TEST(CliRescue, DocumentFragmentedAroundOtherFilesComesBackWhole) {
   for (const char* tool : {"convert", "sox", "ffmpeg", "zip", "7z"}) {
-    if (!test::HaveTool(tool)) GTEST_SKIP() << "needs " << tool;
+    if (!test::HaveTool(tool)) VELLUMARK_CANNOT_RUN("needs " << tool);
   }
   const fs::path document = fs::path(VELLUMARK_CORPUS_DIR) / "doc" / "52420.doc";
-  if (!fs::exists(document)) GTEST_SKIP() << "no document corpus";
+  if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no document corpus");
   test::TempDir dir;
   const std::string d = dir.path().string() + "/";
   test::WriteFileBytes(d + "payload.bin", test::PatternBytes(20000, 7));
@@ -215,7 +215,7 @@ TEST(CliRescue, DocumentFragmentedAroundOtherFilesComesBackWhole) {
 // says it is damaged and where.
 TEST(CliRescue, ReportNamesTheStreamAForeignSectorBroke) {
   const fs::path document = fs::path(VELLUMARK_CORPUS_DIR) / "doc" / "52420.doc";
-  if (!fs::exists(document)) GTEST_SKIP() << "no document corpus";
+  if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no document corpus");
   test::TempDir dir;
   auto image = test::PatternBytes(8 * 512, 3);
   const auto doc = test::ReadFileBytes(document.string());
@@ -246,7 +246,7 @@ TEST(CliRescue, DeletedOfficeDocumentsComeBackWholeAlsoInPieces) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
   const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "ooxml";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no office corpus at " << corpus;
+  if (!fs::is_directory(corpus)) VELLUMARK_CANNOT_RUN("no office corpus at " << corpus);
   test::TempDir dir;
   const std::string img = dir / "fat32.img", m = "MTOOLS_SKIP_CHECK=1 ";
   const char* const whole[] = {"docx.docx", "57843.docx", "pydocx-02.docx", "xlsx.xlsx", "pptx.pptx", "Bug44292.odt"};

@@ -27,7 +27,7 @@ using test::ReadFileBytes;
 const std::string kCorpus = VELLUMARK_CORPUS_DIR;
 
 #define REQUIRE_CORPUS() \
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "test corpus not found at " << kCorpus
+  if (!fs::is_directory(kCorpus)) VELLUMARK_CANNOT_RUN("test corpus not found at " << kCorpus)
 
 void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));

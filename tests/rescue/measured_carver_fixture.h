@@ -5,20 +5,17 @@
 #include <string>
 
 #include "rescue/media_carver_fixture.h"
+#include "support/fixtures.h"
 #include "rescue/sector_classifier.h"
 
 // Checks shared by the carvers that measure a file from structures spread
 // through it (programs, fonts, TIFF, Ogg, FLAC, Matroska, SQLite, RIFF forms).
 namespace vellumark::test {
 
-// A file that a Debian package ships: where it is missing the test is
-// skipped, or fails when VELLUMARK_REQUIRE_TOOLS is set.
-#define VELLUMARK_REQUIRE_FILE(path)                                                   \
-  do {                                                                                 \
-    if (::access(path, R_OK) != 0) {                                                   \
-      if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "missing " path; \
-      GTEST_SKIP() << "needs " path;                                                   \
-    }                                                                                  \
+// A file that a Debian package ships.
+#define VELLUMARK_REQUIRE_FILE(path)                                     \
+  do {                                                                   \
+    if (::access(path, R_OK) != 0) VELLUMARK_CANNOT_RUN("needs " path); \
   } while (0)
 
 // A copy cut short, the source ending after each of sectors (sector counts

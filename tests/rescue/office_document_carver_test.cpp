@@ -67,7 +67,7 @@ TEST(OfficeDocumentCarver, WholeDocumentsAreWrittenUnderTheirKindsName) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes file = Office(c.name);
-    if (file.empty()) GTEST_SKIP() << "no office corpus";
+    if (file.empty()) VELLUMARK_CANNOT_RUN("no office corpus");
     OfficeDisk office(file);
     office.Carve();
     EXPECT_TRUE(office.Written(c.extension) == file);
@@ -88,7 +88,7 @@ TEST(OfficeDocumentCarver, WholeDocumentsAreWrittenUnderTheirKindsName) {
 TEST(OfficeDocumentCarver, TheEndRecordsCommentIsPartOfTheDocument) {
   VELLUMARK_REQUIRE_TOOL("zip");
   const Bytes plain = Office("docx.docx");
-  if (plain.empty()) GTEST_SKIP() << "no office corpus";
+  if (plain.empty()) VELLUMARK_CANNOT_RUN("no office corpus");
   TempDir tools;
   WriteFileBytes(tools / "c.docx", plain);
   ASSERT_EQ(test::Run("head -c 700 /dev/zero | tr '\\0' c | zip -q -z " + (tools / "c.docx")), 0);
@@ -108,7 +108,7 @@ TEST(OfficeDocumentCarver, TheEndRecordsCommentIsPartOfTheDocument) {
 
 TEST(OfficeDocumentCarver, KindsNotAskedForAndOtherArchivesAreOnlyMeasured) {
   const Bytes docx = Office("57843.docx");
-  if (docx.empty()) GTEST_SKIP() << "no office corpus";
+  if (docx.empty()) VELLUMARK_CANNOT_RUN("no office corpus");
   OfficeDisk unasked(docx, {}, false, type_mask::kWord);
   unasked.Carve();
   EXPECT_EQ(unasked.FilesWritten(), 0u);
@@ -141,7 +141,7 @@ TEST(OfficeDocumentCarver, ForeignClustersInsideMembersAreLeftOut) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + std::string(c.text ? " around text" : " around random bytes"));
     const Bytes file = Office(c.name);
-    if (file.empty()) GTEST_SKIP() << "no office corpus";
+    if (file.empty()) VELLUMARK_CANNOT_RUN("no office corpus");
     OfficeDisk office(file, c.gaps, c.text);
     office.Carve();
     const char* extension = std::string(c.name).ends_with(".odt") ? ".ODT" : ".DOCX";
@@ -161,7 +161,7 @@ TEST(OfficeDocumentCarver, ForeignClustersInsideMembersAreLeftOut) {
 
 TEST(OfficeDocumentCarver, ADocumentWithLostDataIsNotWrittenAndClaimsNothing) {
   const Bytes file = Office("pydocx-03.docx");
-  if (file.empty()) GTEST_SKIP() << "no office corpus";
+  if (file.empty()) VELLUMARK_CANNOT_RUN("no office corpus");
   // A cluster inside overwritten (not moved): no removal can mend it.
   Bytes damaged = file;
   for (std::size_t i = 8 * 4096; i < 9 * 4096 && i < damaged.size(); ++i) damaged[i] ^= 0x5A;
@@ -179,7 +179,7 @@ TEST(OfficeDocumentCarver, ADocumentWithLostDataIsNotWrittenAndClaimsNothing) {
 // python's zipfile and its XML parser give the expected values.
 TEST(OfficeDocumentCarver, ReportReadsPropertiesAndText) {
   const fs::path corpus = fs::path(VELLUMARK_CORPUS_DIR) / "ooxml";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no office corpus";
+  if (!fs::is_directory(corpus)) VELLUMARK_CANNOT_RUN("no office corpus");
   for (const char* name : {"pydocx-01.docx", "57843.docx", "Bug44292.odt"}) {
     SCOPED_TRACE(name);
     const std::string path = (corpus / name).string();

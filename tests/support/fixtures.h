@@ -66,14 +66,19 @@ std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::strin
 
 }  // namespace vellumark::test
 
+// A test that cannot run here (a corpus file, a tool, a loop device,
+// /dev/fuse or root rights missing) is skipped with what it lacks, unless
+// VELLUMARK_REQUIRE_TOOLS is set (as the full test run and CI do): then the
+// same message fails it, so a run that skipped nothing is a run that tested
+// everything. The message streams like gtest's: VELLUMARK_CANNOT_RUN("no " << x).
+#define VELLUMARK_CANNOT_RUN(message)                                        \
+  do {                                                                       \
+    if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << message; \
+    GTEST_SKIP() << message;                                                 \
+  } while (0)
+
 // Fixtures made by real tools (mkfs.vfat, mtools, mkntfs) need them installed.
-// The project's install script provides them; where they are missing the test
-// is skipped, unless VELLUMARK_REQUIRE_TOOLS is set (as the full test run does),
-// in which case a missing tool is a failure.
-#define VELLUMARK_REQUIRE_TOOL(name)                                                   \
-  do {                                                                                 \
-    if (!::vellumark::test::HaveTool(name)) {                                          \
-      if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "missing " name; \
-      GTEST_SKIP() << "needs " name;                                                   \
-    }                                                                                  \
+#define VELLUMARK_REQUIRE_TOOL(name)                                                           \
+  do {                                                                                         \
+    if (!::vellumark::test::HaveTool(name)) VELLUMARK_CANNOT_RUN("needs " << name);            \
   } while (0)
