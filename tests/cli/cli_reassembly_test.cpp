@@ -111,8 +111,9 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
 }
 
 // A sector of the document's second piece cannot be read: what the
-// reassembly makes of the rest must not be called whole, as though zeros
-// had been the document's bytes there.
+// reassembly makes of the rest must not be called whole. The sector is one
+// that holds only zeros in the document (its 21st), so that zeros served in
+// its place would pass every check of the content.
 TEST(CliReassembly, AnUnreadableSectorIsNeverPartOfAWholeDocument) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
@@ -132,7 +133,8 @@ TEST(CliReassembly, AnUnreadableSectorIsNeverPartOfAWholeDocument) {
   volume.Delete("::LOST.DOC");
   ASSERT_TRUE(volume.ok());
   ASSERT_GE(runs.size(), 2u);
-  const std::int64_t bad = volume.FirstSectorOf(runs[1].first) + 1;
+  // The second piece starts at the document's 9th sector.
+  const std::int64_t bad = volume.FirstSectorOf(runs[1].first) + 12;
   fs::create_directory(dir / "out");
 
   const std::string said = test::RunOutput(std::string("LD_PRELOAD=") + VELLUMARK_READ_FAULTS +
@@ -143,7 +145,6 @@ TEST(CliReassembly, AnUnreadableSectorIsNeverPartOfAWholeDocument) {
   for (std::size_t i = 1; i < rows.size(); ++i) {
     if (fs::path(rows[i][0]).extension() == ".TXT") continue;
     EXPECT_NE(rows[i][2], "whole") << rows[i][0] << ": " << said;
-    EXPECT_FALSE(test::ReadFileBytes((dir.path() / "out" / rows[i][0]).string()) == original) << rows[i][0];
   }
 }
 
