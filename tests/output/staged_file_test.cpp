@@ -206,22 +206,25 @@ TEST(FolderLock, OneRunAtATimeAndNoLockFileLeftBehind) {
 }
 
 // Three runs race for one folder: the second opens the lock file just before
-// the first, done, removes it, and so locks a file that no longer has the
-// name. It must see that and lock the new one, or the third would lock that
-// new one too and two runs would write into the folder at once.
-TEST(FolderLock, ARunThatLocksAFileJustRemovedTakesTheNewOne) {
+// the first, done, removes it, and the third makes and locks a new one. The
+// second then locks a file that no longer has the name; it must see that
+// and find the folder busy, or two runs would write into it at once.
+TEST(FolderLock, ARunThatLocksAFileJustReplacedFindsTheFolderBusy) {
   test::TempDir dir;
   FolderLock first;
   ASSERT_EQ(first.Acquire(dir.path().string()), FolderLock::Outcome::Locked);
   FolderLock second;
-  beforeNextFlock = [&] { first.Release(); };
-  EXPECT_EQ(second.Acquire(dir.path().string()), FolderLock::Outcome::Locked);
-  EXPECT_FALSE(beforeNextFlock);
   FolderLock third;
-  EXPECT_EQ(third.Acquire(dir.path().string()), FolderLock::Outcome::Busy);
-  EXPECT_FALSE(third.Held());
-  second.Release();
-  EXPECT_EQ(third.Acquire(dir.path().string()), FolderLock::Outcome::Locked);
+  beforeNextFlock = [&] {
+    first.Release();
+    EXPECT_EQ(third.Acquire(dir.path().string()), FolderLock::Outcome::Locked);
+  };
+  EXPECT_EQ(second.Acquire(dir.path().string()), FolderLock::Outcome::Busy);
+  EXPECT_FALSE(beforeNextFlock);
+  EXPECT_FALSE(second.Held());
+  EXPECT_TRUE(third.Held());
+  third.Release();
+  EXPECT_EQ(second.Acquire(dir.path().string()), FolderLock::Outcome::Locked);
 }
 
 }  // namespace
