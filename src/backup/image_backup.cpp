@@ -76,11 +76,11 @@ ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, DdrescueMap& map, std:
   return current > last ? CopyEnd::Done : CopyEnd::Cancelled;
 }
 
-void ImageBackup::PublishMap(DdrescueMap& map, BackupResult& result) {
+void ImageBackup::PublishMap(DdrescueMap& map, bool mapWhole, BackupResult& result) {
   const std::string path = MapPathFor(result.imagePath);
   // The map's name must not lead to the source either (a source named like
   // the map of the image being written).
-  if (DestinationRule(source_).CheckFile(path) == DestinationRefusal::None && map.Finish() && map.Publish(path)) {
+  if (mapWhole && DestinationRule(source_).CheckFile(path) == DestinationRefusal::None && map.Publish(path)) {
     result.mapPath = path;
   } else {
     frontEnd_.prompt.Show({slot::kSectorMapNotWritten, slot::kError, path});
@@ -90,9 +90,11 @@ void ImageBackup::PublishMap(DdrescueMap& map, BackupResult& result) {
 void ImageBackup::KeepOrDropUnfinished(StagedFile& image, DdrescueMap& map, const std::string& targetPath,
                                        BackupResult& result) {
   if (!abandoned_ && !frontEnd_.prompt.AskYesNo({slot::kDeleteUnfinishedTarget, slot::kPrompt, {}})) {
-    // Kept, but never over an image that was already there.
+    // Kept, but never over an image that was already there; its map is on
+    // the disk before the image has a name.
+    const bool mapWhole = map.Finish();
     result.imagePath = image.PublishKeepingOthers(targetPath).value_or(std::string());
-    if (!result.imagePath.empty()) PublishMap(map, result);
+    if (!result.imagePath.empty()) PublishMap(map, mapWhole, result);
     return;
   }
   result.deleted = true;  // the copy had no name yet: dropping it is enough
@@ -121,6 +123,9 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
   stop_ = 0;
   abandoned_ = false;
   frontEnd_.progress.StageStarted(ProgressStage::Backup);
+  // A run killed while renaming an image over an earlier one left its copy
+  // under a hidden name: this run takes the folder, so it clears them.
+  StagedFile::RemoveAbandoned(FolderOf(targetPath));
   auto image = StagedFile::Create(FolderOf(targetPath));
   bool reserved = false;
   if (image) {
@@ -136,12 +141,16 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     const CopyEnd end = Copy(*image, *map, first, last, result.errors);
     result.cancelled = end == CopyEnd::Cancelled;
     // Finished only once every byte is on the disk and the image has its name.
-    result.finished = end == CopyEnd::Done && image->Flush() && image->PublishReplacing(targetPath);
+    // The map is made whole on the disk first, so that a run that dies
+    // before the image is named leaves no new file at all.
+    const bool copied = end == CopyEnd::Done && image->Flush();
+    const bool mapWhole = copied && map->Finish();
+    result.finished = copied && image->PublishReplacing(targetPath);
     if (result.finished) {
       result.imagePath = targetPath;
       frontEnd_.prompt.Show({result.errors > 0 ? slot::kFinishedWithBadSectors : slot::kBackupFinished, slot::kPrompt, {}});
       // The map replaces any earlier one: beside the image it must describe this copy.
-      PublishMap(*map, result);
+      PublishMap(*map, mapWhole, result);
       if (result.errors > 0 && !result.mapPath.empty()) {
         frontEnd_.prompt.Show({slot::kSectorsNotCopiedListed, slot::kPrompt, result.mapPath});
       }

@@ -73,7 +73,7 @@ class ImageBackup {
   CopyEnd Copy(StagedFile& image, DdrescueMap& map, std::int64_t first, std::int64_t last, std::int64_t& errors);
   void KeepOrDropUnfinished(StagedFile& image, DdrescueMap& map, const std::string& targetPath, BackupResult& result);
   // Names the map after the image it describes; shows why when it cannot.
-  void PublishMap(DdrescueMap& map, BackupResult& result);
+  void PublishMap(DdrescueMap& map, bool mapWhole, BackupResult& result);
   void Report(std::int64_t first, std::int64_t last, std::int64_t current, std::int64_t errors);
 
   SectorSource& source_;

@@ -1,16 +1,19 @@
 #include "output/staged_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <optional>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <utility>
 
 namespace vellumark {
@@ -38,13 +41,62 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+// When a process started, in clock ticks since boot (the 22nd field of
+// /proc/PID/stat); none when no such process runs. With the PID it names one
+// process for good: a PID taken again by a later process has another start.
+std::optional<unsigned long long> StartOfProcess(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return std::nullopt;
+  // The command name in parentheses may hold blanks and parentheses itself.
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  for (int i = 3; i < 22; ++i) fields >> field;  // state (3) up to the start (22)
+  unsigned long long start = 0;
+  if (!(fields >> start)) return std::nullopt;
+  return start;
+}
+
+const char kHiddenPrefix[] = ".vellumark-";
+const char kHiddenSuffix[] = ".partial";
+
 // A hidden name in folder that no other file is likely to have; callers
-// still create it exclusively.
+// still create it exclusively. It names the process that made it, PID and
+// start, so that a later run can tell one left by a run that died.
 std::string HiddenName(const std::string& folder) {
   static std::atomic<unsigned> counter{0};
   static thread_local std::mt19937 random{std::random_device{}()};
-  return folder + "/.vellumark-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-         std::to_string(random() % 1000000) + ".partial";
+  static const unsigned long long start = StartOfProcess(::getpid()).value_or(0);
+  return folder + "/" + kHiddenPrefix + std::to_string(::getpid()) + "-" + std::to_string(start) + "-" +
+         std::to_string(counter++) + "-" + std::to_string(random() % 1000000) + kHiddenSuffix;
+}
+
+// The process a hidden name was made by: ".vellumark-PID-START-N-R.partial".
+struct HiddenOwner {
+  long pid = 0;
+  unsigned long long start = 0;
+};
+
+std::optional<HiddenOwner> OwnerOfHiddenName(const std::string& name) {
+  constexpr std::size_t prefix = sizeof kHiddenPrefix - 1;
+  constexpr std::size_t suffix = sizeof kHiddenSuffix - 1;
+  if (name.size() <= prefix + suffix || name.compare(0, prefix, kHiddenPrefix) != 0 ||
+      name.compare(name.size() - suffix, suffix, kHiddenSuffix) != 0) {
+    return std::nullopt;
+  }
+  unsigned long long numbers[4] = {};
+  std::size_t at = prefix;
+  const std::size_t end = name.size() - suffix;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t from = at;
+    while (at < end && name[at] >= '0' && name[at] <= '9') numbers[i] = numbers[i] * 10 + (name[at++] - '0');
+    if (at == from || at - from > 19) return std::nullopt;
+    if (i < 3 && (at == end || name[at++] != '-')) return std::nullopt;
+  }
+  if (at != end || numbers[0] == 0) return std::nullopt;
+  return HiddenOwner{static_cast<long>(numbers[0]), numbers[1]};
 }
 
 bool ReadFully(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
@@ -215,7 +267,16 @@ bool StagedFile::PublishReplacing(const std::string& path) {
   if (fd_ < 0 || published_) return false;
   if (::fchmod(fd_, 0644 & ~CurrentUmask()) != 0) return false;
   if (hiddenPath_.empty()) {
-    // A nameless file is given a hidden name first, then renamed over path.
+    // Where the name is free, the nameless file takes it in one step, and a
+    // run that dies leaves nothing behind.
+    const int error = LinkNoReplace(path);
+    if (error == 0) {
+      published_ = true;
+      return true;
+    }
+    if (error != EEXIST) return false;
+    // Otherwise it is given a hidden name first, then renamed over path; a
+    // run that dies in between leaves the hidden name to the next run.
     for (int attempt = 0; hiddenPath_.empty() && attempt < 100; ++attempt) {
       const std::string hidden = HiddenName(folder_);
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
@@ -231,6 +292,24 @@ bool StagedFile::PublishReplacing(const std::string& path) {
   hiddenPath_.clear();
   published_ = true;
   return true;
+}
+
+void StagedFile::RemoveAbandoned(const std::string& folder) {
+  const std::string where = folder.empty() ? "." : folder;
+  DIR* dir = ::opendir(where.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const auto owner = OwnerOfHiddenName(entry->d_name);
+    if (!owner) continue;
+    // Only a file whose maker no longer runs: a live run's, in this process
+    // or another, is still being written.
+    const auto start = StartOfProcess(owner->pid);
+    if (start && *start == owner->start) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
 }
 
 void StagedFile::Discard() {

@@ -49,6 +49,11 @@ class StagedFile {
   // chose); a link there is replaced, never followed.
   bool PublishReplacing(const std::string& path);
 
+  // Removes from folder the hidden files of runs that died before naming
+  // them (killed, or the machine stopped): those whose process no longer
+  // runs. Another live run's are left alone.
+  static void RemoveAbandoned(const std::string& folder);
+
  private:
   StagedFile(std::string folder, int fd, std::string hiddenPath);
 

@@ -10,6 +10,7 @@
 #include "access/destination_rule.h"
 #include "common/sector_number.h"
 #include "output/folder_lock.h"
+#include "output/staged_file.h"
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carver_table.h"
 #include "rescue/percent_text.h"
@@ -86,6 +87,7 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
         break;
     }
   }
+  if (refusal == Refusal::None) StagedFile::RemoveAbandoned(run_.saveFolder);  // left by runs that died
   if (refusal != Refusal::None) {
     ScanResult refused;
     refused.refusal = refusal;

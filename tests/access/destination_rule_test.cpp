@@ -50,7 +50,14 @@ const char kMountInfo[] =
     "33 22 259:0 / /fx/mnt/loopfs rw - ext4 /dev/loop0p1 rw\n"
     "34 22 7:1 / /fx/mnt/imgfs rw - vfat /dev/loop1 rw\n"
     "35 22 0:30 / /fx/tmp rw - tmpfs tmpfs rw\n"
-    "36 22 0:6 / /fx/dev rw - devtmpfs udev rw\n";
+    "36 22 0:6 / /fx/dev rw - devtmpfs udev rw\n"
+    // A mount whose point is the start of another folder's name.
+    "37 30 0:44 / /fx/home/us rw - btrfs /dev/sdc1 rw\n"
+    // Two mounts at one point: the automounter's, then the file system over it.
+    "38 22 0:50 / /fx/auto rw - autofs systemd-1 rw\n"
+    "39 38 0:51 / /fx/auto rw - btrfs /dev/sdb1 rw\n"
+    // A mount point ending in a blank, escaped by the kernel.
+    "40 22 0:52 / /fx/media/disk\\040 rw - btrfs /dev/sdc1 rw\n";
 
 std::uint64_t Dev(unsigned a, unsigned b) { return makedev(a, b); }
 
@@ -95,6 +102,10 @@ const std::map<std::string, PathFacts> kStat = {
     {"/fx/dev", Folder(Dev(0, 6))},
     {"/fx/dev/sda", Node(Dev(8, 0))},
     {"/fx/dev/sdb", Node(Dev(8, 16))},
+    {"/fx/home/user/out", Folder(Dev(0, 45))},   // a subvolume of the btrfs at /fx/home
+    {"/fx/auto/out", Folder(Dev(0, 53))},        // a subvolume of the btrfs over the automount
+    {"/fx/media/disk /out", Folder(Dev(0, 54))},
+    {".", Folder(Dev(8, 1))},                    // the working folder
 };
 
 class SystemFixture {
@@ -176,6 +187,12 @@ TEST(DestinationRule, RefusesFoldersWhoseFileSystemLiesOnTheSourceInAnyWay) {
       {std::nullopt, image, "/fx/home/u", false},         // beside the image file being read
       {std::nullopt, image, "/fx/mnt/imgfs/out", true},   // inside that image file, mounted
       {std::nullopt, std::nullopt, "/fx/root/out", false},
+      // Found through the innermost mount over the path, whole names only.
+      {Dev(8, 17), {}, "/fx/home/user/out", true},       // under /fx/home, not under /fx/home/us
+      {Dev(8, 33), {}, "/fx/home/user/out", false},
+      {Dev(8, 17), {}, "/fx/auto/out", true},            // the later of two mounts at one point
+      {Dev(8, 33), {}, "/fx/media/disk /out", true},     // a mount point that ends in a blank
+      {Dev(8, 1), {}, "/fx/media/disk /out", false},
   }, true);
 }
 
@@ -191,6 +208,8 @@ TEST(DestinationRule, RefusesTheSourceFileByAnyNameAndTheDevicesHoldingIt) {
       {Dev(8, 1), {}, "/fx/dev/sda", true},              // the disk holding the partition being read
       {Dev(8, 1), {}, "/fx/dev/sdb", false},
       {Dev(8, 1), {}, "/fx/root/new.img", true},         // a new name on the source itself
+      {Dev(8, 1), {}, "copy.img", true},                 // a bare name: in the working folder, on the source
+      {Dev(8, 2), {}, "copy.img", false},
   }, false);
 }
 
@@ -205,6 +224,17 @@ TEST(MountTable, ReadsFieldsAfterTheOptionalOnesAndUnescapesBlanks) {
   EXPECT_EQ(mounts[0].mountPoint, "/media/my disk");
   EXPECT_EQ(mounts[0].fileSystemType, "vfat");
   EXPECT_EQ(mounts[0].source, "/dev/sdc3");
+}
+
+TEST(MountTable, UnescapesAnEscapeWhereverItStandsInTheField) {
+  const struct { const char* field; const char* text; } cases[] = {
+      {"/media/disk\\040", "/media/disk "},        // ending the field
+      {"\\011tab", "\ttab"},                       // starting it
+      {"/a\\134b", "/a\\b"},                      // a backslash itself
+      {"/short\\04", "/short\\04"},               // too short to be one
+      {"/not\\08x", "/not\\08x"},                 // not octal
+  };
+  for (const auto& c : cases) EXPECT_EQ(UnescapeMountField(c.field), c.text) << c.field;
 }
 
 }  // namespace

@@ -47,8 +47,10 @@ void BusErrorAfterAGuardedRead() {
   ::raise(SIGBUS);
 }
 
+// Ended by the bus error itself: a guard left armed after its read would
+// jump back into a frame long gone and end otherwise, or not at all.
 TEST(PosixMappedFileDeathTest, ABusErrorOutsideAGuardedReadStillEndsTheProcess) {
-  EXPECT_DEATH(BusErrorAfterAGuardedRead(), "");
+  EXPECT_EXIT(BusErrorAfterAGuardedRead(), ::testing::KilledBySignal(SIGBUS), "");
 }
 
 }  // namespace

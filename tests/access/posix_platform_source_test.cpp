@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 
@@ -50,6 +52,31 @@ struct BoundSocket {
   int fd;
   bool bound = false;
 };
+
+// The access modes of this process's open descriptors on path, as
+// /proc/self/fdinfo gives them (O_RDONLY, O_WRONLY or O_RDWR).
+std::vector<int> AccessModesOf(const std::string& path) {
+  std::vector<int> modes;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) != path) continue;
+    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+    for (std::string line; std::getline(info, line);) {
+      if (line.rfind("flags:", 0) == 0) modes.push_back(static_cast<int>(std::stoul(line.substr(6), nullptr, 8)) & O_ACCMODE);
+    }
+  }
+  return modes;
+}
+
+// Root may write any file; only the mode of the opening keeps the source safe.
+TEST(PosixPlatformSource, TheSourceIsOpenedForReadingOnly) {
+  test::TempDir dir;
+  const std::string path = dir / "disk.img";
+  test::WriteFileBytes(path, test::PatternBytes(64 * 1024));
+  PosixPlatformSource source;
+  ASSERT_TRUE(source.Open(path));
+  EXPECT_EQ(AccessModesOf(path), std::vector<int>{O_RDONLY});
+}
 
 TEST(PosixPlatformSource, NodesThatAreNoDiskAndNoFileAreRefusedAtOnce) {
   test::TempDir dir;

@@ -84,6 +84,8 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
       {"57843.doc", 32, 8, 2},                     // Word 6
       {"56880.doc", 32, 32, 2},                    // 16 KiB clusters
       {"52420.doc", 16, 8, 4},                     // FAT16
+      {"Bug47742.doc", 32, 8, 3},                  // a paragraph formatting page holding all the runs it may
+      {"Bug46610_3.doc", 32, 8, 4},                // two such pages
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.document) + " in " + std::to_string(c.pieces) + " pieces, FAT" +
@@ -105,6 +107,44 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
     EXPECT_EQ(rows[1][12], "reassembled");
     EXPECT_TRUE(test::ReadFileBytes((dir.path() / "out" / rows[1][0]).string()) == original);
     EXPECT_TRUE(test::BytesOfRuns(volume.image(), rows[1][10], original.size()) == original);
+  }
+}
+
+// A sector of the document's second piece cannot be read: what the
+// reassembly makes of the rest must not be called whole. The sector is one
+// that holds only zeros in the document (its 21st), so that zeros served in
+// its place would pass every check of the content.
+TEST(CliReassembly, AnUnreadableSectorIsNeverPartOfAWholeDocument) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  VELLUMARK_REQUIRE_TOOL("mcopy");
+  VELLUMARK_REQUIRE_TOOL("mshowfat");
+  if (!VELLUMARK_CAN_PRELOAD) GTEST_SKIP() << "a sanitizer's runtime must be the first library loaded";
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  test::TempDir dir;
+  test::FatVolume volume(dir, 32, 8);
+  const fs::path document = kCorpus / "52420.doc";
+  const Bytes original = test::ReadFileBytes(document.string());
+  const int clusters = static_cast<int>((original.size() + volume.clusterBytes() - 1) / volume.clusterBytes());
+  std::mt19937 random(3);
+  volume.WriteAround(document, "LOST.DOC", test::SplitClusters(clusters, 3), [&](std::size_t i) {
+    return std::make_pair("K" + std::to_string(i) + ".TXT", ForeignBytes(Foreign::Text, 2 * volume.clusterBytes(), random));
+  });
+  const auto runs = volume.ClusterRuns("LOST.DOC");
+  volume.Delete("::LOST.DOC");
+  ASSERT_TRUE(volume.ok());
+  ASSERT_GE(runs.size(), 2u);
+  // The second piece starts at the document's 9th sector.
+  const std::int64_t bad = volume.FirstSectorOf(runs[1].first) + 12;
+  fs::create_directory(dir / "out");
+
+  const std::string said = test::RunOutput(std::string("LD_PRELOAD=") + VELLUMARK_READ_FAULTS +
+                                           " VELLUMARK_FAULT_FILE=" + volume.image() + " VELLUMARK_FAULT_UNREADABLE=" +
+                                           std::to_string(bad * 512) + ":512 LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI
+                                           " rescue " + volume.image() + " " + (dir / "out") + " --last 40000 2>/dev/null");
+  const auto rows = Report(dir.path() / "out");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    if (fs::path(rows[i][0]).extension() == ".TXT") continue;
+    EXPECT_NE(rows[i][2], "whole") << rows[i][0] << ": " << said;
   }
 }
 

@@ -159,6 +159,28 @@ TEST(OfficeDocumentCarver, ForeignClustersInsideMembersAreLeftOut) {
   }
 }
 
+// On FAT the data area seldom starts on a multiple of the cluster size:
+// here clusters start at sectors 3, 11, 19 ..., and the foreign cluster is
+// found only where such a cluster starts.
+TEST(OfficeDocumentCarver, ForeignClustersAreFoundWhereTheVolumesClustersStart) {
+  const Bytes file = Office("pydocx-03.docx");
+  if (file.empty()) GTEST_SKIP() << "no office corpus";
+  for (const bool text : {false, true}) {
+    SCOPED_TRACE(text ? "around text" : "around random bytes");
+    constexpr std::int64_t kHit = 19;
+    std::set<std::int64_t> gaps;
+    for (std::int64_t s = 35; s < 43; ++s) gaps.insert(s);
+    TempDir dir;
+    Disk disk(OfficeDisk::Foreign(Place(file, kHit, 24, gaps), gaps, text), 8);
+    disk.run.chosenPhase = 3;
+    disk.run.saveFolder = dir.path().string() + "/";
+    disk.run.typeMask = kAllOffice;
+    OfficeDocumentCarver(disk.run, kHit * 512);
+    EXPECT_TRUE(ReadFileBytes(OutputName(disk.run.saveFolder, kHit * 512, ".DOCX")) == file);
+    for (const std::int64_t gap : gaps) EXPECT_FALSE(disk.run.claims.IsSectorClaimed(gap)) << gap;
+  }
+}
+
 TEST(OfficeDocumentCarver, ADocumentWithLostDataIsNotWrittenAndClaimsNothing) {
   const Bytes file = Office("pydocx-03.docx");
   if (file.empty()) VELLUMARK_CANNOT_RUN("no office corpus");

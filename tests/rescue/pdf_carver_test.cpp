@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -29,6 +30,12 @@ Bytes Update(const Bytes& file) {
                          std::to_string(file.size() + obj.size()) + "\n%%EOF\n")});
 }
 
+// The file with every line ended by CR alone, as classic Mac OS writers did.
+Bytes CrLines(Bytes file) {
+  std::replace(file.begin(), file.end(), std::uint8_t{'\n'}, std::uint8_t{'\r'});
+  return file;
+}
+
 TEST(PdfCarverSynthetic, StartxrefAndEofLine) {
   const Bytes plain = Pdf(std::string(3000, ' '));
   const std::size_t firstEnd = plain.size();
@@ -42,6 +49,8 @@ TEST(PdfCarverSynthetic, StartxrefAndEofLine) {
   const struct { const char* name; Bytes file; std::int64_t sectors; std::int64_t tail = 40; } cases[] = {
       {"xref table", plain, -1},
       {"CR LF after %%EOF", Pdf(std::string(3000, ' '), 0, "\r\n"), -1},
+      {"CR line ends", CrLines(plain), -1},
+      {"CR line ends and an update", CrLines(Update(plain)), -1},
       {"no end of line at the source's end", Pdf(std::string(3000, ' '), 0, ""), -1, 0},
       {"xref stream object", objectNamed, -1},
       {"an incremental update", Update(plain), -1},

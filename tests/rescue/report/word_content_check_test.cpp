@@ -128,6 +128,14 @@ TEST(WordContentCheck, ForeignBytesAreFound) {
                    s.word.begin() + static_cast<std::ptrdiff_t>(page * 512 + 512), 'x');
        },
        "WordDocument: formatting page"},
+      {"52420.doc", "a formatting page whose last run ends before it starts",
+       [&](Streams& s) {
+         const std::size_t at = FirstParagraphPage(s) * 512;
+         const std::size_t last = at + 4 * s.word[at + 511];  // the end of the last run
+         const std::uint32_t fallen = Le32(s.word, last - 4) - 1;
+         for (int i = 0; i < 4; ++i) s.word[last + i] = static_cast<std::uint8_t>(fallen >> (8 * i));
+       },
+       "WordDocument: formatting page"},
       {"52420.doc", "a table stream cut short",
        [&](Streams& s) { s.Table().resize(Le32(s.word, PairAt(s.word, 33))); }, "1Table: shorter than"},
       {"52420.doc", "a table stream cut inside the pair that reaches furthest",
