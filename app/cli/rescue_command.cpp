@@ -250,6 +250,7 @@ int RunRescue(const std::vector<std::string>& args) {
   }
   std::cerr << "Report: " << result.reportPath << "\n";
   if (result.notWritten > 0 || result.sourceEndedAt) return kExitSourceFailed;
+  if (result.stopped) return kExitStopped;
   return result.unreadableSectors > 0 ? kExitUnreadableSectors : kExitOk;
 }
 
