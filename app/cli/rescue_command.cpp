@@ -161,13 +161,21 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
 
 // A refusal of the scan with what it concerns: the folder and why it cannot
 // take the files, the report's path, or the range asked for.
-void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanRequest& request, std::int64_t lastSector) {
+void PrintRefusal(const ScanResult& result, const RescueOptions& options, const ScanRequest& request,
+                  std::int64_t lastSector) {
   std::string detail;
-  switch (refusal) {
+  switch (result.refusal) {
     case Refusal::NoSaveFolder:
-    case Refusal::FolderUnwritable:
       detail = PathAndReason(options.destination, FolderError(options.destination));
       break;
+    case Refusal::FolderUnwritable: {
+      // The folder's own fault, or else what the scan met making its lock
+      // file there (a link planted in its place, say).
+      const int error = FolderError(options.destination);
+      detail = error != 0 || result.refusalDetail.empty() ? PathAndReason(options.destination, error)
+                                                          : " " + result.refusalDetail;
+      break;
+    }
     case Refusal::FolderOnSource:
     case Refusal::FolderBusy:
       detail = PathAndReason(options.destination, 0);
@@ -186,7 +194,7 @@ void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanReque
     default:
       break;
   }
-  std::cerr << Text(SlotOf(refusal)) << detail << '\n';
+  std::cerr << Text(SlotOf(result.refusal)) << detail << '\n';
 }
 
 }  // namespace
@@ -255,7 +263,7 @@ int RunRescue(const std::vector<std::string>& args) {
   request.reportPath = options.report;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
-    PrintRefusal(result.refusal, options, request, source.ScanGeometry().LastSector);
+    PrintRefusal(result, options, request, source.ScanGeometry().LastSector);
     return kExitUsage;
   }
   if (!result.reportWritten) {

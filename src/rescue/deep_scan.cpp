@@ -85,9 +85,11 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
       case FolderLock::Outcome::Busy: refusal = Refusal::FolderBusy; break;
       case FolderLock::Outcome::Failed:
         // Creating the lock is the first write: a folder that takes no files
-        // is known here, before the scan, with the system's reason.
+        // is known here, before the scan, with the system's reason. The lock
+        // file is named, since the folder may be fine and the lock not (a
+        // link planted in its place is never followed).
         refusal = Refusal::FolderUnwritable;
-        detail = std::string(std::strerror(errno)) + ": " + run_.saveFolder;
+        detail = run_.saveFolder + FolderLock::kFileName + ": " + std::strerror(errno);
         break;
     }
   }
