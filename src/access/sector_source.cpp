@@ -114,7 +114,12 @@ bool SectorSource::ReadAndLearn(std::uint8_t* destination, std::int64_t count, s
   const std::int64_t got = platform_->Read(destination, static_cast<std::size_t>(count));
   if (got == count) return true;
   if (got < 0) {
-    if (count == SectorBytes() && offset % SectorBytes() == 0) unreadable_.insert(SectorOf(offset));
+    if (count == SectorBytes() && offset % SectorBytes() == 0) {
+      // A cached read fails for every sector of the page that holds a bad
+      // one: only a sector that fails past the cache too is unreadable.
+      if (platform_->ReadUncached(destination, static_cast<std::size_t>(count), offset) == count) return true;
+      unreadable_.insert(SectorOf(offset));
+    }
   } else if (offset + got < ReadableLength()) {
     // The platform reports the end of the source before its opened length.
     // A source that shrank may now end well below this read (the carving

@@ -12,7 +12,13 @@
 //   VELLUMARK_FAULT_INTERRUPT      an offset in bytes, for reads
 //   VELLUMARK_FAULT_MAP_INTERRUPT  an offset in bytes, for mappings
 //   VELLUMARK_FAULT_SIGNAL         the signal's number (SIGINT when not set)
+//   VELLUMARK_FAULT_PAGE           a page size in bytes: a read through the
+//                                  cache then fails when it touches any page
+//                                  that holds an unreadable range, as the
+//                                  system's cache does; a read past the cache
+//                                  (O_DIRECT) only when it touches the range
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -35,13 +41,20 @@ bool IsFaultFile(int fd) {
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
-bool TouchesUnreadable(long long offset, long long count) {
+bool TouchesUnreadable(int fd, long long offset, long long count) {
   const char* list = std::getenv("VELLUMARK_FAULT_UNREADABLE");
+  const char* pageText = std::getenv("VELLUMARK_FAULT_PAGE");
+  const int flags = ::fcntl(fd, F_GETFL);
+  const long long page = pageText != nullptr && (flags < 0 || (flags & O_DIRECT) == 0) ? std::atoll(pageText) : 1;
   while (list != nullptr && *list != '\0') {
     char* end = nullptr;
-    const long long start = std::strtoll(list, &end, 10);
+    long long start = std::strtoll(list, &end, 10);
     if (*end != ':') return false;
-    const long long length = std::strtoll(end + 1, &end, 10);
+    long long length = std::strtoll(end + 1, &end, 10);
+    // Widened to the pages that hold it, for a read through the cache.
+    const long long first = start / page * page;
+    length = (start + length + page - 1) / page * page - first;
+    start = first;
     if (offset < start + length && start < offset + count) return true;
     list = *end == ',' ? end + 1 : end;
   }
@@ -64,7 +77,7 @@ void SignalWhenReached(const char* variable, off_t offset, std::size_t count) {
 ssize_t FaultyRead(PreadFunction real, int fd, void* buffer, std::size_t count, off_t offset) {
   if (IsFaultFile(fd)) {
     SignalWhenReached("VELLUMARK_FAULT_INTERRUPT", offset, count);
-    if (TouchesUnreadable(offset, static_cast<long long>(count))) {
+    if (TouchesUnreadable(fd, offset, static_cast<long long>(count))) {
       errno = EIO;
       return -1;
     }
