@@ -270,15 +270,25 @@ TEST_F(DeepScanTest, DirectoryHitClaimsItsWholeCluster) {
 // it would have looked at) and that every hit found was carved.
 TEST_F(DeepScanTest, CancelEndsTheSearchAndTheHitsSoFarAreCarved) {
   // Pumps come at the start (as the window appears), then at each hit.
-  const struct { int atPump; Sectors hits; std::string search, carve, stop; } cases[] = {
-      {3, {100, 200}, "100:9.76% 200:19.53% ", "200:50 100:100 50 100 ", "114/112/19.62%, 201"},
-      {1, {}, "", "", "114/112/0.00%, 0"},  // a Cancel given as the window appears is not lost
+  // A case with atPump 0 cancels at the report of the hit at 1022 instead.
+  const struct { Sectors gifs; int atPump; Sectors hits; std::string search, carve, stop; } cases[] = {
+      {{100, 200, 300, 400}, 3, {100, 200}, "100:9.76% 200:19.53% ", "200:50 100:100 50 100 ", "114/112/19.62%, 201"},
+      // A Cancel given as the window appears is not lost.
+      {{100, 200, 300, 400}, 1, {}, "", "", "114/112/0.00%, 0"},
+      // Stopped before the range's last sector: that one was never looked at.
+      {{100, 200, 300, 1022}, 0, {100, 200, 300, 1022},
+       "100:9.76% 200:19.53% 257:25.09% 300:29.29% 514:50.19% 770:75.19% 1022:99.80% ",
+       "1022:25 300:50 200:75 100:100 25 50 75 100 ", "114/112/99.90%, 1023"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.atPump);
-    Open({100, 200, 300, 400});
+    Open(c.gifs);
     int pumps = 0;
-    rec.onPump = [&] { if (++pumps == c.atPump) scan.CancelSearch(); };
+    rec.onPump = [&] {
+      const auto search = rec.Of(Stage::Search);
+      const bool at1022 = !search.empty() && search.back().sector == 1022;
+      if (c.atPump == 0 ? at1022 : ++pumps == c.atPump) scan.CancelSearch();
+    };
     const ScanResult result = Scan();
     ASSERT_TRUE(result.ran);
     EXPECT_EQ(HitSectors(), c.hits);
