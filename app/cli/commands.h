@@ -13,6 +13,10 @@ inline constexpr int kExitUsage = 2;
 // skipped them or wrote zeros for them inside a document; a backup wrote
 // zeros for them and listed them in the image's map.
 inline constexpr int kExitUnreadableSectors = 3;
+// A rescue stopped before the end of its range (Ctrl-C, SIGTERM or SIGHUP):
+// what it found until then is written and listed in the report, but a
+// script must not take it for a whole run.
+inline constexpr int kExitStopped = 4;
 
 // What is wrong with a command line that takes exactly the named positional
 // arguments and no options: the unknown option, the missing argument or the

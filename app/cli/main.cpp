@@ -45,7 +45,10 @@ constexpr const char* kHelp =
     "                output is the count, e.g. \"Rescued file 3\". Ctrl-C during\n"
     "                the search ends the search and carves what was found;\n"
     "                during the carving it stops the carving. SIGTERM and SIGHUP\n"
-    "                stop both and still write the report.\n"
+    "                stop both and still write the report. A stopped rescue\n"
+    "                says on standard error the share of the range searched,\n"
+    "                the sector the search stopped at and whether the carving\n"
+    "                was cut short, and ends with status 4.\n"
     "                At the end every document found is read back and listed in\n"
     "                DEST_DIR/rescue-report.csv (or PATH): name, kind, whether\n"
     "                its structure is whole, title, author, last saved, the\n"
@@ -85,7 +88,10 @@ constexpr const char* kHelp =
     "  3             Finished, but some sectors could not be read: a rescue\n"
     "                skips them or writes zeros for them inside a document; a\n"
     "                backup writes zeros for them in IMAGE and lists them as bad\n"
-    "                in IMAGE.map.\n";
+    "                in IMAGE.map.\n"
+    "  4             A rescue was stopped before the end (Ctrl-C, SIGTERM or\n"
+    "                SIGHUP): the documents found until then are written and\n"
+    "                listed in the report.\n";
 
 using Command = int (*)(const std::vector<std::string>&);
 

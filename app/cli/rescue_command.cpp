@@ -1,10 +1,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -35,9 +37,12 @@ const std::map<std::string, int> kFileSystems{
     {"fat", kFileSystemFat}, {"fat32", kFileSystemFat32}, {"ntfs", kFileSystemNtfs}, {"other", kFileSystemOther}};
 const std::map<std::string, int> kClusterSizes{{"512", 0}, {"1K", 1}, {"2K", 2}, {"4K", 3},
                                                {"8K", 4},  {"16K", 5}, {"32K", 6}};
-const std::map<std::string, TypeMask> kTypes{
-    {"doc", type_mask::kWord}, {"xls", type_mask::kExcel}, {"ppt", type_mask::kPowerPoint},
-    {"docx", type_mask::kDocx}, {"xlsx", type_mask::kXlsx}, {"pptx", type_mask::kPptx}, {"odt", type_mask::kOdt}};
+// The kinds --types accepts, in the order the help lists them; the parser
+// and its error message both read this one table.
+const std::pair<const char*, TypeMask> kTypes[] = {
+    {"doc", type_mask::kWord},  {"docx", type_mask::kDocx},       {"xls", type_mask::kExcel},
+    {"xlsx", type_mask::kXlsx}, {"ppt", type_mask::kPowerPoint}, {"pptx", type_mask::kPptx},
+    {"odt", type_mask::kOdt}};
 
 struct RescueOptions {
   std::string source;
@@ -64,11 +69,21 @@ bool ParseTypes(const std::string& list, TypeMask& mask) {
   std::stringstream items(list);
   std::string item;
   while (std::getline(items, item, ',')) {
-    TypeMask bit = 0;
-    if (!Lookup(kTypes, item, bit)) return false;
-    mask |= bit;
+    const auto type = std::find_if(std::begin(kTypes), std::end(kTypes), [&](const auto& t) { return item == t.first; });
+    if (type == std::end(kTypes)) return false;
+    mask |= type->second;
   }
   return mask != 0;
+}
+
+// "a comma-separated list of doc, docx, ... and odt"
+std::string TypesAccepted() {
+  std::string text = "a comma-separated list of ";
+  for (std::size_t i = 0; i < std::size(kTypes); ++i) {
+    if (i > 0) text += i + 1 == std::size(kTypes) ? " and " : ", ";
+    text += kTypes[i].first;
+  }
+  return text;
 }
 
 // The options that take a value, and what each accepts where not any text.
@@ -78,7 +93,7 @@ const std::map<std::string, std::string> kValueOptions{
     {"--reason", "deleted, formatted or repartitioned"},
     {"--fs", "fat, fat32, ntfs or other"},
     {"--cluster", "512, 1K, 2K, 4K, 8K, 16K or 32K"},
-    {"--types", "a comma-separated list of doc, xls and ppt"},
+    {"--types", TypesAccepted()},
     {"--report", "a file path"},
 };
 
@@ -146,13 +161,21 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
 
 // A refusal of the scan with what it concerns: the folder and why it cannot
 // take the files, the report's path, or the range asked for.
-void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanRequest& request, std::int64_t lastSector) {
+void PrintRefusal(const ScanResult& result, const RescueOptions& options, const ScanRequest& request,
+                  std::int64_t lastSector) {
   std::string detail;
-  switch (refusal) {
+  switch (result.refusal) {
     case Refusal::NoSaveFolder:
-    case Refusal::FolderUnwritable:
       detail = PathAndReason(options.destination, FolderError(options.destination));
       break;
+    case Refusal::FolderUnwritable: {
+      // The folder's own fault, or else what the scan met making its lock
+      // file there (a link planted in its place, say).
+      const int error = FolderError(options.destination);
+      detail = error != 0 || result.refusalDetail.empty() ? PathAndReason(options.destination, error)
+                                                          : " " + result.refusalDetail;
+      break;
+    }
     case Refusal::FolderOnSource:
     case Refusal::FolderBusy:
       detail = PathAndReason(options.destination, 0);
@@ -171,7 +194,7 @@ void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanReque
     default:
       break;
   }
-  std::cerr << Text(SlotOf(refusal)) << detail << '\n';
+  std::cerr << Text(SlotOf(result.refusal)) << detail << '\n';
 }
 
 }  // namespace
@@ -240,7 +263,7 @@ int RunRescue(const std::vector<std::string>& args) {
   request.reportPath = options.report;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
-    PrintRefusal(result.refusal, options, request, source.ScanGeometry().LastSector);
+    PrintRefusal(result, options, request, source.ScanGeometry().LastSector);
     return kExitUsage;
   }
   if (!result.reportWritten) {
@@ -250,6 +273,7 @@ int RunRescue(const std::vector<std::string>& args) {
   }
   std::cerr << "Report: " << result.reportPath << "\n";
   if (result.notWritten > 0 || result.sourceEndedAt) return kExitSourceFailed;
+  if (result.stopped) return kExitStopped;
   return result.unreadableSectors > 0 ? kExitUnreadableSectors : kExitOk;
 }
 

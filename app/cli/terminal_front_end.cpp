@@ -26,7 +26,8 @@ std::string TextOf(const Message& message) { return std::string(Text(message.tex
 }  // namespace
 
 void TerminalPrompt::Show(const Message& message) {
-  (message.captionSlot == slot::kError ? std::cerr : std::cout) << TextOf(message) << std::endl;
+  const bool toErrors = message.captionSlot == slot::kError || message.captionSlot == slot::kRunStopped;
+  (toErrors ? std::cerr : std::cout) << TextOf(message) << std::endl;
 }
 
 bool TerminalPrompt::AskYesNo(const Message& message) {

@@ -11,8 +11,8 @@
 
 namespace vellumark::cli {
 
-// Message boxes on a terminal: errors on standard error, everything else
-// (the closing texts) on standard output. Yes/No questions are asked on the
+// Message boxes on a terminal: errors, and where a stopped run stopped, on
+// standard error; everything else (the closing texts) on standard output. Yes/No questions are asked on the
 // terminal when there is one; without one the answer is the default.
 class TerminalPrompt final : public Prompt {
  public:

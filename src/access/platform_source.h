@@ -80,6 +80,15 @@ class PlatformSource {
     read(context);
     return true;
   }
+  // Reads count bytes at offset past the system's cache. A cached read
+  // fails for every sector of a cached page (4 KiB) that holds one bad
+  // sector, so a sector whose cached read failed is tried once this way, to
+  // lose only the sectors that are bad themselves. Returns the bytes read,
+  // or -1, also where the platform has no such read.
+  virtual std::int64_t ReadUncached(void* destination, std::size_t count, std::int64_t offset) {
+    (void)destination, (void)count, (void)offset;
+    return -1;
+  }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // The device number of an open block device, so that writing onto the

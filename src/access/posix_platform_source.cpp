@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "access/posix_mapped_file.h"
+#include "common/page_aligned.h"
 
 namespace vellumark {
 
@@ -195,6 +198,27 @@ std::unique_ptr<MappedBytes> PosixPlatformSource::Map(std::int64_t offset, std::
 
 bool PosixPlatformSource::ReadMapped(MappedReader read, void* context) { return ReadMappedGuarded(read, context); }
 
+std::int64_t PosixPlatformSource::ReadUncached(void* destination, std::size_t count, std::int64_t offset) {
+  if (fd_ < 0 || offset < 0 || directFd_ == -2) return -1;
+  if (directFd_ < 0) {
+    // The open file itself again, so that no other file can stand in for
+    // it under its path; read-only like the first.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    directFd_ = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (directFd_ < 0) {
+      directFd_ = -2;
+      return -1;
+    }
+  }
+  // Uncached reads go straight into the buffer, which must start on a
+  // boundary the device accepts: a page does for every device.
+  PageAlignedBytes buffer(count);
+  std::size_t done = 0;
+  if (!ReadFully(directFd_, buffer.data(), count, offset, done)) return -1;
+  std::memcpy(destination, buffer.data(), done);
+  return static_cast<std::int64_t>(done);
+}
+
 std::optional<std::uint64_t> PosixPlatformSource::DeviceNumber() {
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
@@ -209,7 +233,9 @@ std::optional<FileId> PosixPlatformSource::OpenFileId() {
 
 void PosixPlatformSource::Close() {
   if (fd_ >= 0) ::close(fd_);
+  if (directFd_ >= 0) ::close(directFd_);
   fd_ = -1;
+  directFd_ = -1;
   position_ = 0;
 }
 

@@ -28,6 +28,10 @@ class PosixPlatformSource final : public PlatformSource {
   // Image files only: a device is read, never mapped.
   std::unique_ptr<MappedBytes> Map(std::int64_t offset, std::int64_t count) override;
   bool ReadMapped(MappedReader read, void* context) override;
+  // Through a second, read-only descriptor of the open file that bypasses
+  // the cache (O_DIRECT), opened when first needed; -1 where the file system
+  // or the device takes no such reads.
+  std::int64_t ReadUncached(void* destination, std::size_t count, std::int64_t offset) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   std::optional<std::uint64_t> DeviceNumber() override;
@@ -43,6 +47,7 @@ class PosixPlatformSource final : public PlatformSource {
   DeviceBroker* broker_;
 
   int fd_ = -1;
+  int directFd_ = -1;  // -1 not opened yet, -2 tried and refused
   std::int64_t position_ = 0;
   OpenFailure openFailure_;
 };

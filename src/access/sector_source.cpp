@@ -114,10 +114,21 @@ bool SectorSource::ReadAndLearn(std::uint8_t* destination, std::int64_t count, s
   const std::int64_t got = platform_->Read(destination, static_cast<std::size_t>(count));
   if (got == count) return true;
   if (got < 0) {
-    if (count == SectorBytes() && offset % SectorBytes() == 0) unreadable_.insert(SectorOf(offset));
+    if (count == SectorBytes() && offset % SectorBytes() == 0) {
+      // A cached read fails for every sector of the page that holds a bad
+      // one: only a sector that fails past the cache too is unreadable.
+      if (platform_->ReadUncached(destination, static_cast<std::size_t>(count), offset) == count) return true;
+      unreadable_.insert(SectorOf(offset));
+    }
   } else if (offset + got < ReadableLength()) {
     // The platform reports the end of the source before its opened length.
-    endedAt_ = std::min(endedAt_.value_or(INT64_MAX), offset + got);
+    // A source that shrank may now end well below this read (the carving
+    // reads its highest hits first, and the search's blocks may have been
+    // brought before the cut): where it ends is asked, so that the sector
+    // named is the first one it no longer has.
+    std::int64_t end = offset + got;
+    if (const auto length = platform_->PartitionLength(); length && *length >= 0) end = std::min(end, *length);
+    endedAt_ = std::min(endedAt_.value_or(INT64_MAX), end);
   }
   return false;
 }

@@ -130,4 +130,11 @@ inline constexpr int kExplainDamaged = 109;
 inline constexpr int kExplainUnchecked = 110;
 inline constexpr int kExplainPartial = 111;
 
+// A rescue stopped before its end (the search cancelled, the carving
+// stopped, or the program being ended) says so before its count: the
+// caption, and the text that says whether the carving was cut short too.
+inline constexpr int kRunStopped = 112;
+inline constexpr int kStoppedCarvingCut = 113;
+inline constexpr int kStoppedCarvingDone = 114;
+
 }  // namespace vellumark::slot

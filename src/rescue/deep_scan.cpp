@@ -37,6 +37,11 @@ bool NamesAnOutput(const std::string& path, const std::string& saveFolder) {
 
 }  // namespace
 
+Message StopMessage(const RunStop& stop) {
+  return {stop.carvingCutShort ? slot::kStoppedCarvingCut : slot::kStoppedCarvingDone, slot::kRunStopped,
+          stop.searchedShare + ", " + std::to_string(stop.searchStoppedAt)};
+}
+
 DeepScan::DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd)
     : source_(source), parameters_(parameters), frontEnd_(frontEnd), run_(source, frontEnd) {}
 
@@ -81,9 +86,11 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
       case FolderLock::Outcome::Busy: refusal = Refusal::FolderBusy; break;
       case FolderLock::Outcome::Failed:
         // Creating the lock is the first write: a folder that takes no files
-        // is known here, before the scan, with the system's reason.
+        // is known here, before the scan, with the system's reason. The lock
+        // file is named, since the folder may be fine and the lock not (a
+        // link planted in its place is never followed).
         refusal = Refusal::FolderUnwritable;
-        detail = std::string(std::strerror(errno)) + ": " + run_.saveFolder;
+        detail = run_.saveFolder + FolderLock::kFileName + ": " + std::strerror(errno);
         break;
     }
   }
@@ -135,14 +142,31 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   result.writeFailure = run_.writeFailure;
   result.unreadableSectors = static_cast<std::int64_t>(source_.UnreadableSectors().size());
   result.sourceEndedAt = source_.EndedAtSector();
+  result.stopped = HowFarItCame();
 
   TellWhatWasNotDone(result);
   frontEnd_.prompt.Show({slot::kRescuedFile, slot::kFinished, std::to_string(run_.rescued)});
   return result;
 }
 
-// Before the count of rescued files: what the disks did not allow.
+// A run is stopped when its search ended before the range's last sector or
+// its carving before the last hit: a partial run must never pass for a whole
+// one.
+std::optional<RunStop> DeepScan::HowFarItCame() const {
+  const bool searchCutShort = searchReached_ <= run_.lastSector;
+  if (!searchCutShort && !carvingCutShort_) return std::nullopt;
+  RunStop stop;
+  stop.searchCutShort = searchCutShort;
+  stop.carvingCutShort = carvingCutShort_;
+  stop.searchStoppedAt = searchCutShort ? searchReached_ : run_.lastSector;
+  stop.searchedShare = PercentText(run_.total, std::min(searchReached_, run_.lastSector + 1) - run_.firstSector);
+  return stop;
+}
+
+// Before the count of rescued files: where a stopped run stopped, and what
+// the disks did not allow.
 void DeepScan::TellWhatWasNotDone(const ScanResult& result) {
+  if (result.stopped) frontEnd_.prompt.Show(StopMessage(*result.stopped));
   if (result.sourceEndedAt) {
     frontEnd_.prompt.Show({slot::kSourceEnded, slot::kError, std::to_string(*result.sourceEndedAt)});
   }
@@ -237,6 +261,8 @@ void DeepScan::SearchPhase() {
     }
     ++current;
   }
+  // The jump to the next cluster start may step past the range's end.
+  searchReached_ = std::min(current, run_.lastSector + 1);
   run_.searchStop = 1;
   frontEnd_.progress.StageEnded(ProgressStage::Search);
 }
@@ -286,6 +312,7 @@ void DeepScan::CarvePhase() {
   run_.notWritten = 0;
   run_.writeFailure.clear();
   run_.documents.clear();
+  carvingCutShort_ = false;
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto n = static_cast<std::int64_t>(run_.hits.size());
 
@@ -304,7 +331,10 @@ void DeepScan::CarvePhase() {
   // any file that starts below it, which then steps over its sectors.
   frontEnd_.pump.ProcessPendingEvents();
   for (std::int64_t index = n - 1; index >= 0; --index) {
-    if (!WaitWhilePaused()) break;
+    if (!WaitWhilePaused()) {
+      carvingCutShort_ = true;  // this hit and those below it are left
+      break;
+    }
     SectorHit& hit = run_.hits[static_cast<std::size_t>(index)];
     if (hit.code == code::kFatDirectory) {
       ClaimDirectoryCluster(hit);
@@ -318,7 +348,11 @@ void DeepScan::CarvePhase() {
   // nobody else took.
   frontEnd_.pump.ProcessPendingEvents();
   for (std::int64_t index = n - 1; index >= 0; --index) {
-    if (!WaitWhilePaused()) break;
+    if (!WaitWhilePaused()) {
+      carvingCutShort_ = carvingCutShort_ || std::any_of(run_.hits.begin(), run_.hits.begin() + index + 1,
+                                                         [](const SectorHit& h) { return h.code == code::kJpegQuantFirst; });
+      break;
+    }
     const SectorHit& hit = run_.hits[static_cast<std::size_t>(index)];
     if (hit.code == code::kJpegQuantFirst) {
       if (Carver carver = CarverFor(hit.code)) carver(run_, hit.sector * bytes);

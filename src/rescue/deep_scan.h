@@ -25,6 +25,22 @@ struct ScanRequest {
   std::string reportPath;       // empty: the report goes beside the rescued files
 };
 
+// Where a run that was stopped before its end (the search cancelled, the
+// carving stopped, or the program being ended) stopped.
+struct RunStop {
+  // The sector the search would have looked at next, or the range's last
+  // sector when it searched the whole range.
+  std::int64_t searchStoppedAt = 0;
+  std::string searchedShare;  // of the range, as PercentText gives it
+  bool searchCutShort = false;
+  bool carvingCutShort = false;  // hits found were left uncarved
+};
+
+// The message that says where a stopped run stopped, for every front end
+// alike: its text says whether the carving was cut short, its suffix the
+// share of the range searched and the sector the search stopped at.
+Message StopMessage(const RunStop& stop);
+
 struct ScanResult {
   bool ran = false;        // false with no source open, or when refused
   Refusal refusal = Refusal::None;  // why the input was refused
@@ -36,6 +52,7 @@ struct ScanResult {
   std::string writeFailure;              // the first reason, with the path
   std::int64_t unreadableSectors = 0;    // sectors the disk would not give
   std::optional<std::int64_t> sourceEndedAt;  // where the source stopped giving data
+  std::optional<RunStop> stopped;  // none when the run went through its range and carved every hit
 };
 
 // The rescue: input checks, the search for file signatures over a sector
@@ -75,6 +92,7 @@ class DeepScan {
   void InferClusterPhase();
   void CarvePhase();
   void InspectDocuments(ReadBackAhead& ahead);
+  std::optional<RunStop> HowFarItCame() const;
   void TellWhatWasNotDone(const ScanResult& result);
   bool WaitWhilePaused();
   void ClaimDirectoryCluster(SectorHit& hit);
@@ -88,6 +106,8 @@ class DeepScan {
   std::string reportPath_;
   ReportPlacement reportPlacement_ = ReportPlacement::KeepOthers;
   bool stopRequested_ = false;
+  std::int64_t searchReached_ = 0;  // the sector the search would have looked at next
+  bool carvingCutShort_ = false;
   std::optional<RateMeter> searchPace_;
 };
 

@@ -16,6 +16,10 @@ std::string RescueSummary(const ScanResult& result, const std::vector<DocumentIn
                      Text(slot::kSavedCount) + std::to_string(saved) + "   " + Text(slot::kNotSavedCount) +
                      std::to_string(found - saved);
   if (result.notWritten > 0 && !result.writeFailure.empty()) text += " (" + result.writeFailure + ")";
+  if (result.stopped) {
+    const Message stop = StopMessage(*result.stopped);
+    text += "\n" + std::string(Text(stop.textSlot)) + stop.suffix;
+  }
   if (result.reportWritten) text += "\n" + std::string(Text(slot::kReportAt)) + result.reportPath;
   return text;
 }

@@ -10,7 +10,7 @@ namespace vellumark {
 
 // What a rescue came to, in one or two lines for the results window: the
 // documents found, how many were saved and how many not (with the first
-// reason), and where the report is. Texts read from documents that could not
+// reason), where a stopped run stopped, and where the report is. Texts read from documents that could not
 // be rebuilt are not documents saved.
 std::string RescueSummary(const ScanResult& result, const std::vector<DocumentInspection>& inspections);
 

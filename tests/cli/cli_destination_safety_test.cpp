@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -215,6 +216,23 @@ TEST_F(SourceImage, ASecondRunAtTheSameTimeIsRefused) {
             std::string::npos);
   EXPECT_EQ(status, 2);
   EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);  // the lock only
+}
+
+// A link planted where the folder's lock goes is never followed; the refusal
+// names the lock file and why, since the folder itself takes files.
+TEST_F(SourceImage, APlantedLockLinkIsRefusedWithItsReason) {
+  const std::string precious = dir / "precious.txt";
+  test::WriteFileBytes(precious, Bytes(100, 'p'));
+  const Untouched target(precious);
+  const std::string lock = out + "/" + FolderLock::kFileName;
+  fs::create_symlink(precious, lock);
+  int status = -1;
+  EXPECT_EQ(Cli("rescue " + image + " " + out, &status),
+            "Can't write files to the dest folder! " + lock + ": " + std::strerror(ELOOP) + "\n");
+  EXPECT_EQ(status, 2);
+  EXPECT_TRUE(fs::is_symlink(lock));
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);
+  target.Check();
 }
 
 // Seconds a whole command takes.

@@ -67,7 +67,7 @@ TEST(CliFailureMessages, UsageErrorsNameTheOptionOrArgument) {
       {"rescue " + img + " " + out + " --cluster 3K",
        "vellumark-cli rescue: --cluster '3K': not 512, 1K, 2K, 4K, 8K, 16K or 32K"},
       {"rescue " + img + " " + out + " --types doc,pdf",
-       "vellumark-cli rescue: --types 'doc,pdf': not a comma-separated list of doc, xls and ppt"},
+       "vellumark-cli rescue: --types 'doc,pdf': not a comma-separated list of doc, docx, xls, xlsx, ppt, pptx and odt"},
       {"rescue " + img + " " + out + " --first 10 --last 5",
        "invalid sector range! --first 10 --last 5: " + img + " has sectors 0 to 63"},
       {"rescue " + img + " " + (dir / "none"), "Please select folder to save file! " + (dir / "none") +
@@ -87,6 +87,33 @@ TEST(CliFailureMessages, UsageErrorsNameTheOptionOrArgument) {
     EXPECT_EQ(status, 2) << c.args;
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);  // nothing written
+}
+
+// The --types message lists what the option takes: all seven kinds, each
+// accepted on its own.
+TEST(CliFailureMessages, TheTypesMessageNamesExactlyTheAcceptedKinds) {
+  test::TempDir dir;
+  const std::string img = dir / "disk.img";
+  test::WriteFileBytes(img, std::vector<std::uint8_t>(64 * 512));
+  fs::create_directory(dir / "out");
+  int status = -1;
+  const std::string err = Cli("rescue " + img + " " + (dir / "out") + " --types none", &status);
+  const std::string lead = "not a comma-separated list of ";
+  ASSERT_NE(err.find(lead), std::string::npos) << err;
+  std::string list = err.substr(err.find(lead) + lead.size());
+  list = list.substr(0, list.find('\n'));
+  list.replace(list.rfind(" and "), 5, ", ");
+  std::vector<std::string> kinds;
+  for (std::size_t at = 0; at <= list.size();) {
+    const std::size_t end = std::min(list.find(", ", at), list.size());
+    kinds.push_back(list.substr(at, end - at));
+    at = end + 2;
+  }
+  EXPECT_EQ(kinds.size(), 7u) << list;
+  for (const std::string& kind : kinds) {
+    Cli("rescue " + img + " " + (dir / "out") + " --types " + kind, &status);
+    EXPECT_EQ(status, 0) << kind;
+  }
 }
 
 // Each command's --help (or -h, wherever it stands) prints that command's

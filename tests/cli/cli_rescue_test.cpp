@@ -162,6 +162,47 @@ TEST(CliRescue, Ext4VolumeIsRescuedWithTheReasonTheWindowSelects) {
   }
 }
 
+// The system's cache reads a disk a page (4 KiB) at a time, and fails the
+// whole page for one bad sector in it; the bad sector alone is lost, its
+// page's other sectors read past the cache. Here the preload fails reads the
+// way the cache does; the search maps the image and never sees the fault,
+// the carving of the document meets it.
+TEST(CliRescue, ABadSectorCostsOnlyItselfNotItsPage) {
+  const fs::path document = fs::path(VELLUMARK_CORPUS_DIR) / "doc" / "47304.doc";
+  if (!fs::exists(document)) GTEST_SKIP() << "no document corpus";
+  test::TempDir dir;
+  if (test::Run("dd if=/dev/zero of=" + (dir / "probe") + " bs=4096 count=1 status=none && dd if=" + (dir / "probe") +
+                " of=/dev/null bs=512 count=1 iflag=direct status=none") != 0) {
+    if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "no uncached reads in " << dir.path();
+    GTEST_SKIP() << "the temporary folder's file system takes no uncached reads";
+  }
+  constexpr std::int64_t kStart = 96;        // on a page: sectors 96 to 103 share one
+  constexpr std::int64_t kBad = kStart + 13;  // in the page of sectors 104 to 111
+  auto image = test::PatternBytes(kStart * 512, 4);
+  const auto doc = test::ReadFileBytes(document.string());
+  image.insert(image.end(), doc.begin(), doc.end());
+  image.resize(image.size() + 64 * 512, 0);
+  test::WriteFileBytes(dir / "disk.img", image);
+  fs::create_directory(dir / "out");
+  int status = -1;
+  const std::string printed = test::RunOutput(
+      std::string("LD_PRELOAD=") + VELLUMARK_READ_FAULTS + " VELLUMARK_FAULT_FILE=" + (dir / "disk.img") +
+          " VELLUMARK_FAULT_UNREADABLE=" + std::to_string(kBad * 512) + ":512 VELLUMARK_FAULT_PAGE=4096" +
+          " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LANG=C " VELLUMARK_CLI " rescue " + (dir / "disk.img") +
+          " " + (dir / "out") + " 2>&1",
+      &status);
+  EXPECT_EQ(status, 3) << printed;
+  EXPECT_NE(printed.find("Sectors that could not be read: 1: " + std::to_string(kBad) + "\n"), std::string::npos)
+      << printed;
+  const auto csv = test::ReadFileBytes(dir / "out/rescue-report.csv");
+  const auto rows = test::ParseCsv(std::string(csv.begin(), csv.end()));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][3], "1 unreadable sectors, written as zeros");
+  auto expected = doc;
+  std::fill_n(expected.begin() + (kBad - kStart) * 512, 512, 0);
+  EXPECT_TRUE(test::ReadFileBytes((dir.path() / "out" / rows[1][0]).string()) == expected);
+}
+
 }  // namespace
 }  // namespace vellumark
 

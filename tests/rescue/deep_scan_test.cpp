@@ -265,21 +265,39 @@ TEST_F(DeepScanTest, DirectoryHitClaimsItsWholeCluster) {
   EXPECT_EQ(HitSectors(), (Sectors{27, 35}));
 }
 
+// A cancelled search is a stopped run: before the count, a message says how
+// far the search came (the sector after the one it stopped at is the next
+// it would have looked at) and that every hit found was carved.
 TEST_F(DeepScanTest, CancelEndsTheSearchAndTheHitsSoFarAreCarved) {
   // Pumps come at the start (as the window appears), then at each hit.
-  const struct { int atPump; Sectors hits; std::string search, carve; } cases[] = {
-      {3, {100, 200}, "100:9.76% 200:19.53% ", "200:50 100:100 50 100 "},
-      {1, {}, "", ""},  // a Cancel given as the window appears is not lost
+  // A case with atPump 0 cancels at the report of the hit at 1022 instead.
+  const struct { Sectors gifs; int atPump; Sectors hits; std::string search, carve, stop; } cases[] = {
+      {{100, 200, 300, 400}, 3, {100, 200}, "100:9.76% 200:19.53% ", "200:50 100:100 50 100 ", "114/112/19.62%, 201"},
+      // A Cancel given as the window appears is not lost.
+      {{100, 200, 300, 400}, 1, {}, "", "", "114/112/0.00%, 0"},
+      // Stopped before the range's last sector: that one was never looked at.
+      {{100, 200, 300, 1022}, 0, {100, 200, 300, 1022},
+       "100:9.76% 200:19.53% 257:25.09% 300:29.29% 514:50.19% 770:75.19% 1022:99.80% ",
+       "1022:25 300:50 200:75 100:100 25 50 75 100 ", "114/112/99.90%, 1023"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.atPump);
-    Open({100, 200, 300, 400});
+    Open(c.gifs);
     int pumps = 0;
-    rec.onPump = [&] { if (++pumps == c.atPump) scan.CancelSearch(); };
-    ASSERT_TRUE(Scan().ran);
+    rec.onPump = [&] {
+      const auto search = rec.Of(Stage::Search);
+      const bool at1022 = !search.empty() && search.back().sector == 1022;
+      if (c.atPump == 0 ? at1022 : ++pumps == c.atPump) scan.CancelSearch();
+    };
+    const ScanResult result = Scan();
+    ASSERT_TRUE(result.ran);
     EXPECT_EQ(HitSectors(), c.hits);
     EXPECT_EQ(rec.Trail(Stage::Search), c.search);
     EXPECT_EQ(rec.Trail(Stage::Carve), c.carve);
+    EXPECT_EQ(rec.shown, (std::vector<std::string>{c.stop, "27/29/0"}));
+    ASSERT_TRUE(result.stopped);
+    EXPECT_TRUE(result.stopped->searchCutShort);
+    EXPECT_FALSE(result.stopped->carvingCutShort);
   }
 }
 
@@ -287,8 +305,11 @@ TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
   enum Then { kNothing, kResume, kStop };
   // Pass A shows the hit's sector with the share done; pass B only the share.
   const std::string bothPasses = "400:25 300:50 200:75 100:100 25 50 75 100 ";
-  const struct { Then then; std::string shown; } cases[] = {
-      {kNothing, bothPasses}, {kResume, bothPasses}, {kStop, "400:25 300:50 "}};
+  // A stop leaves hits uncarved after a whole search: the run says so.
+  const struct { Then then; std::string shown; std::vector<std::string> messages; } cases[] = {
+      {kNothing, bothPasses, {"27/29/0"}},
+      {kResume, bothPasses, {"27/29/0"}},
+      {kStop, "400:25 300:50 ", {"113/112/100.00%, 1023", "27/29/0"}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.then);
     Open({100, 200, 300, 400});
@@ -304,10 +325,12 @@ TEST_F(DeepScanTest, CarveRunsTwoPassesDownwardAndHonoursPauseAndStop) {
         reportsAtPause = rec.reports.size();
       }
     };
-    EXPECT_TRUE(Scan().ran);
+    const ScanResult result = Scan();
+    EXPECT_TRUE(result.ran);
     EXPECT_EQ(rec.Trail(Stage::Carve), c.shown);
     EXPECT_EQ(rec.stages, "search+ search- carve+ carve- ");
-    EXPECT_EQ(rec.shown, std::vector<std::string>{"27/29/0"});
+    EXPECT_EQ(rec.shown, c.messages);
+    EXPECT_EQ(result.stopped.has_value(), c.then == kStop);
   }
 }
 

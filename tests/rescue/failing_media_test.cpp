@@ -107,6 +107,28 @@ TEST_F(FailingDisk, ASourceThatEndsPartWayIsToldWithTheSector) {
   EXPECT_EQ(result.unreadableSectors, 0);
 }
 
+// Cut after the search, the source is first found short by the carving of
+// the highest document, far above where it now ends: the sector named is
+// still the first one it no longer has.
+TEST_F(FailingDisk, ASourceThatShrinksAfterTheSearchIsToldWhereItNowEnds) {
+  struct CutAtCarving final : ProgressSink {
+    MemoryPlatformSource* platform;
+    void StageStarted(ProgressStage stage) override {
+      if (stage == ProgressStage::Carve) platform->Find("disk.img")->bytes.resize(200 * 512 + 100);
+    }
+    void Report(const ProgressReport&) override {}
+    void StageEnded(ProgressStage) override {}
+  } cutting;
+  cutting.platform = platform;
+  FrontEnd cut{messages, pump, cutting};
+  DeepScan shrinking(source, parameters, cut);
+  const ScanResult result = shrinking.Run({dir.path().string(), "0", "2047", 0x400, {}});
+  EXPECT_EQ(result.sourceEndedAt, 200);
+  EXPECT_EQ(messages.SuffixOf(slot::kSourceEnded), "200");
+  EXPECT_EQ(result.rescued, 1);  // the document below the cut
+  EXPECT_TRUE(Written(kFirst) == first);
+}
+
 TEST_F(FailingDisk, DocumentsThatCannotBeWrittenAreCountedWithTheReason) {
   // The folder goes away after the checks, as an unplugged stick would.
   const std::string gone = dir / "gone";

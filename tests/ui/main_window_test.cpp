@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QtTest>
 #include <filesystem>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -57,6 +58,16 @@ class MainWindowTest : public QObject {
   std::unique_ptr<TForm1> window;
 
   int LastSlot() const { return prompt.shown.empty() ? 0 : prompt.shown.back().textSlot; }
+
+  // The message before the final count: where a stopped run stopped, under
+  // its own caption; empty when the run was not stopped.
+  std::optional<Message> StopBeforeTheCount() const {
+    const auto& shown = prompt.shown;
+    if (shown.size() < 2 || shown.back().textSlot != slot::kRescuedFile) return std::nullopt;
+    const Message& stop = shown[shown.size() - 2];
+    if (stop.captionSlot != slot::kRunStopped) return std::nullopt;
+    return stop;
+  }
 
   // What happened while an operation ran in the application's event loop,
   // as it does when started by a click.
@@ -334,6 +345,12 @@ class MainWindowTest : public QObject {
       QVERIFY(!window->Form2()->isVisible() && !window->Form3()->isVisible());
       QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
       QVERIFY(std::filesystem::exists(folder + "/rescue-report.csv"));
+      // The final message says the run was stopped: the whole range was
+      // searched, the carving cut short.
+      const std::optional<Message> stop = StopBeforeTheCount();
+      QVERIFY(stop.has_value());
+      QCOMPARE(stop->textSlot, slot::kStoppedCarvingCut);
+      QCOMPARE(QString::fromStdString(stop->suffix), "100.00%, " + QString::number(window->Scan().LastRun().lastSector));
     }
   }
 
@@ -380,6 +397,11 @@ class MainWindowTest : public QObject {
     QVERIFY(window->Scan().Hits().empty());
     QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
     QVERIFY(window->isVisible() && !window->Form3()->isVisible());
+    // The final message says where the search stopped; nothing was left to carve.
+    const std::optional<Message> stop = StopBeforeTheCount();
+    QVERIFY(stop.has_value());
+    QCOMPARE(stop->textSlot, slot::kStoppedCarvingDone);
+    QVERIFY(!stop->suffix.starts_with("100.00%"));
   }
 
   // The backup window's close is its Cancel: the user is asked about the

@@ -214,6 +214,20 @@ class ResultsWindowTest : public QObject {
     none.ShowOutcome(RescueSummary(result, {unsaved}), "/media/usb");
     QCOMPARE(none.List()->topLevelItemCount(), 0);
     QVERIFY(none.Summary()->text().startsWith("Documents found: 1   saved: 0   not saved: 1 ("));
+
+    // A stopped run says where it stopped, as its final message did, and
+    // whether the carving was cut short.
+    for (const bool carvingCut : {true, false}) {
+      result.reportWritten = true;
+      result.stopped = RunStop{1234, "40.25%", true, carvingCut};
+      ResultsWindow stopped(found, WindowServices{prompt, dialogs});
+      stopped.ShowOutcome(RescueSummary(result, found), "/media/usb");
+      const QStringList lines = stopped.Summary()->text().split('\n');
+      QCOMPARE(lines.size(), 3);
+      QCOMPARE(lines[1], QString(Text(carvingCut ? slot::kStoppedCarvingCut : slot::kStoppedCarvingDone)) +
+                             "40.25%, 1234");
+      QCOMPARE(lines[2], QString("Report: /media/usb/rescue-report.csv"));
+    }
   }
 
   // A file the desktop has no program for is said so, not left to the

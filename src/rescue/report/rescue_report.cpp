@@ -19,8 +19,10 @@ std::string Field(const std::string& text) {
   return quoted + '"';
 }
 
-// Text taken from a rescued document. Spreadsheets run a cell that starts
-// with = + - or @ as a formula, so such text is marked as plain text.
+// Text taken from a rescued document, or naming a part of one (a fault
+// starts with the stream it concerns, whose name the document chose).
+// Spreadsheets run a cell that starts with = + - or @ as a formula, so such
+// text is marked as plain text.
 std::string DocumentText(const std::string& text) {
   if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
     return Field("'" + text);
@@ -56,7 +58,7 @@ std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
     const std::string lastSaved =
         document.properties.lastSaved ? LastSavedText(*document.properties.lastSaved) : std::string();
     csv += Field(name) + ',' + KindName(record.kind) + ',' + VerdictName(document.verdict) + ',' +
-           Field(document.fault) + ',' + DocumentText(document.properties.title) + ',' +
+           DocumentText(document.fault) + ',' + DocumentText(document.properties.title) + ',' +
            DocumentText(document.properties.author) + ',' + lastSaved + ',' + std::to_string(record.startSector) +
            ',' + std::to_string(record.length) + ',' + std::to_string(record.runs.size()) + ',' +
            RunsText(record.runs) + ',' + document.sha256 + ',' + RebuiltText(record) + "\r\n";

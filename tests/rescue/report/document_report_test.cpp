@@ -112,6 +112,16 @@ TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
   EXPECT_EQ(rows[2], (std::vector<std::string>{"", "Excel", "unchecked", "", "", "", "", "5", "512", "1", "5-5", "", ""}));
   EXPECT_EQ(rows[0].size(), rows[1].size());
 
+  // A fault names the stream it concerns, and a document names its streams:
+  // a fault cell is kept from running as a formula as the title is.
+  for (const char* stream : {"=1+1", "+1", "-1", "@SUM(A1)", "\tx", "\rx"}) {
+    DocumentInspection hostile = damaged;
+    hostile.fault = std::string(stream) + ": chain leaves the file";
+    const auto cells = test::ParseCsv(ReportCsv({hostile}));
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_EQ(cells[1][3], "'" + hostile.fault) << stream;
+  }
+
   test::TempDir dir;
   EXPECT_TRUE(WriteRescueReport(dir / kReportFileName, {damaged}));
   EXPECT_FALSE(WriteRescueReport(dir / "missing/report.csv", {damaged}));
