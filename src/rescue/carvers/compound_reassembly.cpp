@@ -74,6 +74,13 @@ class Reassembler {
   // interleaved look like this), and a guess is not a rescue.
   // Failing that, the text of the clusters that check.
   ReassemblyOutcome Run() {
+    ReassemblyOutcome outcome = Search();
+    outcome.placementsEvaluated = work_.evaluated;
+    return outcome;
+  }
+
+ private:
+  ReassemblyOutcome Search() {
     if (!source_.Ensure(1) || !source_[0].readable || source_[0].bytes.size() < kSector) return {};
     const ByteView header(source_[0].bytes.data(), source_[0].bytes.size());
     if (!header.Equals(0, signature::kCompoundDocument) || header.Le32(28) != 0x0009FFFEu) return {};
@@ -88,9 +95,6 @@ class Reassembler {
     return {std::nullopt, std::move(partial)};
   }
 
-  std::uint64_t Work() const { return work_.evaluated; }
-
- private:
   const ClusterLayout& Layout() const { return derivation_.Layout(); }
 
   // Names each unit's checks by an id shared by every unit with the same
