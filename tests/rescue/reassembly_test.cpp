@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,9 @@
 #include "access/sector_source.h"
 #include "common/front_end.h"
 #include "rescue/carvers/compound_reassembly.h"
+#include "rescue/carvers/reassembly_checks.h"
 #include "rescue/carvers/reassembly_placement.h"
+#include "rescue/report/word_content_check.h"
 #include "rescue/rescue_run.h"
 #include "support/fixtures.h"
 
@@ -101,6 +105,52 @@ TEST(ReassemblyPlacement, WorkIsCountedInPlacementsAndStopsAtItsLimit) {
     EXPECT_FALSE(Place(table, Placing::Whole, short_));
     EXPECT_TRUE(short_.exhausted);
     EXPECT_LE(short_.evaluated, limit);
+  }
+}
+
+// The text check, one bit a byte, answers as a pass over the characters
+// does: every range of every width, at both parities, on sectors of 8-bit
+// text, UTF-16 text, a text file's lines and random bytes, each with
+// characters Word never writes here and there.
+TEST(ReassemblySectorText, MasksAnswerAsAPassOverTheCharacters) {
+  const auto reference = [](const Bytes& sector, std::uint32_t first, std::uint32_t last, std::uint8_t width) {
+    const std::span<const std::uint8_t> range(sector.data() + first, last - first);
+    if (width == 2 && IsEightBitTextInUtf16(range)) return false;
+    for (std::uint32_t at = first; at + width <= last; at += width) {
+      const std::uint32_t c = width == 1 ? sector[at] : sector[at] | sector[at + 1] << 8;
+      if (!IsWordTextCharacter(c)) return false;
+    }
+    return true;
+  };
+  std::mt19937 random(5);
+  std::vector<Bytes> sectors;
+  const std::string lines = "a line of a text file\n";
+  for (int kind = 0; kind < 4; ++kind) {
+    Bytes sector(512);
+    for (std::size_t k = 0; k < sector.size(); ++k) {
+      switch (kind) {
+        case 0: sector[k] = static_cast<std::uint8_t>('a' + k % 26); break;
+        case 1: sector[k] = k % 2 == 0 ? static_cast<std::uint8_t>('a' + k % 26) : 0; break;
+        case 2: sector[k] = static_cast<std::uint8_t>(lines[k % lines.size()]); break;
+        default: sector[k] = static_cast<std::uint8_t>(random()); break;
+      }
+    }
+    sectors.push_back(sector);
+    for (const std::size_t at : {0u, 63u, 64u, 301u, 510u, 511u}) sector[at] = 0x0A, sector[(at + 1) % 512] = 0;
+    sectors.push_back(sector);
+  }
+  for (std::size_t s = 0; s < sectors.size(); ++s) {
+    SCOPED_TRACE("sector " + std::to_string(s));
+    const Bytes& sector = sectors[s];
+    const SectorText text(ByteView(sector.data(), sector.size()));
+    for (std::uint32_t first = 0; first <= 512; first += 1 + first % 7) {
+      for (std::uint32_t last = first; last <= 512; last += 1 + last % 5) {
+        for (const std::uint8_t width : {1, 2}) {
+          ASSERT_EQ(text.Passes(first, last, width), reference(sector, first, last, width))
+              << "bytes " << first << " to " << last << ", width " << int{width};
+        }
+      }
+    }
   }
 }
 

@@ -142,10 +142,18 @@ class Reassembler {
     }
     const std::uint32_t key = unit < unitKeys_.size() ? unitKeys_[unit] : kNoChecks;
     if (key == kNoChecks) return Fit::Checked;
-    auto& known = fitsByKey_[key];
-    if (known.size() <= i) known.resize(i + 1, 0);
-    if (known[i] == 0) known[i] = static_cast<std::uint8_t>(TestChecks(unit, i)) + 1;
-    return static_cast<Fit>(known[i] - 1);
+    // Each id's fits span the source clusters asked of it, a unit and its
+    // widest gap for checks only one unit has.
+    Known& known = fitsByKey_[key];
+    if (known.fits.empty()) known.first = i;
+    if (i < known.first) {
+      known.fits.insert(known.fits.begin(), known.first - i, 0);
+      known.first = i;
+    }
+    if (known.fits.size() <= i - known.first) known.fits.resize(i - known.first + 1, 0);
+    std::uint8_t& fit = known.fits[i - known.first];
+    if (fit == 0) fit = static_cast<std::uint8_t>(TestChecks(unit, i)) + 1;
+    return static_cast<Fit>(fit - 1);
   }
 
   // The file's bookkeeping cannot be lost: without its FAT, directory or
@@ -285,7 +293,11 @@ class Reassembler {
   PlacementWork work_{.evaluated = 0, .limit = 0, .exhausted = false};
   std::vector<std::uint32_t> unitKeys_;  // per cluster of the file, the id of its checks
   std::map<std::vector<std::uint32_t>, std::uint32_t> keyIds_;
-  std::vector<std::vector<std::uint8_t>> fitsByKey_;  // per id and source cluster: 0 untested, else Fit + 1
+  struct Known {
+    std::size_t first = 0;            // the source cluster of fits[0]
+    std::vector<std::uint8_t> fits;   // 0 untested, else Fit + 1
+  };
+  std::vector<Known> fitsByKey_;  // per id of a unit's checks
 };
 
 }  // namespace
