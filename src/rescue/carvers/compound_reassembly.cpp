@@ -45,8 +45,12 @@ using namespace reassembly;
 // - each placing evaluates at most U x (G(U) + 1) placements, and kRounds
 //   rounds of each of the seven placings are made at most;
 // - the work, counted in placements evaluated over the whole document,
-//   stops at kPlacementsPerCluster x U and never passes kWorkCap. Where it
-//   stops, the document gives nothing: a search cut short is no rescue.
+//   stops at kPlacementsPerCluster x U (seven placings of kRounds rounds
+//   over the widest table: the search's own bound) and never passes
+//   kWorkCap, which only a document of over about 1,100 clusters can reach.
+//   Where it stops, the document gives nothing: a search cut short is no
+//   rescue. A cluster's fit against a unit's checks is tested once, so the
+//   cost of a placement evaluated is mostly a lookup.
 constexpr std::size_t kLongestGap = 1'024;
 constexpr std::size_t kGapFloor = 256;
 constexpr std::size_t kGapsPerCluster = 2;
