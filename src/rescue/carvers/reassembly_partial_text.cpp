@@ -28,7 +28,8 @@ namespace vellumark::reassembly {
 
 std::optional<PartialText> PartialTextOf(const LoosePlacements& placed, const Derivation& derivation,
                                          const ClusterSource& source) {
-  const auto& [alike, cheap, dear, early, late] = placed;
+  // Plain names, not a structured binding: lambdas below capture them.
+  const auto &alike = placed.alike, &cheap = placed.cheap, &dear = placed.dear, &early = placed.early, &late = placed.late;
   if (!alike || !early || !late || late->placement.size() != early->placement.size() ||
       alike->placement.size() != early->placement.size())
     return std::nullopt;
