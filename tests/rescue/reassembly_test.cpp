@@ -16,6 +16,7 @@
 #include "common/front_end.h"
 #include "rescue/carvers/compound_reassembly.h"
 #include "rescue/carvers/reassembly_checks.h"
+#include "rescue/carvers/reassembly_derivation.h"
 #include "rescue/carvers/reassembly_placement.h"
 #include "rescue/report/word_content_check.h"
 #include "rescue/rescue_run.h"
@@ -152,6 +153,33 @@ TEST(ReassemblySectorText, MasksAnswerAsAPassOverTheCharacters) {
       }
     }
   }
+}
+
+// A file of 237 FAT sectors lists 109 of them in its header and the rest
+// in two DIFAT sectors, the first linking to the second from its last
+// entry: the derivation follows the chain to every FAT sector, and the
+// FAT's length gives the file's.
+TEST(ReassemblyDerivation, FollowsTheDifatChainToEveryFatSector) {
+  constexpr std::uint32_t kFatSectors = 237, kFirstDifat = kFatSectors, kSecondDifat = kFatSectors + 1;
+  Bytes image(512 * (kSecondDifat + 2), 0xFF);
+  const auto put32 = [&](std::size_t at, std::uint32_t value) {
+    for (int k = 0; k < 4; ++k) image[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
+  };
+  std::fill(image.begin(), image.begin() + 512, 0);
+  put32(44, kFatSectors);
+  put32(48, kEndOfChain), put32(60, kEndOfChain);
+  put32(68, kFirstDifat);
+  for (std::uint32_t i = 0; i < 109; ++i) put32(76 + 4 * i, i);
+  for (std::uint32_t i = 109; i < kFatSectors; ++i) put32(512 * (kFirstDifat + 1) + 4 * (i - 109), i);
+  put32(512 * (kFirstDifat + 1) + 508, kSecondDifat);
+  put32(512 * (kSecondDifat + 1), 236);
+  // The FAT: its own sectors marked, the DIFAT's too, the rest free.
+  for (std::uint32_t s = 0; s < kFatSectors; ++s) put32(512 * (s / 128 + 1) + 4 * (s % 128), kFatMark);
+  for (const std::uint32_t s : {kFirstDifat, kSecondDifat}) put32(512 * (s / 128 + 1) + 4 * (s % 128), kDifatMark);
+  Derivation derivation({1, 8});
+  EXPECT_GT(derivation.Derive(image), 0u);
+  EXPECT_EQ(derivation.FatSectors().size(), kFatSectors);
+  EXPECT_EQ(derivation.FileSectors(), kSecondDifat + 2);
 }
 
 const fs::path kCorpus = fs::path(VELLUMARK_CORPUS_DIR) / "doc";
