@@ -37,11 +37,12 @@ using namespace reassembly;
 
 // The bounds of the search for one document of U clusters (the FAT's
 // length, or before the FAT is read, the reach of its sectors):
-// - the source clusters skipped in all, G(U) = min(kLongestGap, kGapFloor +
-//   kGapsPerCluster x U): most fragmented files are in two pieces with a gap
-//   of under a few hundred clusters, and a file in more pieces spans more
-//   gaps; the candidates for its clusters are the U + G(U) source clusters
-//   after its header, whatever the size of the disk around them;
+// - the source clusters skipped in all, G(U) = kLongestGap (less only where
+//   the table of one placing would pass kPlacementCells): most fragmented
+//   files are in two pieces with a gap of under a few hundred clusters, and
+//   this leaves room for several; the candidates for its clusters are the
+//   U + G(U) source clusters after its header, whatever the size of the
+//   disk around them;
 // - each placing evaluates at most U x (G(U) + 1) placements, and kRounds
 //   rounds of each of the seven placings are made at most;
 // - the work, counted in placements evaluated over the whole document,
@@ -52,15 +53,13 @@ using namespace reassembly;
 //   rescue. A cluster's fit against a unit's checks is tested once, so the
 //   cost of a placement evaluated is mostly a lookup.
 constexpr std::size_t kLongestGap = 1'024;
-constexpr std::size_t kGapFloor = 256;
-constexpr std::size_t kGapsPerCluster = 2;
 constexpr std::size_t kPlacementCells = 16'000'000;  // the table of one placing
 constexpr int kRounds = 8;
 constexpr std::uint64_t kPlacementsPerCluster = 7 * kRounds * (kLongestGap + 1);
 constexpr std::uint64_t kWorkCap = 64'000'000;
 
 std::size_t GapFor(std::size_t units) {
-  return std::min({kLongestGap, kGapFloor + kGapsPerCluster * units, kPlacementCells / std::max<std::size_t>(units, 1)});
+  return std::min(kLongestGap, kPlacementCells / std::max<std::size_t>(units, 1));
 }
 
 constexpr std::uint32_t kNoChecks = 0xFFFFFFFF;
