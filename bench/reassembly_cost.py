@@ -18,7 +18,16 @@ With --baseline CLI (a build from before the reassembly, say) it also times
 that build on the contiguous volume: a disk with no fragmented documents
 must not be slower.
 
+With --probe PROBE (build/release/reassembly_probe), it measures instead
+the cost of one document's reassembly: documents of several sizes, whole
+or with one cluster overwritten by a text file (so that the search ends in
+partial text, its hardest case), each in three pieces on a FAT32 volume,
+the image then grown to two and four times its size around it. For each,
+the placements the search evaluated and its time, against the document's
+clusters and the image's size: the count must not change with the image.
+
     bench/reassembly_cost.py CLI [--baseline CLI] [--documents 24] [--pieces 5] [--repeat 3]
+    bench/reassembly_cost.py CLI --probe PROBE
 """
 import argparse
 import csv
@@ -99,6 +108,54 @@ def summary(rows):
     return f"{whole} whole ({reassembled} reassembled), {partial} partial text"
 
 
+PROBE_DOCUMENTS = ["47304.doc", "52420.doc", "Bug52032_3.doc", "parentinvguid.doc", "Bug50955.doc", "Bug47731.doc",
+                   "ca.kwsymphony.www_education_School_Concert_Seat_Booking_Form_2011-12.doc"]
+
+
+def header_sector(image):
+    """The first sector holding a compound file's signature after the volume's own sectors."""
+    signature = bytes.fromhex("D0CF11E0A1B11AE1")
+    with open(image, "rb") as f:
+        sector = 0
+        while True:
+            block = f.read(1 << 20)
+            if not block:
+                return None
+            for at in range(0, len(block), 512):
+                if block[at:at + 8] == signature:
+                    return sector + at // 512
+            sector += len(block) // 512
+
+
+def per_document(probe, corpus, work):
+    from fragmented_share import build_volume
+    print(f"{'document':<28} {'clusters':>8} {'damaged':>7} {'image MiB':>9} {'placements':>11} {'seconds':>8}  result")
+    for n, name in enumerate(PROBE_DOCUMENTS):
+        path = os.path.join(corpus, name)
+        if not os.path.exists(path):
+            continue
+        for damaged in (False, True):
+            data = bytearray(open(path, "rb").read())
+            clusters = (len(data) + CLUSTER - 1) // CLUSTER
+            if damaged:
+                rng = random.Random(n)
+                at = rng.randint(1, clusters - 1) * CLUSTER
+                data[at:at + CLUSTER] = foreign_bytes("text", CLUSTER, rng)[:len(data) - at]
+            document = os.path.join(work, "document.doc")
+            open(document, "wb").write(data)
+            image = os.path.join(work, "v.img")
+            if os.path.exists(image):
+                os.remove(image)
+            build_volume(image, document, 3, 8, 32, random.Random(n), work)
+            header = header_sector(image)
+            size = os.path.getsize(image)
+            for grow in (1, 2, 4):
+                os.truncate(image, size * grow)
+                said = subprocess.run([probe, image, str(header), "8"], capture_output=True, text=True).stdout.split()
+                print(f"{name[:28]:<28} {clusters:>8} {str(damaged):>7} {size * grow >> 20:>9} {said[1]:>11} {said[3]:>8}  {said[5]}",
+                      flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("cli")
@@ -108,7 +165,12 @@ def main():
     parser.add_argument("--largest", type=int, default=120_000)
     parser.add_argument("--pieces", type=int, default=5)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--probe")
     args = parser.parse_args()
+    if args.probe:
+        with tempfile.TemporaryDirectory() as work:
+            per_document(args.probe, args.corpus, work)
+        return
     names = sorted(n for n in os.listdir(args.corpus)
                    if n.lower().endswith(".doc") and "assword" not in n
                    and os.path.getsize(os.path.join(args.corpus, n)) <= args.largest)

@@ -30,6 +30,7 @@ struct PartialText {
 struct ReassemblyOutcome {
   std::optional<Reassembly> whole;
   std::optional<PartialText> partial;
+  std::uint64_t placementsEvaluated = 0;  // the work the search took
 };
 
 // Rebuilds the compound file whose header is at hitOffset when the plain
@@ -42,7 +43,8 @@ struct ReassemblyOutcome {
 // file has claimed. No whole file unless the result passes the structure and
 // content checks; then, for a Word document, the text of the clusters that
 // did check, when its FAT, directory, FIB and piece table are among them.
-// Bounded in work and time per document. Needs 512-byte source sectors.
+// Bounded by counted work per document, never by time: the same source
+// gives the same outcome on any machine. Needs 512-byte source sectors.
 ReassemblyOutcome ReassembleCompound(RescueRun& run, std::int64_t hitOffset);
 
 }  // namespace vellumark
