@@ -146,7 +146,9 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
 
 // A refusal of the scan with what it concerns: the folder and why it cannot
 // take the files, the report's path, or the range asked for.
-void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanRequest& request, std::int64_t lastSector) {
+void PrintRefusal(const ScanResult& result, const RescueOptions& options, const ScanRequest& request,
+                  std::int64_t lastSector) {
+  const Refusal refusal = result.refusal;
   std::string detail;
   switch (refusal) {
     case Refusal::NoSaveFolder:
@@ -163,6 +165,12 @@ void PrintRefusal(Refusal refusal, const RescueOptions& options, const ScanReque
       break;
     case Refusal::ReportNameTaken:
       detail = PathAndReason(options.report, 0);
+      break;
+    case Refusal::ReportNotAFile:
+      detail = PathAndReason(result.refusedPath, 0, SlotOf(result.refusedKind));
+      break;
+    case Refusal::DestinationUntraced:
+      detail = PathAndReason(result.refusedPath, 0);
       break;
     case Refusal::ScanRangeInvalid:
       detail = " --first " + request.firstSectorText + " --last " + request.lastSectorText + ": " +
@@ -240,7 +248,7 @@ int RunRescue(const std::vector<std::string>& args) {
   request.reportPath = options.report;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
-    PrintRefusal(result.refusal, options, request, source.ScanGeometry().LastSector);
+    PrintRefusal(result, options, request, source.ScanGeometry().LastSector);
     return kExitUsage;
   }
   if (!result.reportWritten) {

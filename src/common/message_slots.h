@@ -128,6 +128,23 @@ inline constexpr int kOpenFolder = 107;
 inline constexpr int kExplainWhole = 108;
 inline constexpr int kExplainDamaged = 109;
 inline constexpr int kExplainUnchecked = 110;
+
+// A destination on a FUSE file system whose server could not be read.
+inline constexpr int kDestinationUntraced = 112;
+// A named output (the report, an image) whose path is no regular file, and
+// what it is instead (these follow the path).
+inline constexpr int kReportNotAFile = 113;
+inline constexpr int kImageNotAFile = 114;
+inline constexpr int kOutputIsFolder = 115;
+inline constexpr int kOutputIsBlockDevice = 116;
+inline constexpr int kOutputIsCharacterDevice = 117;
+inline constexpr int kOutputIsPipe = 118;
+inline constexpr int kOutputIsSocket = 119;
+inline constexpr int kOutputIsOther = 120;
+// A backup whose image could not be made or written (the path and the
+// system's reason follow).
+inline constexpr int kImageNotCreated = 121;
+inline constexpr int kImageWriteFailed = 122;
 inline constexpr int kExplainPartial = 111;
 
 }  // namespace vellumark::slot

@@ -20,7 +20,11 @@ using Table = std::array<const char*, kMessageSlots>;
 // and save dialogs, in Qt's form; 95 is the status bar's link to the help
 // window and 103 says why a rescued file could not be opened (it follows
 // slot 48 and the file's path); 104 to 107 sum a rescue up in the results
-// window and 108 to 111 explain its verdicts. Several texts end in a blank because the
+// window and 108 to 111 explain its verdicts; 112 refuses a destination on a
+// FUSE file system that cannot be traced, 113 to 120 refuse a report or an
+// image path that is no regular file and say what it is (they follow the
+// path), and 121 and 122 say which step of a backup failed (the path and the
+// system's reason follow). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -138,6 +142,17 @@ constexpr Table kEnglish = {
     /* 109 */ "Something in it does not check (see the fault): it may open with gaps, or not at all.",
     /* 110 */ "Written as it was found; files of this kind are not checked.",
     /* 111 */ "The document could not be rebuilt; this is the text that could be read from its pieces.",
+    /* 112 */ "Can't tell where this FUSE file system keeps its files: its driver could not be read, so it may lie on the source. Choose a folder on another disk!",
+    /* 113 */ "The report can only be written as a file!",
+    /* 114 */ "The IMG file can only be saved as a file!",
+    /* 115 */ "it is a folder",
+    /* 116 */ "it is a block device; an image is saved as a file, never written straight onto a disk",
+    /* 117 */ "it is a character device",
+    /* 118 */ "it is a pipe (FIFO)",
+    /* 119 */ "it is a socket",
+    /* 120 */ "it is not a regular file",
+    /* 121 */ "Can't create the IMG file!",
+    /* 122 */ "Writing the IMG file failed!",
 };
 
 constexpr Table kSimplified = {
@@ -253,6 +268,17 @@ constexpr Table kSimplified = {
     /* 109 */ "其中有部分未通过检查 (见故障说明): 打开时可能有缺失, 或无法打开.",
     /* 110 */ "按找到时的样子写入; 此类文件不作检查.",
     /* 111 */ "文档无法重建; 这是能从其碎片中读出的文字.",
+    /* 112 */ "无法确定此 FUSE 文件系统把文件存放在哪里: 无法读取它的驱动程序, 它可能就在源盘上. 请选择另一个磁盘上的文件夹!",
+    /* 113 */ "报告只能写入为文件!",
+    /* 114 */ "映像文件只能保存为文件!",
+    /* 115 */ "这是文件夹",
+    /* 116 */ "这是块设备; 映像只保存为文件, 不会直接写入磁盘",
+    /* 117 */ "这是字符设备",
+    /* 118 */ "这是管道 (FIFO)",
+    /* 119 */ "这是套接字",
+    /* 120 */ "这不是普通文件",
+    /* 121 */ "无法创建映像文件!",
+    /* 122 */ "写入映像文件失败!",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -371,6 +397,17 @@ constexpr Table kTraditional = {
     /* 109 */ "其中有部分未通過檢查 (見故障說明): 開啟時可能有缺失, 或無法開啟.",
     /* 110 */ "按找到時的樣子寫入; 此類檔案不作檢查.",
     /* 111 */ "文件無法重建; 這是能從其碎片中讀出的文字.",
+    /* 112 */ "無法確定此 FUSE 檔案系統把檔案存放在哪裡: 無法讀取它的驅動程式, 它可能就在源盤上. 請選擇另一個磁碟上的資料夾!",
+    /* 113 */ "報告只能寫入為檔案!",
+    /* 114 */ "映像檔案只能儲存為檔案!",
+    /* 115 */ "這是資料夾",
+    /* 116 */ "這是區塊裝置; 映像只儲存為檔案, 不會直接寫入磁碟",
+    /* 117 */ "這是字元裝置",
+    /* 118 */ "這是管道 (FIFO)",
+    /* 119 */ "這是通訊端",
+    /* 120 */ "這不是一般檔案",
+    /* 121 */ "無法建立映像檔案!",
+    /* 122 */ "寫入映像檔案失敗!",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -77,3 +77,14 @@ std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::strin
       GTEST_SKIP() << "needs " name;                                                   \
     }                                                                                  \
   } while (0)
+
+// The same for what a test needs of the machine rather than a program: root,
+// loop devices, /dev/fuse. CI has them; under VELLUMARK_REQUIRE_TOOLS a
+// machine without them fails the test instead of skipping it.
+#define VELLUMARK_REQUIRE(condition, what)                                                \
+  do {                                                                                    \
+    if (!(condition)) {                                                                   \
+      if (std::getenv("VELLUMARK_REQUIRE_TOOLS") != nullptr) FAIL() << "missing " what;   \
+      GTEST_SKIP() << "needs " what;                                                      \
+    }                                                                                     \
+  } while (0)
