@@ -23,7 +23,7 @@ const char kImageOnSource[] = "Can't save IMG file on source drive!";
 const char kUntraced[] = "Can't tell where this FUSE file system keeps its files";
 
 std::string Cli(const std::string& prefix, const std::string& args, int* status) {
-  return test::RunOutput(prefix + "LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI " " + args + " 2>&1", status);
+  return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " + prefix + VELLUMARK_CLI " " + args + " 2>&1", status);
 }
 
 std::string Trimmed(std::string text) {

@@ -102,7 +102,9 @@ TEST_F(NamedOutput, AReportPathThatIsNoFileIsRefusedBeforeTheScan) {
       EXPECT_EQ(printed.find("Rescued file"), std::string::npos) << "the scan ran: " << printed;
       EXPECT_TRUE(fs::is_empty(out)) << "nothing is written before the refusal";
       EXPECT_EQ(TypeOf(path), before);
-      if (fs::is_directory(path)) EXPECT_TRUE(fs::is_empty(path));
+      if (fs::is_directory(path)) {
+        EXPECT_TRUE(fs::is_empty(path));
+      }
     }
   }
   ExpectSourceUnchanged();
