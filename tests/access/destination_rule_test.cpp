@@ -295,8 +295,10 @@ TEST(DestinationRule, FollowsFuseFileSystemsToWhatTheirServersHold) {
       {true, false, Dev(8, 48), {}, "/fx/mnt/net/out", None},
       {true, true, Dev(8, 48), {}, "/fx/mnt/net/out", Unresolved},
   };
+  const SystemFixture systems[2][2] = {{SystemFixture(false, false), SystemFixture(false, true)},
+                                       {SystemFixture(true, false), SystemFixture(true, true)}};
   for (const auto& c : cases) {
-    const SystemFixture system(c.olderKernel, c.unreadableProcess);
+    const SystemFixture& system = systems[c.olderKernel][c.unreadableProcess];
     const DestinationRule rule(c.device, c.file, system.View());
     const std::string trace = std::string(c.path) + " for source " + std::to_string(c.device.value_or(0)) +
                               (c.olderKernel ? ", older kernel" : "") + (c.unreadableProcess ? ", unreadable" : "");
