@@ -6,6 +6,7 @@
 #include "cli/cli_source.h"
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
+#include "ui/failure_text.h"
 #include "ui/message_table.h"
 #include "ui/refusal_slots.h"
 
@@ -57,6 +58,9 @@ int RunBackup(const std::vector<std::string>& args) {
     if (result.refusal == Refusal::BackupRangeInvalid) {
       std::cerr << Text(SlotOf(result.refusal)) << " --first " << range.firstSectorText << " --last " << range.lastSectorText << ": "
                 << positional[0] << " has sectors 0 to " << source.ScanGeometry().LastSector << '\n';
+    } else if (result.refusal == Refusal::ImageNotAFile) {
+      std::cerr << Text(SlotOf(result.refusal)) << PathAndReason(result.refusedPath, 0, SlotOf(result.refusedKind))
+                << '\n';
     } else if (result.refusal != Refusal::None) {
       std::cerr << Text(SlotOf(result.refusal)) << ' ' << positional[1] << '\n';
     }

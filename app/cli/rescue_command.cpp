@@ -187,6 +187,12 @@ void PrintRefusal(const ScanResult& result, const RescueOptions& options, const 
     case Refusal::ReportNameTaken:
       detail = PathAndReason(options.report, 0);
       break;
+    case Refusal::ReportNotAFile:
+      detail = PathAndReason(result.refusedPath, 0, SlotOf(result.refusedKind));
+      break;
+    case Refusal::DestinationUntraced:
+      detail = PathAndReason(result.refusedPath, 0);
+      break;
     case Refusal::ScanRangeInvalid:
       detail = " --first " + request.firstSectorText + " --last " + request.lastSectorText + ": " +
                options.source + " has sectors 0 to " + std::to_string(lastSector);

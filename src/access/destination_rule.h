@@ -13,7 +13,8 @@ class SectorSource;
 // Why a destination was refused.
 enum class DestinationRefusal : std::uint8_t {
   None,
-  OnSource,  // writing there would write onto the source being read
+  OnSource,    // writing there would write onto the source being read
+  Unresolved,  // a FUSE file system whose server could not be read: it may lie on the source
 };
 
 // The one place that decides whether a path may be written while a source is
@@ -21,7 +22,9 @@ enum class DestinationRefusal : std::uint8_t {
 // from: the source file itself through any name or link, the image file
 // behind a loop device being read, or a file system that lies on the source
 // device in any way (the same device, a partition of it or the disk holding
-// it, or stacked on it through LVM, LUKS, RAID or a loop device).
+// it, or stacked on it through LVM, LUKS, RAID or a loop device, or kept by
+// a FUSE server in the source or in a file on it). Where a FUSE file system's
+// bytes cannot be traced, writing there is refused too: it could be the source.
 class DestinationRule {
  public:
   // sourceDevice: the device number of a block device being read; sourceFile:
@@ -36,6 +39,8 @@ class DestinationRule {
   DestinationRefusal CheckFile(const std::string& path) const;
 
  private:
+  DestinationRefusal Verdict(const StorageReach& target) const;
+
   const SystemView& view_;
   StorageReach source_;
 };

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 
+#include "access/fuse_servers.h"
 #include "access/mount_table.h"
 
 namespace vellumark {
@@ -62,6 +63,11 @@ std::optional<std::string> BackingFile(const fs::path& node) {
   return path;
 }
 
+bool PathIsUnder(const std::string& path, const std::string& mountPoint);
+std::optional<std::uint64_t> DeviceOfMountSource(const std::string& source, const SystemView& view);
+const MountEntry* MountHolding(std::uint64_t fsDevice, const std::string& canonicalPath,
+                               const std::vector<MountEntry>& mounts);
+
 class ReachWalk {
  public:
   ReachWalk(const SystemView& view, bool intoBackingFileSystems)
@@ -101,19 +107,67 @@ class ReachWalk {
     if (depth > kDeepestStack) return;
     const auto facts = view_.stat(folder);
     if (!facts) return;
-    // The number itself, even where no table explains it (no sysfs in a
-    // container): a source device of that number is this file system's.
-    reach_.pieces.push_back({facts->device, std::nullopt});
     std::error_code error;
     const std::string canonical = fs::weakly_canonical(folder, error).string();
-    if (const auto device = FileSystemBlockDevice(facts->device, error ? folder : canonical, view_)) {
-      Device(*device, depth + 1);
-    }
+    FileSystem(facts->device, error ? folder : canonical, depth);
   }
 
   StorageReach Take() { return std::move(reach_); }
 
  private:
+  // The file system with device number fsDevice, which holds path.
+  void FileSystem(std::uint64_t fsDevice, const std::string& path, int depth) {
+    if (depth > kDeepestStack) return;
+    // The number itself, even where no table explains it (no sysfs in a
+    // container): a source device of that number is this file system's.
+    reach_.pieces.push_back({fsDevice, std::nullopt});
+    if (SysfsNode(fsDevice, view_)) {
+      Device(fsDevice, depth + 1);
+      return;
+    }
+    const std::vector<MountEntry> mounts = ReadMountInfo(view_.mountInfo);
+    const MountEntry* mount = MountHolding(fsDevice, path, mounts);
+    if (mount == nullptr) return;
+    if (IsFuseType(mount->fileSystemType)) {
+      Fuse(*mount, depth);
+    } else if (const auto device = DeviceOfMountSource(mount->source, view_)) {
+      Device(*device, depth + 1);
+    }
+  }
+
+  // A FUSE file system keeps its bytes wherever its server puts them: in
+  // what the mount source names, when it names a path, and in whatever the
+  // server holds open.
+  void Fuse(const MountEntry& mount, int depth) {
+    if (!visitedFuse_.insert(mount.device).second) return;  // a server holding files of its own mount
+    bool resolved = false;
+    if (!mount.source.empty() && mount.source.front() == '/') {
+      if (const auto facts = view_.stat(mount.source)) resolved = Held(*facts, mount.source, depth);
+    }
+    const FuseHoldings holdings = FindFuseHoldings(mount.device, view_);
+    if (holdings.found) {
+      resolved = true;
+      for (const HeldFile& held : holdings.held) Held(held.facts, held.path, depth);
+    }
+    if (!resolved) reach_.unresolved = true;
+  }
+
+  // What a FUSE server reads and writes: false for a kind of node that
+  // holds no bytes of a file system (a pipe, a terminal).
+  bool Held(const PathFacts& facts, const std::string& path, int depth) {
+    if (facts.blockDevice) {
+      Device(facts.rdev, depth + 1);
+    } else if (facts.regularFile) {
+      reach_.files.push_back({facts.device, facts.inode});
+      if (intoBackingFileSystems_) FileSystem(facts.device, path, depth + 1);
+    } else if (facts.directory) {
+      FileSystem(facts.device, path, depth + 1);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   void Backing(const fs::path& node, int depth) {
     const auto file = BackingFile(node);
     if (!file) return;
@@ -126,6 +180,7 @@ class ReachWalk {
   const SystemView& view_;
   const bool intoBackingFileSystems_;
   std::set<std::uint64_t> visited_;
+  std::set<std::uint64_t> visitedFuse_;
   StorageReach reach_;
 };
 
@@ -147,6 +202,22 @@ std::optional<std::uint64_t> DeviceOfMountSource(const std::string& source, cons
   const fs::path resolved = fs::weakly_canonical(path, error);
   if (error) return std::nullopt;
   return ReadDeviceFile(fs::path(view.sysClassBlock) / resolved.filename() / "dev");
+}
+
+// The mount of that number holding the path; failing that (a btrfs
+// subvolume has a number of its own), the innermost mount over the path.
+const MountEntry* MountHolding(std::uint64_t fsDevice, const std::string& canonicalPath,
+                               const std::vector<MountEntry>& mounts) {
+  const MountEntry* best = nullptr;
+  for (const bool sameNumber : {true, false}) {
+    for (const MountEntry& mount : mounts) {
+      if (sameNumber && mount.device != fsDevice) continue;
+      if (!PathIsUnder(canonicalPath, mount.mountPoint)) continue;
+      if (best == nullptr || mount.mountPoint.size() >= best->mountPoint.size()) best = &mount;
+    }
+    if (best != nullptr) break;
+  }
+  return best;
 }
 
 }  // namespace
@@ -174,20 +245,10 @@ bool StorageReach::Overlaps(const StorageReach& other) const {
 std::optional<std::uint64_t> FileSystemBlockDevice(std::uint64_t fsDevice, const std::string& canonicalPath,
                                                    const SystemView& view) {
   if (SysfsNode(fsDevice, view)) return fsDevice;
-  // The mount of that number holding the path; failing that (a btrfs
-  // subvolume has a number of its own), the innermost mount over the path.
   const std::vector<MountEntry> mounts = ReadMountInfo(view.mountInfo);
-  const MountEntry* best = nullptr;
-  for (const bool sameNumber : {true, false}) {
-    for (const MountEntry& mount : mounts) {
-      if (sameNumber && mount.device != fsDevice) continue;
-      if (!PathIsUnder(canonicalPath, mount.mountPoint)) continue;
-      if (best == nullptr || mount.mountPoint.size() >= best->mountPoint.size()) best = &mount;
-    }
-    if (best != nullptr) break;
-  }
-  if (best == nullptr) return std::nullopt;
-  return DeviceOfMountSource(best->source, view);
+  const MountEntry* mount = MountHolding(fsDevice, canonicalPath, mounts);
+  if (mount == nullptr) return std::nullopt;
+  return DeviceOfMountSource(mount->source, view);
 }
 
 StorageReach ReadReachOfDevice(std::uint64_t device, const SystemView& view) {

@@ -34,6 +34,9 @@ struct SystemView {
   std::string sysDevBlock = "/sys/dev/block";
   std::string sysClassBlock = "/sys/class/block";
   std::string devDirectory = "/dev";
+  // Where processes are listed: the servers of FUSE file systems are found
+  // by the descriptors they hold.
+  std::string procDirectory = "/proc";
   std::function<std::optional<PathFacts>(const std::string& path)> stat;
 
   // The running system, through stat(2).
@@ -52,6 +55,9 @@ struct StoragePiece {
 struct StorageReach {
   std::vector<StoragePiece> pieces;
   std::vector<FileId> files;
+  // A FUSE file system on the way whose server could not be found or read:
+  // its bytes may lie anywhere, the source included.
+  bool unresolved = false;
 
   // Whether the two touch the same bytes: a disk and any of its partitions,
   // the same partition, or the same file.
@@ -70,7 +76,9 @@ StorageReach WriteReachOfDevice(std::uint64_t device, const SystemView& view = S
 
 // What writing a file into folder writes: the storage of the file system
 // holding it. A file system with no block device beneath it (tmpfs, a network
-// share) reaches nothing local.
+// share) reaches nothing local. A FUSE file system reaches what its mount
+// source names (an image file, a device, a folder) and whatever its server
+// holds open.
 StorageReach WriteReachOfFolder(const std::string& folder, const SystemView& view = SystemView::Live());
 
 // The block device holding the file system with device number fsDevice, at

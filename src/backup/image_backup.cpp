@@ -1,6 +1,8 @@
 #include "backup/image_backup.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "access/destination_rule.h"
@@ -54,8 +56,14 @@ ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, DdrescueMap& map, std:
     const std::int64_t target = (current - first) * bytes;
     if (n * bytes <= kChunkBytes &&
         source_.ReadSectors(chunk_.data(), static_cast<std::int32_t>(n * bytes), current * bytes) == 0) {
-      if (!image.WriteAt(chunk_.data(), static_cast<std::size_t>(n * bytes), target)) return CopyEnd::WriteFailed;
-      if (!map.Add(n * bytes, DdrescueMap::Status::Copied)) return CopyEnd::WriteFailed;
+      if (!image.WriteAt(chunk_.data(), static_cast<std::size_t>(n * bytes), target)) {
+        failure_ = {false, errno};
+        return CopyEnd::WriteFailed;
+      }
+      if (!map.Add(n * bytes, DdrescueMap::Status::Copied)) {
+        failure_ = {true, errno};
+        return CopyEnd::WriteFailed;
+      }
       current += n;
       continue;
     }
@@ -69,11 +77,46 @@ ImageBackup::CopyEnd ImageBackup::Copy(StagedFile& image, DdrescueMap& map, std:
         status = DdrescueMap::Status::Unreadable;
         ++errors;
       }
-      if (!image.WriteAt(one.data(), one.size(), (current - first) * bytes)) return CopyEnd::WriteFailed;
-      if (!map.Add(bytes, status)) return CopyEnd::WriteFailed;
+      if (!image.WriteAt(one.data(), one.size(), (current - first) * bytes)) {
+        failure_ = {false, errno};
+        return CopyEnd::WriteFailed;
+      }
+      if (!map.Add(bytes, status)) {
+        failure_ = {true, errno};
+        return CopyEnd::WriteFailed;
+      }
     }
   }
   return current > last ? CopyEnd::Done : CopyEnd::Cancelled;
+}
+
+Refusal ImageBackup::CheckTarget(const std::string& targetPath, BackupResult& result) const {
+  // The image and its map replace what has their names: only ever regular
+  // files. Writing an image onto a disk is not offered.
+  for (const std::string& path : {targetPath, MapPathFor(targetPath)}) {
+    if (const OutputKind kind = KindOfOutputPath(path); !OutputMayTake(kind)) {
+      result.refusedPath = path;
+      result.refusedKind = kind;
+      return Refusal::ImageNotAFile;
+    }
+  }
+  const DestinationRule rule(source_);
+  for (const std::string& path : {targetPath, MapPathFor(targetPath)}) {
+    switch (rule.CheckFile(path)) {
+      case DestinationRefusal::None: break;
+      case DestinationRefusal::OnSource: return Refusal::ImageOnSource;
+      case DestinationRefusal::Unresolved: return Refusal::DestinationUntraced;
+    }
+  }
+  return Refusal::None;
+}
+
+void ImageBackup::ShowFailure(int textSlot, const std::string& path, int error) {
+  // Room that ran out keeps its own message; the path and reason follow either way.
+  if (textSlot != slot::kSectorMapNotWritten && (error == ENOSPC || error == EDQUOT)) textSlot = slot::kNoFreeSpace;
+  std::string suffix = textSlot == slot::kSectorMapNotWritten ? path : " " + path;
+  if (error != 0) suffix += std::string(": ") + std::strerror(error);
+  frontEnd_.prompt.Show({textSlot, slot::kError, suffix});
 }
 
 void ImageBackup::PublishMap(DdrescueMap& map, bool mapWhole, BackupResult& result) {
@@ -107,10 +150,8 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     result.refusal = refusal;
     return result;
   }
-  const DestinationRule rule(source_);
-  if (rule.CheckFile(targetPath) != DestinationRefusal::None ||
-      rule.CheckFile(MapPathFor(targetPath)) != DestinationRefusal::None) {
-    result.refusal = Refusal::ImageOnSource;
+  if (const Refusal refusal = CheckTarget(targetPath, result); refusal != Refusal::None) {
+    result.refusal = refusal;
     return result;
   }
   result.ran = true;
@@ -126,26 +167,38 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
   // A run killed while renaming an image over an earlier one left its copy
   // under a hidden name: this run takes the folder, so it clears them.
   StagedFile::RemoveAbandoned(FolderOf(targetPath));
+  failure_ = {};
   auto image = StagedFile::Create(FolderOf(targetPath));
+  if (!image) failure_.error = errno;
   bool reserved = false;
   if (image) {
     frontEnd_.pump.ProcessPendingEvents();
     reserved = image->Reserve(length);
+    if (!reserved) failure_.error = errno;
   }
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   auto map = reserved ? DdrescueMap::Create(FolderOf(targetPath), first * bytes, length, bytes) : std::nullopt;
+  if (reserved && !map) failure_ = {true, errno};
   if (!map) {
+    if (failure_.inMap) {
+      ShowFailure(slot::kSectorMapNotWritten, MapPathFor(targetPath), failure_.error);
+    } else {
+      ShowFailure(image ? slot::kImageWriteFailed : slot::kImageNotCreated, targetPath, failure_.error);
+    }
     image.reset();
-    frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
   } else {
     const CopyEnd end = Copy(*image, *map, first, last, result.errors);
     result.cancelled = end == CopyEnd::Cancelled;
     // Finished only once every byte is on the disk and the image has its name.
     // The map is made whole on the disk first, so that a run that dies
     // before the image is named leaves no new file at all.
-    const bool copied = end == CopyEnd::Done && image->Flush();
-    const bool mapWhole = copied && map->Finish();
-    result.finished = copied && image->PublishReplacing(targetPath);
+    bool mapWhole = false;
+    if (end == CopyEnd::Done) {
+      const bool copied = image->Flush();
+      mapWhole = copied && map->Finish();
+      result.finished = copied && image->PublishReplacing(targetPath);
+      if (!result.finished) failure_ = {false, errno};
+    }
     if (result.finished) {
       result.imagePath = targetPath;
       frontEnd_.prompt.Show({result.errors > 0 ? slot::kFinishedWithBadSectors : slot::kBackupFinished, slot::kPrompt, {}});
@@ -155,7 +208,13 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
         frontEnd_.prompt.Show({slot::kSectorsNotCopiedListed, slot::kPrompt, result.mapPath});
       }
     } else {
-      if (end != CopyEnd::Cancelled) frontEnd_.prompt.Show({slot::kNoFreeSpace, slot::kError, {}});
+      if (end != CopyEnd::Cancelled) {
+        if (failure_.inMap) {
+          ShowFailure(slot::kSectorMapNotWritten, MapPathFor(targetPath), failure_.error);
+        } else {
+          ShowFailure(slot::kImageWriteFailed, targetPath, failure_.error);
+        }
+      }
       KeepOrDropUnfinished(*image, *map, targetPath, result);
     }
   }

@@ -10,6 +10,7 @@
 #include "common/front_end.h"
 #include "common/rate_meter.h"
 #include "common/refusal.h"
+#include "output/output_kind.h"
 #include "output/staged_file.h"
 
 namespace vellumark {
@@ -28,6 +29,9 @@ struct BackupResult {
   bool deleted = false;      // the unfinished image was deleted on request
   std::string imagePath;     // where the image is now; empty when none was kept
   std::string mapPath;       // its map of unreadable and uncopied sectors; empty when none was written
+  // For ImageNotAFile: the path refused (the image's or its map's) and what it is.
+  std::string refusedPath;
+  OutputKind refusedKind = OutputKind::Absent;
 };
 
 // The name of the map beside an image: "IMAGE.map", as ddrescue users name theirs.
@@ -69,6 +73,17 @@ class ImageBackup {
 
  private:
   enum class CopyEnd { Done, Cancelled, WriteFailed };
+  // Which file a write failed on, and the system's reason.
+  struct WriteFailure {
+    bool inMap = false;
+    int error = 0;
+  };
+
+  // Refuses an image or map path that is no regular file, or that leads to
+  // the source; None when both may be written.
+  Refusal CheckTarget(const std::string& targetPath, BackupResult& result) const;
+  // Tells why the copy could not go on: the path and the system's reason.
+  void ShowFailure(int textSlot, const std::string& path, int error);
 
   CopyEnd Copy(StagedFile& image, DdrescueMap& map, std::int64_t first, std::int64_t last, std::int64_t& errors);
   void KeepOrDropUnfinished(StagedFile& image, DdrescueMap& map, const std::string& targetPath, BackupResult& result);
@@ -80,6 +95,7 @@ class ImageBackup {
   FrontEnd& frontEnd_;
   std::vector<std::uint8_t> chunk_;
   std::optional<RateMeter> pace_;
+  WriteFailure failure_;
   volatile std::uint8_t stop_ = 1;
   volatile bool abandoned_ = false;
 };

@@ -130,6 +130,23 @@ inline constexpr int kExplainDamaged = 109;
 inline constexpr int kExplainUnchecked = 110;
 inline constexpr int kExplainPartial = 111;
 
+// A destination on a FUSE file system whose server could not be read.
+inline constexpr int kDestinationUntraced = 115;
+// A named output (the report, an image) whose path is no regular file, and
+// what it is instead (these follow the path).
+inline constexpr int kReportNotAFile = 116;
+inline constexpr int kImageNotAFile = 117;
+inline constexpr int kOutputIsFolder = 118;
+inline constexpr int kOutputIsBlockDevice = 119;
+inline constexpr int kOutputIsCharacterDevice = 120;
+inline constexpr int kOutputIsPipe = 121;
+inline constexpr int kOutputIsSocket = 122;
+inline constexpr int kOutputIsOther = 123;
+// A backup whose image could not be made or written (the path and the
+// system's reason follow).
+inline constexpr int kImageNotCreated = 124;
+inline constexpr int kImageWriteFailed = 125;
+
 // A rescue stopped before its end (the search cancelled, the carving
 // stopped, or the program being ended) says so before its count: the
 // caption, and the text that says whether the carving was cut short too.

@@ -19,6 +19,9 @@ enum class Refusal : std::uint8_t {
   FolderUnwritable,    // the save folder takes no files
   BackupRangeInvalid,  // the first and last sector do not make a range on the source
   ImageOnSource,       // writing the image or its sector map would reach the source
+  DestinationUntraced, // a FUSE file system whose server could not be read: it may lie on the source
+  ReportNotAFile,      // the report's path names something other than a regular file
+  ImageNotAFile,       // the image's (or its map's) path names something other than a regular file
 };
 
 // Which step of opening a source failed.

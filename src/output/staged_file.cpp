@@ -193,7 +193,11 @@ bool StagedFile::WriteAt(const void* data, std::size_t size, std::int64_t offset
 }
 
 bool StagedFile::Reserve(std::int64_t length) {
-  return length <= 0 || ::posix_fallocate(fd_, 0, static_cast<off_t>(length)) == 0;
+  if (length <= 0) return true;
+  // posix_fallocate returns its error rather than setting errno.
+  const int error = ::posix_fallocate(fd_, 0, static_cast<off_t>(length));
+  if (error != 0) errno = error;
+  return error == 0;
 }
 
 bool StagedFile::Flush() { return ::fsync(fd_) == 0; }
@@ -287,6 +291,14 @@ bool StagedFile::PublishReplacing(const std::string& path) {
       }
     }
     if (hiddenPath_.empty()) return false;
+  }
+  // The name the user chose may have become a device node, a pipe or a
+  // folder since it was checked: never renamed over (a link is replaced,
+  // not followed, so one is no harm).
+  struct stat there {};
+  if (::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode)) {
+    errno = S_ISDIR(there.st_mode) ? EISDIR : EEXIST;
+    return false;
   }
   if (::rename(hiddenPath_.c_str(), path.c_str()) != 0) return false;
   hiddenPath_.clear();

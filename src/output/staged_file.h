@@ -35,7 +35,7 @@ class StagedFile {
   // Writes every byte at offset, or fails.
   bool WriteAt(const void* data, std::size_t size, std::int64_t offset);
   // Really reserves length bytes of blocks, so that a destination without
-  // room fails now rather than part-way.
+  // room fails now rather than part-way; errno says why it failed.
   bool Reserve(std::int64_t length);
   // Waits until the bytes are on the disk.
   bool Flush();
@@ -45,8 +45,10 @@ class StagedFile {
   // one; otherwise the first free "NAME-2.EXT", "NAME-3.EXT" ... beside it.
   // Returns the path the bytes now have; none when nothing could be named.
   std::optional<std::string> PublishKeepingOthers(const std::string& path);
-  // Gives the file the name path, replacing whatever has it (a name the user
-  // chose); a link there is replaced, never followed.
+  // Gives the file the name path, replacing the regular file that has it (a
+  // name the user chose); a link there is replaced, never followed. Anything
+  // else there (a device node, a pipe, a socket, a folder) is left alone and
+  // the call fails (errno EEXIST, or EISDIR for a folder).
   bool PublishReplacing(const std::string& path);
 
   // Removes from folder the hidden files of runs that died before naming

@@ -46,13 +46,19 @@ DeepScan::DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd&
     : source_(source), parameters_(parameters), frontEnd_(frontEnd), run_(source, frontEnd) {}
 
 Refusal DeepScan::CheckInputs(const ScanRequest& request) {
+  refusedKind_ = OutputKind::Absent;
+  refusedPath_ = request.saveFolder;
   if (request.typeMask == 0) return Refusal::NoFileType;
   std::error_code error;
   if (request.saveFolder.empty() || !std::filesystem::is_directory(request.saveFolder, error)) {
     return Refusal::NoSaveFolder;
   }
   const DestinationRule rule(source_);
-  if (rule.CheckFolder(request.saveFolder) != DestinationRefusal::None) return Refusal::FolderOnSource;
+  switch (rule.CheckFolder(request.saveFolder)) {
+    case DestinationRefusal::None: break;
+    case DestinationRefusal::OnSource: return Refusal::FolderOnSource;
+    case DestinationRefusal::Unresolved: return Refusal::DestinationUntraced;
+  }
 
   parameters_.ApplyClusterSize();  // the cluster-size list decides spc
   run_.saveFolder = request.saveFolder;
@@ -60,8 +66,19 @@ Refusal DeepScan::CheckInputs(const ScanRequest& request) {
 
   reportPlacement_ = request.reportPath.empty() ? ReportPlacement::KeepOthers : ReportPlacement::Replace;
   reportPath_ = request.reportPath.empty() ? run_.saveFolder + kReportFileName : request.reportPath;
-  if (rule.CheckFile(std::filesystem::absolute(reportPath_, error).string()) != DestinationRefusal::None) {
-    return Refusal::ReportOnSource;
+  // A report the user named replaces what has the name: only ever a regular
+  // file, known before the scan rather than after it.
+  refusedPath_ = reportPath_;
+  if (!request.reportPath.empty()) {
+    if (const OutputKind kind = KindOfOutputPath(reportPath_); !OutputMayTake(kind)) {
+      refusedKind_ = kind;
+      return Refusal::ReportNotAFile;
+    }
+  }
+  switch (rule.CheckFile(std::filesystem::absolute(reportPath_, error).string())) {
+    case DestinationRefusal::None: break;
+    case DestinationRefusal::OnSource: return Refusal::ReportOnSource;
+    case DestinationRefusal::Unresolved: return Refusal::DestinationUntraced;
   }
   if (!request.reportPath.empty() && NamesAnOutput(reportPath_, run_.saveFolder)) return Refusal::ReportNameTaken;
 
@@ -99,6 +116,8 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
     ScanResult refused;
     refused.refusal = refusal;
     refused.refusalDetail = detail;
+    refused.refusedKind = refusedKind_;
+    refused.refusedPath = refusedPath_;
     return refused;
   }
 

@@ -10,6 +10,7 @@
 #include "common/front_end.h"
 #include "common/rate_meter.h"
 #include "common/refusal.h"
+#include "output/output_kind.h"
 #include "rescue/report/read_back.h"
 #include "rescue/report/rescue_report.h"
 #include "rescue/rescue_run.h"
@@ -45,6 +46,10 @@ struct ScanResult {
   bool ran = false;        // false with no source open, or when refused
   Refusal refusal = Refusal::None;  // why the input was refused
   std::string refusalDetail;  // what the system said, with the path, where it said something
+  // For ReportNotAFile and DestinationUntraced: the path at fault, and for
+  // the first what it is instead of a regular file.
+  std::string refusedPath;
+  OutputKind refusedKind = OutputKind::Absent;
   std::int32_t rescued = 0;
   std::string reportPath;     // where the report was to be written
   bool reportWritten = false;
@@ -104,6 +109,8 @@ class DeepScan {
   RescueRun run_;
   std::vector<DocumentInspection> report_;
   std::string reportPath_;
+  std::string refusedPath_;
+  OutputKind refusedKind_ = OutputKind::Absent;
   ReportPlacement reportPlacement_ = ReportPlacement::KeepOthers;
   bool stopRequested_ = false;
   std::int64_t searchReached_ = 0;  // the sector the search would have looked at next

@@ -466,9 +466,11 @@ void TForm1::RunRescue() {
   if (result.ran) QSettings().setValue(kSaveFolderKey, Edit2->text());
   if (!result.ran) {
     if (result.refusal == Refusal::None) return;
-    services_.prompt.Show({SlotOf(result.refusal), slot::kError,
-                           result.refusalDetail.empty() ? std::string() : "\n" + result.refusalDetail});
+    std::string detail = result.refusalDetail;
+    if (result.refusal == Refusal::DestinationUntraced) detail = result.refusedPath;
+    services_.prompt.Show({SlotOf(result.refusal), slot::kError, detail.empty() ? std::string() : "\n" + detail});
     if (result.refusal == Refusal::NoSaveFolder || result.refusal == Refusal::FolderOnSource ||
+        result.refusal == Refusal::DestinationUntraced ||
         result.refusal == Refusal::ReportOnSource || result.refusal == Refusal::FolderBusy ||
         result.refusal == Refusal::FolderUnwritable) {
       Edit2->setFocus();
@@ -505,7 +507,12 @@ void TForm1::RunBackup() {
   backupRunning_ = true;
   const BackupResult result = backup_.Run(range, *target);
   backupRunning_ = false;
-  if (!result.ran && result.refusal != Refusal::None) ShowError(SlotOf(result.refusal));
+  if (!result.ran && result.refusal != Refusal::None) {
+    services_.prompt.Show({SlotOf(result.refusal), slot::kError,
+                           result.refusedPath.empty()
+                               ? std::string()
+                               : "\n" + PathAndReason(result.refusedPath, 0, SlotOf(result.refusedKind))});
+  }
   show();
 }
 

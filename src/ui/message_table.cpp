@@ -21,7 +21,11 @@ using Table = std::array<const char*, kMessageSlots>;
 // window and 103 says why a rescued file could not be opened (it follows
 // slot 48 and the file's path); 104 to 107 sum a rescue up in the results
 // window and 108 to 111 explain its verdicts; 112 to 114 say where a rescue
-// stopped before its end stopped. Several texts end in a blank because the
+// stopped before its end; 115 refuses a destination on a FUSE file system
+// that cannot be traced, 116 to 123 refuse a report or an image path that is
+// no regular file and say what it is (they follow the path), and 124 and 125
+// say which step of a backup failed (the path and the system's reason
+// follow). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -142,6 +146,17 @@ constexpr Table kEnglish = {
     /* 112 */ "Stopped",
     /* 113 */ "Stopped before the end: the carving was cut short. Share of the range searched, and the sector the search stopped at: ",
     /* 114 */ "Stopped before the end of the range: every hit found was carved. Share of the range searched, and the sector the search stopped at: ",
+    /* 115 */ "Can't tell where this FUSE file system keeps its files: its driver could not be read, so it may lie on the source. Choose a folder on another disk!",
+    /* 116 */ "The report can only be written as a file!",
+    /* 117 */ "The IMG file can only be saved as a file!",
+    /* 118 */ "it is a folder",
+    /* 119 */ "it is a block device; an image is saved as a file, never written straight onto a disk",
+    /* 120 */ "it is a character device",
+    /* 121 */ "it is a pipe (FIFO)",
+    /* 122 */ "it is a socket",
+    /* 123 */ "it is not a regular file",
+    /* 124 */ "Can't create the IMG file!",
+    /* 125 */ "Writing the IMG file failed!",
 };
 
 constexpr Table kSimplified = {
@@ -260,6 +275,17 @@ constexpr Table kSimplified = {
     /* 112 */ "已停止",
     /* 113 */ "在结束前已停止: 文件提取被中断. 已搜索的范围比例及搜索停止的扇区: ",
     /* 114 */ "在扫描范围结束前已停止: 已找到的文件均已提取. 已搜索的范围比例及搜索停止的扇区: ",
+    /* 115 */ "无法确定此 FUSE 文件系统把文件存放在哪里: 无法读取它的驱动程序, 它可能就在源盘上. 请选择另一个磁盘上的文件夹!",
+    /* 116 */ "报告只能写入为文件!",
+    /* 117 */ "映像文件只能保存为文件!",
+    /* 118 */ "这是文件夹",
+    /* 119 */ "这是块设备; 映像只保存为文件, 不会直接写入磁盘",
+    /* 120 */ "这是字符设备",
+    /* 121 */ "这是管道 (FIFO)",
+    /* 122 */ "这是套接字",
+    /* 123 */ "这不是普通文件",
+    /* 124 */ "无法创建映像文件!",
+    /* 125 */ "写入映像文件失败!",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -381,6 +407,17 @@ constexpr Table kTraditional = {
     /* 112 */ "已停止",
     /* 113 */ "在結束前已停止: 檔案提取被中斷. 已搜尋的範圍比例及搜尋停止的扇區: ",
     /* 114 */ "在掃描範圍結束前已停止: 已找到的檔案均已提取. 已搜尋的範圍比例及搜尋停止的扇區: ",
+    /* 115 */ "無法確定此 FUSE 檔案系統把檔案存放在哪裡: 無法讀取它的驅動程式, 它可能就在源盤上. 請選擇另一個磁碟上的資料夾!",
+    /* 116 */ "報告只能寫入為檔案!",
+    /* 117 */ "映像檔案只能儲存為檔案!",
+    /* 118 */ "這是資料夾",
+    /* 119 */ "這是區塊裝置; 映像只儲存為檔案, 不會直接寫入磁碟",
+    /* 120 */ "這是字元裝置",
+    /* 121 */ "這是管道 (FIFO)",
+    /* 122 */ "這是通訊端",
+    /* 123 */ "這不是一般檔案",
+    /* 124 */ "無法建立映像檔案!",
+    /* 125 */ "寫入映像檔案失敗!",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -17,6 +17,23 @@ int SlotOf(Refusal refusal) {
     case Refusal::FolderUnwritable: return slot::kDestinationUnwritable;
     case Refusal::BackupRangeInvalid: return slot::kInvalidBackupRange;
     case Refusal::ImageOnSource: return slot::kImageOnSourceDrive;
+    case Refusal::DestinationUntraced: return slot::kDestinationUntraced;
+    case Refusal::ReportNotAFile: return slot::kReportNotAFile;
+    case Refusal::ImageNotAFile: return slot::kImageNotAFile;
+  }
+  return 0;
+}
+
+int SlotOf(OutputKind kind) {
+  switch (kind) {
+    case OutputKind::Absent:
+    case OutputKind::RegularFile: return 0;
+    case OutputKind::Folder: return slot::kOutputIsFolder;
+    case OutputKind::BlockDevice: return slot::kOutputIsBlockDevice;
+    case OutputKind::CharacterDevice: return slot::kOutputIsCharacterDevice;
+    case OutputKind::Pipe: return slot::kOutputIsPipe;
+    case OutputKind::Socket: return slot::kOutputIsSocket;
+    case OutputKind::Other: return slot::kOutputIsOther;
   }
   return 0;
 }

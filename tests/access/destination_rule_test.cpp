@@ -57,7 +57,34 @@ const char kMountInfo[] =
     "38 22 0:50 / /fx/auto rw - autofs systemd-1 rw\n"
     "39 38 0:51 / /fx/auto rw - btrfs /dev/sdb1 rw\n"
     // A mount point ending in a blank, escaped by the kernel.
-    "40 22 0:52 / /fx/media/disk\\040 rw - btrfs /dev/sdc1 rw\n";
+    "40 22 0:52 / /fx/media/disk\\040 rw - btrfs /dev/sdc1 rw\n"
+    // FUSE: ntfs-3g names the image it serves; fusefat names only itself;
+    // bindfs names a folder; sshfs keeps its bytes on another machine.
+    "50 22 0:70 / /fx/mnt/ntfs rw - fuse /fx/home/u/source.img rw\n"
+    "51 22 0:71 / /fx/mnt/fat rw - fuse.fusefat fusefat rw\n"
+    "52 22 0:72 / /fx/mnt/disk rw - fuse.fusefat fusefat rw\n"
+    "53 22 0:73 / /fx/mnt/lost rw - fuse.fusefat fusefat rw\n"
+    "54 22 0:74 / /fx/mnt/net rw - fuse.sshfs host:/srv rw\n"
+    "55 22 0:75 / /fx/mnt/bind rw - fuse.bindfs /fx/root rw\n"
+    "56 22 0:76 / /fx/mnt/old rw - fuse.fusefat fusefat rw\n"
+    "57 22 8:32 / /fx/mnt/blk rw - fuseblk /dev/sdc rw\n";
+
+// Processes holding /dev/fuse, and what else they hold. The kernel names the
+// connection of each /dev/fuse descriptor in its fdinfo ("fuse_connection:",
+// 20 bits of minor); an older kernel does not.
+struct Process {
+  int pid;
+  unsigned connection;
+  std::vector<const char*> held;  // descriptors 3, 4 ... (/dev/fuse is the last)
+};
+
+const Process kProcesses[] = {
+    {200, 71, {"/fx/home/u/source.img", "pipe:[7]"}},  // serving /fx/mnt/fat from the source image
+    {201, 72, {"/fx/dev/sda"}},                         // serving /fx/mnt/disk from the disk sda
+    {202, 74, {"socket:[9]", "/fx/tmp/out"}},           // sshfs: a socket and a folder on tmpfs
+    {203, 76, {"/fx/home/u/disk.img"}},                 // serving /fx/mnt/old from disk.img
+    {300, 99, {"/fx/root/out"}},                        // the server of a mount not in this table
+};
 
 std::uint64_t Dev(unsigned a, unsigned b) { return makedev(a, b); }
 
@@ -106,11 +133,21 @@ const std::map<std::string, PathFacts> kStat = {
     {"/fx/auto/out", Folder(Dev(0, 53))},        // a subvolume of the btrfs over the automount
     {"/fx/media/disk /out", Folder(Dev(0, 54))},
     {".", Folder(Dev(8, 1))},                    // the working folder
+    {"/fx/mnt/ntfs/out", Folder(Dev(0, 70))},
+    {"/fx/mnt/fat/out", Folder(Dev(0, 71))},
+    {"/fx/mnt/disk/out", Folder(Dev(0, 72))},
+    {"/fx/mnt/lost/out", Folder(Dev(0, 73))},
+    {"/fx/mnt/net/out", Folder(Dev(0, 74))},
+    {"/fx/mnt/bind/out", Folder(Dev(0, 75))},
+    {"/fx/mnt/old/out", Folder(Dev(0, 76))},
+    {"/fx/mnt/blk/out", Folder(Dev(8, 32))},
 };
 
 class SystemFixture {
  public:
-  SystemFixture() {
+  // unreadableProcess: one more process whose descriptors cannot be listed,
+  // as those of another user's are for an ordinary user.
+  explicit SystemFixture(bool olderKernel = false, bool unreadableProcess = false) {
     const fs::path sys = dir_.path() / "sys";
     fs::create_directories(sys / "dev/block");
     fs::create_directories(sys / "class/block");
@@ -134,8 +171,32 @@ class SystemFixture {
     view_.sysDevBlock = (sys / "dev/block").string();
     view_.sysClassBlock = (sys / "class/block").string();
     view_.devDirectory = dir_ / "dev";
-    view_.stat = [](const std::string& path) -> std::optional<PathFacts> {
-      const auto it = kStat.find(path);
+    const fs::path proc = dir_.path() / "proc";
+    for (const Process& p : kProcesses) {
+      const fs::path process = proc / std::to_string(p.pid);
+      fs::create_directories(process / "fd");
+      fs::create_directories(process / "fdinfo");
+      int fd = 3;
+      for (const char* held : p.held) fs::create_symlink(held, process / "fd" / std::to_string(fd++));
+      fs::create_symlink("/dev/fuse", process / "fd" / std::to_string(fd));
+      std::ofstream info(process / "fdinfo" / std::to_string(fd));
+      info << "pos:\t0\nflags:\t0100002\nmnt_id:\t24\nino:\t89\n";
+      if (!olderKernel) info << "fuse_connection:\t" << p.connection << '\n';
+    }
+    fs::create_directories(proc / "self");  // no number: not a process
+    if (unreadableProcess) {
+      fs::create_directories(proc / "400");
+      std::ofstream(proc / "400" / "fd").close();  // no folder to list
+    }
+    view_.procDirectory = proc.string();
+    // A descriptor stats as what it leads to.
+    view_.stat = [procText = proc.string()](const std::string& path) -> std::optional<PathFacts> {
+      std::string key = path;
+      if (path.rfind(procText, 0) == 0) {
+        std::error_code error;
+        key = fs::read_symlink(path, error).string();
+      }
+      const auto it = kStat.find(key);
       return it == kStat.end() ? std::nullopt : std::optional<PathFacts>(it->second);
     };
   }
@@ -211,6 +272,59 @@ TEST(DestinationRule, RefusesTheSourceFileByAnyNameAndTheDevicesHoldingIt) {
       {Dev(8, 1), {}, "copy.img", true},                 // a bare name: in the working folder, on the source
       {Dev(8, 2), {}, "copy.img", false},
   }, false);
+}
+
+// The FUSE file systems of the fixture: their mount sources and servers lead
+// to the source, or nowhere local, or cannot be traced.
+TEST(DestinationRule, FollowsFuseFileSystemsToWhatTheirServersHold) {
+  using enum DestinationRefusal;
+  const struct {
+    bool olderKernel;
+    bool unreadableProcess;
+    std::optional<std::uint64_t> device;
+    std::optional<FileId> file;
+    const char* path;
+    DestinationRefusal verdict;
+  } cases[] = {
+      {false, false, {}, kImage, "/fx/mnt/ntfs/out", OnSource},      // mounted from the image by its path
+      {false, false, Dev(8, 17), {}, "/fx/mnt/ntfs/out", OnSource},  // ... which lies on the partition
+      {false, false, {}, kImage, "/fx/mnt/fat/out", OnSource},       // its server holds the image
+      {false, false, Dev(8, 16), {}, "/fx/mnt/fat/out", OnSource},
+      {false, false, Dev(8, 1), {}, "/fx/mnt/fat/out", None},
+      {false, false, Dev(8, 1), {}, "/fx/mnt/disk/out", OnSource},   // its server holds the disk itself
+      {false, false, Dev(8, 0), {}, "/fx/mnt/disk/out", OnSource},
+      {false, false, {}, kImage, "/fx/mnt/disk/out", None},
+      {false, false, Dev(8, 17), {}, "/fx/mnt/old/out", OnSource},   // disk.img on sdb1
+      {false, false, Dev(7, 0), {}, "/fx/mnt/old/out", OnSource},    // the loop device reading disk.img
+      {false, false, {}, kImage, "/fx/mnt/old/out", None},
+      {false, false, Dev(8, 1), {}, "/fx/mnt/bind/out", OnSource},   // a folder on the partition
+      {false, false, Dev(8, 16), {}, "/fx/mnt/bind/out", None},
+      {false, false, Dev(8, 32), {}, "/fx/mnt/blk/out", OnSource},   // fuseblk: the device is the number
+      {false, false, {}, kImage, "/fx/mnt/net/out", None},           // a socket and tmpfs: nothing local
+      {false, false, Dev(8, 1), {}, "/fx/mnt/lost/out", Unresolved}, // no server to be found
+      {false, false, {}, kImage, "/fx/mnt/lost/out", Unresolved},
+      {false, false, {}, {}, "/fx/mnt/lost/out", None},              // nothing being read
+      {false, true, {}, kImage, "/fx/mnt/fat/out", OnSource},        // named by the kernel despite the unreadable
+      {false, true, Dev(8, 48), {}, "/fx/mnt/lost/out", Unresolved},
+      // Older kernels do not say which connection is whose: every holder of
+      // /dev/fuse counts, and any that cannot be read leaves nothing known.
+      {true, false, {}, kImage, "/fx/mnt/lost/out", OnSource},
+      {true, false, Dev(8, 16), {}, "/fx/mnt/net/out", OnSource},
+      {true, false, Dev(8, 1), {}, "/fx/mnt/net/out", OnSource},     // process 300's folder on sda1
+      {true, false, Dev(8, 48), {}, "/fx/mnt/net/out", None},
+      {true, true, Dev(8, 48), {}, "/fx/mnt/net/out", Unresolved},
+  };
+  const SystemFixture systems[2][2] = {{SystemFixture(false, false), SystemFixture(false, true)},
+                                       {SystemFixture(true, false), SystemFixture(true, true)}};
+  for (const auto& c : cases) {
+    const SystemFixture& system = systems[c.olderKernel][c.unreadableProcess];
+    const DestinationRule rule(c.device, c.file, system.View());
+    const std::string trace = std::string(c.path) + " for source " + std::to_string(c.device.value_or(0)) +
+                              (c.olderKernel ? ", older kernel" : "") + (c.unreadableProcess ? ", unreadable" : "");
+    EXPECT_EQ(rule.CheckFolder(c.path), c.verdict) << trace;
+    // A file in the folder fares the same.
+    EXPECT_EQ(rule.CheckFile(std::string(c.path) + "/report.csv"), c.verdict) << trace;
+  }
 }
 
 TEST(MountTable, ReadsFieldsAfterTheOptionalOnesAndUnescapesBlanks) {

@@ -56,8 +56,9 @@ class ImageBackupTest : public ::testing::Test {
     return {bytes.begin() + first * size, bytes.begin() + (last + 1) * size};
   }
   // Runs the whole source's backup in a child whose file size limit the image
-  // exceeds. Exit code: 1 finished, 2 "no room" (caption Error) came before any
-  // copying, 4 a "Finished" box.
+  // exceeds. Exit code: 1 finished, 2 "writing failed" (caption Error: a
+  // file too large is no want of free space) came before any copying, 4 a
+  // "Finished" box.
   int BackupUnderFileSizeLimit(rlim_t limit) {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -66,7 +67,7 @@ class ImageBackupTest : public ::testing::Test {
       std::signal(SIGXFSZ, SIG_IGN);
       int code = backup.Run({"0", std::to_string(source.ScanGeometry().LastSector)}, target).finished ? 1 : 0;
       for (const int box : rec.shown) {
-        if (box == slot::kNoFreeSpace * 100 + slot::kError && rec.reports.empty()) code |= 2;
+        if (box == slot::kImageWriteFailed * 100 + slot::kError && rec.reports.empty()) code |= 2;
         if (box / 100 == slot::kBackupFinished || box / 100 == slot::kFinishedWithBadSectors) code |= 4;
       }
       ::_exit(code);
@@ -306,10 +307,10 @@ TEST_F(ImageBackupTest, WriteFailingAfterTheReservationIsNotFinished) {
       const rlimit small{200 * 512, 200 * 512};
       ::setrlimit(RLIMIT_FSIZE, &small);
     };
-    // Exit code: 1 finished, 2 "no room" after copying began, 4 a "Finished" box.
+    // Exit code: 1 finished, 2 "writing failed" after copying began, 4 a "Finished" box.
     int code = Run(0, 999).finished ? 1 : 0;
     for (const int box : rec.shown) {
-      if (box == slot::kNoFreeSpace * 100 + slot::kError && !rec.reports.empty()) code |= 2;
+      if (box == slot::kImageWriteFailed * 100 + slot::kError && !rec.reports.empty()) code |= 2;
       if (box / 100 == slot::kBackupFinished || box / 100 == slot::kFinishedWithBadSectors) code |= 4;
     }
     ::_exit(code);

@@ -105,6 +105,22 @@ TEST_P(StagedFileTest, ReplacingReplacesALinkNotItsTarget) {
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"backup.img", "precious.img"}));
 }
 
+// A name that became a pipe or a folder after it was checked: the last
+// look before the rename leaves it as it is and drops nothing but the copy.
+TEST_P(StagedFileTest, ReplacingNeverRenamesOverAPipeOrAFolder) {
+  ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder.csv");
+  const struct { const char* name; int error; } cases[] = {{"pipe.csv", EEXIST}, {"folder.csv", EISDIR}};
+  for (const auto& c : cases) {
+    errno = 0;
+    EXPECT_FALSE(Make(test::PatternBytes(100)).PublishReplacing(dir / c.name)) << c.name;
+    EXPECT_EQ(errno, c.error) << c.name;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe.csv"));
+  EXPECT_TRUE(fs::is_empty(dir / "folder.csv"));
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"folder.csv", "pipe.csv"}));
+}
+
 TEST_P(StagedFileTest, WritesAtOffsetsIntoAReservedLength) {
   StagedFile file = *StagedFile::Create(dir.path().string(), GetParam());
   ASSERT_TRUE(file.Reserve(8192));

@@ -241,7 +241,7 @@ ReassemblyOutcome Reassemble(const Bytes& disk) {
 // (more foreign clusters after it than any gap could span) changes
 // neither: the work follows the document, not the disk.
 TEST(Reassembly, WorkAndOutcomeFollowTheDocumentNotTheDisk) {
-  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "no document corpus at " << kCorpus;
+  if (!fs::is_directory(kCorpus)) VELLUMARK_CANNOT_RUN("no document corpus at " << kCorpus);
   struct Case {
     const char* document;
     int overwritten;  // -1: none; else a cluster overwritten by foreign text, leaving partial text

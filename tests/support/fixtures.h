@@ -82,3 +82,11 @@ std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::strin
   do {                                                                                         \
     if (!::vellumark::test::HaveTool(name)) VELLUMARK_CANNOT_RUN("needs " << name);            \
   } while (0)
+
+// The same for what a test needs of the machine rather than a program: root,
+// loop devices, /dev/fuse. CI has them; under VELLUMARK_REQUIRE_TOOLS a
+// machine without them fails the test instead of skipping it.
+#define VELLUMARK_REQUIRE(condition, what)                    \
+  do {                                                        \
+    if (!(condition)) VELLUMARK_CANNOT_RUN("needs " what);    \
+  } while (0)
