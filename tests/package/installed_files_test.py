@@ -60,7 +60,7 @@ def check_desktop_entry(root):
         return None
     entry = entries[0]
     check_tool(["desktop-file-validate", entry], "desktop-file-validate")
-    keys = dict(line.split("=", 1) for line in open(entry, encoding="utf-8") if "=" in line)
+    keys = dict(line.strip().split("=", 1) for line in open(entry, encoding="utf-8") if "=" in line)
     program = keys.get("Exec", "").split()[0] if keys.get("Exec") else ""
     if not os.access(installed(root, "/usr/bin/" + program), os.X_OK):
         fail(f"the menu entry starts '{program}', which is not installed in /usr/bin")
