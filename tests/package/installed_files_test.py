@@ -5,8 +5,9 @@ system's own tools accept, and the manual page says what the program does.
 Installs the build into a scratch DESTDIR, then:
   - the menu entry passes desktop-file-validate, and its program and icon are
     among the installed files;
-  - the AppStream metainfo passes `appstreamcli validate --no-net`, and the
-    menu entry and programs it names are installed;
+  - the AppStream metainfo passes `appstreamcli validate --no-net` (alone and
+    with the tree it is installed in), and the menu entry and programs it
+    names are installed;
   - the manual pages, installed gzip-compressed, pass groff's warnings and
     mandoc's lint, and vellumark-cli's page names every command, option and
     exit status that `vellumark-cli --help` lists (so that a status or option
@@ -81,6 +82,8 @@ def check_metainfo(root, desktop_id):
         return
     metainfo = files[0]
     check_tool(["appstreamcli", "validate", "--no-net", metainfo], "appstreamcli validate")
+    # The tree as a whole: the metainfo with the menu entry and icon it names.
+    check_tool(["appstreamcli", "validate-tree", "--no-net", root], "appstreamcli validate-tree")
     text = open(metainfo, encoding="utf-8").read()
     launchable = re.findall(r'<launchable type="desktop-id">([^<]*)</launchable>', text)
     if launchable != [desktop_id]:
