@@ -19,6 +19,12 @@ void SayOutOfMemory() { std::cerr << vellumark::Text(vellumark::slot::kOutOfMemo
 int Run(int argc, char** argv) {
   vellumark::GuardedApplication application(argc, argv);
   QApplication::setApplicationName("Vellumark");
+  // The settings file is named by the organization as well: without one it
+  // lands in ~/.config/Unknown Organization/.
+  QApplication::setOrganizationName("Vellumark");
+  QApplication::setOrganizationDomain("vellumark.org");
+  // Ties the window to its menu entry (its icon and name on Wayland).
+  QApplication::setDesktopFileName("vellumark");
   QApplication::setWindowIcon(QIcon::fromTheme("vellumark"));
   vellumark::TranslateQtTexts();
 
