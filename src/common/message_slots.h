@@ -130,4 +130,13 @@ inline constexpr int kExplainDamaged = 109;
 inline constexpr int kExplainUnchecked = 110;
 inline constexpr int kExplainPartial = 111;
 
+// Documents found but not saved are listed too: the results window's column
+// of why, and its words (the system's reason, or the sector of the document
+// that holds one, follows them).
+inline constexpr int kColumnNotSavedReason = 112;
+inline constexpr int kNotSavedDamaged = 113;
+inline constexpr int kNotSavedNotWritten = 114;
+inline constexpr int kNotSavedNotChosen = 115;
+inline constexpr int kNotSavedInsideAnother = 116;
+
 }  // namespace vellumark::slot

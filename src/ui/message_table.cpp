@@ -20,7 +20,8 @@ using Table = std::array<const char*, kMessageSlots>;
 // and save dialogs, in Qt's form; 95 is the status bar's link to the help
 // window and 103 says why a rescued file could not be opened (it follows
 // slot 48 and the file's path); 104 to 107 sum a rescue up in the results
-// window and 108 to 111 explain its verdicts. Several texts end in a blank because the
+// window and 108 to 111 explain its verdicts; 112 to 116 say why a document
+// found was not saved (116 is followed by a sector number). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -138,6 +139,11 @@ constexpr Table kEnglish = {
     /* 109 */ "Something in it does not check (see the fault): it may open with gaps, or not at all.",
     /* 110 */ "Written as it was found; files of this kind are not checked.",
     /* 111 */ "The document could not be rebuilt; this is the text that could be read from its pieces.",
+    /* 112 */ "Why not saved",
+    /* 113 */ "damaged beyond rebuilding",
+    /* 114 */ "not written",
+    /* 115 */ "not of a chosen type",
+    /* 116 */ "inside the document at sector ",
 };
 
 constexpr Table kSimplified = {
@@ -253,6 +259,11 @@ constexpr Table kSimplified = {
     /* 109 */ "其中有部分未通过检查 (见故障说明): 打开时可能有缺失, 或无法打开.",
     /* 110 */ "按找到时的样子写入; 此类文件不作检查.",
     /* 111 */ "文档无法重建; 这是能从其碎片中读出的文字.",
+    /* 112 */ "未保存原因",
+    /* 113 */ "已损坏, 无法重建",
+    /* 114 */ "未能写入",
+    /* 115 */ "不属于所选类型",
+    /* 116 */ "位于另一文档内, 其起始扇区 ",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -371,6 +382,11 @@ constexpr Table kTraditional = {
     /* 109 */ "其中有部分未通過檢查 (見故障說明): 開啟時可能有缺失, 或無法開啟.",
     /* 110 */ "按找到時的樣子寫入; 此類檔案不作檢查.",
     /* 111 */ "文件無法重建; 這是能從其碎片中讀出的文字.",
+    /* 112 */ "未保存原因",
+    /* 113 */ "已損壞, 無法重建",
+    /* 114 */ "未能寫入",
+    /* 115 */ "不屬於所選類型",
+    /* 116 */ "位於另一文件內, 其起始扇區 ",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -64,7 +64,8 @@ TEST_F(MessageTable, EmptyAndOutOfRangeSlots) {
       EXPECT_STREQ(Text(language, slot), "") << int(language) << " slot " << slot;
     }
     for (int slot : {0, 10, 28, 30, 31, 32, 33, 34, 61, 64, 71, 72, 73, 74, 76, 78, 79, 80, 81, 82, 83, 84, 85, 86, 87, 88, 89,
-                     90, 91, 92, 93, 94, 95, 96, 97, 98, 99, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111}) {
+                     90, 91, 92, 93, 94, 95, 96, 97, 98, 99, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111,
+                     112, 113, 114, 115, 116}) {
       EXPECT_STRNE(Text(language, slot), "") << int(language) << " slot " << slot;  // the table's ends included
     }
   }
