@@ -31,7 +31,7 @@ TEST(CliLayoutChoice, DocumentsOffTheChosenGridAllComeBack) {
   VELLUMARK_REQUIRE_TOOL("mcopy");
   VELLUMARK_REQUIRE_TOOL("mshowfat");
   const std::vector<std::string> documents = {"doc/52420.doc", "ooxml/TestEditTime.docx", "doc/47304.doc",
-                                              "doc/57843.doc", "ooxml/table-merges.docx", "doc/47950_normal.doc"};
+                                              "doc/57843.doc", "ooxml/table-merges.docx", "doc/56880.doc"};
   for (const std::string& document : documents) {
     if (!fs::exists(kCorpus / document)) VELLUMARK_CANNOT_RUN("no corpus document " << kCorpus / document);
   }

@@ -173,14 +173,12 @@ class ResultsWindowTest : public QObject {
     whole.preview = "The meeting opened at nine.";
     DocumentInspection damaged = Saved("TEST_B.DOC", 900, 1, Verdict::Damaged);
     damaged.fault = "WordDocument stream ends early";
-    DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
-    unsaved.record.saved = false;
-    unsaved.record.saveFailure = "No space left on device: /media/usb/TEST_C.DOC";
     DocumentInspection reassembled = Saved("TEST_D.DOC", 20000, 7, Verdict::Whole);
     reassembled.record.reassembled = true;
     DocumentInspection partial = Saved("TEST_E.TXT", 300, 4, Verdict::Partial);
     partial.record.partialText = true;
-    ResultsWindow window({whole, damaged, unsaved, reassembled, partial}, WindowServices{prompt, dialogs});
+    // Documents not saved are listed too (see the summary's test).
+    ResultsWindow window({whole, damaged, reassembled, partial}, WindowServices{prompt, dialogs});
     window.show();
 
     QTreeWidget* list = window.List();
@@ -234,8 +232,10 @@ class ResultsWindowTest : public QObject {
              QString("Documents found: 3   saved: 2   not saved: 1 (No space left on device: /media/usb/TEST_C.DOC)\n"
                      "Report: /media/usb/rescue-report.csv"));
     QTreeWidget* list = window.List();
-    QCOMPARE(list->topLevelItem(0)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainWhole)));
-    QCOMPARE(list->topLevelItem(1)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainDamaged)));
+    // By name: the document not saved, without one, comes first.
+    QCOMPARE(list->topLevelItem(0)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainUnchecked)));
+    QCOMPARE(list->topLevelItem(1)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainWhole)));
+    QCOMPARE(list->topLevelItem(2)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainDamaged)));
     ClickHeading(list, ResultsWindow::kVerdict);
     const QStringList verdicts = Column(list, ResultsWindow::kVerdict);
     QVERIFY(verdicts == QStringList({"damaged", "unchecked", "whole"}) ||
