@@ -21,6 +21,7 @@
 #include "ui/failure_text.h"
 #include "ui/message_table.h"
 #include "ui/refusal_slots.h"
+#include "ui/rescue_summary.h"
 
 namespace vellumark::cli {
 namespace {
@@ -277,6 +278,7 @@ int RunRescue(const std::vector<std::string>& args) {
               << std::strerror(errno) << "\n";
     return kExitSourceFailed;
   }
+  std::cerr << DocumentCounts(scan.Report()) << "\n";
   std::cerr << "Report: " << result.reportPath << "\n";
   if (result.notWritten > 0 || result.sourceEndedAt) return kExitSourceFailed;
   if (result.stopped) return kExitStopped;

@@ -116,6 +116,13 @@ void VolumeParameters::ApplyReason(Prompt& prompt) {
   }
   ShowFileSystemType();
   FileSystemDefaults();
+  if (lists_.reasonEntry == kReasonFormatted && CanTrustBootSector()) {
+    // A quick format keeps the cluster size, so the one the boot sector
+    // states is the likely one; the phase is still left to the scan.
+    const std::uint32_t stated = source_.OpenedGeometry().SectorsPerCluster;
+    if (stated >= 1) source_.ScanGeometry().SectorsPerCluster = stated;
+    ShowClusterSize(source_.ScanGeometry().SectorsPerCluster);
+  }
 }
 
 }  // namespace vellumark

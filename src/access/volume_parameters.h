@@ -56,7 +56,9 @@ class VolumeParameters {
   void ApplyClusterSize();
   // Applies the loss-reason list's entry. "Deleted or Disappeared" trusts the
   // boot sector, which needs one to have been recognised (else slot 70 is
-  // shown and the reason falls back to "Formatted").
+  // shown and the reason falls back to "Formatted"). "Formatted" proposes
+  // the cluster size a recognised boot sector states, the other reasons
+  // the default of the file-system type.
   void ApplyReason(Prompt& prompt);
   // Whether "Deleted or Disappeared" can be chosen: the source opened with a
   // boot sector whose layout is known.

@@ -154,4 +154,13 @@ inline constexpr int kRunStopped = 112;
 inline constexpr int kStoppedCarvingCut = 113;
 inline constexpr int kStoppedCarvingDone = 114;
 
+// Documents found but not saved are listed too: the results window's column
+// of why, and its words (the system's reason, or the sector of the document
+// that holds one, follows them).
+inline constexpr int kColumnNotSavedReason = 126;
+inline constexpr int kNotSavedDamaged = 127;
+inline constexpr int kNotSavedNotWritten = 128;
+inline constexpr int kNotSavedNotChosen = 129;
+inline constexpr int kNotSavedInsideAnother = 130;
+
 }  // namespace vellumark::slot

@@ -18,6 +18,7 @@
 #include "rescue/report/rescue_report.h"
 #include "rescue/search_read_ahead.h"
 #include "rescue/sector_classifier.h"
+#include "rescue/unrebuilt_document.h"
 
 namespace vellumark {
 
@@ -253,29 +254,28 @@ void DeepScan::SearchPhase() {
   SearchReadAhead ahead(source_, run_.firstSector, run_.lastSector, filtered ? spc : 1, filtered ? run_.knownPhase : 0);
 
   while (run_.searchStop == 0 && current <= run_.lastSector) {
-    if (filtered && current % spc != run_.knownPhase) {
-      // Only cluster starts can begin a file: jump to the next one.
-      current += (run_.knownPhase - current % spc + spc) % spc;
-      continue;
-    }
+    // Only cluster starts can begin most files; a document's header is
+    // looked for everywhere, since a layout chosen wrongly must not lose one.
+    const bool clusterStart = !filtered || current % spc == run_.knownPhase;
     std::optional<FileTypeCode> classified = ahead.Code(current);
     if (!classified) {
       // Its block was not served whole: the sector on its own, through the
-      // window and then directly, which learns the bad ones.
+      // window and then directly, which learns the bad ones. Off the
+      // cluster starts the window's answer is enough.
       const std::int64_t offset = current * bytes;
       if (source_.ReadSectors(buffer.data(), static_cast<std::int32_t>(bytes), offset) > 0 &&
-          !source_.ReadDirect(buffer.data(), bytes, offset)) {
+          (!clusterStart || !source_.ReadDirect(buffer.data(), bytes, offset))) {
         ++current;  // unreadable: skipped without a trace
         continue;
       }
-      classified = ClassifySector(buffer.data(), bytes);
+      classified = clusterStart ? ClassifySector(buffer.data(), bytes) : ClassifyDocumentHeader(buffer.data(), bytes);
     }
     const FileTypeCode code = *classified;
     if (code >= 1) {
       run_.hits.push_back({current, code});
       if (code == code::kCompoundDocument && (run_.typeMask & type_mask::kAllDocuments) != 0) ++run_.found;
       RefreshSearch(current);
-    } else if (++run_.quietCounter == 0) {
+    } else if (clusterStart && ++run_.quietCounter == 0) {
       RefreshSearch(current);
     }
     ++current;
@@ -303,7 +303,11 @@ void DeepScan::InferClusterPhase() {
     return;
   }
   run_.chosenPhase = static_cast<std::int32_t>(best - votes.begin());
-  std::erase_if(run_.hits, [&](const SectorHit& hit) { return hit.sector % spc != run_.chosenPhase; });
+  // A document's header is too strong a signature to drop for where it
+  // lies: the carving gives it a grid of its own.
+  std::erase_if(run_.hits, [&](const SectorHit& hit) {
+    return hit.sector % spc != run_.chosenPhase && !IsDocumentHeaderCode(hit.code);
+  });
 }
 
 bool DeepScan::WaitWhilePaused() {
@@ -322,6 +326,20 @@ void DeepScan::ClaimDirectoryCluster(SectorHit& hit) {
     ++hit.sector;
   } while ((hit.sector - run_.chosenPhase) % spc != 0);
   run_.memory.Carved(first, hit.sector);
+}
+
+void DeepScan::CarveOnOwnGrid(Carver carver, const SectorHit& hit) {
+  const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
+  const auto spc = static_cast<std::int64_t>(run_.spc);
+  const std::int32_t grid = run_.chosenPhase;
+  // A document off the grid starts a cluster all the same: its clusters
+  // are counted from its header's sector while it is carved.
+  if (spc > 1 && grid >= 0 && hit.sector % spc != grid) run_.chosenPhase = static_cast<std::int32_t>(hit.sector % spc);
+  const std::size_t recordsBefore = run_.documents.size();
+  const bool wasClaimed = run_.claims.IsSectorClaimed(hit.sector);
+  carver(run_, hit.sector * bytes);
+  run_.chosenPhase = grid;
+  if (IsDocumentHeaderCode(hit.code)) ListIfNotRebuilt(run_, hit, recordsBefore, wasClaimed);
 }
 
 void DeepScan::CarvePhase() {
@@ -358,7 +376,7 @@ void DeepScan::CarvePhase() {
     if (hit.code == code::kFatDirectory) {
       ClaimDirectoryCluster(hit);
     } else if (hit.code != code::kJpegQuantFirst) {
-      if (Carver carver = CarverFor(hit.code)) carver(run_, hit.sector * bytes);
+      if (Carver carver = CarverFor(hit.code)) CarveOnOwnGrid(carver, hit);
     }
     refresh(index, true);
   }

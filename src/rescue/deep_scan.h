@@ -11,6 +11,7 @@
 #include "common/rate_meter.h"
 #include "common/refusal.h"
 #include "output/output_kind.h"
+#include "rescue/carvers/carver_table.h"
 #include "rescue/report/read_back.h"
 #include "rescue/report/rescue_report.h"
 #include "rescue/rescue_run.h"
@@ -101,6 +102,8 @@ class DeepScan {
   void TellWhatWasNotDone(const ScanResult& result);
   bool WaitWhilePaused();
   void ClaimDirectoryCluster(SectorHit& hit);
+  // Runs the carver on the hit, on a cluster grid through the hit's sector.
+  void CarveOnOwnGrid(Carver carver, const SectorHit& hit);
   void RefreshSearch(std::int64_t current);
 
   SectorSource& source_;

@@ -37,6 +37,13 @@ struct DocumentRecord {
   // Not the document but its text, as UTF-8, from the clusters of it that
   // checked when no rebuild of it held together; its runs are those clusters.
   bool partialText = false;
+  // Set on the record of a document whose header the search found but which
+  // no rebuild brought back: it has no runs and no file, and is listed so
+  // that no document found goes unmentioned.
+  bool notRebuilt = false;
+  // For such a header lying inside a document already rebuilt (a copy of
+  // part of it, or one embedded in it): that document's start sector.
+  std::int64_t insideDocumentAt = -1;
 
   friend bool operator==(const DocumentRecord&, const DocumentRecord&) = default;
 };

@@ -82,6 +82,18 @@ void Walk(const xmlNode* node, Visit&& visit) {
 
 }  // namespace
 
+bool StartsLikeAnOfficePackage(ByteView sector) {
+  const auto length = sector.Le16(26);
+  const auto nameBytes = length ? sector.Bytes(30, std::min<std::size_t>(*length, 64)) : std::nullopt;
+  if (!nameBytes) return false;
+  const std::string name(nameBytes->begin(), nameBytes->end());
+  for (const char* prefix : {"[Content_Types].xml", "mimetype", "_rels/", "docProps/", "word/", "xl/", "ppt/",
+                             "customXml/"}) {
+    if (name.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 void PrepareOfficeReading() { xmlInitParser(); }
 
 DocumentKind OfficeKindOf(std::span<const std::uint8_t> archive, const std::vector<ZipMember>& members) {

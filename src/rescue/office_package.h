@@ -6,10 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_view.h"
 #include "rescue/document_record.h"
 #include "rescue/zip_archive.h"
 
 namespace vellumark {
+
+// Office packages start with one of these parts: the content types, the
+// package relationships, an OpenDocument's mimetype, or a part of the
+// document itself. Whether the local header that starts sector names one;
+// any other archive is no office document.
+bool StartsLikeAnOfficePackage(ByteView sector);
 
 // Readies the XML reader before threads other than this one use it: it
 // sets itself up on first use, which two threads must not do at once.

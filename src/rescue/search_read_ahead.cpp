@@ -21,8 +21,17 @@ struct BlockClassification {
 void ClassifyBlock(void* context) {
   const auto& block = *static_cast<const BlockClassification*>(context);
   const auto size = static_cast<std::size_t>(block.bytesPerSector);
-  for (std::int64_t i = block.first; i < block.count; i += block.stride) {
-    block.codes[i] = ClassifySector(block.bytes + i * block.bytesPerSector, size);
+  if (block.stride <= 1) {
+    for (std::int64_t i = block.first; i < block.count; ++i) {
+      block.codes[i] = ClassifySector(block.bytes + i * block.bytesPerSector, size);
+    }
+    return;
+  }
+  // Off the cluster starts only a document's header is looked for.
+  for (std::int64_t i = 0; i < block.count; ++i) {
+    const std::uint8_t* sector = block.bytes + i * block.bytesPerSector;
+    block.codes[i] = (i - block.first) % block.stride == 0 ? ClassifySector(sector, size)
+                                                            : ClassifyDocumentHeader(sector, size);
   }
 }
 

@@ -31,17 +31,18 @@ class SearchReadAhead {
  public:
   static constexpr std::int64_t kBlockBytes = std::int64_t{4} << 20;
 
-  // Sectors firstSector..lastSector, in ascending order; of them, only those
-  // whose number leaves phase when divided by stride are classified (the
-  // cluster starts, when the search looks at nothing else).
+  // Sectors firstSector..lastSector, in ascending order; of them, those
+  // whose number leaves phase when divided by stride (the cluster starts)
+  // are classified, and the others only for a document's header
+  // (ClassifyDocumentHeader).
   SearchReadAhead(SectorSource& source, std::int64_t firstSector, std::int64_t lastSector, std::int64_t stride = 1,
                   std::int64_t phase = 0);
   ~SearchReadAhead();
   SearchReadAhead(const SearchReadAhead&) = delete;
   SearchReadAhead& operator=(const SearchReadAhead&) = delete;
 
-  // What ClassifySector makes of sector, or none when its block was not
-  // served (or sector is not one of those classified). Asked in ascending
+  // What ClassifySector makes of sector (ClassifyDocumentHeader off the
+  // cluster starts), or none when its block was not served. Asked in ascending
   // order: the blocks before sector's are given back for the reader to fill
   // again. Rethrows what the reader met (out of memory).
   std::optional<FileTypeCode> Code(std::int64_t sector) {
@@ -66,7 +67,7 @@ class SearchReadAhead {
   // block is outside the range or not served.
   bool TakeBlockOf(std::int64_t sector);
   std::optional<FileTypeCode> HeldCode(std::int64_t sector) const {
-    if (!heldServed_ || (stride_ > 1 && (sector - phase_) % stride_ != 0)) return std::nullopt;
+    if (!heldServed_) return std::nullopt;
     return codes_[static_cast<std::size_t>(sector - heldFirstSector_)];
   }
 

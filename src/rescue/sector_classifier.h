@@ -15,6 +15,22 @@ inline constexpr std::size_t kClassifiedBytes = 512;
 // state: it runs once for every sector of a disk.
 FileTypeCode ClassifySector(const std::uint8_t* sector, std::size_t size);
 
+// Whether the code is of a document's first sector: a compound document or a
+// ZIP archive (office packages are ZIP archives).
+inline bool IsDocumentHeaderCode(FileTypeCode code) {
+  return code == code::kCompoundDocument || code == code::kZip;
+}
+
+// ClassifySector for a sector off the cluster grid: only a document's
+// header counts there (kNone for anything else). A document is worth a look
+// wherever it starts, while other formats' far weaker signatures would only
+// add false starts; the first byte rules out nearly every sector at once.
+inline FileTypeCode ClassifyDocumentHeader(const std::uint8_t* sector, std::size_t size) {
+  if (size < 4 || (sector[0] != 0xD0 && sector[0] != 'P')) return code::kNone;
+  const FileTypeCode code = ClassifySector(sector, size);
+  return IsDocumentHeaderCode(code) ? code : code::kNone;
+}
+
 // Whether a byte may stand in a short (8.3) directory-entry name.
 bool IsNameChar(std::uint8_t byte);
 

@@ -481,15 +481,14 @@ void TForm1::RunRescue() {
   show();
   // Opened after the final message, beside the main window rather than modal,
   // so that the user can keep working while looking through the list.
-  // Also when documents were found and none could be saved: the summary
-  // says why.
+  // Also when documents were found and none could be saved (the summary
+  // says why), and when none were found: the summary still shows what the
+  // rescue did, and where its report is.
   const auto& report = scan_.Report();
-  if (!report.empty()) {
-    delete results_;
-    results_ = new ResultsWindow(report, services_, this);
-    results_->ShowOutcome(RescueSummary(result, report), request.saveFolder);
-    results_->show();
-  }
+  delete results_;
+  results_ = new ResultsWindow(report, services_, this);
+  results_->ShowOutcome(RescueSummary(result, report), request.saveFolder);
+  results_->show();
 }
 
 void TForm1::Button11Click() { RunGuarded([this] { RunBackup(); }); }

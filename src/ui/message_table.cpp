@@ -25,7 +25,8 @@ using Table = std::array<const char*, kMessageSlots>;
 // that cannot be traced, 116 to 123 refuse a report or an image path that is
 // no regular file and say what it is (they follow the path), and 124 and 125
 // say which step of a backup failed (the path and the system's reason
-// follow). Several texts end in a blank because the
+// follow); 126 to 130 say why a document found was not saved (130 is
+// followed by a sector number). Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -157,6 +158,11 @@ constexpr Table kEnglish = {
     /* 123 */ "it is not a regular file",
     /* 124 */ "Can't create the IMG file!",
     /* 125 */ "Writing the IMG file failed!",
+    /* 126 */ "Why not saved",
+    /* 127 */ "damaged beyond rebuilding",
+    /* 128 */ "not written",
+    /* 129 */ "not of a chosen type",
+    /* 130 */ "inside the document at sector ",
 };
 
 constexpr Table kSimplified = {
@@ -286,6 +292,11 @@ constexpr Table kSimplified = {
     /* 123 */ "这不是普通文件",
     /* 124 */ "无法创建映像文件!",
     /* 125 */ "写入映像文件失败!",
+    /* 126 */ "未保存原因",
+    /* 127 */ "已损坏, 无法重建",
+    /* 128 */ "未能写入",
+    /* 129 */ "不属于所选类型",
+    /* 130 */ "位于另一文档内, 其起始扇区 ",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -418,6 +429,11 @@ constexpr Table kTraditional = {
     /* 123 */ "這不是一般檔案",
     /* 124 */ "無法建立映像檔案!",
     /* 125 */ "寫入映像檔案失敗!",
+    /* 126 */ "未保存原因",
+    /* 127 */ "已損壞, 無法重建",
+    /* 128 */ "未能寫入",
+    /* 129 */ "不屬於所選類型",
+    /* 130 */ "位於另一文件內, 其起始扇區 ",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -14,4 +14,9 @@ namespace vellumark {
 // be rebuilt are not documents saved.
 std::string RescueSummary(const ScanResult& result, const std::vector<DocumentInspection>& inspections);
 
+// The counts alone: "Documents found: 9   saved: 5   not saved: 4". Every
+// document found has a row of its own in the report, saved or not, so the
+// two always add up.
+std::string DocumentCounts(const std::vector<DocumentInspection>& inspections);
+
 }  // namespace vellumark

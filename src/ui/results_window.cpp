@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "common/message_slots.h"
+#include "rescue/report/not_saved_reason.h"
 #include "ui/message_table.h"
 #include "ui/window_metrics.h"
 
@@ -34,6 +35,21 @@ QString VerdictExplained(Verdict verdict) {
   }
 }
 
+// Why a document found has no file, in the chosen language, with the
+// system's reason or the sector of the document holding it.
+QString NotSavedWords(const DocumentRecord& record) {
+  switch (ReasonNotSaved(record)) {
+    case NotSavedReason::None: break;
+    case NotSavedReason::Damaged: return T(slot::kNotSavedDamaged);
+    case NotSavedReason::NotWritten:
+      return T(slot::kNotSavedNotWritten) + ": " + QString::fromStdString(record.saveFailure);
+    case NotSavedReason::NotChosen: return T(slot::kNotSavedNotChosen);
+    case NotSavedReason::InsideAnother:
+      return T(slot::kNotSavedInsideAnother) + QString::number(record.insideDocumentAt);
+  }
+  return {};
+}
+
 QString Line(int labelSlot, const QString& value) { return T(labelSlot) + ": " + value + "\n"; }
 
 QString Details(const DocumentInspection& document) {
@@ -56,9 +72,7 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
                              QWidget* parent)
     : QDialog(parent), services_(services) {
   setObjectName("ResultsWindow");
-  for (const DocumentInspection& inspection : inspections) {
-    if (inspection.record.saved) documents_.push_back(inspection);
-  }
+  documents_ = inspections;
   // The same face and size as the main window, so that Chinese texts draw in
   // the font the table was written for.
   setFont(WindowFont());
@@ -78,11 +92,15 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   list_->setUniformRowHeights(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setHeaderLabels({T(slot::kColumnName), T(slot::kColumnTitle), T(slot::kColumnVerdict),
-                          T(slot::kColumnSize), T(slot::kColumnFragments), T(slot::kColumnReassembled)});
+                          T(slot::kColumnSize), T(slot::kColumnFragments), T(slot::kColumnReassembled),
+                          T(slot::kColumnNotSavedReason)});
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     const DocumentInspection& document = documents_[i];
     auto* item = new QTreeWidgetItem(list_);
-    item->setText(kName, QFileInfo(QString::fromStdString(document.record.outputName)).fileName());
+    if (document.record.saved) {
+      item->setText(kName, QFileInfo(QString::fromStdString(document.record.outputName)).fileName());
+    }
+    item->setText(kNotSavedReason, NotSavedWords(document.record));
     item->setData(kName, Qt::UserRole, static_cast<qulonglong>(i));
     item->setText(kTitle, QString::fromStdString(document.properties.title));
     item->setText(kVerdict, VerdictWord(document.verdict));
@@ -152,7 +170,8 @@ void ResultsWindow::ShowSelected() {
 }
 
 void ResultsWindow::OpenRow(QTreeWidgetItem* item) {
-  if (const DocumentInspection* document = DocumentOf(item)) {
+  const DocumentInspection* document = DocumentOf(item);
+  if (document != nullptr && document->record.saved) {
     const QUrl file = QUrl::fromLocalFile(QString::fromStdString(document->record.outputName));
     if (!services_.dialogs.OpenAddress(file.toString().toStdString())) {
       services_.prompt.Show({slot::kFailedToOpenFile, slot::kError,

@@ -21,10 +21,12 @@ class ResultsWindow : public QDialog {
  public:
   // Reassembled gives the fragments of a document put back together around
   // foreign clusters, and is empty for one rebuilt the plain way.
-  enum Column { kName, kTitle, kVerdict, kSize, kFragments, kReassembled, kColumns };
+  // NotSavedReason is empty for a document that was saved; a document found
+  // but not saved has an empty name and says there why.
+  enum Column { kName, kTitle, kVerdict, kSize, kFragments, kReassembled, kNotSavedReason, kColumns };
 
-  // Keeps a copy of the inspections whose document was written; the others
-  // have no file to show or open.
+  // Keeps a copy of every inspection: each document found is listed, those
+  // not saved with their reason and no file to open.
   ResultsWindow(const std::vector<DocumentInspection>& inspections, WindowServices services,
                 QWidget* parent = nullptr);
 

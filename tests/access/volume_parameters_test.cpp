@@ -87,11 +87,19 @@ TEST_F(VolumeParametersTest, RecognisedBootSectorTrustsItsLayout) {
 
 TEST_F(VolumeParametersTest, EveryChoiceHandsThePhaseToTheScan) {
   Open(300'000, true);
+  // A quick format keeps the cluster size: "Formatted" proposes the boot
+  // sector's, "Repartitioned" the type's default.
   params->SelectReason(kReasonFormatted);
   params->ApplyReason(prompt);
   EXPECT_EQ(scan().ClusterPhase, -1);
-  EXPECT_EQ(scan().SectorsPerCluster, 4u);  // FAT32 default below 524,287 sectors
+  EXPECT_EQ(scan().SectorsPerCluster, 8u);
+  EXPECT_EQ(lists().clusterSizeEntry, 3);  // "4K"
   EXPECT_TRUE(lists().fileSystemEnabled && lists().clusterSizeEnabled);
+  params->SelectReason(kReasonRepartitioned);
+  params->ApplyReason(prompt);
+  EXPECT_EQ(scan().ClusterPhase, -1);
+  EXPECT_EQ(scan().SectorsPerCluster, 4u);  // FAT32 default below 524,287 sectors
+  EXPECT_EQ(lists().clusterSizeEntry, 2);
 
   params->SelectFileSystem(kFileSystemNtfs);
   params->FileSystemDefaults();

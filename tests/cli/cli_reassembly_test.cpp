@@ -237,7 +237,8 @@ TEST(CliReassembly, AnOverwrittenClusterLeavesTheTextOfTheOthers) {
     std::string text;
     for (std::size_t i = 1; i < rows.size(); ++i) {
       if (fs::path(rows[i][0]).extension() != ".TXT") {
-        documents += rows[i][2] != "unchecked" ? 1 : 0;
+        // A row without a name is a document found but not saved.
+        documents += !rows[i][0].empty() && rows[i][2] != "unchecked" ? 1 : 0;
         EXPECT_NE(rows[i][2], "whole") << rows[i][0];
         continue;
       }

@@ -190,6 +190,36 @@ TEST_F(DeepScanTest, KnownPhaseExaminesOnlyClusterStartsOfTheListedSize) {
   }
 }
 
+// A document's header counts wherever it lies, known phase or inferred:
+// no cluster layout drops it. A header alone rebuilds nothing, and is
+// listed all the same, as damaged beyond rebuilding; the GIFs are not.
+TEST_F(DeepScanTest, DocumentHeadersOffTheClusterGridAreKeptAndListed) {
+  const Bytes zip = {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                     19, 0, 0, 0, '[', 'C', 'o', 'n', 't', 'e', 'n', 't', '_', 'T', 'y', 'p', 'e', 's', ']',
+                     '.', 'x', 'm', 'l'};
+  const struct { std::int32_t knownPhase; Sectors gifs; Sectors hits; } cases[] = {
+      {3, {11, 12, 27, 28}, {11, 13, 20, 27, 44}},         // the boot sector's phase: only cluster starts searched
+      {-1, {3, 11, 19, 27, 37}, {3, 11, 13, 19, 20, 27, 44}},  // inferred at 3: 37 goes, the documents stay
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.knownPhase);
+    Open(c.gifs, {{13, kOle}, {20, kOle}, {44, zip}});
+    source.ScanGeometry().SectorsPerCluster = 8, source.ScanGeometry().ClusterPhase = c.knownPhase;
+    parameters.SelectClusterSize(3);
+    ASSERT_TRUE(Scan("0", "1023", type_mask::kWord | type_mask::kDocx).ran);
+    EXPECT_EQ(HitSectors(), c.hits);
+    EXPECT_EQ(scan.LastRun().chosenPhase, 3);
+    Sectors listed;
+    for (const DocumentInspection& d : scan.Report()) {
+      listed.push_back(d.record.startSector);
+      EXPECT_TRUE(d.record.notRebuilt && !d.record.saved && d.record.outputName.empty());
+      EXPECT_EQ(d.verdict, Verdict::Damaged);
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (Sectors{13, 20, 44}));
+  }
+}
+
 TEST_F(DeepScanTest, UnreadableWindowFallsBackToOneSectorAndUnreadableSectorIsSkipped) {
   Open({10, 11, 12});
   platform->FailReads(11 * 512, 512);

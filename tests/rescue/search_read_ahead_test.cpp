@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -25,13 +26,14 @@ class SearchReadAheadTest : public ::testing::TestWithParam<std::tuple<std::uint
  protected:
   // A source of bytes long in which every third sector starts a GIF, so that
   // a sector taken for its neighbour shows in its code.
-  void Open(std::int64_t bytes) {
+  void Open(std::int64_t bytes, const std::function<void()>& plant = {}) {
     auto owned = std::make_unique<MemoryPlatformSource>();
     platform = owned.get();
     image = test::PatternBytes(static_cast<std::size_t>(bytes));
     for (std::int64_t s = 0; s * SectorBytes() < bytes; s += 3) {
       std::copy(kGif.begin(), kGif.end(), image.begin() + s * SectorBytes());
     }
+    if (plant) plant();
     auto& entry = platform->Add("/dev/stand-in", image);
     entry.sectorSize = std::get<0>(GetParam());
     entry.mappable = Mapped();
@@ -88,15 +90,31 @@ TEST_P(SearchReadAheadTest, AsksTheSystemForEachBlockBeforeItIsBrought) {
   EXPECT_EQ(platform->Advised(), blocks);
 }
 
-TEST_P(SearchReadAheadTest, ClassifiesOnlyTheClusterStartsItIsAskedFor) {
-  Open(2 * kBlock);
+// Off the cluster starts only documents' headers count: a compound file's
+// and a ZIP archive's are planted on every residue, beside the GIFs.
+TEST_P(SearchReadAheadTest, ClassifiesTheClusterStartsAndDocumentsEverywhere) {
+  const std::vector<std::uint8_t> compound = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  const std::vector<std::uint8_t> zip = {'P', 'K', 3, 4};
+  Open(2 * kBlock, [&] {
+    for (std::int64_t s = 1; (s + 1) * SectorBytes() <= 2 * kBlock; s += 7) {
+      const auto& header = s % 2 == 0 ? compound : zip;
+      std::copy(header.begin(), header.end(), image.begin() + s * SectorBytes());
+    }
+  });
   const std::int64_t last = source->ScanGeometry().LastSector;
   SearchReadAhead ahead(*source, 5, last, 8, 11);  // phase 11 is phase 3
-  std::int64_t wrong = 0;
+  std::int64_t wrong = 0, documentsOff = 0, gifsOff = 0;
   for (std::int64_t sector = 5; sector <= last; ++sector) {
-    wrong += ahead.Code(sector) != (sector % 8 == 3 ? Expected(sector) : std::nullopt);
+    const std::optional<FileTypeCode> expected = Expected(sector);
+    const bool document = expected == code::kCompoundDocument || expected == code::kZip;
+    const auto code = ahead.Code(sector);
+    wrong += code != (sector % 8 == 3 || document ? expected : code::kNone);
+    documentsOff += sector % 8 != 3 && document && code == expected;
+    gifsOff += sector % 8 != 3 && code == code::kGif;
   }
   EXPECT_EQ(wrong, 0);
+  EXPECT_GT(documentsOff, 200);
+  EXPECT_EQ(gifsOff, 0);
 }
 
 TEST_P(SearchReadAheadTest, JumpsOverBlocksAndStopsHalfWay) {

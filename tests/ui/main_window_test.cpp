@@ -174,6 +174,9 @@ class MainWindowTest : public QObject {
     window->ComboBox3Click();
     QVERIFY(window->ComboBox2->isEnabled() && window->ComboBox1->isEnabled());
     QCOMPARE(window->ComboBox2->currentIndex(), 1);
+    QCOMPARE(window->ComboBox1->currentIndex(), 0);  // the boot sector's: mkfs.vfat's 512 bytes for 100 MB
+    window->ComboBox3->setCurrentIndex(2);
+    window->ComboBox3Click();
     QCOMPARE(window->ComboBox1->currentIndex(), 1);  // FAT32's default for 200,000 sectors: 2 sectors
     window->ComboBox2->setCurrentIndex(2);
     window->ComboBox2Click();

@@ -62,11 +62,14 @@ class ResultsWindowTest : public QObject {
 
   // Rescues from a zeroed image holding the given corpus documents at the
   // given sectors, into a fresh folder.
-  std::unique_ptr<TForm1> Rescue(const std::vector<std::pair<std::string, std::size_t>>& documents, fs::path& out) {
+  // Of each, only the first keptBytes are there when fewer are given.
+  std::unique_ptr<TForm1> Rescue(const std::vector<std::pair<std::string, std::size_t>>& documents, fs::path& out,
+                                 std::size_t keptBytes = SIZE_MAX) {
     std::vector<std::uint8_t> image(2048 * 512);
     for (const auto& [name, sector] : documents) {
       const auto bytes = test::ReadFileBytes(std::string(VELLUMARK_CORPUS_DIR) + "/doc/" + name);
-      std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(sector * 512));
+      const auto kept = static_cast<std::ptrdiff_t>(std::min(keptBytes, bytes.size()));
+      std::copy(bytes.begin(), bytes.begin() + kept, image.begin() + static_cast<std::ptrdiff_t>(sector * 512));
     }
     auto platform = std::make_unique<MemoryPlatformSource>();
     platform->Add("disk.img", std::move(image));
@@ -129,11 +132,39 @@ class ResultsWindowTest : public QObject {
     QVERIFY(sizes[0].toLongLong() < sizes[1].toLongLong());
   }
 
-  void aRescueThatWritesNothingListsNothing() {
+  // Nothing found: the window opens all the same, its list empty, its
+  // summary saying so and where the report is.
+  void aRescueThatFindsNothingShowsAnEmptyListAndItsSummary() {
     fs::path out;
     const auto window = Rescue({}, out);
     QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 0"));
-    QVERIFY(window->Results() == nullptr);
+    ResultsWindow* results = window->Results();
+    QVERIFY(results != nullptr && results->isVisible());
+    QCOMPARE(results->List()->topLevelItemCount(), 0);
+    QCOMPARE(results->Summary()->text(), QString::fromStdString("Documents found: 0   saved: 0   not saved: 0\nReport: " +
+                                                                 out.string() + "/rescue-report.csv"));
+    QVERIFY(results->OpenFolderButton()->isVisible());
+  }
+
+  // A document whose header survived and little else: no rebuild holds
+  // together, and it is listed, nameless, as damaged beyond rebuilding;
+  // the counts add up.
+  void aDocumentFoundButNotRebuiltIsListedWithWhy() {
+    fs::path out;
+    const auto window = Rescue({{"52420.doc", 100}}, out, 512);
+    ResultsWindow* results = window->Results();
+    QVERIFY(results != nullptr && results->isVisible());
+    QTreeWidget* list = results->List();
+    int damaged = 0;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+      const QTreeWidgetItem* item = list->topLevelItem(row);
+      if (item->text(ResultsWindow::kNotSavedReason) != QString(Text(slot::kNotSavedDamaged))) continue;
+      ++damaged;
+      QCOMPARE(item->text(ResultsWindow::kName), QString());
+    }
+    QCOMPARE(damaged, 1);
+    QVERIFY2(results->Summary()->text().startsWith("Documents found: 1   saved: 0   not saved: 1"),
+             qPrintable(results->Summary()->text()));
   }
 
   void madeUpInspectionsShowTheirVerdictAndProperties() {
@@ -142,13 +173,12 @@ class ResultsWindowTest : public QObject {
     whole.preview = "The meeting opened at nine.";
     DocumentInspection damaged = Saved("TEST_B.DOC", 900, 1, Verdict::Damaged);
     damaged.fault = "WordDocument stream ends early";
-    DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
-    unsaved.record.saved = false;
     DocumentInspection reassembled = Saved("TEST_D.DOC", 20000, 7, Verdict::Whole);
     reassembled.record.reassembled = true;
     DocumentInspection partial = Saved("TEST_E.TXT", 300, 4, Verdict::Partial);
     partial.record.partialText = true;
-    ResultsWindow window({whole, damaged, unsaved, reassembled, partial}, WindowServices{prompt, dialogs});
+    // Documents not saved are listed too (see the summary's test).
+    ResultsWindow window({whole, damaged, reassembled, partial}, WindowServices{prompt, dialogs});
     window.show();
 
     QTreeWidget* list = window.List();
@@ -186,6 +216,7 @@ class ResultsWindowTest : public QObject {
     dialogs = FakeDialogs{};
     DocumentInspection unsaved = Saved("TEST_C.DOC", 512, 1, Verdict::Unchecked);
     unsaved.record.saved = false;
+    unsaved.record.saveFailure = "No space left on device: /media/usb/TEST_C.DOC";
     ScanResult result;
     result.ran = true;
     result.notWritten = 1;
@@ -201,19 +232,33 @@ class ResultsWindowTest : public QObject {
              QString("Documents found: 3   saved: 2   not saved: 1 (No space left on device: /media/usb/TEST_C.DOC)\n"
                      "Report: /media/usb/rescue-report.csv"));
     QTreeWidget* list = window.List();
-    QCOMPARE(list->topLevelItem(0)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainWhole)));
-    QCOMPARE(list->topLevelItem(1)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainDamaged)));
+    // By name: the document not saved, without one, comes first.
+    QCOMPARE(list->topLevelItem(0)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainUnchecked)));
+    QCOMPARE(list->topLevelItem(1)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainWhole)));
+    QCOMPARE(list->topLevelItem(2)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainDamaged)));
     ClickHeading(list, ResultsWindow::kVerdict);
     const QStringList verdicts = Column(list, ResultsWindow::kVerdict);
-    QVERIFY(verdicts == QStringList({"damaged", "whole"}) || verdicts == QStringList({"whole", "damaged"}));
+    QVERIFY(verdicts == QStringList({"damaged", "unchecked", "whole"}) ||
+            verdicts == QStringList({"whole", "unchecked", "damaged"}));
     window.OpenFolderButton()->click();
     QCOMPARE(dialogs.opened, std::vector<std::string>{"file:///media/usb"});
 
     ResultsWindow none({unsaved}, WindowServices{prompt, dialogs});
     result.reportWritten = false;
     none.ShowOutcome(RescueSummary(result, {unsaved}), "/media/usb");
-    QCOMPARE(none.List()->topLevelItemCount(), 0);
+    // The document not saved is listed all the same, without a name, with
+    // why; it has no file to open.
+    QCOMPARE(none.List()->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = none.List()->topLevelItem(0);
+    QCOMPARE(row->text(ResultsWindow::kName), QString());
+    QCOMPARE(row->text(ResultsWindow::kNotSavedReason),
+             QString("not written: No space left on device: /media/usb/TEST_C.DOC"));
     QVERIFY(none.Summary()->text().startsWith("Documents found: 1   saved: 0   not saved: 1 ("));
+    dialogs.opened.clear();
+    none.show();
+    const QPoint center = none.List()->visualItemRect(row).center();
+    QTest::mouseDClick(none.List()->viewport(), Qt::LeftButton, {}, center);
+    QVERIFY(dialogs.opened.empty());
 
     // A stopped run says where it stopped, as its final message did, and
     // whether the carving was cut short.

@@ -48,21 +48,6 @@ constexpr OfficeFormat kFormats[] = {
     {DocumentKind::OdfText, type_mask::kOdt, ".ODT"},
 };
 
-// Office packages start with one of these parts: the content types, the
-// package relationships, an OpenDocument's mimetype, or a part of the
-// document itself. Any other archive is only measured.
-bool StartsLikeAnOfficeDocument(ByteView sector) {
-  const auto length = sector.Le16(26);
-  const auto nameBytes = length ? sector.Bytes(30, std::min<std::size_t>(*length, 64)) : std::nullopt;
-  if (!nameBytes) return false;
-  const std::string name(nameBytes->begin(), nameBytes->end());
-  for (const char* prefix : {"[Content_Types].xml", "mimetype", "_rels/", "docProps/", "word/", "xl/", "ppt/",
-                             "customXml/"}) {
-    if (name.rfind(prefix, 0) == 0) return true;
-  }
-  return false;
-}
-
 // What the walk expects at an offset.
 enum class Record : std::uint8_t { Member, Directory, Missing };
 
@@ -244,7 +229,7 @@ void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
     CarveAttempt attempt(run, hitOffset, kGrowthLarge);
     if (!attempt.Start()) return;
     if (!attempt.View().Equals(0, signature::kZipLocalHeader)) return;
-    if (StartsLikeAnOfficeDocument(attempt.View())) {
+    if (StartsLikeAnOfficePackage(attempt.View())) {
       OfficeWalk walk(attempt);
       if (!walk.Run()) return;
       const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());

@@ -167,6 +167,10 @@ DocumentInspection InspectDocument(const DocumentRecord& record) {
   DocumentInspection inspection;
   inspection.record = record;
   if (!record.saveFailure.empty()) inspection.fault = "not written: " + record.saveFailure;
+  if (record.notRebuilt && record.insideDocumentAt < 0) {
+    inspection.verdict = Verdict::Damaged;
+    inspection.fault = "its header was found, but no rebuild of it held together";
+  }
   return inspection;
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "output/staged_file.h"
+#include "rescue/report/not_saved_reason.h"
 
 namespace vellumark {
 namespace {
@@ -50,7 +51,7 @@ std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
   std::string csv =
       "\xEF\xBB\xBF"
       "name,kind,verdict,fault,title,author,last saved (UTC),start sector,length,fragments,sector runs,sha256,"
-      "rebuilt\r\n";
+      "rebuilt,reason not saved\r\n";
   for (const DocumentInspection& document : documents) {
     const DocumentRecord& record = document.record;
     const std::string name =
@@ -61,7 +62,8 @@ std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
            DocumentText(document.fault) + ',' + DocumentText(document.properties.title) + ',' +
            DocumentText(document.properties.author) + ',' + lastSaved + ',' + std::to_string(record.startSector) +
            ',' + std::to_string(record.length) + ',' + std::to_string(record.runs.size()) + ',' +
-           RunsText(record.runs) + ',' + document.sha256 + ',' + RebuiltText(record) + "\r\n";
+           RunsText(record.runs) + ',' + document.sha256 + ',' + RebuiltText(record) + ',' +
+           Field(NotSavedText(record)) + "\r\n";
   }
   return csv;
 }
