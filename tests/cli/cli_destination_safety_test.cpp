@@ -328,20 +328,7 @@ TEST_F(BusySource, KilledAtAnyPointLeavesWholeFilesOrNone) {
 
 bool CanUseLoopDevices() { return ::geteuid() == 0 && test::HaveTool("losetup") && fs::exists("/dev/loop-control"); }
 
-class Loop {
- public:
-  Loop(const std::string& file, bool readOnly) {
-    path_ = test::RunOutput(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + file + " 2>/dev/null");
-    while (!path_.empty() && path_.back() == '\n') path_.pop_back();
-  }
-  ~Loop() {
-    if (!path_.empty()) test::Run("losetup -d " + path_);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using Loop = test::LoopDevice;
 
 class Mount {
  public:

@@ -26,11 +26,6 @@ std::string Cli(const std::string& prefix, const std::string& args, int* status)
   return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " + prefix + VELLUMARK_CLI " " + args + " 2>&1", status);
 }
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
 // A FUSE mount, unmounted (and its loop device detached) at the end.
 class FuseMount {
  public:
@@ -47,19 +42,6 @@ class FuseMount {
  private:
   std::string where_;
   bool mounted_ = false;
-};
-
-class LoopDevice {
- public:
-  explicit LoopDevice(const std::string& file) { path_ = Trimmed(test::RunOutput("losetup -f --show " + file)); }
-  ~LoopDevice() {
-    // The driver lets go of the device only once unmounted; losetup -d waits for that.
-    if (!path_.empty()) test::Run("losetup -d " + path_);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 struct Driver {
@@ -150,7 +132,7 @@ TEST_F(FuseDestination, MountedFromTheSourceImageIsRefused) {
 TEST_F(FuseDestination, MountedFromALoopDeviceOfTheSourceIsRefused) {
   for (const Driver& driver : kDrivers) {
     MakeImage(driver);
-    const LoopDevice loop(image);
+    const test::LoopDevice loop(image);
     ASSERT_FALSE(loop.path().empty()) << "no loop device could be attached";
     {
       const FuseMount mount(std::string(driver.mount) + " " + loop.path(), dir / "mnt");

@@ -14,6 +14,15 @@
 
 namespace vellumark::test {
 
+LoopDevice::LoopDevice(const std::string& file, bool readOnly) {
+  path_ = RunOutput(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + file + " 2>/dev/null");
+  while (!path_.empty() && path_.back() == '\n') path_.pop_back();
+}
+
+LoopDevice::~LoopDevice() {
+  if (!path_.empty()) Run("losetup -d " + path_);
+}
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "vellumark-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

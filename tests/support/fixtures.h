@@ -24,6 +24,21 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A loop device over file, detached afterwards; its path is empty where none
+// could be attached. The kernel detaches it only once nothing mounted from it
+// remains, so mounts over it must end first.
+class LoopDevice {
+ public:
+  explicit LoopDevice(const std::string& file, bool readOnly = false);
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // Whether an external program (searched in PATH, /sbin and /usr/sbin) exists.
 bool HaveTool(const std::string& name);
 
