@@ -226,7 +226,8 @@ class Reassembler {
   // A placement by which the file holds together.
   std::optional<std::pair<Placement, Bytes>> Solve(Placing placing) {
     auto solved = Rounds(placing);
-    if (!solved || !Vouched(solved->first) || !SkipsOnlyForeign(solved->first)) return std::nullopt;
+    if (!solved || !Vouched(solved->first) || !SkipsOnlyForeign(solved->first, [&](std::size_t i) { return LooksForeign(i); }))
+      return std::nullopt;
     solved->second.resize(derivation_.FileSectors() * kSector);
     if (CheckDocument(solved->second).verdict != Verdict::Whole) return std::nullopt;
     return solved;
@@ -238,6 +239,16 @@ class Reassembler {
     return it != derivation_.SectorChecks().end() && Layout().UnitOf(it->first) == unit;
   }
 
+  // Whether source cluster i shows it is not the document's: it looks
+  // foreign (another file's start, lines of text) or random, or another
+  // file has claimed part of it. A plain cluster, or one that cannot be
+  // read, may be the document's own.
+  bool LooksForeign(std::size_t i) const {
+    const Cluster& cluster = source_[i];
+    if (!cluster.readable) return false;
+    return cluster.costs.use != kPlain.use || cluster.sectors.size() != static_cast<std::size_t>(source_.ClusterSectors());
+  }
+
   // Whether every cluster used that looks foreign or random is one whose
   // bytes some check vouched for. Where nothing checks a cluster, a foreign
   // one would pass as well as the document's own, and a guess is not a
@@ -245,26 +256,6 @@ class Reassembler {
   bool Vouched(const Placement& placement) const {
     for (std::size_t unit = 1; unit < placement.size(); ++unit) {
       if (source_[placement[unit]].costs.use != 0 && !Checked(unit)) return false;
-    }
-    return true;
-  }
-
-  // Whether every source cluster the placement skips, between the file's
-  // first cluster and its last, shows it is not the document's: it looks
-  // foreign (another file's start, lines of text) or random, or another
-  // file has claimed part of it. A cluster of the document that fails a
-  // check where it lies (its text breaking the rules of Word's characters,
-  // a sector that cannot be read) may be skipped for the clusters after it
-  // to shift into places where they pass, and the checks cannot tell a
-  // shifted file from the document; only what the skipped cluster looks
-  // like can. A file shifted past a plain cluster is no rescue.
-  bool SkipsOnlyForeign(const Placement& placement) const {
-    const auto spc = static_cast<std::size_t>(source_.ClusterSectors());
-    for (std::size_t unit = 1; unit < placement.size(); ++unit) {
-      for (std::size_t i = placement[unit - 1] + 1; i < placement[unit]; ++i) {
-        const Cluster& cluster = source_[i];
-        if (!cluster.readable || (cluster.costs.use == kPlain.use && cluster.sectors.size() == spc)) return false;
-      }
     }
     return true;
   }
