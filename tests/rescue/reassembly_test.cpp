@@ -40,6 +40,7 @@ struct PlacementCase {
   Placing placing;
   std::optional<Placement> expected;
   std::int64_t cost = 0;
+  bool shifted = false;  // the placement skips a cluster that looks like the file's own: never whole
 };
 
 TEST(ReassemblyPlacement, EachPlacingPricesClustersAsItsRulesSay) {
@@ -47,9 +48,9 @@ TEST(ReassemblyPlacement, EachPlacingPricesClustersAsItsRulesSay) {
       {"a foreign cluster is skipped", {kHeader, kPlain, kForeign, kPlain}, {}, 2, Placing::Whole, Placement{0, 1, 3},
        kForeign.skip + 1},
       {"a check pins the cluster after the gap", {kHeader, kPlain, kPlain, kPlain}, {{}, {C, C, C, C}, {C, C, N, C}}, 1,
-       Placing::Whole, Placement{0, 2, 3}, kPlain.skip + 1},
+       Placing::Whole, Placement{0, 2, 3}, kPlain.skip + 1, true},
       {"equal costs: the gap as late as possible", {kHeader, kPlain, kPlain, kPlain}, {{}, {C, C, C, C}, {C, C, N, C}}, 1,
-       Placing::WholeLateGaps, Placement{0, 1, 3}, kPlain.skip + 1},
+       Placing::WholeLateGaps, Placement{0, 1, 3}, kPlain.skip + 1, true},
       {"no more skipped than the widest gap", {kHeader, kForeign, kForeign, kPlain}, {}, 1, Placing::Whole,
        Placement{0, 1}, kForeign.use},
       {"within the widest gap, both are skipped", {kHeader, kForeign, kForeign, kPlain}, {}, 2, Placing::Whole,
@@ -70,6 +71,13 @@ TEST(ReassemblyPlacement, EachPlacingPricesClustersAsItsRulesSay) {
       {"where gaps are dear, the loss stays in place", {kHeader, kForeign, kPlain}, {{}, {C, L, C}}, 1,
        Placing::LooseDearGaps, Placement{0, 1}, 4},
       {"the header must check", {kHeader, kPlain}, {{L}}, 1, Placing::Loose, std::nullopt},
+      // The file's own cluster fails its text check where it lies (text
+      // that breaks Word's rules): the clusters after it shift into places
+      // where they pass, past a cluster nothing shows to be foreign.
+      {"a cluster failing in place shifts the rest", {kHeader, kForeign, kPlain, kPlain, kPlain},
+       {{}, {C, L, L, C, C}}, 2, Placing::Whole, Placement{0, 3, 4}, kForeign.skip + kPlain.skip + 1, true},
+      {"past a foreign cluster and a random one, nothing shifts", {kHeader, kPlain, kForeign, kRandom, kPlain},
+       {{}, {C, C, C, C, C}, {C, C, L, L, C}}, 2, Placing::Whole, Placement{0, 1, 4}, kForeign.skip + kRandom.skip + 1},
   };
   for (const PlacementCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -88,6 +96,7 @@ TEST(ReassemblyPlacement, EachPlacingPricesClustersAsItsRulesSay) {
     if (!placed) continue;
     EXPECT_EQ(placed->placement, *c.expected);
     EXPECT_EQ(placed->cost, c.cost);
+    EXPECT_EQ(SkipsOnlyForeign(placed->placement, [&](std::size_t i) { return c.costs.at(i).use != kPlain.use; }), !c.shifted);
   }
 }
 

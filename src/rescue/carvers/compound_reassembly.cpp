@@ -226,7 +226,8 @@ class Reassembler {
   // A placement by which the file holds together.
   std::optional<std::pair<Placement, Bytes>> Solve(Placing placing) {
     auto solved = Rounds(placing);
-    if (!solved || !Vouched(solved->first)) return std::nullopt;
+    if (!solved || !Vouched(solved->first) || !SkipsOnlyForeign(solved->first, [&](std::size_t i) { return LooksForeign(i); }))
+      return std::nullopt;
     solved->second.resize(derivation_.FileSectors() * kSector);
     if (CheckDocument(solved->second).verdict != Verdict::Whole) return std::nullopt;
     return solved;
@@ -236,6 +237,16 @@ class Reassembler {
   bool Checked(std::size_t unit) const {
     const auto it = derivation_.SectorChecks().lower_bound(Layout().FirstSectorOf(unit));
     return it != derivation_.SectorChecks().end() && Layout().UnitOf(it->first) == unit;
+  }
+
+  // Whether source cluster i shows it is not the document's: it looks
+  // foreign (another file's start, lines of text) or random, or another
+  // file has claimed part of it. A plain cluster, or one that cannot be
+  // read, may be the document's own.
+  bool LooksForeign(std::size_t i) const {
+    const Cluster& cluster = source_[i];
+    if (!cluster.readable) return false;
+    return cluster.costs.use != kPlain.use || cluster.sectors.size() != static_cast<std::size_t>(source_.ClusterSectors());
   }
 
   // Whether every cluster used that looks foreign or random is one whose

@@ -104,4 +104,13 @@ std::optional<Placed> Place(const PlacementTable& table, Placing placing, Placem
   return placed;
 }
 
+bool SkipsOnlyForeign(const Placement& placement, const std::function<bool(std::size_t i)>& foreign) {
+  for (std::size_t unit = 1; unit < placement.size(); ++unit) {
+    for (std::size_t i = placement[unit - 1] + 1; i < placement[unit]; ++i) {
+      if (!foreign(i)) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace vellumark::reassembly

@@ -73,4 +73,14 @@ struct PlacementTable {
 // units x (widest + 1) placements.
 std::optional<Placed> Place(const PlacementTable& table, Placing placing, PlacementWork& work);
 
+// Whether every source cluster the placement skips between the file's
+// first cluster and its last is one that shows it is not the file's. A
+// cluster of the file that fails a check where it lies (its text breaking
+// the rules of Word's characters, a sector that cannot be read) may be
+// skipped for the clusters after it to shift into places where they pass
+// theirs, and no check tells such a shifted file from the file itself; only
+// what the skipped cluster looks like can. A file shifted past a cluster
+// that may be its own is not whole.
+bool SkipsOnlyForeign(const Placement& placement, const std::function<bool(std::size_t i)>& foreign);
+
 }  // namespace vellumark::reassembly
