@@ -50,10 +50,11 @@ void BusErrorAfterAGuardedRead() {
 // Ended by the bus error itself: a guard left armed after its read would
 // jump back into a frame long gone and end otherwise, or not at all. Under
 // AddressSanitizer the handler passed the signal on to is the sanitizer's,
-// which names the signal and aborts.
+// which names the signal and ends the process its own way (an exit status,
+// or an abort, as its options say).
 TEST(PosixMappedFileDeathTest, ABusErrorOutsideAGuardedReadStillEndsTheProcess) {
 #if defined(__SANITIZE_ADDRESS__)
-  EXPECT_EXIT(BusErrorAfterAGuardedRead(), ::testing::KilledBySignal(SIGABRT), "AddressSanitizer: BUS");
+  EXPECT_EXIT(BusErrorAfterAGuardedRead(), [](int status) { return status != 0; }, "AddressSanitizer: BUS on");
 #else
   EXPECT_EXIT(BusErrorAfterAGuardedRead(), ::testing::KilledBySignal(SIGBUS), "");
 #endif
