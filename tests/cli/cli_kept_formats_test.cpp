@@ -186,9 +186,8 @@ TEST(CliKeptFormats, DocumentsInPiecesAmongKeptFilesOfEveryFormatComeBackByteIde
                         " --last " + std::to_string(end + 64) + " >/dev/null 2>&1",
                     &status);
     EXPECT_EQ(status, 0);
-    const Bytes csv = test::ReadFileBytes((dir.path() / "out" / "rescue-report.csv").string());
     std::map<std::string, std::vector<std::string>> rows;
-    for (const auto& row : test::ParseCsv(std::string(csv.begin(), csv.end()))) rows[row[0]] = row;
+    for (const auto& row : test::ReportRows(dir.path() / "out")) rows[row[0]] = row;
     for (const auto& [output, where] : expected) {
       const auto& [name, runs] = where;
       SCOPED_TRACE(std::string(name) + " as " + output + ", pieces around" + between[name]);

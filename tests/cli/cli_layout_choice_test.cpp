@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 const fs::path kCorpus = VELLUMARK_CORPUS_DIR;
 
-std::vector<std::vector<std::string>> Report(const fs::path& folder) {
-  const Bytes csv = test::ReadFileBytes((folder / "rescue-report.csv").string());
-  return test::ParseCsv(std::string(csv.begin(), csv.end()));
-}
-
 TEST(CliLayoutChoice, DocumentsOffTheChosenGridAllComeBack) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
@@ -75,7 +70,7 @@ TEST(CliLayoutChoice, DocumentsOffTheChosenGridAllComeBack) {
                       " --types doc,docx --last 400000 --reason " + reason +
                       (*cluster ? std::string(" --cluster ") + cluster : "") + " 2>/dev/null");
       std::map<std::int64_t, std::string> saved;  // first sector, file name
-      for (const auto& row : Report(out)) {
+      for (const auto& row : test::ReportRows(out)) {
         if (row.size() > 7 && !row[0].empty() && row[0] != "name") saved[std::stoll(row[7])] = row[0];
       }
       for (const auto& [first, bytes] : lost) {

@@ -62,11 +62,6 @@ std::string Base36(long long sector) {
   return digits;
 }
 
-std::vector<std::vector<std::string>> Report(const fs::path& folder) {
-  const Bytes csv = test::ReadFileBytes((folder / "rescue-report.csv").string());
-  return test::ParseCsv(std::string(csv.begin(), csv.end()));
-}
-
 TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentical) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
@@ -100,7 +95,7 @@ TEST(CliReassembly, DocumentsInPiecesAroundUnrecognisedFilesComeBackByteIdentica
     fs::create_directory(dir / "out");
 
     EXPECT_EQ(Cli("rescue " + volume.image() + " " + (dir / "out") + " --last 40000"), "Rescued file 1\n");
-    const auto rows = Report(dir.path() / "out");
+    const auto rows = test::ReportRows(dir.path() / "out");
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1][2], "whole") << rows[1][3];
     EXPECT_EQ(std::stoi(rows[1][9]), c.pieces);
@@ -141,7 +136,7 @@ TEST(CliReassembly, AnUnreadableSectorIsNeverPartOfAWholeDocument) {
                                            std::to_string(bad * 512) +
                                            ":512 ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI
                                            " rescue " + volume.image() + " " + (dir / "out") + " --last 40000 2>/dev/null");
-  const auto rows = Report(dir.path() / "out");
+  const auto rows = test::ReportRows(dir.path() / "out");
   for (std::size_t i = 1; i < rows.size(); ++i) {
     if (fs::path(rows[i][0]).extension() == ".TXT") continue;
     EXPECT_NE(rows[i][2], "whole") << rows[i][0] << ": " << said;
@@ -178,7 +173,7 @@ TEST(CliReassembly, InterleavedDocumentsAreNeverMerged) {
     ASSERT_TRUE(volume.ok());
     fs::create_directory(dir / "out");
     Cli("rescue " + volume.image() + " " + (dir / "out") + " --last 40000");
-    for (const auto& row : Report(dir.path() / "out")) {
+    for (const auto& row : test::ReportRows(dir.path() / "out")) {
       if (row[2] != "whole") continue;
       const Bytes rescued = test::ReadFileBytes((dir.path() / "out" / row[0]).string());
       EXPECT_TRUE(rescued == a || rescued == b) << row[0] << " is called whole but is neither document";
@@ -232,7 +227,7 @@ TEST(CliReassembly, AnOverwrittenClusterLeavesTheTextOfTheOthers) {
     fs::create_directory(dir / "out");
 
     const std::string said = Cli("rescue " + volume.image() + " " + (dir / "out") + " --last 40000");
-    const auto rows = Report(dir.path() / "out");
+    const auto rows = test::ReportRows(dir.path() / "out");
     int documents = 0, texts = 0;
     std::string text;
     for (std::size_t i = 1; i < rows.size(); ++i) {

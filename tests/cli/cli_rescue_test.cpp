@@ -19,8 +19,7 @@ std::string Cli(const std::string& args, int* status) {
 // sector runs rebuild each one, byte for byte, from the source image.
 void ExpectReportMatchesFolder(const std::string& image, const fs::path& folder, std::size_t documents,
                                std::size_t fragments) {
-  const auto bytes = test::ReadFileBytes((folder / "rescue-report.csv").string());
-  const auto rows = test::ParseCsv(std::string(bytes.begin(), bytes.end()));
+  const auto rows = test::ReportRows(folder);
   ASSERT_EQ(rows.size(), documents + 1);
   EXPECT_EQ(rows[0][0], "name");
   for (std::size_t i = 1; i < rows.size(); ++i) {

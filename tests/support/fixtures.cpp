@@ -87,6 +87,11 @@ std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
+std::vector<std::vector<std::string>> ReportRows(const std::filesystem::path& folder) {
+  const std::vector<std::uint8_t> csv = ReadFileBytes((folder / "rescue-report.csv").string());
+  return ParseCsv(std::string(csv.begin(), csv.end()));
+}
+
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::vector<std::vector<std::string>> rows;

@@ -74,6 +74,9 @@ std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed = 1)
 // leading UTF-8 byte-order mark skipped.
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
 
+// The rows of the rescue report a run left in folder, its heading first.
+std::vector<std::vector<std::string>> ReportRows(const std::filesystem::path& folder);
+
 // A rescued file put back together from the source image: the sector runs
 // of a report row ("first-last first-last ..."), cut to length bytes.
 std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::string& runs, std::size_t length,
