@@ -6,9 +6,9 @@
 #include "cli/cli_source.h"
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
-#include "ui/failure_text.h"
-#include "ui/message_table.h"
-#include "ui/refusal_slots.h"
+#include "texts/failure_text.h"
+#include "texts/message_table.h"
+#include "texts/refusal_slots.h"
 
 namespace vellumark::cli {
 

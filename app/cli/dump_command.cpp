@@ -4,7 +4,7 @@
 #include "access/posix_platform_source.h"
 #include "cli/cli_source.h"
 #include "cli/commands.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "viewer/sector_view.h"
 
 namespace vellumark::cli {

@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "common/message_slots.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace {
 

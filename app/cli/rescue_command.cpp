@@ -18,10 +18,10 @@
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
 #include "rescue/deep_scan.h"
-#include "ui/failure_text.h"
-#include "ui/message_table.h"
-#include "ui/refusal_slots.h"
-#include "ui/rescue_summary.h"
+#include "texts/failure_text.h"
+#include "texts/message_table.h"
+#include "texts/refusal_slots.h"
+#include "texts/rescue_summary.h"
 
 namespace vellumark::cli {
 namespace {

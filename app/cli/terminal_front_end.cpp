@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark::cli {
 

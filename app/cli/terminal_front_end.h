@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/front_end.h"
-#include "ui/progress_labels.h"
+#include "texts/progress_labels.h"
 
 namespace vellumark::cli {
 

@@ -6,7 +6,7 @@
 #include "ui/end_signals.h"
 #include "ui/guarded_application.h"
 #include "ui/main_window.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "ui/qt_dialogs.h"
 #include "ui/udisks_broker.h"
 

@@ -20,7 +20,7 @@
 
 #include "access/posix_platform_source.h"
 #include "ui/main_window.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "ui/qt_dialogs.h"
 
 namespace {

@@ -3,12 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <regex>
-#include <thread>
 
-#include "output/staged_file.h"
-#include "rescue/report/read_back_ahead.h"
 
 namespace vellumark {
 
@@ -363,47 +358,6 @@ bool ForwardWindow::ClaimTo(std::uint64_t end) {
   return true;
 }
 
-std::string Base36Name(std::int64_t v) {
-  static constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  // Offsets are never negative; the unsigned view keeps a stray one in range.
-  auto rest = static_cast<std::uint64_t>(v);
-  std::string name(7, '0');
-  for (int i = 6; i >= 0; --i) {
-    name[static_cast<std::size_t>(i)] = kAlphabet[rest % 36];
-    rest /= 36;
-  }
-  return name;
-}
-
-std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, const std::string& extension) {
-  return saveFolder + "TEST_" + Base36Name(hitOffset >> 9) + extension;
-}
-
-bool IsOutputName(const std::string& fileName) {
-  static const std::regex kPattern("TEST_[0-9A-Z]{7}(-[0-9]+)?\\.(DOCX?|XLSX?|PPTX?|ODT|TXT)", std::regex::icase);
-  return std::regex_match(fileName, kPattern);
-}
-
-std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
-                                               std::chrono::milliseconds retryDelay, int attempts) {
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  std::optional<StagedFile> file;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    file = StagedFile::Create(folder);
-    if (file) break;
-    if (attempt + 1 < attempts) std::this_thread::sleep_for(retryDelay);
-  }
-  if (!file) return std::nullopt;
-  // A document counts as rescued only when all of it is on the disk; an
-  // unnamed partial file vanishes with the StagedFile.
-  std::optional<std::string> saved;
-  if (file->Append(data, size)) saved = file->PublishKeepingOthers(path);
-  const int reason = errno;
-  file.reset();
-  errno = reason;
-  return saved;
-}
-
 namespace {
 
 bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
@@ -412,7 +366,7 @@ bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std:
   record.saved = saved.has_value();
   if (saved) {
     record.outputName = *saved;
-    if (run.readBackAhead != nullptr) run.readBackAhead->Add(record, {data, size});
+    if (run.savedDocuments != nullptr) run.savedDocuments->Add(record, {data, size});
     return true;
   }
   record.saveFailure = std::string(std::strerror(errno)) + ": " + record.outputName;

@@ -13,12 +13,11 @@
 
 #include "common/byte_order.h"
 #include "common/byte_view.h"
+#include "output/output_names.h"
+#include "output/stream_saving.h"
 #include "rescue/rescue_run.h"
 
 namespace vellumark {
-
-// How often creating a rescued file is tried before it counts as failed.
-inline constexpr int kSaveAttempts = 11;
 
 // Growth steps of the file image.
 inline constexpr std::uint32_t kGrowthLarge = 0x100000;  // compound documents, JPEG
@@ -212,29 +211,6 @@ class ForwardWindow {
   CarveAttempt& attempt_;
   std::uint64_t start_ = 0;  // the file offset of the image's first byte
 };
-
-// Seven base-36 characters of v with leading zeros; only v mod 36^7 shows.
-std::string Base36Name(std::int64_t v);
-
-// folder + "TEST_" + Base36Name(offset in 512-byte units) + extension.
-std::string OutputName(const std::string& saveFolder, std::int64_t hitOffset, const std::string& extension);
-
-// Whether a file name is one OutputName gives, with or without the number
-// SaveStreamWithRetry adds when the name is taken: "TEST_00001KW-2.DOC".
-// Letter case is ignored, as FAT ignores it.
-bool IsOutputName(const std::string& fileName);
-
-// Writes the bytes as a new file named path once all of them are written;
-// nothing under any name is replaced or written through. When path is taken
-// by a file with the same bytes, that file is the rescued one; when by
-// anything else (an earlier run's file, a link), the bytes go to the first
-// free "NAME-2.EXT", "NAME-3.EXT" ... instead. Creation is tried 11 times,
-// retryDelay apart. Returns the name the bytes have; none when they could not
-// all be written, in which case nothing is left behind.
-// errno holds the reason of a failure.
-std::optional<std::string> SaveStreamWithRetry(const std::uint8_t* data, std::size_t size, const std::string& path,
-                                               std::chrono::milliseconds retryDelay = std::chrono::milliseconds(100),
-                                               int attempts = kSaveAttempts);
 
 // Saves a rescued document under record.outputName (or the numbered name
 // beside it) and keeps the run's account: the rescued count, or the count of

@@ -141,9 +141,9 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
     // Detached however the carving ends, so that no later save finds it gone.
     struct Attached {
       RescueRun& run;
-      ~Attached() { run.readBackAhead = nullptr; }
+      ~Attached() { run.savedDocuments = nullptr; }
     } attached{run_};
-    run_.readBackAhead = &ahead;
+    run_.savedDocuments = &ahead;
     CarvePhase();
   }
   run_.claims.Reset();

@@ -10,10 +10,9 @@
 #include "rescue/claim_map.h"
 #include "rescue/document_record.h"
 #include "rescue/file_type_code.h"
+#include "rescue/saved_documents.h"
 
 namespace vellumark {
-
-class ReadBackAhead;
 
 // A sector at which the classifier recognised something.
 struct SectorHit {
@@ -51,9 +50,9 @@ struct RescueRun {
   std::int32_t chosenPhase = -1;
   TypeMask typeMask = type_mask::kInitial;
   std::vector<DocumentRecord> documents;  // compound files walked in this run
-  // Where saved documents go to be inspected for the report while the
-  // carving goes on; none, and the report reads each back at the end.
-  ReadBackAhead* readBackAhead = nullptr;
+  // Where saved documents go to be inspected while the carving goes on;
+  // none, and the report reads each back at the end.
+  SavedDocuments* savedDocuments = nullptr;
   CarveMemory memory;                      // what attempts found out about the sectors ahead
   // The image buffer of the last carve attempt, kept for the next one: most
   // attempts fail within a few sectors, and a buffer allocated afresh for

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "common/message_slots.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "ui/window_metrics.h"
 
 namespace vellumark {

@@ -16,12 +16,12 @@
 #include <new>
 
 #include "access/block_devices.h"
-#include "ui/failure_text.h"
+#include "texts/failure_text.h"
 #include "ui/guarded_application.h"
 #include "ui/help_window.h"
-#include "ui/message_table.h"
-#include "ui/refusal_slots.h"
-#include "ui/rescue_summary.h"
+#include "texts/message_table.h"
+#include "texts/refusal_slots.h"
+#include "texts/rescue_summary.h"
 #include "ui/window_metrics.h"
 #include "ui/window_progress.h"
 

@@ -5,7 +5,7 @@
 #include <QScreen>
 
 #include "common/message_slots.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 namespace {

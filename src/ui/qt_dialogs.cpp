@@ -14,7 +14,7 @@
 #include <QUrl>
 
 #include "common/message_slots.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 namespace {

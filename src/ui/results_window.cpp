@@ -8,7 +8,7 @@
 
 #include "common/message_slots.h"
 #include "rescue/report/not_saved_reason.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "ui/window_metrics.h"
 
 namespace vellumark {

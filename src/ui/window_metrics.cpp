@@ -10,7 +10,7 @@
 #include <QStyleOption>
 #include <algorithm>
 
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 

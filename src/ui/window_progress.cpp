@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "ui/window_metrics.h"
 
 namespace vellumark {

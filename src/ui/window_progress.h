@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/front_end.h"
-#include "ui/progress_labels.h"
+#include "texts/progress_labels.h"
 #include "ui/progress_windows.h"
 
 namespace vellumark {

@@ -20,7 +20,7 @@
 
 #include "access/sector_source.h"
 #include "support/fixtures.h"
-#include "ui/refusal_slots.h"
+#include "texts/refusal_slots.h"
 
 namespace vellumark {
 namespace {

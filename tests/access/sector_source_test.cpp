@@ -9,7 +9,7 @@
 
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
-#include "ui/refusal_slots.h"
+#include "texts/refusal_slots.h"
 
 namespace vellumark {
 namespace {

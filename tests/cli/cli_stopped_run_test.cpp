@@ -12,7 +12,7 @@
 #include "common/message_slots.h"
 #include "rescue/percent_text.h"
 #include "support/fixtures.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 namespace {

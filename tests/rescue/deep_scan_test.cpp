@@ -15,7 +15,7 @@
 #include "rescue/search_read_ahead.h"
 #include "rescue/sector_classifier.h"
 #include "support/fixtures.h"
-#include "ui/refusal_slots.h"
+#include "texts/refusal_slots.h"
 
 namespace vellumark {
 namespace {

@@ -13,7 +13,7 @@
 #include "access/posix_platform_source.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 using namespace vellumark;
 

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "common/message_slots.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 #include "ui/progress_windows.h"
 
 using namespace vellumark;

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/message_table.h"
-#include "ui/progress_labels.h"
+#include "texts/message_table.h"
+#include "texts/progress_labels.h"
 
 namespace vellumark {
 namespace {

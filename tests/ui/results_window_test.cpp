@@ -10,8 +10,8 @@
 #include "access/memory_platform_source.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
-#include "ui/message_table.h"
-#include "ui/rescue_summary.h"
+#include "texts/message_table.h"
+#include "texts/rescue_summary.h"
 
 using namespace vellumark;
 namespace fs = std::filesystem;

@@ -8,9 +8,9 @@
 
 #include "access/posix_platform_source.h"
 #include "access/sector_source.h"
-#include "ui/failure_text.h"
-#include "ui/message_table.h"
-#include "ui/refusal_slots.h"
+#include "texts/failure_text.h"
+#include "texts/message_table.h"
+#include "texts/refusal_slots.h"
 #include "ui/udisks_broker.h"
 
 int main(int argc, char** argv) {

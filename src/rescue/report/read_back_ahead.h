@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "rescue/document_record.h"
+#include "rescue/saved_documents.h"
 #include "rescue/report/read_back.h"
 
 namespace vellumark {
@@ -23,7 +24,7 @@ namespace vellumark {
 // the bytes just written, copied while they fit a budget, or else read back
 // from the destination as the report would have read it; the inspection
 // is the same either way.
-class ReadBackAhead {
+class ReadBackAhead final : public SavedDocuments {
  public:
   // The copies waiting at any one time hold at most byteBudget bytes.
   explicit ReadBackAhead(std::size_t byteBudget = kDefaultBudget);
@@ -32,7 +33,7 @@ class ReadBackAhead {
   ReadBackAhead& operator=(const ReadBackAhead&) = delete;
 
   // A document as it was saved, record and written bytes.
-  void Add(const DocumentRecord& record, std::span<const std::uint8_t> written);
+  void Add(const DocumentRecord& record, std::span<const std::uint8_t> written) override;
 
   // The inspection of the document the record describes, once it is done;
   // nothing when it was not added as this record (then the caller reads it

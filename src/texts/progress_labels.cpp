@@ -1,7 +1,7 @@
-#include "ui/progress_labels.h"
+#include "texts/progress_labels.h"
 
 #include "common/rate_meter.h"
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/refusal_slots.h"
+#include "texts/refusal_slots.h"
 
 #include "common/message_slots.h"
 

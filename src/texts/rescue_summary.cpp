@@ -1,8 +1,8 @@
-#include "ui/rescue_summary.h"
+#include "texts/rescue_summary.h"
 
 #include <algorithm>
 
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 

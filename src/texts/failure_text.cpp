@@ -1,8 +1,8 @@
-#include "ui/failure_text.h"
+#include "texts/failure_text.h"
 
 #include <cstring>
 
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 namespace vellumark {
 

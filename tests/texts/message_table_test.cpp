@@ -1,4 +1,4 @@
-#include "ui/message_table.h"
+#include "texts/message_table.h"
 
 #include <gtest/gtest.h>
 
