@@ -1,5 +1,7 @@
 #include "rescue/claim_map.h"
 
+#include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace vellumark {
@@ -66,6 +68,38 @@ void ClaimMap::ReleaseSector(std::int64_t sector) {
     cachedIndex_ = index;
     cachedChunk_ = nullptr;
   }
+}
+
+std::int64_t ClaimMap::NthFree(std::int64_t sector, std::int64_t count) const {
+  while (count > 0) {
+    if (!Covers(sector)) return sector + count - 1;
+    const std::int64_t index = sector / kSectorsPerChunk;
+    const std::int64_t chunkEnd = std::min((index + 1) * kSectorsPerChunk, lastSector_ + 1);
+    const Chunk* chunk = Lookup(index);
+    if (chunk == nullptr) {
+      if (count <= chunkEnd - sector) return sector + count - 1;
+      count -= chunkEnd - sector;
+      sector = chunkEnd;
+      continue;
+    }
+    while (sector < chunkEnd) {
+      const int bit = static_cast<int>(sector & 63);
+      const std::int64_t wordEnd = std::min(sector - bit + 64, chunkEnd);
+      const auto span = static_cast<int>(wordEnd - sector);
+      std::uint64_t free = ~chunk->words[WordIn(sector)] >> bit;
+      if (span < 64) free &= (std::uint64_t{1} << span) - 1;
+      const int n = std::popcount(free);
+      if (count > n) {
+        count -= n;
+        sector = wordEnd;
+        continue;
+      }
+      for (;; free &= free - 1) {
+        if (--count == 0) return sector + std::countr_zero(free);
+      }
+    }
+  }
+  return sector;
 }
 
 std::int64_t ClaimMap::CountClaimed() const {

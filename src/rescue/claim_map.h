@@ -39,6 +39,12 @@ class ClaimMap {
     return chunk != nullptr && (chunk->words[WordIn(sector)] & Bit(sector)) != 0;
   }
 
+  // The sector that holds the count-th free sector from sector on (count
+  // at least 1, sector not negative): where a walk that claims count free
+  // sectors, stepping over claimed ones, ends. Word by word, so that a long
+  // structure is passed without a step per sector. Sectors beyond the map
+  // read as free, so the answer may lie beyond LastSector().
+  std::int64_t NthFree(std::int64_t sector, std::int64_t count) const;
   std::int64_t LastSector() const { return lastSector_; }
   std::int64_t CountClaimed() const;
   // Chunks of bits held now: what the map costs, for callers that watch memory.
