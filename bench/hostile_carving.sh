@@ -19,7 +19,8 @@
 #   mkv-cluster Matroska clusters of one sector in a Segment of unknown size
 #   tar         tar headers of empty members
 #   gzip-stored gzip stored blocks of one sector
-#   tiff-ifd    TIFF directories each naming the next sector's
+#   tiff-ifd    TIFF directories each naming the next sector's (counted
+#               from the image's start; offsets are absolute)
 #   pdf-no-eof  PDF headers with no "%%EOF" anywhere
 # Every failed attempt walks towards an end that never comes, and every hit
 # below it would walk the same way again; the carving must not repeat that
@@ -117,8 +118,15 @@ elif kind == "gzip-stored":
     head = bytes.fromhex("1f8b0800000000000003") + bytes([0]) + struct.pack("<HH", 507, 507 ^ 0xFFFF)
 elif kind == "tiff-ifd":
     # A little-endian header, then a directory of one entry whose next
-    # directory is the next sector's.
-    head = b"II*\0" + struct.pack("<IH", 8, 1) + struct.pack("<HHII", 256, 3, 1, 1) + struct.pack("<I", 520)
+    # directory lies at the offset that, counted from the image's start,
+    # is the next sector's: from sector k the chain runs through sectors
+    # 2k + 1, 3k + 2 and so on, and every walk spans the rest of the image.
+    out = sys.stdout.buffer
+    for m in range(count):
+        head = b"II*\0" + struct.pack("<IH", 8, 1) + struct.pack("<HHII", 256, 3, 1, 1)
+        head += struct.pack("<I", 512 * (m + 1) + 8)
+        out.write(head + bytes(512 - len(head)))
+    sys.exit(0)
 elif kind == "pdf-no-eof":
     head = b"%PDF-1.4\n"
 sector = head + bytes(512 - len(head))

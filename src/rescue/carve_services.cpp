@@ -270,10 +270,9 @@ bool CarveAttempt::Reached(CarveMemory::Chain chain, std::int64_t imageOffset, i
 bool CarveAttempt::PassFreeSectors(std::int64_t count) {
   if (count <= 0) return true;
   const std::int64_t first = NextFreeSector();
-  const std::int64_t last = run_.claims.NthFree(first, count);
-  // The words looked at: the work, which grows with the sectors passed
-  // only by a 64th.
-  run_.carveSteps += 1 + count / 64;
+  std::int64_t looked = 0;  // words and chunks: the work, far less than a step per sector
+  const std::int64_t last = run_.claims.NthFree(first, count, &looked);
+  run_.carveSteps += looked;
   if (first > run_.LastSourceSector() || last > run_.LastSourceSector()) {
     position_ = (run_.LastSourceSector() + 1) * bytesPerSector_;
     return false;
@@ -378,11 +377,12 @@ bool ForwardWindow::SkipTo(std::uint64_t offset) {
   const auto sector = static_cast<std::uint64_t>(attempt_.Run().BytesPerSector());
   std::uint64_t covered = Covered();
   if (offset < covered + sector) return true;
-  while (offset >= covered + sector) {
-    if (!attempt_.ClaimAhead()) return false;
-    covered += sector;
-    attempt_.ProgressEvery200Sectors(static_cast<std::int64_t>(covered));
-  }
+  // Passed without a step per sector; such a pass cannot be given back
+  // (see ClaimTo).
+  const std::uint64_t skipped = (offset - covered) / sector;
+  if (!attempt_.PassFreeSectors(static_cast<std::int64_t>(skipped))) return false;
+  covered += skipped * sector;
+  if (skipped >= 200) attempt_.ReportProgress();
   // The claimed sectors are not in the image, which starts again after them.
   attempt_.DropImageFront(attempt_.Loaded());
   start_ = covered;
@@ -409,6 +409,9 @@ bool ForwardWindow::ClaimTo(std::uint64_t end) {
   // sector before its offset.
   const std::uint64_t last = std::max<std::uint64_t>((end + sector - 1) / sector * sector, sector);
   if (last >= Covered()) return SkipTo(last);
+  // An end behind the image lies in sectors passed or claimed unread; only
+  // claims can be given back.
+  if (last < start_ && attempt_.HasPassed()) return false;
   attempt_.GiveBack(static_cast<std::int64_t>((Covered() - last) / sector));
   start_ = last - static_cast<std::uint64_t>(attempt_.Loaded());
   return true;

@@ -131,6 +131,8 @@ class CarveAttempt {
   // succeeds (see PassUnclaimed). False, with the position at the end of
   // the source, when fewer are left.
   bool PassFreeSectors(std::int64_t count);
+  // Whether sectors were passed unread and unclaimed.
+  bool HasPassed() const { return !passed_.empty(); }
 
   // Chained walks (chunks, blocks, boxes, members) tell each link of their
   // chain as they come to it, by where it starts in the image (and for a bit

@@ -51,6 +51,8 @@ void ClaimMap::ClaimSector(std::int64_t sector) {
   if ((word & Bit(sector)) == 0) {
     word |= Bit(sector);
     ++chunk.claimed;
+    const std::size_t w = WordIn(sector);
+    chunk.used[w >> 6] |= std::uint64_t{1} << (w & 63);
   }
 }
 
@@ -63,6 +65,10 @@ void ClaimMap::ReleaseSector(std::int64_t sector) {
   std::uint64_t& word = chunk.words[WordIn(sector)];
   if ((word & Bit(sector)) == 0) return;
   word &= ~Bit(sector);
+  if (word == 0) {
+    const std::size_t w = WordIn(sector);
+    chunk.used[w >> 6] &= ~(std::uint64_t{1} << (w & 63));
+  }
   if (--chunk.claimed == 0) {
     chunks_.erase(it);
     cachedIndex_ = index;
@@ -70,20 +76,40 @@ void ClaimMap::ReleaseSector(std::int64_t sector) {
   }
 }
 
-std::int64_t ClaimMap::NthFree(std::int64_t sector, std::int64_t count) const {
+std::int64_t ClaimMap::NthFree(std::int64_t sector, std::int64_t count, std::int64_t* looked) const {
+  std::int64_t work = 0;
+  const auto done = [&](std::int64_t answer) {
+    if (looked != nullptr) *looked += work + 1;
+    return answer;
+  };
   while (count > 0) {
-    if (!Covers(sector)) return sector + count - 1;
+    if (!Covers(sector)) return done(sector + count - 1);
+    ++work;
     const std::int64_t index = sector / kSectorsPerChunk;
     const std::int64_t chunkEnd = std::min((index + 1) * kSectorsPerChunk, lastSector_ + 1);
     const Chunk* chunk = Lookup(index);
     if (chunk == nullptr) {
-      if (count <= chunkEnd - sector) return sector + count - 1;
+      if (count <= chunkEnd - sector) return done(sector + count - 1);
       count -= chunkEnd - sector;
       sector = chunkEnd;
       continue;
     }
     while (sector < chunkEnd) {
+      ++work;
       const int bit = static_cast<int>(sector & 63);
+      if (bit == 0) {
+        // Whole free words up to the next one with a claim, in one step.
+        const std::size_t w = WordIn(sector);
+        const std::uint64_t later = chunk->used[w >> 6] >> (w & 63);
+        const std::int64_t freeWords = later == 0 ? 64 - static_cast<std::int64_t>(w & 63) : std::countr_zero(later);
+        const std::int64_t free = std::min(freeWords * 64, chunkEnd - sector);
+        if (free > 0) {
+          if (count <= free) return done(sector + count - 1);
+          count -= free;
+          sector += free;
+          continue;
+        }
+      }
       const std::int64_t wordEnd = std::min(sector - bit + 64, chunkEnd);
       const auto span = static_cast<int>(wordEnd - sector);
       std::uint64_t free = ~chunk->words[WordIn(sector)] >> bit;
@@ -95,11 +121,11 @@ std::int64_t ClaimMap::NthFree(std::int64_t sector, std::int64_t count) const {
         continue;
       }
       for (;; free &= free - 1) {
-        if (--count == 0) return sector + std::countr_zero(free);
+        if (--count == 0) return done(sector + std::countr_zero(free));
       }
     }
   }
-  return sector;
+  return done(sector);
 }
 
 std::int64_t ClaimMap::CountClaimed() const {

@@ -15,6 +15,11 @@ using namespace zip_field;
 // No office document holds a larger part; the bound keeps a crafted size
 // from making a check run for ever.
 constexpr std::uint64_t kLargestMember = std::uint64_t{1} << 32;
+// The most bytes deflate can make of one byte of its data: a length of 258
+// and its distance can take a bit each, four such pairs to a byte. A member
+// whose size is larger than its data could inflate to is not inflated at
+// all: its header lies, or it is a bomb's.
+constexpr std::uint64_t kDeflateBestRatio = 1032;
 
 ZipRecordCheck Need(std::int64_t bytes) { return {ZipStep::NeedBytes, bytes, {}, {}}; }
 ZipRecordCheck Broken(std::string fault, std::int64_t at) { return {ZipStep::Broken, 0, {}, std::move(fault), at}; }
@@ -161,6 +166,11 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
   if (member.method != kStored && member.method != kDeflated) return Broken(member.name + ": unknown method", offset);
   const bool descriptor = (flags & kFlagDescriptor) != 0;
   if (compressed > kLargestMember || member.size > kLargestMember) return Broken(member.name + ": too large", offset);
+
+  const bool sizesAhead = !(descriptor && compressed == 0);
+  if (sizesAhead && (member.method == kStored ? member.size != compressed : member.size > compressed * kDeflateBestRatio)) {
+    return Broken(member.name + ": size beyond what its data can hold", offset);
+  }
 
   const std::span<const std::uint8_t> rest = bytes.subspan(static_cast<std::size_t>(member.dataOffset));
   Inflated data;
