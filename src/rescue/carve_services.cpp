@@ -12,6 +12,8 @@ constexpr std::int64_t kProgressEverySectors = 200;
 // An image buffer larger than this goes back to the system rather than to
 // the next attempt.
 constexpr std::size_t kLargestSpareImage = std::size_t{8} << 20;
+// Sectors beyond the last one read past which the next is read alone.
+constexpr std::int64_t kFarSectors = 128;
 }  // namespace
 
 CarveAttempt::CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t growthStep)
@@ -61,6 +63,7 @@ bool CarveAttempt::Start() {
   imageSectors_.push_back(hitSector);
   if (run_.source.ReadSectors(image_.data(), static_cast<std::int32_t>(bytesPerSector_), hitOffset_) > 0) return false;
   position_ = hitOffset_ + bytesPerSector_;
+  lastRead_ = hitSector;
   loaded_ = bytesPerSector_;
   return true;
 }
@@ -133,7 +136,15 @@ bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
     }
     image_.resize(static_cast<std::size_t>(loaded_ + bytesPerSector_));
     std::uint8_t* sector = image_.data() + loaded_;
-    if (run_.source.ReadSectors(sector, static_cast<std::int32_t>(bytesPerSector_), position_) > 0) {
+    // A sector far from the last one read (a structure's tail, a directory
+    // the walk jumped to) is read alone: a window read there would bring in
+    // 64 KiB for one sector.
+    const std::int64_t number = position_ / bytesPerSector_;
+    const bool far = lastRead_ >= 0 && (number < lastRead_ || number - lastRead_ > kFarSectors);
+    lastRead_ = number;
+    const bool failed = far ? !run_.source.ReadDirect(sector, static_cast<std::uint32_t>(bytesPerSector_), position_)
+                            : run_.source.ReadSectors(sector, static_cast<std::int32_t>(bytesPerSector_), position_) > 0;
+    if (failed) {
       // A failing disk loses sectors, not files: the walk goes on over
       // zeros. A source that has ended is another matter.
       if (!run_.source.IsUnreadable(position_)) return false;
@@ -174,6 +185,7 @@ bool CarveAttempt::LoadRun(std::int64_t bytes, bool& wholeRuns) {
     wholeRuns = false;
     return false;
   }
+  lastRead_ = first + count - 1;
   for (std::int64_t k = 0; k < count; ++k) {
     ++run_.carveSteps;
     Claim(first + k);

@@ -202,6 +202,7 @@ class CarveAttempt {
   std::vector<std::uint64_t> points_;      // links of the chain come to, see Reached
   bool positional_ = true;
   bool leftHoles_ = false;  // sectors inside the file were left out of it
+  std::int64_t lastRead_ = -1;  // the source sector read last
   bool started_ = false;
   bool succeeded_ = false;
 };
