@@ -99,7 +99,8 @@ class CarveAttempt {
 
   // For walks over length-prefixed structures (boxes, blocks, objects) that
   // start at image offset start and span size bytes: the middle of a long
-  // one is claimed unread and only its last one or two sectors are read, so
+  // one is passed unread (PassFreeSectors: claimed if the walk succeeds)
+  // and only its last one or two sectors are read, so
   // the sector holding whatever follows is always in the image. Returns the
   // image offset just after the structure (the claimed middle is not in the
   // image), or -1 when the source ends or a read fails.
@@ -210,7 +211,8 @@ class CarveAttempt {
 // Forward access by file offset for formats whose structures point ahead
 // (section tables at the end of a program, a TIFF's directories, a font's
 // tables): the bytes asked for are loaded, whole sectors before them that
-// were not loaded yet are claimed unread, and sectors far behind are dropped,
+// were not loaded yet are passed unread (claimed if the walk succeeds), and
+// sectors far behind are dropped,
 // so the image stays near 64 sectors plus the longest structure asked for.
 // Bytes behind what is still in the image cannot be asked for again: walks
 // take their structures in ascending order.
@@ -222,10 +224,11 @@ class ForwardWindow {
   // behind the image, are longer than kLongestRequest, or the source ends or
   // fails before them. Valid until the next call.
   std::optional<ByteView> At(std::uint64_t offset, std::uint64_t length);
-  // The file ends at end: claims unread what is not loaded before it and
+  // The file ends at end: passes unread what is not loaded before it and
   // gives back the sectors loaded past it (a walk may have looked beyond its
   // file's end for a structure that was not there). False when the source
-  // ends first, which leaves the file incomplete.
+  // ends first, which leaves the file incomplete, and when the end lies
+  // before the image in sectors passed, which cannot be given back.
   bool ClaimTo(std::uint64_t end);
   // For chained walks: see CarveAttempt::Reached; the bytes at offset must
   // have been asked for last.
