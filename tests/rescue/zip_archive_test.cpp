@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,35 @@ TEST(ZipArchive, AMemberLargerThanItsDataCanInflateToIsRejectedUninflated) {
       EXPECT_EQ(check.next, static_cast<std::int64_t>(file.size()));
     }
   }
+}
+
+TEST(ZipArchive, AStreamedMemberCheckedAsMoreArrivesIsInflatedOnce) {
+  VELLUMARK_REQUIRE_TOOL("zip");
+  VELLUMARK_REQUIRE_TOOL("unzip");
+  if (!fs::is_directory(kOffice)) VELLUMARK_CANNOT_RUN("no office corpus");
+  test::TempDir dir;
+  const Bytes file = Rezipped(dir, "pydocx-03.docx", true);
+  const ZipArchiveCheck whole = CheckZipArchive(file);
+  ASSERT_EQ(whole.fault, "");
+  const ZipMember& big = *std::max_element(whole.members.begin(), whole.members.end(),
+                                           [](const ZipMember& a, const ZipMember& b) { return a.size < b.size; });
+  ASSERT_EQ(Flags(file, big) & zip_field::kFlagDescriptor, zip_field::kFlagDescriptor);
+  // The bytes arrive a sector at a time, as the carver loads them.
+  ZipInflateResume resume;
+  ZipRecordCheck check;
+  int rounds = 0;
+  for (std::size_t have = static_cast<std::size_t>(big.headerOffset) + 512;; have += 512, ++rounds) {
+    check = CheckZipMember(std::span<const std::uint8_t>(file).first(std::min(have, file.size())), big.headerOffset, &resume);
+    if (check.step != ZipStep::NeedBytes) break;
+  }
+  EXPECT_EQ(check.step, ZipStep::Done) << check.fault;
+  EXPECT_EQ(check.member.crc, big.crc);
+  EXPECT_EQ(check.member.size, big.size);
+  EXPECT_GE(rounds, 2);
+  EXPECT_EQ(resume.Inflated(), big.size) << "over " << rounds << " checks";
+  // Bytes that changed before where it stopped: told, it starts again.
+  resume.Forget();
+  EXPECT_EQ(CheckZipMember(file, big.headerOffset, &resume).step, ZipStep::Done);
 }
 
 TEST(ZipArchive, DescriptorThatDisagreesBreaksItsMember) {
