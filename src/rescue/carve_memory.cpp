@@ -42,7 +42,9 @@ std::int64_t CarveMemory::FreeAtMost(std::int64_t sector, std::int64_t last) con
 
 void CarveMemory::Carved(std::int64_t first, std::int64_t end) {
   ClaimedRun(first, end);
-  if (jpegSearched_ && first <= jpegSearched_->last && jpegSearched_->first < end) jpegSearched_.reset();
+  for (auto* stretch : {&jpegSearched_, &pdfQuiet_}) {
+    if (*stretch && first <= (*stretch)->last && (*stretch)->first < end) stretch->reset();
+  }
 }
 
 }  // namespace vellumark

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <unordered_set>
 
 namespace vellumark {
 
@@ -21,8 +23,17 @@ namespace vellumark {
 //    until the run ends, so a run once met is stepped over at once next
 //    time, and it bounds how many free sectors are left before the end.
 //  - The stretch of sectors that a JPEG's search for its end of image has
-//    been through without finding it. It holds while no file is carved over
-//    it, which is what Carved tells.
+//    been through without finding it, and the stretch of sectors in which a
+//    PDF's search for its end met nothing it looks for. Each holds while no
+//    file is carved over it, which is what Carved tells.
+//  - Dead ends of chained structures (chunks, blocks, boxes, members,
+//    elements): the places in the source at which a walk over a format's
+//    chain was found to fail whatever came before them. A walk that comes
+//    to one fails at once instead of following the chain again. They hold
+//    as long as the claims after them stay as they were: every file carved
+//    later starts below and either ends before a dead end or covers it
+//    (then no walk comes to it again), so only claims of scattered sectors
+//    (a rebuilt document, sectors left out of a file) must forget them.
 //
 // Claims made outside carve attempts once carving has begun must be told
 // through Carved too.
@@ -40,6 +51,37 @@ class CarveMemory {
     std::uint8_t lastByte = 0;     // of sector last
   };
 
+  // The chains whose dead ends are kept apart.
+  enum class Chain : std::uint8_t {
+    kPngChunks = 1,
+    kRarBlocks,
+    kMp4Boxes,
+    kJpegSegments,
+    kZipMembers,
+    kMatroskaElements,
+    kTarMembers,
+    kGzipBlocks,
+    kAsfObjects,
+  };
+  // A place of a chain: a byte of the source, and for bit streams the bit
+  // in it (0 to 7); for Matroska, whether inside a Cluster.
+  static std::uint64_t ChainPoint(Chain chain, std::int64_t sourceOffset, int bit) {
+    return (static_cast<std::uint64_t>(sourceOffset) << 7) | (static_cast<std::uint64_t>(bit & 7) << 4) |
+           static_cast<std::uint64_t>(chain);
+  }
+  bool IsDeadEnd(std::uint64_t point) const { return deadEnds_.count(point) != 0; }
+  // A walk failed from here on, whatever came before. Beyond kMostDeadEnds
+  // new ones are not kept: the memory stays bounded, and a walk that could
+  // have stopped at one only walks on as it would have anyway.
+  void AddDeadEnd(std::uint64_t point) {
+    if (deadEnds_.size() < kMostDeadEnds) deadEnds_.insert(point);
+  }
+  // Claims of scattered sectors were made: what was known to fail might
+  // now go another way.
+  void ForgetDeadEnds() { deadEnds_.clear(); }
+  std::size_t DeadEnds() const { return deadEnds_.size(); }
+  static constexpr std::size_t kMostDeadEnds = std::size_t{1} << 21;
+
   // The first sector at or after sector that no known run of claimed
   // sectors covers.
   std::int64_t PastClaimed(std::int64_t sector) const;
@@ -54,10 +96,17 @@ class CarveMemory {
 
   const std::optional<SearchedStretch>& JpegSearched() const { return jpegSearched_; }
   void SetJpegSearched(const SearchedStretch& stretch) { jpegSearched_ = stretch; }
+  // Sectors first..last, free when searched, in which a PDF's search for
+  // its end found none of the bytes that start what it looks for ('s' of
+  // "startxref", 'x' of "xref", 'j' of "obj"); the edge bytes are unused.
+  const std::optional<SearchedStretch>& PdfQuiet() const { return pdfQuiet_; }
+  void SetPdfQuiet(const SearchedStretch& stretch) { pdfQuiet_ = stretch; }
 
  private:
   std::map<std::int64_t, std::int64_t> claimedRuns_;  // first sector -> end, disjoint, not touching
   std::optional<SearchedStretch> jpegSearched_;
+  std::optional<SearchedStretch> pdfQuiet_;
+  std::unordered_set<std::uint64_t> deadEnds_;
 };
 
 }  // namespace vellumark

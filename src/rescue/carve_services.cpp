@@ -12,6 +12,8 @@ constexpr std::int64_t kProgressEverySectors = 200;
 // An image buffer larger than this goes back to the system rather than to
 // the next attempt.
 constexpr std::size_t kLargestSpareImage = std::size_t{8} << 20;
+// Sectors beyond the last one read past which the next is read alone.
+constexpr std::int64_t kFarSectors = 128;
 }  // namespace
 
 CarveAttempt::CarveAttempt(RescueRun& run, std::int64_t hitOffset, std::uint32_t growthStep)
@@ -32,8 +34,14 @@ CarveAttempt::~CarveAttempt() {
   if (!started_) return;
   if (!succeeded_) {
     for (std::int64_t sector : claims_.Sectors()) run_.claims.ReleaseSector(sector);
+    if (positional_) {
+      for (const std::uint64_t point : points_) run_.memory.AddDeadEnd(point);
+    }
     return;
   }
+  // A file with holes inside lets walks come to places behind its start
+  // that were not free when they were found to be dead ends.
+  if (leftHoles_) run_.memory.ForgetDeadEnds();
   ClaimSlack();
   // Everything from the hit to the position is claimed now, by this file or
   // by those it stepped over.
@@ -52,8 +60,10 @@ bool CarveAttempt::Start() {
   Claim(hitSector);
   image_.reserve(static_cast<std::size_t>(growthStep_));
   image_.resize(static_cast<std::size_t>(bytesPerSector_));
+  imageSectors_.push_back(hitSector);
   if (run_.source.ReadSectors(image_.data(), static_cast<std::int32_t>(bytesPerSector_), hitOffset_) > 0) return false;
   position_ = hitOffset_ + bytesPerSector_;
+  lastRead_ = hitSector;
   loaded_ = bytesPerSector_;
   return true;
 }
@@ -126,13 +136,22 @@ bool CarveAttempt::LoadUpTo(std::int64_t bytes) {
     }
     image_.resize(static_cast<std::size_t>(loaded_ + bytesPerSector_));
     std::uint8_t* sector = image_.data() + loaded_;
-    if (run_.source.ReadSectors(sector, static_cast<std::int32_t>(bytesPerSector_), position_) > 0) {
+    // A sector far from the last one read (a structure's tail, a directory
+    // the walk jumped to) is read alone: a window read there would bring in
+    // 64 KiB for one sector.
+    const std::int64_t number = position_ / bytesPerSector_;
+    const bool far = lastRead_ >= 0 && (number < lastRead_ || number - lastRead_ > kFarSectors);
+    lastRead_ = number;
+    const bool failed = far ? !run_.source.ReadDirect(sector, static_cast<std::uint32_t>(bytesPerSector_), position_)
+                            : run_.source.ReadSectors(sector, static_cast<std::int32_t>(bytesPerSector_), position_) > 0;
+    if (failed) {
       // A failing disk loses sectors, not files: the walk goes on over
       // zeros. A source that has ended is another matter.
       if (!run_.source.IsUnreadable(position_)) return false;
       std::fill(sector, sector + bytesPerSector_, std::uint8_t{0});
       unreadable_.push_back(position_ / bytesPerSector_);
     }
+    imageSectors_.push_back(position_ / bytesPerSector_);
     position_ += bytesPerSector_;
     loaded_ += bytesPerSector_;
     ++loadedSinceClaimAhead_;
@@ -166,9 +185,11 @@ bool CarveAttempt::LoadRun(std::int64_t bytes, bool& wholeRuns) {
     wholeRuns = false;
     return false;
   }
+  lastRead_ = first + count - 1;
   for (std::int64_t k = 0; k < count; ++k) {
     ++run_.carveSteps;
     Claim(first + k);
+    imageSectors_.push_back(first + k);
     position_ += bytesPerSector_;
     loaded_ += bytesPerSector_;
     ++loadedSinceClaimAhead_;
@@ -195,6 +216,7 @@ void CarveAttempt::GiveBackFrom(std::int64_t end) {
     if (!unreadable_.empty() && unreadable_.back() == sector) unreadable_.pop_back();
     --loadedSinceClaimAhead_;
     loaded_ -= bytesPerSector_;
+    if (!imageSectors_.empty()) imageSectors_.pop_back();
     // The file's last cluster is measured from here, as if the walk had
     // never gone further.
     position_ = sector * bytesPerSector_;
@@ -218,7 +240,10 @@ void CarveAttempt::GiveBack(std::int64_t sectors) {
     claims_.RemoveLast();
     // The image ends with the sectors loaded last; sectors claimed unread
     // before them are not in it.
-    if (loaded_ >= bytesPerSector_) loaded_ -= bytesPerSector_;
+    if (loaded_ >= bytesPerSector_) {
+      loaded_ -= bytesPerSector_;
+      if (!imageSectors_.empty()) imageSectors_.pop_back();
+    }
   }
   image_.resize(static_cast<std::size_t>(loaded_));
   if (!claims_.Empty()) position_ = (claims_.Sectors().back() + 1) * bytesPerSector_;
@@ -233,6 +258,41 @@ void CarveAttempt::DropImageFront(std::int64_t bytes) {
   bytes = std::min(bytes, loaded_);
   image_.erase(image_.begin(), image_.begin() + bytes);
   loaded_ -= bytes;
+  // Callers drop whole sectors.
+  const auto sectors = std::min(static_cast<std::size_t>(bytes / bytesPerSector_), imageSectors_.size());
+  imageSectors_.erase(imageSectors_.begin(), imageSectors_.begin() + static_cast<std::ptrdiff_t>(sectors));
+}
+
+std::int64_t CarveAttempt::SourceOffsetOf(std::int64_t imageOffset) const {
+  if (imageOffset < 0 || imageOffset >= loaded_) return -1;
+  const auto index = static_cast<std::size_t>(imageOffset / bytesPerSector_);
+  if (index >= imageSectors_.size()) return -1;
+  return imageSectors_[index] * bytesPerSector_ + imageOffset % bytesPerSector_;
+}
+
+bool CarveAttempt::Reached(CarveMemory::Chain chain, std::int64_t imageOffset, int bit) {
+  const std::int64_t at = SourceOffsetOf(imageOffset);
+  if (at < 0) return true;  // not known: the walk goes on as it would have
+  const std::uint64_t point = CarveMemory::ChainPoint(chain, at, bit);
+  if (run_.memory.IsDeadEnd(point)) return false;
+  points_.push_back(point);
+  return true;
+}
+
+bool CarveAttempt::PassFreeSectors(std::int64_t count) {
+  if (count <= 0) return true;
+  const std::int64_t first = NextFreeSector();
+  std::int64_t looked = 0;  // words and chunks: the work, far less than a step per sector
+  const std::int64_t last = run_.claims.NthFree(first, count, &looked);
+  run_.carveSteps += looked;
+  if (first > run_.LastSourceSector() || last > run_.LastSourceSector()) {
+    position_ = (run_.LastSourceSector() + 1) * bytesPerSector_;
+    return false;
+  }
+  passed_.emplace_back(first, last);
+  position_ = (last + 1) * bytesPerSector_;
+  loadedSinceClaimAhead_ = 0;
+  return true;
 }
 
 std::int64_t CarveAttempt::PassStructure(std::int64_t start, std::int64_t size) {
@@ -241,11 +301,13 @@ std::int64_t CarveAttempt::PassStructure(std::int64_t start, std::int64_t size) 
     // A structure that runs past the end of the source fails the walk; it
     // is not claimed sector by sector first.
     if (!CanReach(start + size)) return -1;
-    // Claim unread while the next sector lies wholly inside the structure
+    // Pass unread while the next sector lies wholly inside the structure
     // and at least two sectors of it remain.
-    while (size >= 2 * bytesPerSector_ && size >= inImage + bytesPerSector_) {
-      if (!ClaimAhead()) return -1;
-      size -= bytesPerSector_;
+    if (size >= 2 * bytesPerSector_ && size >= inImage + bytesPerSector_) {
+      const std::int64_t middle = std::min((size - 2 * bytesPerSector_) / bytesPerSector_,
+                                           (size - inImage - bytesPerSector_) / bytesPerSector_) + 1;
+      if (!PassFreeSectors(middle)) return -1;
+      size -= middle * bytesPerSector_;
     }
     if (!LoadUpTo(start + size)) return -1;
   }
@@ -288,6 +350,10 @@ void CarveAttempt::ExcludeLoadedSectors(std::int64_t first, std::int64_t count) 
   for (const std::int64_t sector : sectors) claims_.Add(sector);
   image_.erase(image_.begin() + first * bytesPerSector_, image_.begin() + (first + count) * bytesPerSector_);
   loaded_ -= count * bytesPerSector_;
+  if (first + count <= static_cast<std::int64_t>(imageSectors_.size())) {
+    imageSectors_.erase(imageSectors_.begin() + first, imageSectors_.begin() + first + count);
+  }
+  leftHoles_ = true;
 }
 
 void CarveAttempt::KeepOnly(std::int64_t bytes) {
@@ -301,6 +367,7 @@ void CarveAttempt::KeepOnly(std::int64_t bytes) {
   position_ = (kept.back() + 1) * bytesPerSector_;
   loaded_ = static_cast<std::int64_t>(keep) * bytesPerSector_;
   image_.resize(static_cast<std::size_t>(loaded_));
+  if (imageSectors_.size() > keep) imageSectors_.resize(keep);
 }
 
 void CarveAttempt::ClaimSlack() {
@@ -322,11 +389,12 @@ bool ForwardWindow::SkipTo(std::uint64_t offset) {
   const auto sector = static_cast<std::uint64_t>(attempt_.Run().BytesPerSector());
   std::uint64_t covered = Covered();
   if (offset < covered + sector) return true;
-  while (offset >= covered + sector) {
-    if (!attempt_.ClaimAhead()) return false;
-    covered += sector;
-    attempt_.ProgressEvery200Sectors(static_cast<std::int64_t>(covered));
-  }
+  // Passed without a step per sector; such a pass cannot be given back
+  // (see ClaimTo).
+  const std::uint64_t skipped = (offset - covered) / sector;
+  if (!attempt_.PassFreeSectors(static_cast<std::int64_t>(skipped))) return false;
+  covered += skipped * sector;
+  if (skipped >= 200) attempt_.ReportProgress();
   // The claimed sectors are not in the image, which starts again after them.
   attempt_.DropImageFront(attempt_.Loaded());
   start_ = covered;
@@ -353,6 +421,9 @@ bool ForwardWindow::ClaimTo(std::uint64_t end) {
   // sector before its offset.
   const std::uint64_t last = std::max<std::uint64_t>((end + sector - 1) / sector * sector, sector);
   if (last >= Covered()) return SkipTo(last);
+  // An end behind the image lies in sectors passed or claimed unread; only
+  // claims can be given back.
+  if (last < start_ && attempt_.HasPassed()) return false;
   attempt_.GiveBack(static_cast<std::int64_t>((Covered() - last) / sector));
   start_ = last - static_cast<std::uint64_t>(attempt_.Loaded());
   return true;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -98,7 +99,8 @@ class CarveAttempt {
 
   // For walks over length-prefixed structures (boxes, blocks, objects) that
   // start at image offset start and span size bytes: the middle of a long
-  // one is claimed unread and only its last one or two sectors are read, so
+  // one is passed unread (PassFreeSectors: claimed if the walk succeeds)
+  // and only its last one or two sectors are read, so
   // the sector holding whatever follows is always in the image. Returns the
   // image offset just after the structure (the claimed middle is not in the
   // image), or -1 when the source ends or a read fails.
@@ -124,6 +126,29 @@ class CarveAttempt {
     claims_.Clear();
     succeeded_ = true;
   }
+
+  // Claims unread, for now, the next count free sectors, stepping over
+  // claimed ones, without a step per sector: they are claimed if the walk
+  // succeeds (see PassUnclaimed). False, with the position at the end of
+  // the source, when fewer are left.
+  bool PassFreeSectors(std::int64_t count);
+  // Whether sectors were passed unread and unclaimed.
+  bool HasPassed() const { return !passed_.empty(); }
+
+  // Chained walks (chunks, blocks, boxes, members) tell each link of their
+  // chain as they come to it, by where it starts in the image (and for a bit
+  // stream the bit). False when an earlier walk of that chain found that
+  // from there on it fails: then this walk fails too, at once. When this
+  // walk fails, every link it came to becomes such a dead end, unless it
+  // said NotPositional.
+  bool Reached(CarveMemory::Chain chain, std::int64_t imageOffset, int bit = 0);
+  // The walk fails for a reason that depends on what came before its
+  // links (a count or size limit reached, a total that does not match, data
+  // that may refer back): its links are not dead ends for other walks.
+  void NotPositional() { positional_ = false; }
+  // The source byte that image offset (within what is loaded) holds; -1
+  // when outside it.
+  std::int64_t SourceOffsetOf(std::int64_t imageOffset) const;
 
   // Drops image bytes beyond size (never below what is loaded).
   void CutImage(std::int64_t size);
@@ -174,6 +199,11 @@ class CarveAttempt {
   ClaimList claims_;
   std::vector<std::int64_t> unreadable_;
   std::vector<std::pair<std::int64_t, std::int64_t>> passed_;  // first and last sector, see PassUnclaimed
+  std::deque<std::int64_t> imageSectors_;  // the source sector of each sector of the image
+  std::vector<std::uint64_t> points_;      // links of the chain come to, see Reached
+  bool positional_ = true;
+  bool leftHoles_ = false;  // sectors inside the file were left out of it
+  std::int64_t lastRead_ = -1;  // the source sector read last
   bool started_ = false;
   bool succeeded_ = false;
 };
@@ -181,7 +211,8 @@ class CarveAttempt {
 // Forward access by file offset for formats whose structures point ahead
 // (section tables at the end of a program, a TIFF's directories, a font's
 // tables): the bytes asked for are loaded, whole sectors before them that
-// were not loaded yet are claimed unread, and sectors far behind are dropped,
+// were not loaded yet are passed unread (claimed if the walk succeeds), and
+// sectors far behind are dropped,
 // so the image stays near 64 sectors plus the longest structure asked for.
 // Bytes behind what is still in the image cannot be asked for again: walks
 // take their structures in ascending order.
@@ -193,15 +224,22 @@ class ForwardWindow {
   // behind the image, are longer than kLongestRequest, or the source ends or
   // fails before them. Valid until the next call.
   std::optional<ByteView> At(std::uint64_t offset, std::uint64_t length);
-  // The file ends at end: claims unread what is not loaded before it and
+  // The file ends at end: passes unread what is not loaded before it and
   // gives back the sectors loaded past it (a walk may have looked beyond its
   // file's end for a structure that was not there). False when the source
-  // ends first, which leaves the file incomplete.
+  // ends first, which leaves the file incomplete, and when the end lies
+  // before the image in sectors passed, which cannot be given back.
   bool ClaimTo(std::uint64_t end);
+  // For chained walks: see CarveAttempt::Reached; the bytes at offset must
+  // have been asked for last.
+  bool Reached(CarveMemory::Chain chain, std::uint64_t offset, int bit = 0) {
+    return offset < start_ || attempt_.Reached(chain, static_cast<std::int64_t>(offset - start_), bit);
+  }
   // The file offset up to which sectors have been claimed.
   std::uint64_t Covered() const { return start_ + static_cast<std::uint64_t>(attempt_.Loaded()); }
 
   static constexpr std::uint64_t kLongestRequest = 4 << 20;
+  CarveAttempt& Attempt() { return attempt_; }
 
  private:
   // Claims unread the whole sectors before offset and restarts the image

@@ -1,5 +1,7 @@
 #include "rescue/claim_map.h"
 
+#include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace vellumark {
@@ -49,6 +51,8 @@ void ClaimMap::ClaimSector(std::int64_t sector) {
   if ((word & Bit(sector)) == 0) {
     word |= Bit(sector);
     ++chunk.claimed;
+    const std::size_t w = WordIn(sector);
+    chunk.used[w >> 6] |= std::uint64_t{1} << (w & 63);
   }
 }
 
@@ -61,11 +65,67 @@ void ClaimMap::ReleaseSector(std::int64_t sector) {
   std::uint64_t& word = chunk.words[WordIn(sector)];
   if ((word & Bit(sector)) == 0) return;
   word &= ~Bit(sector);
+  if (word == 0) {
+    const std::size_t w = WordIn(sector);
+    chunk.used[w >> 6] &= ~(std::uint64_t{1} << (w & 63));
+  }
   if (--chunk.claimed == 0) {
     chunks_.erase(it);
     cachedIndex_ = index;
     cachedChunk_ = nullptr;
   }
+}
+
+std::int64_t ClaimMap::NthFree(std::int64_t sector, std::int64_t count, std::int64_t* looked) const {
+  std::int64_t work = 0;
+  const auto done = [&](std::int64_t answer) {
+    if (looked != nullptr) *looked += work + 1;
+    return answer;
+  };
+  while (count > 0) {
+    if (!Covers(sector)) return done(sector + count - 1);
+    ++work;
+    const std::int64_t index = sector / kSectorsPerChunk;
+    const std::int64_t chunkEnd = std::min((index + 1) * kSectorsPerChunk, lastSector_ + 1);
+    const Chunk* chunk = Lookup(index);
+    if (chunk == nullptr) {
+      if (count <= chunkEnd - sector) return done(sector + count - 1);
+      count -= chunkEnd - sector;
+      sector = chunkEnd;
+      continue;
+    }
+    while (sector < chunkEnd) {
+      ++work;
+      const int bit = static_cast<int>(sector & 63);
+      if (bit == 0) {
+        // Whole free words up to the next one with a claim, in one step.
+        const std::size_t w = WordIn(sector);
+        const std::uint64_t later = chunk->used[w >> 6] >> (w & 63);
+        const std::int64_t freeWords = later == 0 ? 64 - static_cast<std::int64_t>(w & 63) : std::countr_zero(later);
+        const std::int64_t free = std::min(freeWords * 64, chunkEnd - sector);
+        if (free > 0) {
+          if (count <= free) return done(sector + count - 1);
+          count -= free;
+          sector += free;
+          continue;
+        }
+      }
+      const std::int64_t wordEnd = std::min(sector - bit + 64, chunkEnd);
+      const auto span = static_cast<int>(wordEnd - sector);
+      std::uint64_t free = ~chunk->words[WordIn(sector)] >> bit;
+      if (span < 64) free &= (std::uint64_t{1} << span) - 1;
+      const int n = std::popcount(free);
+      if (count > n) {
+        count -= n;
+        sector = wordEnd;
+        continue;
+      }
+      for (;; free &= free - 1) {
+        if (--count == 0) return done(sector + std::countr_zero(free));
+      }
+    }
+  }
+  return done(sector);
 }
 
 std::int64_t ClaimMap::CountClaimed() const {

@@ -39,6 +39,13 @@ class ClaimMap {
     return chunk != nullptr && (chunk->words[WordIn(sector)] & Bit(sector)) != 0;
   }
 
+  // The sector that holds the count-th free sector from sector on (count
+  // at least 1, sector not negative): where a walk that claims count free
+  // sectors, stepping over claimed ones, ends. Word by word, so that a long
+  // structure is passed without a step per sector. Sectors beyond the map
+  // read as free, so the answer may lie beyond LastSector().
+  // looked, when given, grows by the words and chunks looked at.
+  std::int64_t NthFree(std::int64_t sector, std::int64_t count, std::int64_t* looked = nullptr) const;
   std::int64_t LastSector() const { return lastSector_; }
   std::int64_t CountClaimed() const;
   // Chunks of bits held now: what the map costs, for callers that watch memory.
@@ -51,6 +58,9 @@ class ClaimMap {
 
   struct Chunk {
     std::array<std::uint64_t, kWordsPerChunk> words{};
+    // A bit per word, set while the word has a claim: NthFree passes the
+    // free words between claims without looking at each.
+    std::array<std::uint64_t, kWordsPerChunk / 64> used{};
     std::int64_t claimed = 0;  // set bits, so that an empty chunk is freed at once
   };
 

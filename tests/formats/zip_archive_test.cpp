@@ -4,8 +4,11 @@
 #include "formats/zip/zip_archive.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,92 @@ TEST(ZipArchive, ArchivesOfRealToolsCheckWhole) {
 // A descriptor that disagrees with the data it follows (a foreign sector
 // there, or a damaged one) breaks the member at the descriptor, whichever of
 // its fields differs.
+void StoreLe16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = std::uint8_t(v), p[1] = std::uint8_t(v >> 8);
+}
+void StoreLe32(std::uint8_t* p, std::uint32_t v) {
+  StoreLe16(p, std::uint16_t(v)), StoreLe16(p + 2, std::uint16_t(v >> 16));
+}
+
+// One member of 1 MiB of zeros deflated to about a kilobyte, its header
+// declaring the size given, then its central directory and end record.
+Bytes ZeroMember(std::uint64_t declared, bool stored = false) {
+  const Bytes zeros(1 << 20, 0);
+  Bytes data = zeros;
+  if (!stored) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    data.assign(deflateBound(&z, zeros.size()), 0);
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = data.data();
+    z.avail_out = static_cast<uInt>(data.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    data.resize(z.total_out);
+    deflateEnd(&z);
+  }
+  const auto crc = static_cast<std::uint32_t>(crc32(0, zeros.data(), static_cast<uInt>(zeros.size())));
+  Bytes file(30, 0);
+  StoreLe32(file.data(), 0x04034B50);
+  StoreLe16(file.data() + 8, stored ? 0 : 8);
+  StoreLe32(file.data() + 14, crc);
+  StoreLe32(file.data() + 18, static_cast<std::uint32_t>(data.size()));
+  StoreLe32(file.data() + 22, static_cast<std::uint32_t>(declared));
+  StoreLe16(file.data() + 26, 1);
+  file.push_back('z');
+  file.insert(file.end(), data.begin(), data.end());
+  return file;
+}
+
+TEST(ZipArchive, AMemberLargerThanItsDataCanInflateToIsRejectedUninflated) {
+  const struct { const char* what; std::uint64_t declared; bool stored; const char* fault; } cases[] = {
+      {"its true size", 1 << 20, false, ""},
+      {"stored, its true size", 1 << 20, true, ""},
+      {"a size near deflate's best ratio, but wrong", 1000 * 1000, false, "z: CRC or size differs"},
+      {"4 GiB from a kilobyte", 0xFFFFFFF0u, false, "z: size beyond what its data can hold"},
+      {"stored, larger than its data", (1 << 20) + 1, true, "z: size beyond what its data can hold"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes file = ZeroMember(c.declared, c.stored);
+    const ZipRecordCheck check = CheckZipMember(file, 0);
+    EXPECT_EQ(check.fault, c.fault);
+    EXPECT_EQ(check.step, *c.fault == 0 ? ZipStep::Done : ZipStep::Broken);
+    if (*c.fault == 0) {
+      EXPECT_EQ(check.next, static_cast<std::int64_t>(file.size()));
+    }
+  }
+}
+
+TEST(ZipArchive, AStreamedMemberCheckedAsMoreArrivesIsInflatedOnce) {
+  VELLUMARK_REQUIRE_TOOL("zip");
+  VELLUMARK_REQUIRE_TOOL("unzip");
+  if (!fs::is_directory(kOffice)) VELLUMARK_CANNOT_RUN("no office corpus");
+  test::TempDir dir;
+  const Bytes file = Rezipped(dir, "pydocx-03.docx", true);
+  const ZipArchiveCheck whole = CheckZipArchive(file);
+  ASSERT_EQ(whole.fault, "");
+  const ZipMember& big = *std::max_element(whole.members.begin(), whole.members.end(),
+                                           [](const ZipMember& a, const ZipMember& b) { return a.size < b.size; });
+  ASSERT_EQ(Flags(file, big) & zip_field::kFlagDescriptor, zip_field::kFlagDescriptor);
+  // The bytes arrive a sector at a time, as the carver loads them.
+  ZipInflateResume resume;
+  ZipRecordCheck check;
+  int rounds = 0;
+  for (std::size_t have = static_cast<std::size_t>(big.headerOffset) + 512;; have += 512, ++rounds) {
+    check = CheckZipMember(std::span<const std::uint8_t>(file).first(std::min(have, file.size())), big.headerOffset, &resume);
+    if (check.step != ZipStep::NeedBytes) break;
+  }
+  EXPECT_EQ(check.step, ZipStep::Done) << check.fault;
+  EXPECT_EQ(check.member.crc, big.crc);
+  EXPECT_EQ(check.member.size, big.size);
+  EXPECT_GE(rounds, 2);
+  EXPECT_EQ(resume.Inflated(), big.size) << "over " << rounds << " checks";
+  // Bytes that changed before where it stopped: told, it starts again.
+  resume.Forget();
+  EXPECT_EQ(CheckZipMember(file, big.headerOffset, &resume).step, ZipStep::Done);
+}
+
 TEST(ZipArchive, DescriptorThatDisagreesBreaksItsMember) {
   if (!fs::is_directory(kOffice)) VELLUMARK_CANNOT_RUN("no office corpus");
   const Bytes file = test::ReadFileBytes(kOffice / "57843.docx");

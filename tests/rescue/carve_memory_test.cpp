@@ -62,5 +62,27 @@ TEST(CarveMemory, AFileCarvedOverASearchedStretchEndsIt) {
   }
 }
 
+TEST(CarveMemory, DeadEndsAreKeptApartByChainPlaceAndBit) {
+  using Chain = CarveMemory::Chain;
+  CarveMemory memory;
+  memory.AddDeadEnd(CarveMemory::ChainPoint(Chain::kPngChunks, 520, 0));
+  memory.AddDeadEnd(CarveMemory::ChainPoint(Chain::kGzipBlocks, 1 << 30, 3));
+  EXPECT_TRUE(memory.IsDeadEnd(CarveMemory::ChainPoint(Chain::kPngChunks, 520, 0)));
+  const struct { Chain chain; std::int64_t at; int bit; } others[] = {
+      {Chain::kRarBlocks, 520, 0},  {Chain::kPngChunks, 521, 0},       {Chain::kPngChunks, 519, 0},
+      {Chain::kPngChunks, 520, 1},  {Chain::kGzipBlocks, 1 << 30, 4}, {Chain::kGzipBlocks, (1 << 30) + 1, 3},
+  };
+  for (const auto& o : others) {
+    EXPECT_FALSE(memory.IsDeadEnd(CarveMemory::ChainPoint(o.chain, o.at, o.bit))) << o.at << " bit " << o.bit;
+  }
+  EXPECT_TRUE(memory.IsDeadEnd(CarveMemory::ChainPoint(Chain::kGzipBlocks, 1 << 30, 3)));
+  // Files carved later start below and cover a dead end or end before it:
+  // it stays. Scattered claims forget them all.
+  memory.Carved(0, 2);
+  EXPECT_TRUE(memory.IsDeadEnd(CarveMemory::ChainPoint(Chain::kPngChunks, 520, 0)));
+  memory.ForgetDeadEnds();
+  EXPECT_EQ(memory.DeadEnds(), 0u);
+}
+
 }  // namespace
 }  // namespace vellumark

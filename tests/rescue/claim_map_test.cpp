@@ -87,6 +87,39 @@ TEST(ClaimMap, HugeVolumeCostsOnlyTheChunksClaimedIn) {
 
 // Copies are independent; a map moved from or reset covers nothing and
 // answers no question from the chunks it gave away.
+TEST(ClaimMap, TheNthFreeSectorStepsOverClaimsAcrossWordsAndChunks) {
+  // Claimed: a run across a word edge, one across a chunk edge, every other
+  // sector of a stretch, and the map's last sector.
+  const std::int64_t last = 2 * kChunk + 100;
+  ClaimMap map(last);
+  for (std::int64_t s = 60; s < 70; ++s) map.ClaimSector(s);
+  for (std::int64_t s = kChunk - 3; s < kChunk + 130; ++s) map.ClaimSector(s);
+  for (std::int64_t s = 1000; s < 1200; s += 2) map.ClaimSector(s);
+  map.ClaimSector(last);
+  // What a walk claiming one free sector at a time would reach.
+  const auto walk = [&](std::int64_t sector, std::int64_t count) {
+    for (;; ++sector) {
+      if (!map.IsSectorClaimed(sector) && --count == 0) return sector;
+    }
+  };
+  const struct { std::int64_t from, count; } cases[] = {
+      {0, 1},      {0, 60},    {0, 61},      {59, 2},          {60, 1},       {63, 1},        {64, 64},
+      {990, 20},   {999, 150}, {1001, 1},    {kChunk - 4, 1},  {kChunk - 4, 2}, {kChunk - 3, 1}, {0, kChunk},
+      {5, 2 * kChunk - 200}, {last - 5, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << " + " << c.count);
+    std::int64_t looked = 0;
+    EXPECT_EQ(map.NthFree(c.from, c.count, &looked), walk(c.from, c.count));
+    EXPECT_GE(looked, 1);
+    // A word at a time, a chunk at a time where nothing is claimed.
+    EXPECT_LE(looked, c.count / 64 + 3 * (c.count / kChunk) + 8);
+  }
+  // Beyond the map every sector reads free.
+  EXPECT_EQ(map.NthFree(last - 1, 3), last + 2);
+  EXPECT_EQ(map.NthFree(last + 10, 4), last + 13);
+}
+
 TEST(ClaimMap, CopiesMovesAndResetKeepTheirOwnClaims) {
   ClaimMap map(3 * kChunk);
   map.ClaimSector(kChunk + 1);

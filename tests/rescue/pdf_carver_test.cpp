@@ -70,6 +70,46 @@ TEST(PdfCarverSynthetic, StartxrefAndEofLine) {
 
 // A PDF from the zlib documentation (shipped with the development package
 // the build needs), and qpdf's rewrites of it.
+// A search that failed leaves the stretch from its hit on in which it met
+// nothing it looks for; the PDF below passes it unread and still finds its
+// end after it, and a stretch with a digit near its edge, which could start
+// an object header ending in the next sector, is not left at all.
+TEST(PdfCarverSynthetic, AQuietStretchAnEarlierSearchWentThroughIsPassed) {
+  const auto sector = [](const std::string& text) {
+    Bytes s = Text(text);
+    s.resize(512, 0);
+    return s;
+  };
+  const std::string tail = "\nxref\n0 1\n0000000000 65535 f \ntrailer\n<< >>\nstartxref\n" +
+                           std::to_string(30 * 512 + 1) + "\n%%EOF\n";
+  const struct { const char* name; std::string upper; bool passed; } cases[] = {
+      {"a header and zeros", "%PDF-1.4\n", true},
+      {"no stretch: a digit near the edge", "%PDF-1.4\n" + std::string(480, ' ') + "12", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes image;
+    for (int s = 0; s < 32; ++s) {
+      image = Cat({image, sector(s == 0 ? "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n" : s == 10 ? c.upper : s == 30 ? tail : "")});
+    }
+    Disk disk(image);
+    // The upper header's search fails: its startxref names no section of it.
+    PdfCarver(disk.run, 10 * 512);
+    EXPECT_EQ(disk.Claimed(), Runs{});
+    EXPECT_EQ(disk.run.memory.PdfQuiet().has_value(), c.passed);
+    const std::int64_t before = disk.run.carveSteps;
+    PdfCarver(disk.run, 0);
+    EXPECT_EQ(disk.Claimed(), Span(0, 31));
+    // Sectors 1 to 9 and 30 loaded; 10 to 29 too unless passed.
+    const std::int64_t steps = disk.run.carveSteps - before;
+    if (c.passed) {
+      EXPECT_LT(steps, 15);
+    } else {
+      EXPECT_GE(steps, 30);
+    }
+  }
+}
+
 TEST(PdfCarverRealFiles, ShippedDocumentAndQpdf) {
   VELLUMARK_REQUIRE_TOOL("qpdf");
   const std::string shipped = "/usr/share/doc/zlib1g-dev/crc-doc.1.0.pdf.gz";

@@ -15,6 +15,11 @@ using namespace zip_field;
 // No office document holds a larger part; the bound keeps a crafted size
 // from making a check run for ever.
 constexpr std::uint64_t kLargestMember = std::uint64_t{1} << 32;
+// The most bytes deflate can make of one byte of its data: a length of 258
+// and its distance can take a bit each, four such pairs to a byte. A member
+// whose size is larger than its data could inflate to is not inflated at
+// all: its header lies, or it is a bomb's.
+constexpr std::uint64_t kDeflateBestRatio = 1032;
 
 ZipRecordCheck Need(std::int64_t bytes) { return {ZipStep::NeedBytes, bytes, {}, {}}; }
 ZipRecordCheck Broken(std::string fault, std::int64_t at) { return {ZipStep::Broken, 0, {}, std::move(fault), at}; }
@@ -128,7 +133,78 @@ bool ReadZip64Extra(ByteView extra, std::initializer_list<std::uint64_t*> values
   return false;
 }
 
-ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset) {
+struct ZipInflateResume::State {
+  std::int64_t dataOffset = 0;  // of the member being inflated
+  z_stream stream{};
+  std::uint32_t crc = 0;
+  ~State() { inflateEnd(&stream); }
+};
+
+ZipInflateResume::ZipInflateResume() = default;
+ZipInflateResume::~ZipInflateResume() = default;
+void ZipInflateResume::Forget() { state_.reset(); }
+
+namespace {
+
+// InflateStream for a stream that may go on past the bytes at hand: goes on
+// from where the last call for the same member stopped, and keeps its state
+// when the bytes run out first (status Z_BUF_ERROR).
+Inflated InflateResumed(std::span<const std::uint8_t> rest, std::int64_t dataOffset, bool text,
+                        ZipInflateResume::State*& state, std::unique_ptr<ZipInflateResume::State>& owner,
+                        std::uint64_t& inflated) {
+  if (state == nullptr || state->dataOffset != dataOffset) {
+    owner = std::make_unique<ZipInflateResume::State>();
+    state = owner.get();
+    state->dataOffset = dataOffset;
+    if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) {
+      owner.reset();
+      state = nullptr;
+      return {Z_MEM_ERROR, 0, 0, 0};
+    }
+    state->crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  }
+  z_stream& stream = state->stream;
+  Inflated result;
+  std::array<std::uint8_t, 65536> buffer;
+  const std::span<std::uint8_t> out(buffer.data(), text ? 2048 : buffer.size());
+  auto offered = static_cast<std::size_t>(stream.total_in);
+  stream.avail_in = 0;
+  do {
+    if (stream.avail_in == 0 && offered < rest.size()) {
+      const std::size_t n = std::min<std::size_t>(rest.size() - offered, std::size_t{1} << 30);
+      stream.next_in = const_cast<std::uint8_t*>(rest.data() + offered);
+      stream.avail_in = static_cast<uInt>(n);
+      offered += n;
+    }
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    result.status = inflate(&stream, Z_NO_FLUSH);
+    const std::size_t produced = out.size() - stream.avail_out;
+    inflated += produced;
+    if (text && !LooksLikeText(out.data(), produced)) {
+      result.status = Z_DATA_ERROR;
+      break;
+    }
+    state->crc = static_cast<std::uint32_t>(crc32(state->crc, out.data(), static_cast<uInt>(produced)));
+    if (stream.total_out > kLargestMember) {
+      result.status = Z_DATA_ERROR;
+      break;
+    }
+  } while (result.status == Z_OK && (stream.avail_in > 0 || offered < rest.size() || stream.avail_out == 0));
+  if (result.status == Z_OK) result.status = Z_BUF_ERROR;  // all at hand taken: more is needed
+  result.consumed = static_cast<std::int64_t>(stream.total_in);
+  result.size = stream.total_out;
+  result.crc = state->crc;
+  if (result.status != Z_BUF_ERROR) {
+    owner.reset();
+    state = nullptr;
+  }
+  return result;
+}
+
+}  // namespace
+
+ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset, ZipInflateResume* resume) {
   if (!Have(bytes, offset + 30)) return Need(offset + 30);
   const ByteView all(bytes.data(), bytes.size());
   const ByteView local = all.From(offset).value_or(ByteView());
@@ -162,11 +238,21 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
   const bool descriptor = (flags & kFlagDescriptor) != 0;
   if (compressed > kLargestMember || member.size > kLargestMember) return Broken(member.name + ": too large", offset);
 
+  const bool sizesAhead = !(descriptor && compressed == 0);
+  if (sizesAhead && (member.method == kStored ? member.size != compressed : member.size > compressed * kDeflateBestRatio)) {
+    return Broken(member.name + ": size beyond what its data can hold", offset);
+  }
+
   const std::span<const std::uint8_t> rest = bytes.subspan(static_cast<std::size_t>(member.dataOffset));
   Inflated data;
   if (descriptor && compressed == 0 && member.method == kDeflated) {
     // The sizes come after the data: the stream says where it ends.
-    data = InflateStream(rest, kLargestMember, nullptr, IsTextPart(member.name));
+    if (resume != nullptr) {
+      ZipInflateResume::State* state = resume->state_.get();
+      data = InflateResumed(rest, member.dataOffset, IsTextPart(member.name), state, resume->state_, resume->inflated_);
+    } else {
+      data = InflateStream(rest, kLargestMember, nullptr, IsTextPart(member.name));
+    }
     if (data.status == Z_BUF_ERROR || (data.status == Z_OK && data.consumed == static_cast<std::int64_t>(rest.size()))) {
       return Need(0);
     }

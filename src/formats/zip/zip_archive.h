@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -48,11 +49,36 @@ struct ZipRecordCheck {
   std::int64_t failAt = 0;  // Broken: the offset at which it showed (foreign data lies before it)
 };
 
+// Where the inflating of a member whose size comes after its data stopped
+// when the bytes at hand ran out, so that the check asked again with more
+// bytes (the same ones first) goes on from there instead of inflating the
+// member from its start once more.
+class ZipInflateResume {
+ public:
+  ZipInflateResume();
+  ~ZipInflateResume();
+  ZipInflateResume(const ZipInflateResume&) = delete;
+  ZipInflateResume& operator=(const ZipInflateResume&) = delete;
+  // The bytes at hand changed before where it stopped: start again.
+  void Forget();
+  // Bytes inflated over all checks, for those who count the work.
+  std::uint64_t Inflated() const { return inflated_; }
+
+  struct State;
+
+ private:
+  friend ZipRecordCheck CheckZipMember(std::span<const std::uint8_t>, std::int64_t, ZipInflateResume*);
+  std::unique_ptr<State> state_;
+  std::uint64_t inflated_ = 0;
+};
+
 // Checks the member whose local header starts at offset: its data must
 // inflate (or, stored, be) exactly its size with its CRC-32, and a data
 // descriptor after it must agree. bytes is as much of the archive as is at
-// hand, from its first byte.
-ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset);
+// hand, from its first byte. With resume, a member whose size comes after
+// its data is inflated once over the checks that bring more bytes.
+ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t offset,
+                              ZipInflateResume* resume = nullptr);
 
 // Checks the central directory from offset to the end record (and its
 // comment): one entry for every member, in order, each pointing at its

@@ -25,6 +25,9 @@ bool WalkObjects(CarveAttempt& attempt) {
   std::int64_t position = 0;
   for (bool first = true;; first = false) {
     if (!attempt.LoadUpTo(position + kObjectHeader)) return false;
+    // The first object is taken from any family, later ones are not: a walk
+    // that failed from an object failed the stricter way too.
+    if (!attempt.Reached(CarveMemory::Chain::kAsfObjects, position)) return false;
     const auto object = attempt.View().Bytes(position, kObjectHeader);
     const auto guidFirstByte = object ? object->Byte(0) : std::nullopt;
     const auto declared = object ? object->Le64(16) : std::nullopt;

@@ -3,6 +3,8 @@
 // inflate or check claims nothing. Members written one after the other (as
 // "cat a.gz b.gz" makes them) are followed. Deflate data cannot be skipped,
 // so every sector is read, one at a time, and the image is cut back behind.
+// Inflating stops at every block boundary, the links of this chain: a walk
+// that ran out of source from one is a dead end for the walks below it.
 #include <zlib.h>
 
 #include <vector>
@@ -20,6 +22,8 @@ constexpr std::int64_t kLargestGzip = 1'073'741'824;
 constexpr std::uint64_t kLargestInflated = 17'179'869'184;
 constexpr std::size_t kScratch = 65'536;
 constexpr int kGzipOnly = 16 + MAX_WBITS;
+// In z_stream::data_type: inflate stopped just before a block header.
+constexpr int kBlockBoundary = 128;
 
 bool MemberStartsAt(ByteView bytes, std::int64_t at) { return bytes.Equals(at, signature::kGzip); }
 
@@ -49,7 +53,11 @@ bool WalkMembers(CarveAttempt& attempt) {
   std::uint64_t inflated = 0;
   for (;;) {
     if (at == attempt.Loaded()) {
-      if (file >= kLargestGzip || !attempt.LoadOneMore()) return false;
+      if (file >= kLargestGzip) {
+        attempt.NotPositional();
+        return false;
+      }
+      if (!attempt.LoadOneMore()) return false;
     }
     const auto input = attempt.View().From(at);
     if (!input) return false;
@@ -59,15 +67,32 @@ bool WalkMembers(CarveAttempt& attempt) {
     do {
       z.next_out = scratch.data();
       z.avail_out = static_cast<uInt>(scratch.size());
-      status = inflate(&z, Z_NO_FLUSH);
+      status = inflate(&z, Z_BLOCK);
       inflated += scratch.size() - z.avail_out;
-      if (inflated > kLargestInflated) return false;
+      if (inflated > kLargestInflated) {
+        attempt.NotPositional();
+        return false;
+      }
+      if (status == Z_OK && (z.data_type & kBlockBoundary) != 0) {
+        // The next block header starts at a bit of the last byte taken
+        // when some of its bits are left over, else at the next byte.
+        const int unused = z.data_type & 7;
+        const std::int64_t next = at + (z.next_in - input->Data());
+        if (!attempt.Reached(CarveMemory::Chain::kGzipBlocks, unused > 0 ? next - 1 : next, unused > 0 ? 8 - unused : 0)) {
+          return false;
+        }
+      }
     } while (status == Z_OK && (z.avail_in > 0 || z.avail_out == 0));
     if (status == Z_BUF_ERROR) status = Z_OK;  // no progress without more input
     const std::int64_t used = attempt.Loaded() - at - z.avail_in;
     at += used;
     file += used;
-    if (status != Z_OK && status != Z_STREAM_END) return false;
+    if (status != Z_OK && status != Z_STREAM_END) {
+      // Deflate data may refer back into what came before, and the
+      // trailer checks all of it.
+      attempt.NotPositional();
+      return false;
+    }
     if (status == Z_STREAM_END) {
       // Another member, or the end: a look at the next three bytes, given
       // back when they belong to something else.

@@ -14,13 +14,15 @@ namespace {
 
 constexpr std::int64_t kSearchLimit = 20'971'520;  // 20 MiB of image walked or searched at most
 
-// Marker segments from just after FF D8; returns the offset just after the
-// start-of-scan length field, or -1 when the stream is broken.
+// Marker segments from just after FF D8; returns the image offset just after
+// the start-of-scan length field, or -1 when the stream is broken.
 std::int64_t WalkToStartOfScan(CarveAttempt& attempt) {
   std::int64_t cursor = 2;
+  std::int64_t fileCursor = 2;
   for (;;) {
     if (attempt.Loaded() < cursor + 4 && !attempt.LoadOneMore()) return -1;
     if (attempt.Loaded() < cursor + 4) return -1;  // sectors smaller than a marker header
+    if (!attempt.Reached(CarveMemory::Chain::kJpegSegments, cursor)) return -1;
     const auto header = attempt.View().Bytes(cursor, 4);
     const auto prefix = header ? header->Byte(0) : std::nullopt;
     const auto marker = header ? header->Byte(1) : std::nullopt;
@@ -28,17 +30,22 @@ std::int64_t WalkToStartOfScan(CarveAttempt& attempt) {
     if (!prefix || !marker || !declared) return -1;
     const std::int64_t length = *declared;
     cursor += 4;
+    fileCursor += 4;
     if (*prefix != 0xFF) return -1;
     if (*marker == 0xDA) return cursor;
     if (length <= 2) return -1;
     // No real header comes near this size; a longer chain of segments is
-    // damaged or hostile data, and following it would hold as much of the
-    // disk in memory as it spans.
-    if (cursor >= kSearchLimit) return -1;
+    // damaged or hostile data.
+    if (fileCursor >= kSearchLimit) {
+      attempt.NotPositional();
+      return -1;
+    }
     // The segment body, an EXIF thumbnail with its own end marker included,
-    // is passed over whole.
-    if (!attempt.LoadUpTo(cursor + length - 2)) return -1;
-    cursor += length - 2;
+    // is passed over whole, its middle unread.
+    const std::int64_t next = attempt.PassStructure(cursor, length - 2);
+    if (next < 0) return -1;
+    fileCursor += length - 2;
+    cursor = attempt.CutBack(next);
   }
 }
 
@@ -138,7 +145,12 @@ void JpegCarver(RescueRun& run, std::int64_t hitOffset) {
   if (!attempt.Start()) return;
   if (!attempt.View().Equals(0, signature::kJpeg)) return;
   const std::int64_t scan = WalkToStartOfScan(attempt);
-  if (scan < 0 || !FindEndOfImage(attempt, scan)) return;
+  if (scan < 0) return;
+  if (!FindEndOfImage(attempt, scan)) {
+    // The search gives up at a limit counted from the hit.
+    attempt.NotPositional();
+    return;
+  }
   attempt.Succeed();
 }
 

@@ -128,9 +128,12 @@ bool KnownDocType(ByteView body) {
 std::uint64_t WalkUnknownSegment(ForwardWindow& window, std::uint64_t offset) {
   bool inCluster = false;
   for (std::uint64_t count = 0; count < kMostElements; ++count) {
-    if (offset > kLargestMatroska) return 0;
+    if (offset > kLargestMatroska) break;
     Element e;
     if (!ElementAt(window, offset, e)) return 0;
+    // What follows depends on the element and on whether it lies in a
+    // Cluster, nothing else.
+    if (!window.Reached(CarveMemory::Chain::kMatroskaElements, offset, inCluster ? 1 : 0)) return 0;
     if (IsTopLevel(e.id)) {
       inCluster = false;
       if (e.size == kUnknownSize) {
@@ -146,6 +149,7 @@ std::uint64_t WalkUnknownSegment(ForwardWindow& window, std::uint64_t offset) {
     }
     offset += e.headerLength + e.size;
   }
+  window.Attempt().NotPositional();  // a limit counted from the hit
   return 0;
 }
 

@@ -20,6 +20,7 @@ bool WalkBoxes(CarveAttempt& attempt) {
   std::int64_t offset = *ftypSize;
   for (;;) {
     if (!attempt.LoadUpTo(offset + 8)) return false;
+    if (!attempt.Reached(CarveMemory::Chain::kMp4Boxes, offset)) return false;
     const auto box = attempt.View().Bytes(offset, 8);
     const auto declared = box ? box->Be32(0) : std::nullopt;
     if (!declared || !Accepted(*box)) return false;

@@ -114,9 +114,10 @@ class OfficeWalk {
     if (target - attempt_.Loaded() >= sector_) attempt_.LoadUpTo(target);
   }
 
-  ZipRecordCheck Check(std::span<const std::uint8_t> bytes, std::int64_t offset, Record record) const {
+  ZipRecordCheck Check(std::span<const std::uint8_t> bytes, std::int64_t offset, Record record,
+                       ZipInflateResume* resume = nullptr) const {
     if (record == Record::Directory) return CheckZipDirectory(bytes, offset, members_);
-    ZipRecordCheck check = CheckZipMember(bytes, offset);
+    ZipRecordCheck check = CheckZipMember(bytes, offset, resume);
     if (record == Record::Missing && check.step == ZipStep::Broken && !members_.empty()) {
       check = CheckZipDirectory(bytes, offset, members_);
     }
@@ -124,10 +125,12 @@ class OfficeWalk {
   }
 
   // Checks the record at offset, loading what it needs, and mends it by
-  // leaving foreign clusters out when it fails.
+  // leaving foreign clusters out when it fails. A member whose size comes
+  // after its data is inflated once as more of it is loaded, not again
+  // from its start each time.
   ZipRecordCheck CheckRecord(std::int64_t offset, Record record) {
     for (;;) {
-      const ZipRecordCheck check = Check(Bytes(), offset, record);
+      const ZipRecordCheck check = Check(Bytes(), offset, record, &resume_);
       if (check.step == ZipStep::Done) return check;
       if (check.step == ZipStep::NeedBytes && (check.next > 0 ? Bring(check.next) : Grow())) continue;
       const std::int64_t failAt = check.step == ZipStep::Broken ? check.failAt : attempt_.Loaded();
@@ -197,6 +200,7 @@ class OfficeWalk {
           const ZipRecordCheck check = Check(trial, 0, record);
           if (check.step == ZipStep::Done) {
             attempt_.ExcludeLoadedSectors(at, count);
+            resume_.Forget();
             return true;
           }
           if (check.step == ZipStep::Broken && check.failAt > bestReach) {
@@ -210,6 +214,7 @@ class OfficeWalk {
     // Progress means inflating well past both the old failure and the gap.
     if (bestAt < 0 || offset + bestReach < std::max(failAt, bestAt * sector_) + kProgress) return false;
     attempt_.ExcludeLoadedSectors(bestAt, bestCount);
+    resume_.Forget();
     return true;
   }
 
@@ -220,6 +225,7 @@ class OfficeWalk {
   std::vector<ZipMember> members_;
   std::int64_t length_ = 0;
   std::int64_t spent_ = 0;
+  ZipInflateResume resume_;  // the member being inflated as more is loaded
 };
 
 }  // namespace

@@ -5,7 +5,15 @@
 // trailer appended after "%%EOF") are followed. PDF has no length field, so
 // the file is searched byte by byte; only a linearized file, whose first
 // object declares the whole length (/L), has its middle claimed unread.
+//
+// A search that fails leaves in the run's memory the stretch of sectors,
+// from its hit on, that held none of the bytes that start what it looks for
+// ("startxref", "xref", "obj"): the hit below searches the same sectors
+// after its own, and passes that stretch unread instead of searching it
+// once more for every hit below.
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -26,17 +34,34 @@ constexpr int kLongestSpace = 32;
 bool IsSpace(int c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0; }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
+// Whether a sector holds none of the bytes that start what the search
+// looks for, so that searching it changes nothing but the offset: no 's'
+// ("startxref"), 'x' ("xref") or 'j' ("obj"), and near its end no digit
+// that could start an "N G obj" ending in the next sector.
+bool Quiet(ByteView sector) {
+  for (const char c : {'s', 'x', 'j'}) {
+    if (std::memchr(sector.Data(), c, sector.Size()) != nullptr) return false;
+  }
+  constexpr std::uint64_t kLongestObjectHeader = 2 * kLongestNumber + 2 * kLongestSpace + 3;
+  const auto tail = sector.From(sector.Size() - std::min<std::uint64_t>(sector.Size(), kLongestObjectHeader));
+  return tail && std::none_of(tail->begin(), tail->end(), [](std::uint8_t c) { return IsDigit(c); });
+}
+
 // The search's cursor: an offset in the image and the same place in the file.
 class Scan {
  public:
-  explicit Scan(CarveAttempt& attempt) : attempt_(attempt) {}
+  explicit Scan(CarveAttempt& attempt) : attempt_(attempt), sectorBytes_(attempt.Run().BytesPerSector()) {
+    NoteLoaded();
+  }
 
   // The byte k after the cursor, loading as needed; -1 past the source's
   // end, past the largest PDF taken, or when a read fails (Failed then).
   int At(std::int64_t k) {
     if (attempt_.Loaded() <= at_ + k) {
       if (fileOffset_ + k >= kLargestPdf) return -1;
-      if (!attempt_.LoadUpTo(at_ + k + 1)) {
+      const bool loaded = attempt_.LoadUpTo(at_ + k + 1);
+      NoteLoaded();
+      if (!loaded) {
         failed_ = failed_ || !attempt_.AtSourceEnd();
         return -1;
       }
@@ -54,15 +79,43 @@ class Scan {
   // Moves the cursor over n bytes already looked at.
   void Advance(std::int64_t n) {
     fileOffset_ += n;
-    at_ = attempt_.CutBack(at_ + n);
+    CutBackTo(at_ + n);
   }
   // Moves the cursor over n bytes, the middle of them claimed unread.
   bool Pass(std::int64_t n) {
+    quietOpen_ = false;  // the stretch is of sectors searched
     const std::int64_t next = attempt_.PassStructure(at_, n);
     if (next < 0) return false;
     fileOffset_ += n;
-    at_ = attempt_.CutBack(next);
+    NoteLoaded();
+    CutBackTo(next);
     return true;
+  }
+  // With the cursor at the end of what is loaded and the next free sector
+  // the first of a quiet stretch an earlier search went through, passes
+  // the stretch unread; lineStart is left telling whether its last byte
+  // ends a line. False when there is none to pass; a stretch that reaches
+  // the largest PDF taken ends the search there (At then gives -1).
+  bool PassQuiet(bool& lineStart) {
+    const auto& known = attempt_.Run().memory.PdfQuiet();
+    if (!known || at_ != attempt_.Loaded() || attempt_.NextFreeSector() != known->first) return false;
+    const std::int64_t bytes = known->freeSectors * sectorBytes_;
+    Extend(*known);
+    if (fileOffset_ + bytes >= kLargestPdf) {
+      fileOffset_ = kLargestPdf;
+      return true;
+    }
+    attempt_.DropImageFront(attempt_.Loaded());
+    attempt_.PassUnclaimed(known->last);
+    at_ = 0;
+    noted_ = 0;
+    fileOffset_ += bytes;
+    lineStart = known->lastByte == '\r' || known->lastByte == '\n';
+    return true;
+  }
+  // The search failed: what it found quiet is left for the hits below.
+  void LeaveQuiet() const {
+    if (quiet_) attempt_.Run().memory.SetPdfQuiet(*quiet_);
   }
   std::int64_t FileOffset() const { return fileOffset_; }
   // Where a file offset at or before the cursor lies in the image (negative
@@ -71,9 +124,44 @@ class Scan {
   bool Failed() const { return failed_; }
 
  private:
+  void CutBackTo(std::int64_t offset) {
+    at_ = attempt_.CutBack(offset);
+    noted_ -= offset - at_;  // what was dropped from the image's front
+  }
+  // Looks at the sectors loaded since last time: the quiet stretch from
+  // the hit on grows while they are quiet.
+  void NoteLoaded() {
+    for (; noted_ + sectorBytes_ <= attempt_.Loaded(); noted_ += sectorBytes_) {
+      if (!quietOpen_) continue;
+      const auto sector = attempt_.View().Bytes(static_cast<std::uint64_t>(noted_), static_cast<std::uint64_t>(sectorBytes_));
+      const std::int64_t at = attempt_.SourceOffsetOf(noted_);
+      if (!sector || at < 0 || !Quiet(*sector)) {
+        quietOpen_ = false;
+        continue;
+      }
+      const std::int64_t number = at / sectorBytes_;
+      const std::uint8_t last = sector->Data()[sectorBytes_ - 1];
+      Extend({number, number, 1, sector->Data()[0], last});
+    }
+  }
+  void Extend(const CarveMemory::SearchedStretch& next) {
+    if (!quietOpen_) return;
+    if (!quiet_) {
+      quiet_ = next;
+      return;
+    }
+    quiet_->last = next.last;
+    quiet_->freeSectors += next.freeSectors;
+    quiet_->lastByte = next.lastByte;
+  }
+
   CarveAttempt& attempt_;
+  const std::int64_t sectorBytes_;
   std::int64_t at_ = 0;
   std::int64_t fileOffset_ = 0;
+  std::int64_t noted_ = 0;  // image bytes looked at by NoteLoaded
+  std::optional<CarveMemory::SearchedStretch> quiet_;
+  bool quietOpen_ = true;
   bool failed_ = false;
 };
 
@@ -184,7 +272,9 @@ bool WalkPdf(CarveAttempt& attempt) {
   }
   std::int64_t end = -1;
   bool lineStart = false;
-  for (int c; (c = scan.At(0)) >= 0;) {
+  // Once an end is found, what follows is only looked at for an update,
+  // and nothing past the end may be passed into the file.
+  for (int c; ((end < 0 && scan.PassQuiet(lineStart)), c = scan.At(0)) >= 0;) {
     if (lineStart && (scan.Matches(0, "xref") || (IsDigit(c) && ObjectHeaderHere(scan)))) {
       sections.offsets.push_back(scan.FileOffset());
     }
@@ -204,7 +294,10 @@ bool WalkPdf(CarveAttempt& attempt) {
     lineStart = c == '\r' || c == '\n';
     scan.Advance(1);
   }
-  if (scan.Failed() || end < 0) return false;
+  if (scan.Failed() || end < 0) {
+    if (!scan.Failed()) scan.LeaveQuiet();
+    return false;
+  }
   attempt.GiveBackFrom(scan.ImageOffsetOf(end));
   return true;
 }

@@ -29,6 +29,7 @@ bool WalkChunks(CarveAttempt& attempt) {
   for (;;) {
     if (attempt.Loaded() < cursor + 8 && !attempt.LoadOneMore()) return false;
     if (attempt.Loaded() < cursor + 8) return false;
+    if (!attempt.Reached(CarveMemory::Chain::kPngChunks, cursor)) return false;
     const auto header = attempt.View().Bytes(cursor, 8);
     const auto length = header ? header->Be32(0) : std::nullopt;
     const auto type = header ? header->Bytes(4, 4) : std::nullopt;
@@ -38,12 +39,17 @@ bool WalkChunks(CarveAttempt& attempt) {
     std::uint64_t remaining = static_cast<std::uint64_t>(*length) + 4;
     if (!Accepted(*type) || remaining > kLargestChunk) return false;
 
-    while (remaining >= 2 * static_cast<std::uint64_t>(sector)) {
-      if (!attempt.ClaimAhead()) return false;
-      remaining -= static_cast<std::uint64_t>(sector);
+    const auto bytes = static_cast<std::uint64_t>(sector);
+    if (remaining >= 2 * bytes) {
+      const std::uint64_t middle = (remaining - 2 * bytes) / bytes + 1;
+      if (!attempt.PassFreeSectors(static_cast<std::int64_t>(middle))) return false;
+      remaining -= middle * bytes;
     }
     const std::int64_t chunkEnd = cursor + static_cast<std::int64_t>(remaining);
-    if (chunkEnd > kLargestImagePosition) return false;
+    if (chunkEnd > kLargestImagePosition) {
+      attempt.NotPositional();
+      return false;
+    }
     while (attempt.Loaded() < chunkEnd) {
       if (!attempt.LoadOneMore()) {
         // A failed read fails the walk; the end of the source only stops the

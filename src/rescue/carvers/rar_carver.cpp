@@ -20,6 +20,7 @@ bool WalkBlocks(CarveAttempt& attempt) {
   std::int64_t offset = kFixedHeader;
   for (;;) {
     if (!attempt.LoadUpTo(offset + kFixedHeader)) return false;
+    if (!attempt.Reached(CarveMemory::Chain::kRarBlocks, offset)) return false;
     const auto header = attempt.View().Bytes(offset, kFixedHeader);
     const auto typeField = header ? header->Byte(2) : std::nullopt;
     const auto flags = header ? header->Le16(3) : std::nullopt;

@@ -40,8 +40,13 @@ class Walk {
   }
   // The block at the cursor; none unless Load has brought it in.
   std::optional<ByteView> Block() const { return attempt_.View().Bytes(at_, kTarBlock); }
+  // Whether the walk may go on from the header block at the cursor.
+  bool Reached() { return attempt_.Reached(CarveMemory::Chain::kTarMembers, at_); }
   bool Pass(std::int64_t n) {
-    if (n > kLargestTar - fileOffset_) return false;
+    if (n > kLargestTar - fileOffset_) {
+      attempt_.NotPositional();
+      return false;
+    }
     const std::int64_t next = attempt_.PassStructure(at_, n);
     if (next < 0) return false;
     fileOffset_ += n;
@@ -77,6 +82,7 @@ bool WalkMembers(CarveAttempt& attempt) {
   Walk walk(attempt);
   for (;;) {
     if (!walk.Load()) return false;
+    if (!walk.Reached()) return false;
     const auto header = walk.Block();
     if (!header) return false;
     if (IsZero(*header)) break;

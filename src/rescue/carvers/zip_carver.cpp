@@ -38,9 +38,19 @@ class ZipWalk {
     std::int64_t members = 0;
     for (;;) {
       if (!Reach(4)) return false;
+      // Up to the central directory, whether the walk fails depends on
+      // nothing before the member it is at.
+      if (!attempt_.Reached(CarveMemory::Chain::kZipMembers, cursor_)) return false;
       if (At().Equals(0, kZipCentralHeader)) break;
-      if (!At().Equals(0, kZipLocalHeader) || ++members > kMostMembers || !Member()) return false;
+      if (!At().Equals(0, kZipLocalHeader)) return false;
+      if (++members > kMostMembers) {
+        attempt_.NotPositional();
+        return false;
+      }
+      if (!Member()) return false;
     }
+    // From here on the count of members decides.
+    attempt_.NotPositional();
     std::int64_t entries = 0;
     while (Reach(4) && At().Equals(0, kZipCentralHeader)) {
       if (!Reach(46)) return false;
@@ -77,16 +87,21 @@ class ZipWalk {
   bool Reach(std::int64_t length) {
     // A record beyond the end of the source is not claimed sector by sector first.
     if (!attempt_.CanReach(cursor_ + length)) return false;
-    while (cursor_ >= attempt_.Loaded() + sector_) {
-      if (!attempt_.ClaimAhead()) return false;
-      cursor_ -= sector_;
+    if (cursor_ >= attempt_.Loaded() + sector_) {
+      const std::int64_t passed = (cursor_ - attempt_.Loaded()) / sector_;
+      if (!attempt_.PassFreeSectors(passed)) return false;
+      cursor_ -= passed * sector_;
     }
     return attempt_.LoadUpTo(cursor_ + length);
   }
 
   bool Advance(std::int64_t bytes) {
     consumed_ += bytes;
-    if (bytes < 0 || consumed_ > kLargestArchive) return false;
+    if (bytes < 0) return false;
+    if (consumed_ > kLargestArchive) {
+      attempt_.NotPositional();
+      return false;
+    }
     cursor_ += bytes;
     // What lies before the cursor is done with; a cursor past the image
     // is brought in by the next Reach.
