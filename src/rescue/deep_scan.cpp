@@ -13,6 +13,7 @@
 #include "output/staged_file.h"
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carver_table.h"
+#include "rescue/original_names.h"
 #include "rescue/percent_text.h"
 #include "rescue/report/read_back_ahead.h"
 #include "rescue/report/rescue_report.h"
@@ -133,6 +134,15 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   // (64 KiB clusters show as "32K"); its residue still marks cluster starts.
   if (run_.knownPhase >= 0 && run_.spc > 1) run_.knownPhase %= static_cast<std::int32_t>(run_.spc);
 
+  // The volumes on the source, before the search: a partition's own layout
+  // decides where its clusters start. A source that is one volume keeps the
+  // layout its boot sector and the user's choices gave.
+  regions_ = MapVolumes(source_);
+  partitions_.clear();
+  for (const VolumeRegion& region : regions_) {
+    if (region.firstSector > 0) partitions_.push_back(region);
+  }
+
   stopRequested_ = false;
   SearchPhase();
   InferClusterPhase();
@@ -149,11 +159,15 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   run_.claims.Reset();
 
   InspectDocuments(ahead);
+  // What the volumes' own records say of the documents: their names,
+  // folders and times (read once the carving is done, so that a deleted
+  // file's record cannot decide what is carved).
+  NameAfterRecords(report_, ReadVolumeRecords(source_, regions_), regions_, request.originalNames, run_.saveFolder);
   ScanResult result;
   result.ran = true;
   result.rescued = run_.rescued;
   result.reportPath = reportPath_;
-  if (const auto written = WriteRescueReport(reportPath_, report_, reportPlacement_)) {
+  if (const auto written = WriteRescueReport(reportPath_, report_, reportPlacement_, run_.saveFolder)) {
     result.reportPath = *written;
     result.reportWritten = true;
   }
@@ -249,7 +263,8 @@ void DeepScan::SearchPhase() {
 
   const std::uint32_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto spc = static_cast<std::int64_t>(run_.spc);
-  const bool filtered = run_.knownPhase != -1 && spc > 1;
+  // A disk of partitions has one grid per partition: every sector is looked at.
+  const bool filtered = run_.knownPhase != -1 && spc > 1 && partitions_.empty();
   std::vector<std::uint8_t> buffer(bytes);
   SearchReadAhead ahead(source_, run_.firstSector, run_.lastSector, filtered ? spc : 1, filtered ? run_.knownPhase : 0);
 
@@ -306,8 +321,13 @@ void DeepScan::InferClusterPhase() {
   // A document's header is too strong a signature to drop for where it
   // lies: the carving gives it a grid of its own.
   std::erase_if(run_.hits, [&](const SectorHit& hit) {
-    return hit.sector % spc != run_.chosenPhase && !IsDocumentHeaderCode(hit.code);
+    return hit.sector % spc != run_.chosenPhase && !IsDocumentHeaderCode(hit.code) && !OnPartitionGrid(hit);
   });
+}
+
+bool DeepScan::OnPartitionGrid(const SectorHit& hit) const {
+  const VolumeRegion* region = RegionHolding(partitions_, hit.sector);
+  return region != nullptr && hit.sector % region->sectorsPerCluster == static_cast<std::uint32_t>(region->phase);
 }
 
 bool DeepScan::WaitWhilePaused() {
@@ -330,15 +350,24 @@ void DeepScan::ClaimDirectoryCluster(SectorHit& hit) {
 
 void DeepScan::CarveOnOwnGrid(Carver carver, const SectorHit& hit) {
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
-  const auto spc = static_cast<std::int64_t>(run_.spc);
+  const std::uint32_t sourceSpc = run_.spc;
   const std::int32_t grid = run_.chosenPhase;
+  // Within a partition, its own layout.
+  if (const VolumeRegion* region = RegionHolding(partitions_, hit.sector)) {
+    run_.spc = region->sectorsPerCluster;
+    run_.chosenPhase = region->phase;
+  }
+  const auto spc = static_cast<std::int64_t>(run_.spc);
   // A document off the grid starts a cluster all the same: its clusters
   // are counted from its header's sector while it is carved.
-  if (spc > 1 && grid >= 0 && hit.sector % spc != grid) run_.chosenPhase = static_cast<std::int32_t>(hit.sector % spc);
+  if (spc > 1 && run_.chosenPhase >= 0 && hit.sector % spc != run_.chosenPhase) {
+    run_.chosenPhase = static_cast<std::int32_t>(hit.sector % spc);
+  }
   const std::size_t recordsBefore = run_.documents.size();
   const bool wasClaimed = run_.claims.IsSectorClaimed(hit.sector);
   carver(run_, hit.sector * bytes);
   run_.chosenPhase = grid;
+  run_.spc = sourceSpc;
   if (IsDocumentHeaderCode(hit.code)) ListIfNotRebuilt(run_, hit, recordsBefore, wasClaimed);
 }
 
