@@ -15,6 +15,7 @@
 #include "rescue/carvers/carver_table.h"
 #include "rescue/original_names.h"
 #include "rescue/percent_text.h"
+#include "rescue/record_rebuild.h"
 #include "rescue/report/read_back_ahead.h"
 #include "rescue/report/rescue_report.h"
 #include "rescue/search_read_ahead.h"
@@ -162,7 +163,11 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   // What the volumes' own records say of the documents: their names,
   // folders and times (read once the carving is done, so that a deleted
   // file's record cannot decide what is carved).
-  NameAfterRecords(report_, ReadVolumeRecords(source_, regions_), regions_, request.originalNames, run_.saveFolder);
+  const std::vector<OriginalFile> originals = ReadVolumeRecords(source_, regions_);
+  // A file whose record lists every sector (NTFS's runs) is read from
+  // them where the carving did not bring it back whole.
+  run_.rescued += RebuildFromRecords(source_, report_, originals, run_.saveFolder, run_.typeMask);
+  NameAfterRecords(report_, originals, regions_, request.originalNames, run_.saveFolder);
   ScanResult result;
   result.ran = true;
   result.rescued = run_.rescued;

@@ -59,28 +59,42 @@ void ReadNtfsRecords(SectorSource& source, const VolumeRegion& region, std::vect
   const auto mft = ParseMftRecord(ByteView(first->data(), first->size()));
   if (!mft || mft->runs.empty()) return;
 
-  // Every record in table order: the $MFT's own runs say where they lie.
+  // Every record in table order. The $MFT's runs say where its bytes lie;
+  // a record may straddle two runs (a run of an odd number of 512-byte
+  // clusters ends inside one), so the runs are read as one stream.
   std::map<std::uint64_t, Entry> entries;
   std::vector<std::pair<std::uint64_t, MftRecordFacts>> withData;
   std::uint64_t number = 0;
+  std::vector<std::uint8_t> stream;
+  const auto takeRecords = [&](bool readable) {
+    std::size_t at = 0;
+    for (; stream.size() - at >= facts->recordSize && number < kMostRecords; at += facts->recordSize, ++number) {
+      if (!readable) continue;
+      const auto parsed = ParseMftRecord(ByteView(stream.data() + at, facts->recordSize));
+      if (!parsed || parsed->baseRecord != 0) continue;
+      const NtfsFileName* name = parsed->PreferredName();
+      if (name == nullptr) continue;
+      entries[number] = {name->name, name->parentRecord, parsed->directory};
+      if (!parsed->directory && parsed->hasData && !parsed->dataResident && parsed->firstVcn == 0) {
+        withData.emplace_back(number, *parsed);
+      }
+    }
+    stream.erase(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(at));
+  };
   for (const DataRun& run : mft->runs) {
     const std::uint64_t runBytes = run.length * clusterBytes;
     for (std::uint64_t offset = 0; offset < runBytes && number < kMostRecords; offset += kChunkBytes) {
-      const std::uint64_t count = std::min(kChunkBytes, runBytes - offset) / facts->recordSize * facts->recordSize;
-      const std::uint64_t records = count / facts->recordSize;
+      const std::uint64_t count = std::min(kChunkBytes, runBytes - offset);
       std::optional<std::vector<std::uint8_t>> chunk;
       if (run.cluster) chunk = ReadSourceBytes(source, sectorOf(*run.cluster) + static_cast<std::int64_t>(offset / sectorBytes), count);
-      for (std::uint64_t k = 0; k < records; ++k, ++number) {
-        if (!chunk) continue;
-        const auto facts0 = ParseMftRecord(ByteView(chunk->data() + k * facts->recordSize, facts->recordSize));
-        if (!facts0 || facts0->baseRecord != 0) continue;
-        const NtfsFileName* name = facts0->PreferredName();
-        if (name == nullptr) continue;
-        entries[number] = {name->name, name->parentRecord, facts0->directory};
-        if (!facts0->directory && facts0->hasData && !facts0->dataResident && facts0->firstVcn == 0) {
-          withData.emplace_back(number, *facts0);
-        }
+      if (!chunk) {
+        // Unreadable or sparse: its records are counted, not read.
+        stream.resize(stream.size() + count);
+        takeRecords(false);
+        continue;
       }
+      stream.insert(stream.end(), chunk->begin(), chunk->end());
+      takeRecords(true);
     }
   }
 

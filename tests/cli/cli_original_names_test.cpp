@@ -164,3 +164,58 @@ TEST(CliOriginalNames, GptDiskWithFat32AndNtfsEachOnItsOwnGrid) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+// Documents that ntfs-3g wrote into a volume whose free space is the 4 KiB
+// holes between kept files, then deleted: the carving alone cannot hold
+// them together, but their records' data runs list every piece, and the
+// documents come back whole from them, under their names.
+TEST(CliOriginalNames, DocumentsInManyPiecesOnNtfsComeBackFromTheirRuns) {
+  VELLUMARK_REQUIRE_TOOL("mkntfs");
+  VELLUMARK_REQUIRE_TOOL("ntfs-3g");
+  VELLUMARK_REQUIRE(::geteuid() == 0 && fs::exists("/dev/fuse"), "root and /dev/fuse to mount with ntfs-3g");
+  const fs::path doc = kCorpus / "53446.doc";
+  const fs::path docx = kCorpus.parent_path() / "ooxml/pydocx-06.docx";
+  for (const fs::path& document : {doc, docx}) {
+    if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no corpus document " << document);
+  }
+  test::TempDir dir;
+  const std::string image = dir / "ntfs.img";
+  const std::string mount = dir / "mnt";
+  fs::create_directory(mount);
+  ASSERT_EQ(test::Run("truncate -s 12M " + image + " && mkntfs -q -F -Q -c 512 " + image + " >/dev/null 2>&1"), 0);
+  ASSERT_EQ(test::Run("ntfs-3g " + image + " " + mount), 0);
+  // Kept files of text filling the volume, every other one deleted: the
+  // documents can only go into the holes.
+  const std::string fill =
+      "cd " + mount + " && i=0; while [ $i -lt 2000 ]; do "
+      "yes \"minutes of meeting $i, item and note\" | head -c 4096 > k$i.txt 2>/dev/null || break; i=$((i+1)); done; sync; "
+      "i=0; while [ $i -lt 2000 ]; do rm -f k$i.txt; i=$((i+2)); done; sync";
+  const int filled = test::Run("sh -c '" + fill + "'");
+  const int written = test::Run("mkdir " + mount + "/Ablage && cp " + doc.string() + " '" + mount +
+                                "/Ablage/Sitzung.doc' && cp " + docx.string() + " '" + mount +
+                                "/Ablage/Antrag.docx' && sync && rm '" + mount + "/Ablage/Sitzung.doc' '" + mount +
+                                "/Ablage/Antrag.docx'");
+  ASSERT_EQ(test::Run("umount " + mount), 0);
+  ASSERT_EQ(filled, 0);
+  ASSERT_EQ(written, 0);
+
+  const fs::path out = dir.path() / "out";
+  fs::create_directory(out);
+  Cli("rescue " + image + " " + out.string() + " --types doc,docx --names original");
+  const auto rows = Rows(out);
+  for (const auto& [name, document] : {std::pair{"Sitzung.doc", doc}, std::pair{"Antrag.docx", docx}}) {
+    SCOPED_TRACE(name);
+    const auto* row = RowNamed(rows, name);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->at("folder"), "Ablage");
+    EXPECT_EQ(row->at("verdict"), "whole");
+    EXPECT_GE(std::stoi(row->at("fragments")), 2);
+    EXPECT_TRUE(test::ReadFileBytes((out / "Ablage" / name).string()) == test::ReadFileBytes(document.string()));
+  }
+}
+
+}  // namespace
+}  // namespace vellumark
