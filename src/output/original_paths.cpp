@@ -75,10 +75,12 @@ std::optional<std::string> MoveToOriginalPath(const std::string& from, const std
     // Each folder made here, or one already there that is a folder and no
     // link: a link planted in the destination is never followed.
     for (const std::string& part : SafeParts(relative.substr(0, slash))) {
-      folder += part + "/";
+      folder += part;
+      // Asked without a trailing slash, which would follow a link.
       struct stat st {};
       if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return std::nullopt;
       if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+      folder += "/";
     }
   }
   // A hard link never replaces what has the name; the old name goes after.
