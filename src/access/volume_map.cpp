@@ -147,6 +147,17 @@ std::vector<VolumeRegion> MapVolumes(SectorSource& source) {
   return regions;
 }
 
+const char* VolumeKindName(VolumeKind kind) {
+  switch (kind) {
+    case VolumeKind::Fat: return "FAT";
+    case VolumeKind::Fat32: return "FAT32";
+    case VolumeKind::Exfat: return "exFAT";
+    case VolumeKind::Ntfs: return "NTFS";
+    case VolumeKind::Ext4: return "ext4";
+  }
+  return "";
+}
+
 const VolumeRegion* RegionHolding(const std::vector<VolumeRegion>& regions, std::int64_t sector) {
   for (const VolumeRegion& region : regions) {
     if (region.Holds(sector)) return &region;

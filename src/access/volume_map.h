@@ -39,6 +39,9 @@ std::vector<VolumeRegion> MapVolumes(SectorSource& source);
 // The volume a boot sector at sector describes, when it is one.
 std::optional<VolumeRegion> ProbeVolumeAt(SectorSource& source, std::int64_t sector, std::int64_t lastSector);
 
+// "FAT", "FAT32", "exFAT", "NTFS", "ext4".
+const char* VolumeKindName(VolumeKind kind);
+
 // The region that holds the sector, if any.
 const VolumeRegion* RegionHolding(const std::vector<VolumeRegion>& regions, std::int64_t sector);
 
