@@ -302,6 +302,7 @@ void DeepScan::SearchPhase() {
   }
   // The jump to the next cluster start may step past the range's end.
   searchReached_ = std::min(current, run_.lastSector + 1);
+  AddVolumesFound(ahead.BootSectors());
   run_.searchStop = 1;
   frontEnd_.progress.StageEnded(ProgressStage::Search);
 }
@@ -328,6 +329,19 @@ void DeepScan::InferClusterPhase() {
   std::erase_if(run_.hits, [&](const SectorHit& hit) {
     return hit.sector % spc != run_.chosenPhase && !IsDocumentHeaderCode(hit.code) && !OnPartitionGrid(hit);
   });
+}
+
+// Boot sectors the search met outside every volume known (a partition
+// table lost or rewritten) start volumes of their own, each with its layout.
+// One inside a known volume is its backup copy, or a file's bytes.
+void DeepScan::AddVolumesFound(const std::vector<std::int64_t>& bootSectors) {
+  for (const std::int64_t sector : bootSectors) {
+    if (RegionHolding(regions_, sector) != nullptr) continue;
+    if (const auto region = ProbeVolumeAt(source_, sector, source_.ScanGeometry().LastSector)) {
+      regions_.push_back(*region);
+      partitions_.push_back(*region);
+    }
+  }
 }
 
 bool DeepScan::OnPartitionGrid(const SectorHit& hit) const {

@@ -111,6 +111,7 @@ class DeepScan {
   void ClaimDirectoryCluster(SectorHit& hit);
   // Runs the carver on the hit, on a cluster grid through the hit's sector.
   void CarveOnOwnGrid(Carver carver, const SectorHit& hit);
+  void AddVolumesFound(const std::vector<std::int64_t>& bootSectors);
   // Whether the hit lies on the cluster grid of the partition it is in.
   bool OnPartitionGrid(const SectorHit& hit) const;
   void RefreshSearch(std::int64_t current);

@@ -97,7 +97,8 @@ TEST(CliOriginalNames, FragmentedDocumentDeletedOnFat32ComesBackUnderItsName) {
 
 // A GPT disk: a FAT32 of 4 KiB clusters, then an NTFS of 512-byte ones.
 // The FAT32's document lies in pieces; the NTFS's starts at an odd sector,
-// on no grid of the FAT32's clusters. Both come back whole, with names.
+// on no grid of the FAT32's clusters. Both come back whole, with names,
+// with the partition table and without it.
 TEST(CliOriginalNames, GptDiskWithFat32AndNtfsEachOnItsOwnGrid) {
   VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
   VELLUMARK_REQUIRE_TOOL("mcopy");
@@ -144,22 +145,30 @@ TEST(CliOriginalNames, GptDiskWithFat32AndNtfsEachOnItsOwnGrid) {
                       " conv=notrunc,sparse status=none"),
             0);
 
-  const fs::path out = dir.path() / "out";
-  fs::create_directory(out);
-  EXPECT_EQ(Cli("rescue " + disk + " " + out.string() + " --names original"), "Rescued file 2\n");
-  const auto rows = Rows(out);
-  const auto* fatRow = RowNamed(rows, "Protokoll.doc");
-  ASSERT_NE(fatRow, nullptr);
-  EXPECT_EQ(fatRow->at("volume start"), "2048");
-  EXPECT_EQ(fatRow->at("name"), "Protokoll.doc");
-  EXPECT_TRUE(test::ReadFileBytes((out / "Protokoll.doc").string()) == fatOriginal);
-  const auto* ntfsRow = RowNamed(rows, "Bericht März.doc");
-  ASSERT_NE(ntfsRow, nullptr);
-  EXPECT_EQ(ntfsRow->at("volume start"), std::to_string(ntfsStart));
-  EXPECT_EQ(ntfsRow->at("folder"), "Akten/2024");
-  EXPECT_EQ(std::stoll(ntfsRow->at("start sector")) % 2, 1) << "the NTFS document should lie off any even grid";
-  EXPECT_TRUE(test::ReadFileBytes((out / "Akten/2024/Bericht März.doc").string()) ==
-              test::ReadFileBytes(ntfsDocument.string()));
+  // With its table, then with the table zeroed (as a repartitioning might
+  // leave it): the boot sectors the search meets start the volumes then.
+  for (const bool zeroed : {false, true}) {
+    SCOPED_TRACE(zeroed ? "table zeroed" : "with the table");
+    if (zeroed) {
+      ASSERT_EQ(test::Run("dd if=/dev/zero of=" + disk + " bs=512 count=34 conv=notrunc status=none"), 0);
+    }
+    const fs::path out = dir.path() / (zeroed ? "out-zeroed" : "out");
+    fs::create_directory(out);
+    EXPECT_EQ(Cli("rescue " + disk + " " + out.string() + " --names original"), "Rescued file 2\n");
+    const auto rows = Rows(out);
+    const auto* fatRow = RowNamed(rows, "Protokoll.doc");
+    ASSERT_NE(fatRow, nullptr);
+    EXPECT_EQ(fatRow->at("volume start"), "2048");
+    EXPECT_EQ(fatRow->at("name"), "Protokoll.doc");
+    EXPECT_TRUE(test::ReadFileBytes((out / "Protokoll.doc").string()) == fatOriginal);
+    const auto* ntfsRow = RowNamed(rows, "Bericht März.doc");
+    ASSERT_NE(ntfsRow, nullptr);
+    EXPECT_EQ(ntfsRow->at("volume start"), std::to_string(ntfsStart));
+    EXPECT_EQ(ntfsRow->at("folder"), "Akten/2024");
+    EXPECT_EQ(std::stoll(ntfsRow->at("start sector")) % 2, 1) << "the NTFS document should lie off any even grid";
+    EXPECT_TRUE(test::ReadFileBytes((out / "Akten/2024/Bericht März.doc").string()) ==
+                test::ReadFileBytes(ntfsDocument.string()));
+  }
 }
 
 }  // namespace
