@@ -14,7 +14,6 @@
 #include "output/output_kind.h"
 #include "rescue/carvers/carver_table.h"
 #include "rescue/report/read_back.h"
-#include "rescue/report/read_back_ahead.h"
 #include "rescue/report/rescue_report.h"
 #include "rescue/rescue_run.h"
 
