@@ -1,5 +1,6 @@
 #include "access/volume_map.h"
 
+#include <cstdint>
 #include <set>
 
 #include "formats/ext4/ext4_directory.h"
@@ -17,17 +18,6 @@ constexpr std::uint64_t kLargestGptArray = 1 << 20;
 // A GPT entry array for 128 entries of 128 bytes: what sgdisk, parted and
 // Windows write.
 constexpr std::size_t kProbeBytes = 4096;
-
-std::optional<std::vector<std::uint8_t>> ReadBytes(SectorSource& source, std::int64_t sector, std::uint64_t count) {
-  const std::int64_t sectorBytes = source.ScanGeometry().BytesPerSector;
-  const std::uint64_t rounded = (count + sectorBytes - 1) / sectorBytes * sectorBytes;
-  std::vector<std::uint8_t> bytes(rounded);
-  if (sector < 0 || !source.ReadDirect(bytes.data(), static_cast<std::uint32_t>(rounded), sector * sectorBytes)) {
-    return std::nullopt;
-  }
-  bytes.resize(count);
-  return bytes;
-}
 
 // A layout from byte measures: the volume at firstSector, its clusters of
 // clusterBytes starting baseBytes into it.
@@ -54,7 +44,7 @@ void WalkExtended(SectorSource& source, std::uint64_t extended, std::vector<Volu
   std::set<std::uint64_t> seen;
   std::uint64_t record = extended;
   for (int count = 0; count < kMostExtendedRecords && seen.insert(record).second; ++count) {
-    const auto bytes = ReadBytes(source, static_cast<std::int64_t>(record), 512);
+    const auto bytes = ReadSourceBytes(source, static_cast<std::int64_t>(record), 512);
     if (!bytes) return;
     const auto ebr = ParseExtendedRecord(ByteView(bytes->data(), bytes->size()));
     if (!ebr) return;
@@ -68,13 +58,13 @@ void WalkExtended(SectorSource& source, std::uint64_t extended, std::vector<Volu
 }
 
 void WalkGpt(SectorSource& source, std::vector<VolumeRegion>& regions) {
-  const auto block = ReadBytes(source, 1, 512);
+  const auto block = ReadSourceBytes(source, 1, 512);
   if (!block) return;
   const auto header = ParseGptHeader(ByteView(block->data(), block->size()));
   if (!header || header->myLba != 1) return;
   const std::uint64_t arrayBytes = std::uint64_t{header->entryCount} * header->entrySize;
   if (arrayBytes == 0 || arrayBytes > kLargestGptArray) return;
-  const auto array = ReadBytes(source, static_cast<std::int64_t>(header->entriesLba), arrayBytes);
+  const auto array = ReadSourceBytes(source, static_cast<std::int64_t>(header->entriesLba), arrayBytes);
   if (!array) return;
   const auto entries = ParseGptEntries(ByteView(array->data(), array->size()), *header);
   if (!entries) return;
@@ -85,6 +75,19 @@ void WalkGpt(SectorSource& source, std::vector<VolumeRegion>& regions) {
 
 }  // namespace
 
+std::optional<std::vector<std::uint8_t>> ReadSourceBytes(SectorSource& source, std::int64_t sector, std::uint64_t count) {
+  const std::uint64_t sectorBytes = source.ScanGeometry().BytesPerSector;
+  const std::uint64_t rounded = (count + sectorBytes - 1) / sectorBytes * sectorBytes;
+  if (sector < 0 || rounded == 0 || rounded > UINT32_MAX) return std::nullopt;
+  if (sector + static_cast<std::int64_t>(rounded / sectorBytes) - 1 > source.ScanGeometry().LastSector) return std::nullopt;
+  std::vector<std::uint8_t> bytes(rounded);
+  if (!source.ReadDirect(bytes.data(), static_cast<std::uint32_t>(rounded), sector * static_cast<std::int64_t>(sectorBytes))) {
+    return std::nullopt;
+  }
+  bytes.resize(count);
+  return bytes;
+}
+
 std::int64_t VolumeRegion::SectorOfCluster(std::uint64_t cluster) const {
   if (cluster < firstClusterNumber) return -1;
   return clusterBase + static_cast<std::int64_t>(cluster - firstClusterNumber) * sectorsPerCluster;
@@ -92,7 +95,7 @@ std::int64_t VolumeRegion::SectorOfCluster(std::uint64_t cluster) const {
 
 std::optional<VolumeRegion> ProbeVolumeAt(SectorSource& source, std::int64_t sector, std::int64_t lastSector) {
   const std::int64_t sectorBytes = source.ScanGeometry().BytesPerSector;
-  const auto bytes = ReadBytes(source, sector, kProbeBytes);
+  const auto bytes = ReadSourceBytes(source, sector, kProbeBytes);
   if (!bytes) return std::nullopt;
   const ByteView view(bytes->data(), bytes->size());
   // A volume's end as it states it, within the partition or source.
@@ -129,7 +132,7 @@ std::vector<VolumeRegion> MapVolumes(SectorSource& source) {
     regions.push_back(*whole);
     return regions;
   }
-  const auto sector = ReadBytes(source, 0, 512);
+  const auto sector = ReadSourceBytes(source, 0, 512);
   if (!sector) return regions;
   const auto entries = ParseMbr(ByteView(sector->data(), sector->size()));
   if (!entries) return regions;

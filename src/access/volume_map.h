@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "access/sector_source.h"
@@ -41,6 +42,10 @@ std::optional<VolumeRegion> ProbeVolumeAt(SectorSource& source, std::int64_t sec
 
 // "FAT", "FAT32", "exFAT", "NTFS", "ext4".
 const char* VolumeKindName(VolumeKind kind);
+
+// Bytes at a source sector, read past the window; none when a sector of
+// them cannot be read or lies past the end.
+std::optional<std::vector<std::uint8_t>> ReadSourceBytes(SectorSource& source, std::int64_t sector, std::uint64_t count);
 
 // The region that holds the sector, if any.
 const VolumeRegion* RegionHolding(const std::vector<VolumeRegion>& regions, std::int64_t sector);

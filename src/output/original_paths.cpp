@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -83,12 +84,17 @@ std::optional<std::string> MoveToOriginalPath(const std::string& from, const std
       folder += "/";
     }
   }
-  // A hard link never replaces what has the name; the old name goes after.
+  // Renamed without replacing what has the name; where the file system
+  // cannot be asked that, a hard link never replaces either, and the old
+  // name goes after.
   for (int number = 1; number <= kMostNumbers; ++number) {
     const std::string to = folder + (number == 1 ? name : Numbered(name, number));
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
-      return to;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return to;
+    if (errno == EINVAL || errno == ENOSYS) {
+      if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return to;
+      }
     }
     if (errno != EEXIST) return std::nullopt;
   }

@@ -42,8 +42,4 @@ void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vecto
 void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
 void ReadNtfsRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
 
-// Bytes at a source sector, read past the window; none when a sector of
-// them cannot be read or lies past the end.
-std::optional<std::vector<std::uint8_t>> ReadSourceBytes(SectorSource& source, std::int64_t sector, std::uint64_t count);
-
 }  // namespace vellumark
