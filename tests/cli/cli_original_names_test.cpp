@@ -228,3 +228,46 @@ TEST(CliOriginalNames, DocumentsInManyPiecesOnNtfsComeBackFromTheirRuns) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+// A document deleted from an exFAT volume that exfat-fuse wrote: its entry
+// set keeps its name, first cluster, size and that its clusters follow one
+// another, and it comes back under its name.
+TEST(CliOriginalNames, DocumentDeletedOnExfatComesBackUnderItsName) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.exfat");
+  VELLUMARK_REQUIRE_TOOL("mount.exfat-fuse");
+  VELLUMARK_REQUIRE(::geteuid() == 0 && fs::exists("/dev/fuse"), "root and /dev/fuse to mount with exfat-fuse");
+  const fs::path document = kCorpus / "47304.doc";
+  if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no corpus document " << document);
+  test::TempDir dir;
+  const std::string image = dir / "exfat.img";
+  ASSERT_EQ(test::Run("truncate -s 16M " + image + " && mkfs.exfat -c 4K " + image + " >/dev/null 2>&1"), 0);
+  const std::string mount = dir / "mnt";
+  fs::create_directory(mount);
+  int written = -1;
+  {
+    test::LoopDevice loop(image);
+    VELLUMARK_REQUIRE(!loop.path().empty(), "a loop device");
+    ASSERT_EQ(test::Run("mount.exfat-fuse " + loop.path() + " " + mount + " >/dev/null 2>&1"), 0);
+    written = test::Run("mkdir " + mount + "/Briefe && head -c 5000 /dev/urandom > " + mount + "/kept.bin && cp " +
+                        document.string() + " '" + mount + "/Briefe/Antwort an das Amt.doc' && sync && rm '" + mount +
+                        "/Briefe/Antwort an das Amt.doc'");
+    ASSERT_EQ(test::Run("umount " + mount), 0);
+  }
+  ASSERT_EQ(written, 0);
+  const fs::path out = dir.path() / "out";
+  fs::create_directory(out);
+  EXPECT_EQ(Cli("rescue " + image + " " + out.string() + " --names original"), "Rescued file 1\n");
+  const auto rows = Rows(out);
+  const auto* row = RowNamed(rows, "Antwort an das Amt.doc");
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->at("folder"), "Briefe");
+  EXPECT_EQ(row->at("name"), "Briefe/Antwort an das Amt.doc");
+  EXPECT_TRUE(test::ReadFileBytes((out / "Briefe/Antwort an das Amt.doc").string()) ==
+              test::ReadFileBytes(document.string()));
+}
+
+}  // namespace
+}  // namespace vellumark
