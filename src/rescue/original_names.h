@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "access/volume_map.h"
-#include "rescue/report/read_back.h"
+#include "report/read_back.h"
 #include "rescue/volume_records.h"
 
 namespace vellumark {

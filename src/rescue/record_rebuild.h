@@ -5,7 +5,7 @@
 
 #include "access/sector_source.h"
 #include "rescue/file_type_code.h"
-#include "rescue/report/read_back.h"
+#include "report/read_back.h"
 #include "rescue/volume_records.h"
 
 namespace vellumark {
