@@ -30,7 +30,8 @@ constexpr const char* kUsage =
     "usage: vellumark-cli rescue SOURCE DEST_DIR [--first N] [--last N]\n"
     "         [--reason deleted|formatted|repartitioned] [--fs fat|fat32|ntfs|other]\n"
     "         [--cluster 512|1K|2K|4K|8K|16K|32K] [--types doc,docx,xls,xlsx,ppt,pptx,odt]\n"
-    "         [--report PATH]   (default: DEST_DIR/rescue-report.csv)\n";
+    "         [--report PATH]   (default: DEST_DIR/rescue-report.csv)\n"
+    "         [--names test|original]\n";
 
 const std::map<std::string, int> kReasons{
     {"deleted", kReasonDeleted}, {"formatted", kReasonFormatted}, {"repartitioned", kReasonRepartitioned}};
@@ -55,6 +56,7 @@ struct RescueOptions {
   std::optional<int> clusterSize;
   TypeMask types = type_mask::kInitial;
   std::string report;
+  bool originalNames = false;
 };
 
 template <typename T>
@@ -96,6 +98,7 @@ const std::map<std::string, std::string> kValueOptions{
     {"--cluster", "512, 1K, 2K, 4K, 8K, 16K or 32K"},
     {"--types", TypesAccepted()},
     {"--report", "a file path"},
+    {"--names", "test or original"},
 };
 
 // Why a folder cannot be written to, as an errno value (0: no reason found).
@@ -138,6 +141,9 @@ std::string ParseOptions(const std::vector<std::string>& args, RescueOptions& op
       options.clusterSize = entry;
     } else if (arg == "--types") {
       accepted = ParseTypes(value, options.types);
+    } else if (arg == "--names") {
+      accepted = value == "test" || value == "original";
+      options.originalNames = value == "original";
     } else {
       accepted = !value.empty();
       options.report = value;
@@ -268,6 +274,7 @@ int RunRescue(const std::vector<std::string>& args) {
   request.lastSectorText = options.last.value_or(std::to_string(source.ScanGeometry().LastSector));
   request.typeMask = options.types;
   request.reportPath = options.report;
+  request.originalNames = options.originalNames;
   const ScanResult result = scan.Run(request);
   if (!result.ran) {
     PrintRefusal(result, options, request, source.ScanGeometry().LastSector);

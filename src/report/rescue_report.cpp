@@ -45,17 +45,28 @@ std::string RunsText(const std::vector<SectorRun>& runs) {
 // sector runs then being the clusters it was given.
 std::string RebuiltText(const DocumentRecord& record) { return record.reassembled ? "reassembled" : ""; }
 
+// A written file's name, with the folders it lies in below the save folder
+// (written under its original name and folder); the bare name otherwise.
+std::string NameInFolder(const std::string& outputName, const std::string& saveFolder) {
+  if (outputName.empty()) return {};
+  const std::filesystem::path path(outputName);
+  if (!saveFolder.empty()) {
+    const std::filesystem::path relative = path.lexically_relative(std::filesystem::path(saveFolder));
+    if (!relative.empty() && *relative.begin() != "..") return relative.generic_string();
+  }
+  return path.filename().string();
+}
+
 }  // namespace
 
-std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
+std::string ReportCsv(const std::vector<DocumentInspection>& documents, const std::string& saveFolder) {
   std::string csv =
       "\xEF\xBB\xBF"
       "name,kind,verdict,fault,title,author,last saved (UTC),start sector,length,fragments,sector runs,sha256,"
-      "rebuilt,reason not saved\r\n";
+      "rebuilt,reason not saved,original name,folder,created,modified,volume start\r\n";
   for (const DocumentInspection& document : documents) {
     const DocumentRecord& record = document.record;
-    const std::string name =
-        record.outputName.empty() ? std::string() : std::filesystem::path(record.outputName).filename().string();
+    const std::string name = NameInFolder(record.outputName, saveFolder);
     const std::string lastSaved =
         document.properties.lastSaved ? LastSavedText(*document.properties.lastSaved) : std::string();
     csv += Field(name) + ',' + KindName(record.kind) + ',' + VerdictName(document.verdict) + ',' +
@@ -63,14 +74,16 @@ std::string ReportCsv(const std::vector<DocumentInspection>& documents) {
            DocumentText(document.properties.author) + ',' + lastSaved + ',' + std::to_string(record.startSector) +
            ',' + std::to_string(record.length) + ',' + std::to_string(record.runs.size()) + ',' +
            RunsText(record.runs) + ',' + document.sha256 + ',' + RebuiltText(record) + ',' +
-           Field(NotSavedText(record)) + "\r\n";
+           Field(NotSavedText(record)) + ',' + DocumentText(record.originalName) + ',' +
+           DocumentText(record.originalFolder) + ',' + record.originalCreated + ',' + record.originalModified + ',' +
+           (record.volumeStart >= 0 ? std::to_string(record.volumeStart) : std::string()) + "\r\n";
   }
   return csv;
 }
 
 std::optional<std::string> WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents,
-                                             ReportPlacement placement) {
-  const std::string csv = ReportCsv(documents);
+                                             ReportPlacement placement, const std::string& saveFolder) {
+  const std::string csv = ReportCsv(documents, saveFolder);
   auto file = StagedFile::Create(std::filesystem::path(path).parent_path().string());
   if (!file) return std::nullopt;
   std::optional<std::string> written;

@@ -14,8 +14,8 @@ inline constexpr char kReportFileName[] = "rescue-report.csv";
 
 // The report as CSV text: UTF-8 with a byte-order mark (so spreadsheets
 // that guess an 8-bit code page read it right), a header row, one row per
-// document.
-std::string ReportCsv(const std::vector<DocumentInspection>& documents);
+// document. A file written in a folder below saveFolder is named with it.
+std::string ReportCsv(const std::vector<DocumentInspection>& documents, const std::string& saveFolder = {});
 
 // How the report takes its name.
 enum class ReportPlacement : std::uint8_t {
@@ -27,6 +27,7 @@ enum class ReportPlacement : std::uint8_t {
 // KeepOthers perhaps a numbered name), none (errno set) when it could not be
 // written.
 std::optional<std::string> WriteRescueReport(const std::string& path, const std::vector<DocumentInspection>& documents,
-                                             ReportPlacement placement = ReportPlacement::KeepOthers);
+                                             ReportPlacement placement = ReportPlacement::KeepOthers,
+                                             const std::string& saveFolder = {});
 
 }  // namespace vellumark

@@ -13,7 +13,9 @@
 #include "output/staged_file.h"
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carver_table.h"
+#include "rescue/original_names.h"
 #include "rescue/percent_text.h"
+#include "rescue/record_rebuild.h"
 #include "report/read_back_ahead.h"
 #include "report/rescue_report.h"
 #include "rescue/search_read_ahead.h"
@@ -133,6 +135,15 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   // (64 KiB clusters show as "32K"); its residue still marks cluster starts.
   if (run_.knownPhase >= 0 && run_.spc > 1) run_.knownPhase %= static_cast<std::int32_t>(run_.spc);
 
+  // The volumes on the source, before the search: a partition's own layout
+  // decides where its clusters start. A source that is one volume keeps the
+  // layout its boot sector and the user's choices gave.
+  regions_ = MapVolumes(source_);
+  partitions_.clear();
+  for (const VolumeRegion& region : regions_) {
+    if (region.firstSector > 0) partitions_.push_back(region);
+  }
+
   stopRequested_ = false;
   SearchPhase();
   InferClusterPhase();
@@ -149,11 +160,19 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   run_.claims.Reset();
 
   InspectDocuments(ahead);
+  // What the volumes' own records say of the documents: their names,
+  // folders and times (read once the carving is done, so that a deleted
+  // file's record cannot decide what is carved).
+  const std::vector<OriginalFile> originals = ReadVolumeRecords(source_, regions_);
+  // A file whose record lists every sector (NTFS's runs) is read from
+  // them where the carving did not bring it back whole.
+  run_.rescued += RebuildFromRecords(source_, report_, originals, run_.saveFolder, run_.typeMask);
+  NameAfterRecords(report_, originals, regions_, request.originalNames, run_.saveFolder);
   ScanResult result;
   result.ran = true;
   result.rescued = run_.rescued;
   result.reportPath = reportPath_;
-  if (const auto written = WriteRescueReport(reportPath_, report_, reportPlacement_)) {
+  if (const auto written = WriteRescueReport(reportPath_, report_, reportPlacement_, run_.saveFolder)) {
     result.reportPath = *written;
     result.reportWritten = true;
   }
@@ -249,7 +268,8 @@ void DeepScan::SearchPhase() {
 
   const std::uint32_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto spc = static_cast<std::int64_t>(run_.spc);
-  const bool filtered = run_.knownPhase != -1 && spc > 1;
+  // A disk of partitions has one grid per partition: every sector is looked at.
+  const bool filtered = run_.knownPhase != -1 && spc > 1 && partitions_.empty();
   std::vector<std::uint8_t> buffer(bytes);
   SearchReadAhead ahead(source_, run_.firstSector, run_.lastSector, filtered ? spc : 1, filtered ? run_.knownPhase : 0);
 
@@ -282,6 +302,7 @@ void DeepScan::SearchPhase() {
   }
   // The jump to the next cluster start may step past the range's end.
   searchReached_ = std::min(current, run_.lastSector + 1);
+  AddVolumesFound(ahead.BootSectors());
   run_.searchStop = 1;
   frontEnd_.progress.StageEnded(ProgressStage::Search);
 }
@@ -306,8 +327,26 @@ void DeepScan::InferClusterPhase() {
   // A document's header is too strong a signature to drop for where it
   // lies: the carving gives it a grid of its own.
   std::erase_if(run_.hits, [&](const SectorHit& hit) {
-    return hit.sector % spc != run_.chosenPhase && !IsDocumentHeaderCode(hit.code);
+    return hit.sector % spc != run_.chosenPhase && !IsDocumentHeaderCode(hit.code) && !OnPartitionGrid(hit);
   });
+}
+
+// Boot sectors the search met outside every volume known (a partition
+// table lost or rewritten) start volumes of their own, each with its layout.
+// One inside a known volume is its backup copy, or a file's bytes.
+void DeepScan::AddVolumesFound(const std::vector<std::int64_t>& bootSectors) {
+  for (const std::int64_t sector : bootSectors) {
+    if (RegionHolding(regions_, sector) != nullptr) continue;
+    if (const auto region = ProbeVolumeAt(source_, sector, source_.ScanGeometry().LastSector)) {
+      regions_.push_back(*region);
+      partitions_.push_back(*region);
+    }
+  }
+}
+
+bool DeepScan::OnPartitionGrid(const SectorHit& hit) const {
+  const VolumeRegion* region = RegionHolding(partitions_, hit.sector);
+  return region != nullptr && hit.sector % region->sectorsPerCluster == static_cast<std::uint32_t>(region->phase);
 }
 
 bool DeepScan::WaitWhilePaused() {
@@ -330,15 +369,24 @@ void DeepScan::ClaimDirectoryCluster(SectorHit& hit) {
 
 void DeepScan::CarveOnOwnGrid(Carver carver, const SectorHit& hit) {
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
-  const auto spc = static_cast<std::int64_t>(run_.spc);
+  const std::uint32_t sourceSpc = run_.spc;
   const std::int32_t grid = run_.chosenPhase;
+  // Within a partition, its own layout.
+  if (const VolumeRegion* region = RegionHolding(partitions_, hit.sector)) {
+    run_.spc = region->sectorsPerCluster;
+    run_.chosenPhase = region->phase;
+  }
+  const auto spc = static_cast<std::int64_t>(run_.spc);
   // A document off the grid starts a cluster all the same: its clusters
   // are counted from its header's sector while it is carved.
-  if (spc > 1 && grid >= 0 && hit.sector % spc != grid) run_.chosenPhase = static_cast<std::int32_t>(hit.sector % spc);
+  if (spc > 1 && run_.chosenPhase >= 0 && hit.sector % spc != run_.chosenPhase) {
+    run_.chosenPhase = static_cast<std::int32_t>(hit.sector % spc);
+  }
   const std::size_t recordsBefore = run_.documents.size();
   const bool wasClaimed = run_.claims.IsSectorClaimed(hit.sector);
   carver(run_, hit.sector * bytes);
   run_.chosenPhase = grid;
+  run_.spc = sourceSpc;
   if (IsDocumentHeaderCode(hit.code)) ListIfNotRebuilt(run_, hit, recordsBefore, wasClaimed);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "access/sector_source.h"
+#include "access/volume_map.h"
 #include "access/volume_parameters.h"
 #include "common/front_end.h"
 #include "common/rate_meter.h"
@@ -27,6 +28,9 @@ struct ScanRequest {
   std::string lastSectorText;
   TypeMask typeMask = type_mask::kInitial;
   std::string reportPath;       // empty: the report goes beside the rescued files
+  // Write a document a volume's records name under that name and folder
+  // (made safe) rather than as TEST_xxxxxxx.
+  bool originalNames = false;
 };
 
 // Where a run that was stopped before its end (the search cancelled, the
@@ -93,6 +97,8 @@ class DeepScan {
   const RescueRun& LastRun() const { return run_; }
   // Every compound file of the last scan, inspected as it was written.
   const std::vector<DocumentInspection>& Report() const { return report_; }
+  // The volumes the last scan found on the source.
+  const std::vector<VolumeRegion>& Volumes() const { return regions_; }
 
  private:
   Refusal CheckInputs(const ScanRequest& request);
@@ -106,6 +112,9 @@ class DeepScan {
   void ClaimDirectoryCluster(SectorHit& hit);
   // Runs the carver on the hit, on a cluster grid through the hit's sector.
   void CarveOnOwnGrid(Carver carver, const SectorHit& hit);
+  void AddVolumesFound(const std::vector<std::int64_t>& bootSectors);
+  // Whether the hit lies on the cluster grid of the partition it is in.
+  bool OnPartitionGrid(const SectorHit& hit) const;
   void RefreshSearch(std::int64_t current);
 
   SectorSource& source_;
@@ -113,6 +122,11 @@ class DeepScan {
   FrontEnd& frontEnd_;
   RescueRun run_;
   std::vector<DocumentInspection> report_;
+  // The volumes a partition table lists: each is searched and carved on
+  // its own cluster grid. Empty for a source that is one volume (its boot
+  // sector set the scan's layout) or holds no known table.
+  std::vector<VolumeRegion> regions_;
+  std::vector<VolumeRegion> partitions_;
   std::string reportPath_;
   std::string refusedPath_;
   OutputKind refusedKind_ = OutputKind::Absent;

@@ -41,6 +41,17 @@ struct DocumentRecord {
   // For such a header lying inside a document already rebuilt (a copy of
   // part of it, or one embedded in it): that document's start sector.
   std::int64_t insideDocumentAt = -1;
+  // What the file system's own records say of the file this document was,
+  // where one of them begins at its start sector with its size: its name,
+  // folder (from the volume's root, '/' between names) and times. Empty
+  // where no record matched.
+  std::string originalName{};
+  std::string originalFolder{};
+  std::string originalCreated{};
+  std::string originalModified{};
+  // The first sector of the volume (partition) the document lay in; -1
+  // where the source holds no volume known by its boot sector.
+  std::int64_t volumeStart = -1;
 
   friend bool operator==(const DocumentRecord&, const DocumentRecord&) = default;
 };

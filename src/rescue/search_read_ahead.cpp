@@ -1,6 +1,7 @@
 #include "rescue/search_read_ahead.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "rescue/sector_classifier.h"
 
@@ -16,11 +17,32 @@ struct BlockClassification {
   std::int64_t count;  // sectors in the block
   std::int64_t stride;
   FileTypeCode* codes;  // one per sector of the block
+  // Sectors (counted from the block's first) that look like a volume's
+  // boot sector: fixed room, since nothing may be allocated here.
+  std::int64_t bootSectors[16];
+  int bootCount;
 };
 
-void ClassifyBlock(void* context) {
-  const auto& block = *static_cast<const BlockClassification*>(context);
+// A FAT, FAT32, exFAT or NTFS boot sector's signature and label: a volume
+// starts here, whatever table lists it or not.
+bool LooksLikeBootSector(const std::uint8_t* sector, std::size_t size) {
+  if (size < 512 || sector[510] != 0x55 || sector[511] != 0xAA) return false;
+  return std::memcmp(sector + 3, "NTFS    ", 8) == 0 || std::memcmp(sector + 3, "EXFAT   ", 8) == 0 ||
+         std::memcmp(sector + 82, "FAT32   ", 8) == 0 || std::memcmp(sector + 54, "FAT12   ", 8) == 0 ||
+         std::memcmp(sector + 54, "FAT16   ", 8) == 0;
+}
+
+void NoteBootSectors(BlockClassification& block) {
   const auto size = static_cast<std::size_t>(block.bytesPerSector);
+  for (std::int64_t i = 0; i < block.count && block.bootCount < 16; ++i) {
+    if (LooksLikeBootSector(block.bytes + i * block.bytesPerSector, size)) block.bootSectors[block.bootCount++] = i;
+  }
+}
+
+void ClassifyBlock(void* context) {
+  auto& block = *static_cast<BlockClassification*>(context);
+  const auto size = static_cast<std::size_t>(block.bytesPerSector);
+  NoteBootSectors(block);
   if (block.stride <= 1) {
     for (std::int64_t i = block.first; i < block.count; ++i) {
       block.codes[i] = ClassifySector(block.bytes + i * block.bytesPerSector, size);
@@ -137,11 +159,16 @@ bool SearchReadAhead::TakeBlockOf(std::int64_t sector) {
   if (!heldServed_) return false;
   BlockClassification classification{
       slot.mapped ? slot.mapped->Data() : slot.bytes.data(), bytesPerSector_,
-      ((phase_ - heldFirstSector_ % stride_) + stride_) % stride_, count, stride_, codes_.data()};
+      ((phase_ - heldFirstSector_ % stride_) + stride_) % stride_, count, stride_, codes_.data(), {}, 0};
   if (slot.mapped) {
     heldServed_ = source_.ReadMapped(ClassifyBlock, &classification);
   } else {
     ClassifyBlock(&classification);
+  }
+  if (heldServed_) {
+    for (int i = 0; i < classification.bootCount && bootSectors_.size() < kMostBootSectors; ++i) {
+      bootSectors_.push_back(heldFirstSector_ + classification.bootSectors[i]);
+    }
   }
   return heldServed_;
 }

@@ -49,6 +49,11 @@ class SearchReadAhead {
     return TakeBlockOf(sector) ? HeldCode(sector) : std::nullopt;
   }
 
+  // The sectors of the blocks served so far that look like a volume's boot
+  // sector (FAT, FAT32, exFAT, NTFS), ascending; at most kMostBootSectors.
+  static constexpr std::size_t kMostBootSectors = 4096;
+  const std::vector<std::int64_t>& BootSectors() const { return bootSectors_; }
+
  private:
   struct Slot {
     std::unique_ptr<MappedBytes> mapped;
@@ -91,6 +96,7 @@ class SearchReadAhead {
   std::int64_t heldLastSector_ = -1;
   bool heldServed_ = false;
   std::vector<FileTypeCode> codes_;  // of the held block's sectors, from its first
+  std::vector<std::int64_t> bootSectors_;
   std::thread reader_;
 };
 

@@ -63,3 +63,43 @@ TEST(CliInfo, UsageErrorsExitWithTwo) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+// exFAT and ext4 volumes, and the partitions of a GPT disk, each get a line
+// with their own layout after the source's geometry.
+TEST(CliInfo, VolumesTheGeometryCannotNameGetALineEach) {
+  VELLUMARK_REQUIRE_TOOL("mkfs.exfat");
+  VELLUMARK_REQUIRE_TOOL("mke2fs");
+  VELLUMARK_REQUIRE_TOOL("sgdisk");
+  VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+  test::TempDir dir;
+  ASSERT_EQ(test::Run("truncate -s 16M " + (dir / "exfat.img") + " && mkfs.exfat -c 8K " + (dir / "exfat.img") +
+                      " >/dev/null 2>&1"),
+            0);
+  ASSERT_EQ(test::Run("truncate -s 16M " + (dir / "ext4.img") + " && mke2fs -q -t ext4 -b 4096 " + (dir / "ext4.img") +
+                      " >/dev/null 2>&1"),
+            0);
+  const std::string disk = dir / "disk.img";
+  ASSERT_EQ(test::Run("truncate -s 64M " + disk + " && sgdisk -n 1:2048:+40M " + disk + " >/dev/null 2>&1" +
+                      " && mkfs.vfat -C -F 16 -s 8 " + (dir / "fat.img") + " 40960 >/dev/null 2>&1" +
+                      " && dd if=" + (dir / "fat.img") + " of=" + disk + " bs=1M seek=1 conv=notrunc status=none"),
+            0);
+  const auto volumeLines = [](const std::string& out) {
+    std::string lines;
+    for (std::size_t at = out.find("Volume: "); at != std::string::npos; at = out.find("Volume: ", at + 1)) {
+      lines += out.substr(at, out.find('\n', at) - at + 1);
+    }
+    return lines;
+  };
+  const std::string exfat = volumeLines(Cli("info " + (dir / "exfat.img"), nullptr));
+  EXPECT_TRUE(exfat.starts_with("Volume: exFAT, sectors 0-32767, SectorsPerCluster 16, ClusterPhase ")) << exfat;
+  EXPECT_EQ(volumeLines(Cli("info " + (dir / "ext4.img"), nullptr)),
+            "Volume: ext4, sectors 0-32767, SectorsPerCluster 8, ClusterPhase 0\n");
+  const std::string gpt = volumeLines(Cli("info " + disk, nullptr));
+  EXPECT_TRUE(gpt.starts_with("Volume: FAT, sectors 2048-83967, SectorsPerCluster 8, ClusterPhase ")) << gpt;
+}
+
+}  // namespace
+}  // namespace vellumark

@@ -108,11 +108,12 @@ TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[1], (std::vector<std::string>{"TEST_00001KW.DOC", "Word", "damaged", damaged.fault,
                                                "Plan, \"final\"\nv2", "'=HYPERLINK(\"x\")", "2003-07-29 20:56:00",
-                                               "1000", "20480", "2", "1000-1029 1040-1049", "ab", "", ""}));
+                                               "1000", "20480", "2", "1000-1029 1040-1049", "ab", "", "", "", "", "", "",
+                                               ""}));
   // Not saved, with why: a kind that was not chosen; a header nothing could
   // be rebuilt from; one inside another document.
   EXPECT_EQ(rows[2], (std::vector<std::string>{"", "Excel", "unchecked", "", "", "", "", "5", "512", "1", "5-5", "", "",
-                                               "not of a chosen type"}));
+                                               "not of a chosen type", "", "", "", "", ""}));
   EXPECT_EQ(rows[0].size(), rows[1].size());
 
   // A fault names the stream it concerns, and a document names its streams:
@@ -124,6 +125,22 @@ TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
     ASSERT_EQ(cells.size(), 2u);
     EXPECT_EQ(cells[1][3], "'" + hostile.fault) << stream;
   }
+
+  // A document the volume's records named, written under that name in its
+  // folder: the name column gives the path below the save folder, and the
+  // record's own text is kept from running as a formula too.
+  DocumentInspection named = damaged;
+  named.record.outputName = "/out/Akten/2024/=Bericht.doc";
+  named.record.originalName = "=Bericht.doc";
+  named.record.originalFolder = "Akten/2024";
+  named.record.originalCreated = "2024-03-01 10:00:00";
+  named.record.originalModified = "2024-03-02 11:30:00";
+  named.record.volumeStart = 2048;
+  const auto namedRows = test::ParseCsv(ReportCsv({named}, "/out/"));
+  ASSERT_EQ(namedRows.size(), 2u);
+  EXPECT_EQ(namedRows[1][0], "Akten/2024/=Bericht.doc");
+  EXPECT_EQ(std::vector<std::string>(namedRows[1].end() - 5, namedRows[1].end()),
+            (std::vector<std::string>{"'=Bericht.doc", "Akten/2024", "2024-03-01 10:00:00", "2024-03-02 11:30:00", "2048"}));
 
   test::TempDir dir;
   EXPECT_TRUE(WriteRescueReport(dir / kReportFileName, {damaged}));

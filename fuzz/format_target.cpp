@@ -1,0 +1,104 @@
+// Fuzz targets of the partition-table and file-system readers. The input is
+// the bytes a reader is given, raw. Whatever they are, a reader ends, reads
+// nothing outside them, and what it says stays inside them: entries lie at
+// offsets within the bytes, names are well-formed UTF-8 (ext4's are bytes
+// as stored, but never empty nor holding '/'), sizes and counts cannot make
+// a caller divide by zero.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/byte_view.h"
+#include "formats/ext4/ext4_directory.h"
+#include "formats/fat/exfat_directory.h"
+#include "formats/fat/fat_directory.h"
+#include "formats/ntfs/mft_record.h"
+#include "formats/partitions/partition_table.h"
+
+namespace {
+
+using namespace vellumark;
+
+[[noreturn, maybe_unused]] void Broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+[[maybe_unused]] void CheckUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || i + length > text.size()) Broken("a name that is not UTF-8");
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<std::uint8_t>(text[i + k]) & 0xC0) != 0x80) Broken("a name that is not UTF-8");
+    }
+    i += length;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const ByteView bytes(data, size);
+#if defined(VELLUMARK_FUZZ_MBR)
+  if (const auto entries = ParseMbr(bytes)) {
+    if (entries->size() > 4) Broken("more than four entries");
+    for (const MbrEntry& entry : *entries) {
+      if (entry.type == 0 || entry.sectorCount == 0) Broken("an empty entry listed");
+    }
+  }
+  if (const auto record = ParseExtendedRecord(bytes)) {
+    if (record->logical && record->logical->IsExtended()) Broken("a link taken for a partition");
+  }
+#elif defined(VELLUMARK_FUZZ_GPT)
+  // The header's block, then its entries.
+  if (const auto header = ParseGptHeader(bytes)) {
+    if (header->entrySize < 128) Broken("an entry size below 128");
+    if (const auto entries = ParseGptEntries(bytes.From(512).value_or(ByteView()), *header)) {
+      for (const GptEntry& entry : *entries) {
+        if (entry.lastLba < entry.firstLba) Broken("a partition ending before its start");
+        CheckUtf8(entry.name);
+      }
+    }
+  }
+#elif defined(VELLUMARK_FUZZ_MFT_RECORD)
+  if (const auto boot = ParseNtfsBootSector(bytes)) {
+    if (boot->sectorsPerCluster == 0 || boot->bytesPerSector < 512 || boot->recordSize < 512) Broken("a zero geometry");
+  }
+  if (const auto record = ParseMftRecord(bytes)) {
+    for (const NtfsFileName& name : record->names) CheckUtf8(name.name);
+    for (const DataRun& run : record->runs) {
+      if (run.length == 0) Broken("an empty run");
+    }
+    if (record->dataResident && !record->runs.empty()) Broken("resident data with runs");
+  }
+#elif defined(VELLUMARK_FUZZ_FAT_DIRECTORY)
+  if (const auto boot = ParseFatBootSector(bytes)) {
+    if (boot->sectorsPerCluster == 0 || boot->firstDataSector >= boot->totalSectors) Broken("a volume with no data area");
+  }
+  for (const FatDirectoryEntry& entry : ParseFatDirectory(bytes)) {
+    if (entry.offset % 32 != 0 || entry.offset + 32 > size) Broken("an entry outside the bytes");
+    CheckUtf8(entry.name);
+    CheckUtf8(entry.shortName);
+    if (entry.name.empty()) Broken("an entry with no name");
+  }
+#elif defined(VELLUMARK_FUZZ_EXFAT_DIRECTORY)
+  if (const auto boot = ParseExfatBootSector(bytes)) {
+    if (boot->sectorsPerCluster == 0 || boot->heapSector >= boot->volumeSectors) Broken("a volume with no heap");
+  }
+  for (const ExfatFileEntry& entry : ParseExfatDirectory(bytes)) {
+    if (entry.offset % 32 != 0 || entry.offset + 96 > size) Broken("an entry set outside the bytes");
+    CheckUtf8(entry.name);
+  }
+#elif defined(VELLUMARK_FUZZ_EXT4_DIRECTORY)
+  if (const auto super = ParseExt4Superblock(bytes)) {
+    if (super->blockSize < 1024 || super->blocksPerGroup == 0) Broken("a zero geometry");
+  }
+  for (const Ext4DirectoryEntry& entry : ParseExt4DirectoryBlock(bytes)) {
+    if (entry.name.empty() || entry.name.find('/') != std::string::npos) Broken("a name no file has");
+    if (entry.offset + 8 + entry.name.size() > size) Broken("an entry outside the bytes");
+  }
+#endif
+  return 0;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "access/sector_source.h"
+#include "rescue/file_type_code.h"
+#include "report/read_back.h"
+#include "rescue/volume_records.h"
+
+namespace vellumark {
+
+// Documents rebuilt from their file's record where the record lists every
+// sector of the file (NTFS's data runs, a contiguous exFAT file) and the
+// carving did not bring it back whole at that size: the sectors are read in
+// the record's order, cut to its size, and kept only when the same checks
+// as every rebuild's call them whole (the clusters may have been reused
+// since). The file is written under the document's name, replacing the
+// carving's, or the text it left. A header no rebuild held together is
+// checked as the kind its file's name says, when that kind is among types. Returns how many of them had no file
+// written before (the count of rescued files grows by that).
+int RebuildFromRecords(SectorSource& source, std::vector<DocumentInspection>& report,
+                       const std::vector<OriginalFile>& files, const std::string& saveFolder, TypeMask types);
+
+}  // namespace vellumark

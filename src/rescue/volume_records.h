@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "access/sector_source.h"
+#include "access/volume_map.h"
+#include "rescue/document_record.h"
+
+namespace vellumark {
+
+// A file a volume's own records list, deleted or not: its name and folder,
+// times, size, and where its data begins (and, where the record says, every
+// sector of it).
+struct OriginalFile {
+  std::string name;
+  std::string folder;    // "A/B" from the volume's root; empty at the root
+  std::string created;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
+  std::string modified;
+  std::int64_t firstSector = -1;  // source sector of its first cluster
+  std::uint64_t size = 0;
+  bool deleted = false;
+  // Every sector of its data in order (NTFS's data runs, a contiguous
+  // exFAT file); empty when the record gives only the first cluster.
+  std::vector<SectorRun> runs;
+  std::int64_t volumeStart = 0;  // the boot sector of its volume
+};
+
+// The files the FAT, exFAT and NTFS volumes among regions list: FAT and
+// exFAT directories walked from the root (deleted folders too, from their
+// first cluster), NTFS's master file table record by record. Bounded by
+// counts, not by time: at most kMostFiles files and kMostDirectories
+// folders per volume.
+std::vector<OriginalFile> ReadVolumeRecords(SectorSource& source, const std::vector<VolumeRegion>& regions);
+
+inline constexpr std::size_t kMostFiles = 1'000'000;
+inline constexpr std::size_t kMostDirectories = 65'536;
+
+// The walkers of each kind, for one volume.
+void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
+void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
+void ReadNtfsRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
+
+}  // namespace vellumark
