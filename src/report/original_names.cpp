@@ -1,4 +1,4 @@
-#include "rescue/original_names.h"
+#include "report/original_names.h"
 
 #include "output/original_paths.h"
 

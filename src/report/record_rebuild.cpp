@@ -1,4 +1,4 @@
-#include "rescue/record_rebuild.h"
+#include "report/record_rebuild.h"
 
 #include <unistd.h>
 
