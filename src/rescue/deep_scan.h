@@ -18,6 +18,8 @@
 
 namespace vellumark {
 
+class ReadBackAhead;
+
 // What the user set in the main window for one rescue.
 struct ScanRequest {
   std::string saveFolder;       // a directory, not on the source

@@ -44,6 +44,7 @@ struct DocumentRecord {
   // For such a header lying inside a document already rebuilt (a copy of
   // part of it, or one embedded in it): that document's start sector.
   std::int64_t insideDocumentAt = -1;
+  std::int64_t bytesPerSector = 512;  // of the source sectors the runs count
 
   friend bool operator==(const DocumentRecord&, const DocumentRecord&) = default;
 };

@@ -4,27 +4,40 @@
 #include <vector>
 
 #include "rescue/report/compound_file.h"
-#include "rescue/report/structure_check.h"
+#include "rescue/report/property_stream_check.h"
 #include "rescue/report/word_content_check.h"
 
 namespace vellumark {
 
-StructureVerdict CheckDocument(std::span<const std::uint8_t> file) {
-  StructureVerdict verdict = CheckStructure(file);
-  if (verdict.verdict != Verdict::Whole) return verdict;
+StructureCoverage CheckDocumentCoverage(std::span<const std::uint8_t> file) {
+  StructureCoverage coverage = CheckStructureCoverage(file);
+  if (coverage.verdict.verdict != Verdict::Whole) return coverage;
+  const auto damaged = [](std::string fault) { return StructureCoverage{{Verdict::Damaged, std::move(fault)}, {}}; };
   // The structure check is lenient where writers differ; a file it passes
   // that the reader of streams still refuses cannot have its content
   // checked, nor be read by the report, so it is not called whole.
   const auto compound = CompoundFile::Open(file);
-  if (!compound) return {Verdict::Damaged, "compound file: its streams cannot be read"};
+  if (!compound) return damaged("compound file: its streams cannot be read");
+  // Streams every Office program writes, whose layout shows a sector of
+  // something else inside them.
+  if (const auto compObj = compound->Stream("\001CompObj")) {
+    if (std::string fault = CompObjFault(*compObj); !fault.empty()) return damaged(std::move(fault));
+  }
+  for (const char* name : {"SummaryInformation", "DocumentSummaryInformation"}) {
+    if (const auto set = compound->Stream(std::string("\005") + name)) {
+      if (std::string fault = PropertySetFault(*set, name); !fault.empty()) return damaged(std::move(fault));
+    }
+  }
   const auto word = compound->Stream("WordDocument");
-  if (!word) return verdict;
+  if (!word) return coverage;
   const auto table0 = compound->Stream("0Table");
   const auto table1 = compound->Stream("1Table");
   const std::vector<std::uint8_t> none;
   std::string fault = WordContentFault(*word, table0 ? *table0 : none, table1 ? *table1 : none);
-  if (!fault.empty()) return {Verdict::Damaged, std::move(fault)};
-  return verdict;
+  if (!fault.empty()) return damaged(std::move(fault));
+  return coverage;
 }
+
+StructureVerdict CheckDocument(std::span<const std::uint8_t> file) { return CheckDocumentCoverage(file).verdict; }
 
 }  // namespace vellumark

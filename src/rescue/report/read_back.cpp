@@ -8,7 +8,7 @@
 
 #include "rescue/office_package.h"
 #include "rescue/report/compound_file.h"
-#include "rescue/report/document_check.h"
+#include "rescue/report/sector_vouching.h"
 #include "rescue/report/word_text.h"
 
 namespace vellumark {
@@ -88,6 +88,7 @@ const char* VerdictName(Verdict verdict) {
     case Verdict::Whole: return "whole";
     case Verdict::Damaged: return "damaged";
     case Verdict::Partial: return "partial";
+    case Verdict::WholeStructure: return "whole structure";
     case Verdict::Unchecked: break;
   }
   return "unchecked";
@@ -118,9 +119,12 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
     InspectOfficeArchive(bytes, inspection);
     return inspection;
   }
-  const StructureVerdict structure = CheckDocument(bytes);
+  const SectorVouching vouching = VouchSectors(bytes, record.runs, record.bytesPerSector);
+  const StructureVerdict& structure = vouching.verdict;
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;
+  inspection.unverifiedSectors = vouching.unverifiedSectors;
+  inspection.unverified = vouching.unverified;
   if (!record.unreadableSectors.empty()) {
     // Zeros where the disk gave nothing: whatever the structure says, the
     // document is not what was saved.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "rescue/document_record.h"
+#include "rescue/report/sector_vouching.h"
 #include "rescue/report/verdict.h"
 
 namespace vellumark {
@@ -24,6 +25,10 @@ struct DocumentInspection {
   DocumentRecord record;
   Verdict verdict = Verdict::Unchecked;
   std::string fault;
+  // For a document whose structure is whole, the sectors nothing vouched
+  // for (see sector_vouching.h): what a user should look at before trusting it.
+  std::size_t unverifiedSectors = 0;
+  std::vector<ByteRange> unverified;
   DocumentProperties properties;
   std::string preview;  // the start of the body text, UTF-8
   std::string sha256;   // lower-case hex of the written file; empty when none was written

@@ -104,6 +104,44 @@ bool Rising(Bytes b, std::size_t at, std::size_t count) {
   return true;
 }
 
+// Character formatting pages hold at most 0x65 runs, paragraph ones 0x1D.
+constexpr std::uint32_t kMostCharacterRuns = 0x65;
+constexpr std::uint32_t kMostParagraphRuns = 0x1D;
+// After the positions of its runs a character page has one byte a run, a
+// paragraph page thirteen (the byte and the paragraph's height).
+constexpr std::size_t kParagraphEntry = 13;
+
+// Each run's properties, where it has any, lie in the page after the
+// tables of its runs and end before the count in its last byte: the
+// offset (in two-byte words) in each run's entry points there, and the
+// length the properties start with keeps them there.
+bool PropertiesInPage(Bytes page, std::uint32_t runs, bool paragraphs) {
+  const std::size_t entries = 4 * (std::size_t{runs} + 1);
+  const std::size_t entry = paragraphs ? kParagraphEntry : 1;
+  const std::size_t tablesEnd = entries + runs * entry;
+  if (tablesEnd > 511) return false;
+  for (std::size_t i = 0; i < runs; ++i) {
+    const std::size_t offset = 2 * std::size_t{page[entries + i * entry]};
+    if (offset == 0) continue;
+    if (offset < tablesEnd || offset >= 511) return false;
+    std::size_t length = page[offset];
+    std::size_t start = offset + 1;
+    if (paragraphs) {
+      // A paragraph's length counts words: 2 * cb - 1 bytes, or a second
+      // byte of words when the first is 0.
+      if (length == 0) {
+        if (start >= 511) return false;
+        length = 2 * std::size_t{page[start]};
+        ++start;
+      } else {
+        length = 2 * length - 1;
+      }
+    }
+    if (start + length > 511) return false;
+  }
+  return true;
+}
+
 // The table of the pages of character (or paragraph) formatting: its file
 // positions rising, and each page it names inside WordDocument with a run
 // count in its last byte no larger than such a page holds and its runs'
@@ -120,7 +158,9 @@ std::string FormattingFault(Bytes word, Bytes table, const char* tableName, std:
     const std::string fault = "WordDocument: formatting page " + std::to_string(page);
     if (at + 512 > word.size()) return fault + " lies past the stream's end";
     const std::uint32_t runs = word[at + 511];
-    if (runs == 0 || runs > mostRuns || !Rising(word, at, runs + 1)) return fault + " is not one";
+    if (runs == 0 || runs > mostRuns || !Rising(word, at, runs + 1) ||
+        !PropertiesInPage(word.subspan(at, 512), runs, mostRuns == kMostParagraphRuns))
+      return fault + " is not one";
   }
   return {};
 }
@@ -158,8 +198,7 @@ std::string WordContentFault(Bytes word, Bytes table0, Bytes table1) {
     if (lcb != 0 && (fc > table.size() || lcb > table.size() - fc))
       return std::string(tableName) + ": shorter than the file-information block says";
   }
-  // Character formatting pages hold at most 0x65 runs, paragraph ones 0x1D.
-  for (const auto& [pair, mostRuns] : {std::pair{kChpxPair, 0x65u}, std::pair{kPapxPair, 0x1Du}}) {
+  for (const auto& [pair, mostRuns] : {std::pair{kChpxPair, kMostCharacterRuns}, std::pair{kPapxPair, kMostParagraphRuns}}) {
     std::string fault = FormattingFault(word, table, tableName, Get32(word, at + 2 + 8 * pair),
                                         Get32(word, at + 6 + 8 * pair), mostRuns);
     if (!fault.empty()) return fault;
