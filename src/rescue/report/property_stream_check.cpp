@@ -1,6 +1,6 @@
 #include "rescue/report/property_stream_check.h"
 
-#include <array>
+#include <algorithm>
 #include <optional>
 
 #include "common/byte_view.h"
@@ -11,11 +11,6 @@ namespace {
 constexpr std::uint16_t kByteOrder = 0xFFFE;
 constexpr std::size_t kFmtidAt = 28;
 constexpr std::size_t kMostSections = 2;
-// The format identifiers of the summary and the document summary.
-constexpr std::array<std::uint8_t, 16> kSummaryFmtid = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
-                                                       0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
-constexpr std::array<std::uint8_t, 16> kDocumentSummaryFmtid = {0x02, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10,
-                                                               0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
 constexpr std::uint16_t kVector = 0x1000;
 constexpr std::uint16_t kVariant = 12;
 constexpr std::uint32_t kDictionary = 0;
@@ -49,9 +44,15 @@ std::optional<std::uint64_t> CountedBytes(ByteView view, std::uint64_t at, std::
   const std::uint64_t unit = type == 31 ? 2 : 1;
   const std::uint64_t bytes = *count * unit;
   if (!view.Has(at + 4, bytes)) return std::nullopt;
-  // Strings end with their NUL.
-  if ((type == 30 || type == 31 || type == 8) && bytes != 0 && view.Byte(at + 4 + bytes - 1) != 0) return std::nullopt;
-  return 4 + Padded(bytes);
+  // Strings hold their NUL (some writers leave bytes of an older value
+  // after it).
+  if ((type == 30 || type == 31 || type == 8) && bytes != 0) {
+    const ByteView text = *view.Bytes(at + 4, bytes);
+    if (std::find(text.begin(), text.end(), std::uint8_t{0}) == text.end()) return std::nullopt;
+  }
+  // Writers do not pad these to four bytes: the next value of a vector,
+  // or the next property, may start right after.
+  return 4 + bytes;
 }
 
 std::optional<std::uint64_t> VectorBytes(ByteView view, std::uint64_t at, std::uint16_t element, int depth) {
@@ -94,20 +95,24 @@ std::optional<std::uint64_t> ValueBytes(ByteView view, std::uint64_t at, std::ui
 // the count, and each property inside the section.
 std::string SectionFault(ByteView stream, std::uint64_t at, const std::string& name, std::uint64_t& end) {
   const auto size = stream.Le32(at), count = stream.Le32(at + 4);
-  if (!size || !count || !stream.Has(at, *size)) return name + ": a section runs past the stream's end";
-  const ByteView section = *stream.Bytes(at, *size);
+  if (!size || !count) return name + ": a section starts past the stream's end";
+  // Values are held to the stream rather than to the section: writers
+  // give sections sizes a few bytes short of their last value.
+  const ByteView section = *stream.From(at);
   const std::uint64_t table = 8 + 8ull * *count;
-  if (table > *size) return name + ": a section's table of properties runs past the section";
+  if (!stream.Has(at, table)) return name + ": a section's table of properties runs past the stream";
+  end = std::min<std::uint64_t>(at + *size, stream.Size());
   for (std::uint32_t i = 0; i < *count; ++i) {
     const std::uint32_t id = *section.Le32(8 + 8ull * i), offset = *section.Le32(12 + 8ull * i);
     const std::string what = name + ": property " + std::to_string(id);
-    if (offset < table || offset % 4 != 0 || offset >= *size) return what + " lies outside its section";
+    if (offset < table || offset >= *size) return what + " lies outside its section";
     if (id == kDictionary) continue;  // names of the user's properties, with no type of their own
     const auto type = section.Le16(offset);
     if (!type || section.Le16(offset + 2) != 0) return what + " has no type";
-    if (!ValueBytes(section, offset + 4, *type, 0)) return what + " is not a value of type " + std::to_string(*type);
+    const auto value = ValueBytes(section, offset + 4, *type, 0);
+    if (!value) return what + " is not a value of type " + std::to_string(*type);
+    end = std::max(end, at + offset + 4 + *value);
   }
-  end = at + *size;
   return {};
 }
 
@@ -152,14 +157,12 @@ bool ZerosFrom(ByteView stream, std::uint64_t at) {
 
 std::string PropertySetFault(std::span<const std::uint8_t> bytes, const std::string& name) {
   const ByteView stream(bytes.data(), bytes.size());
+  if (stream.Empty()) return {};  // nothing written yet
   if (stream.Le16(0) != kByteOrder || stream.Le16(2).value_or(2) > 1) return name + ": no property set header";
   const auto sections = stream.Le32(24);
-  if (!sections || *sections == 0 || *sections > kMostSections) return name + ": no property set header";
-  const auto fmtid = stream.Array<16>(kFmtidAt);
-  if (!fmtid) return name + ": no property set header";
-  if ((name == "SummaryInformation" && *fmtid != kSummaryFmtid) ||
-      (name == "DocumentSummaryInformation" && *fmtid != kDocumentSummaryFmtid))
-    return name + ": the property set is not the one its name says";
+  if (!sections || *sections > kMostSections) return name + ": no property set header";
+  // PowerPoint writes a summary without sections: the header alone.
+  if (*sections == 0) return ZerosFrom(stream, kFmtidAt) ? std::string() : name + ": bytes after its header";
   std::uint64_t end = 0;
   for (std::uint32_t k = 0; k < *sections; ++k) {
     const auto at = stream.Le32(kFmtidAt + 20ull * k + 16);

@@ -10,8 +10,7 @@ namespace vellumark {
 // summary information) as far as its layout goes: the byte-order mark and
 // version, each section inside the stream, each property's offset inside its
 // section and past the table of them, a type Office writes, with the padding
-// that follows it zero and its value inside the section; strings end with a
-// NUL. A sector of something else in such a stream breaks this. Returns the
+// that follows it zero and its value inside the stream; strings hold a NUL. A sector of something else in such a stream breaks this. Returns the
 // first fault, naming the stream, or nothing.
 std::string PropertySetFault(std::span<const std::uint8_t> stream, const std::string& name);
 

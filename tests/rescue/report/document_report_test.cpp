@@ -110,11 +110,11 @@ TEST(DocumentReport, CsvQuotesDocumentTextAndKeepsFormulasInert) {
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[1], (std::vector<std::string>{"TEST_00001KW.DOC", "Word", "damaged", damaged.fault,
                                                "Plan, \"final\"\nv2", "'=HYPERLINK(\"x\")", "2003-07-29 20:56:00",
-                                               "1000", "20480", "2", "1000-1029 1040-1049", "ab", "", ""}));
+                                               "1000", "20480", "2", "1000-1029 1040-1049", "ab", "", "", ""}));
   // Not saved, with why: a kind that was not chosen; a header nothing could
   // be rebuilt from; one inside another document.
   EXPECT_EQ(rows[2], (std::vector<std::string>{"", "Excel", "unchecked", "", "", "", "", "5", "512", "1", "5-5", "", "",
-                                               "not of a chosen type"}));
+                                               "not of a chosen type", ""}));
   EXPECT_EQ(rows[0].size(), rows[1].size());
 
   // A fault names the stream it concerns, and a document names its streams:

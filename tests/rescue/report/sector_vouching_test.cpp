@@ -75,6 +75,12 @@ TEST(SectorVouching, CorpusPropertySetsAndCompObjHold) {
     for (const auto& item : fs::directory_iterator(kCorpus / folder)) {
       const Bytes file = test::ReadFileBytes(item.path().string());
       const StructureVerdict verdict = CheckDocument(file);
+      // This one's second section (the user's own properties) is broken in
+      // the file itself: its size and count lie far past the stream.
+      if (item.path().filename() == "TestBug52372.doc") {
+        EXPECT_EQ(verdict.fault, "DocumentSummaryInformation: a section's table of properties runs past the stream");
+        continue;
+      }
       for (const char* stream : {"CompObj", "SummaryInformation", "DocumentSummaryInformation"}) {
         EXPECT_FALSE(verdict.fault.starts_with(std::string(stream) + ":")) << item.path().filename() << ": " << verdict.fault;
       }
@@ -108,8 +114,9 @@ TEST(SectorVouching, NoChangedByteLeavesADocumentWhole) {
           ++changes;
           faults += v.verdict.verdict == Verdict::Damaged ? 1 : 0;
           ASSERT_NE(v.verdict.verdict, Verdict::Whole) << "byte " << at << " ^ " << int(mask);
-          if (v.verdict.verdict != Verdict::Damaged)
+          if (v.verdict.verdict != Verdict::Damaged) {
             ASSERT_TRUE(Unverified(v, f)) << "byte " << at << " ^ " << int(mask) << " in a sector still vouched for";
+          }
         }
       }
     }
@@ -157,12 +164,21 @@ TEST(SectorVouching, SectorsFromAnotherRunAreListed) {
 namespace vellumark {
 namespace {
 
+std::size_t LastSectorOf(const Bytes& file, const std::string& name);
+// The first stand-ins: nothing, erased, text and noise.
+constexpr std::size_t kMadeUpForeign = 4;
+std::size_t EntryOf(const Bytes& file, const std::string& name);
+std::uint32_t Le32(const Bytes& b, std::size_t at);
+
 // Stand-ins for a document's last sector: nothing, erased flash, a text
 // file's lines, noise, and sectors of other Word documents lying at the same
 // place in theirs (the small streams' mini stream, the main stream's
 // formatting pages).
-std::vector<Bytes> ForeignSectors(const Bytes& right) {
+std::vector<Bytes> ForeignSectors(const Bytes& right, std::size_t used) {
   std::vector<Bytes> foreign = {Bytes(kSector, 0), Bytes(kSector, 0xFF)};
+  // Padding of zeros is its own stand-in.
+  if (std::all_of(right.begin(), right.begin() + static_cast<std::ptrdiff_t>(used), [](std::uint8_t b) { return b == 0; }))
+    foreign[0][0] = 1;
   Bytes text;
   while (text.size() < kSector) {
     for (const char c : std::string("The quick brown fox jumps over the lazy dog; 0123456789.\n")) text.push_back(static_cast<std::uint8_t>(c));
@@ -174,52 +190,121 @@ std::vector<Bytes> ForeignSectors(const Bytes& right) {
   for (std::uint8_t& b : noise) b = static_cast<std::uint8_t>((state = state * 1103515245u + 12345u) >> 24);
   foreign.push_back(noise);
   for (const char* other : {"doc/60279.doc", "doc/Bug49933.doc", "doc/57843.doc", "doc/Bug51944.doc",
-                            "doc/Bug60942.doc", "doc/Bug47286.doc"}) {
+                            "doc/Bug60942.doc", "doc/Bug47286.doc", "doc/52420.doc"}) {
     const Bytes file = Corpus(other);
-    Bytes last(file.end() - kSector, file.end());
-    if (last != right) foreign.push_back(std::move(last));
+    for (const char* stream : {"", "WordDocument"}) {
+      const auto at = file.begin() + static_cast<std::ptrdiff_t>(LastSectorOf(file, stream) * kSector);
+      Bytes last(at, at + kSector);
+      // A sector with the same bytes where the stream has any is no other.
+      if (!std::equal(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(used), right.begin()))
+        foreign.push_back(std::move(last));
+    }
   }
   return foreign;
 }
 
+std::uint32_t Le32(const Bytes& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// The file sector (0 is the header) holding the last sector of the chain
+// of the root directory entry named (entry 0, the root, for the mini
+// stream), read through the header's FAT sectors.
+std::size_t LastSectorOf(const Bytes& file, const std::string& name) {
+  const auto sector = [&](std::uint32_t s) { return (s + 1) * kSector; };
+  std::vector<std::uint32_t> fat;
+  for (std::uint32_t i = 0; i < std::min<std::uint32_t>(Le32(file, 44), 109); ++i) {
+    for (std::size_t k = 0; k < 128; ++k) fat.push_back(Le32(file, sector(Le32(file, 76 + 4 * i)) + 4 * k));
+  }
+  const auto last = [&](std::uint32_t s) {
+    while (fat[s] < 0xFFFFFFFA) s = fat[s];
+    return s;
+  };
+  return last(Le32(file, EntryOf(file, name) + 116)) + 1;
+}
+
+// The offset in the file of the directory entry named (the root's when
+// the name is empty), through the header's first FAT sectors.
+std::size_t EntryOf(const Bytes& file, const std::string& name) {
+  const auto sector = [&](std::uint32_t s) { return (s + 1) * kSector; };
+  std::vector<std::uint32_t> fat;
+  for (std::uint32_t i = 0; i < std::min<std::uint32_t>(Le32(file, 44), 109); ++i) {
+    for (std::size_t k = 0; k < 128; ++k) fat.push_back(Le32(file, sector(Le32(file, 76 + 4 * i)) + 4 * k));
+  }
+  for (std::uint32_t d = Le32(file, 48); d < fat.size(); d = fat[d]) {
+    for (std::size_t e = sector(d); e < sector(d) + kSector; e += 128) {
+      std::string entry;
+      for (std::size_t i = 0; i + 2 < std::size_t{file[e + 64]}; i += 2) entry += static_cast<char>(file[e + i]);
+      if (name.empty() ? file[e + 66] == 5 : entry == name) return e;
+    }
+  }
+  ADD_FAILURE() << "no entry " << name;
+  return 0;
+}
+
+// The size the directory gives the root entry named (the root, for the
+// mini stream).
+std::size_t StreamSize(const Bytes& file, const std::string& name) {
+  const std::size_t at = EntryOf(file, name);
+  return Le32(file, at + 120);
+}
+
 struct LastSectorCase {
   const char* document;
-  const char* lastHolds;
+  const char* stream;  // empty for the mini stream
 };
 
-// Documents whose last sector holds the small streams' mini stream
-// (CompObj among them), or the end of the main stream past its text where
-// the formatting pages lie. Rebuilt with another sector there, read with
-// the rest as it would be from the disk in one stretch or from elsewhere,
-// none is whole; with the right sector from elsewhere, the structure is
-// whole and that sector's bytes are listed; in one stretch, it is whole.
-TEST(SectorVouching, AForeignLastSectorIsNeverWhole) {
+// Documents whose small streams' mini stream (CompObj among them) or whose
+// main stream past its text, where the formatting pages lie, ends in a
+// sector. Rebuilt with another sector there, read with the rest as it
+// would be from the disk in one stretch or with that sector from
+// elsewhere, none is whole; with the right sector from elsewhere, the
+// structure is whole and that sector's bytes are listed; in one stretch,
+// it is whole.
+TEST(SectorVouching, AForeignSectorAtAStreamsEndIsNeverWhole) {
   REQUIRE_CORPUS();
-  const LastSectorCase cases[] = {{"doc/60279.doc", "mini stream"},     {"doc/Bug49933.doc", "mini stream"},
-                                  {"doc/Bug47286.doc", "mini stream"},  {"doc/57843.doc", "WordDocument"},
-                                  {"doc/Bug51944.doc", "WordDocument"}, {"doc/Bug60942.doc", "WordDocument"}};
+  const LastSectorCase cases[] = {{"doc/60279.doc", ""},          {"doc/Bug49933.doc", ""},
+                                  {"doc/Bug47286.doc", ""},       {"doc/simple.doc", ""},
+                                  {"doc/57843.doc", "WordDocument"}, {"doc/60279.doc", "WordDocument"},
+                                  {"doc/Bug47286.doc", "WordDocument"}, {"doc/simple.doc", "WordDocument"},
+                                  {"doc/52420.doc", "WordDocument"}, {"doc/TestChineseProperties.doc", "WordDocument"}};
   for (const LastSectorCase& c : cases) {
-    SCOPED_TRACE(std::string(c.document) + ", last sector: " + c.lastHolds);
+    SCOPED_TRACE(std::string(c.document) + ", the end of " + (*c.stream != 0 ? c.stream : "the mini stream"));
     Bytes file = Corpus(c.document);
-    const std::int64_t n = static_cast<std::int64_t>(Sectors(file));
-    const Bytes right(file.end() - kSector, file.end());
-    const std::vector<SectorRun> apart = {{100, n - 1}, {5000, 1}};
-    const ByteRange last{file.size() - kSector, file.size() - 1};
+    const std::size_t f = LastSectorOf(file, c.stream);
+    const std::int64_t n = static_cast<std::int64_t>(Sectors(file)), at = static_cast<std::int64_t>(f);
+    const auto place = file.begin() + static_cast<std::ptrdiff_t>(f * kSector);
+    const Bytes right(place, place + kSector);
+    std::vector<SectorRun> apart = {{100, at}, {5000, 1}, {100 + at + 1, n - at - 1}};
+    if (at + 1 == n) apart.pop_back();
+    const ByteRange range{f * kSector, f * kSector + kSector - 1};
+    // The bytes of the sector the stream holds: its size past whole sectors.
+    const std::size_t size = StreamSize(file, c.stream) % kSector;
+    const std::size_t used = size == 0 ? kSector : size;
     std::size_t damaged = 0, foreignCount = 0;
-    for (const Bytes& foreign : ForeignSectors(right)) {
-      std::copy(foreign.begin(), foreign.end(), file.end() - kSector);
+    const std::vector<Bytes> foreigns = ForeignSectors(right, used);
+    for (const Bytes& foreign : foreigns) {
+      std::copy(foreign.begin(), foreign.end(), place);
       const SectorVouching together = VouchSectors(file, OneRun(file), 512);
       const SectorVouching elsewhere = VouchSectors(file, apart, 512);
-      EXPECT_NE(together.verdict.verdict, Verdict::Whole) << "foreign sector " << foreignCount;
+      // From elsewhere, nothing vouches for it; in one stretch with the
+      // rest, only the checks of content can tell. A sector of nothing,
+      // erased, text or noise they always tell; the same structure from
+      // another document (its section properties, its CompObj) may pass.
       EXPECT_NE(elsewhere.verdict.verdict, Verdict::Whole) << "foreign sector " << foreignCount;
+      if (foreignCount < kMadeUpForeign) {
+        EXPECT_EQ(together.verdict.verdict, Verdict::Damaged) << "foreign sector " << foreignCount;
+      }
       damaged += together.verdict.verdict == Verdict::Damaged ? 1 : 0;
       ++foreignCount;
     }
-    std::cout << c.document << ": " << damaged << " of " << foreignCount << " foreign sectors found damaged\n";
-    std::copy(right.begin(), right.end(), file.end() - kSector);
+    EXPECT_GE(damaged * 4, foreignCount * 3);
+    std::cout << c.document << " sector " << f << ": " << damaged << " of " << foreignCount
+              << " foreign sectors found damaged\n";
+    std::copy(right.begin(), right.end(), place);
     const SectorVouching elsewhere = VouchSectors(file, apart, 512);
     EXPECT_EQ(elsewhere.verdict.verdict, Verdict::WholeStructure);
-    EXPECT_EQ(elsewhere.unverified, std::vector<ByteRange>{last});
+    EXPECT_EQ(elsewhere.unverified, std::vector<ByteRange>{range});
     EXPECT_EQ(VouchSectors(file, OneRun(file), 512).verdict.verdict, Verdict::Whole);
   }
 }
