@@ -9,7 +9,13 @@
 
 namespace vellumark {
 
-StructureCoverage CheckDocumentCoverage(std::span<const std::uint8_t> file) {
+namespace {
+
+// withPropertyStreams: whether CompObj and the property sets are held to
+// their layout too. The carving does not ask it: a document whose own
+// summary is broken (as some writers leave it) is still rebuilt as it is,
+// and its verdict says what is broken.
+StructureCoverage Check(std::span<const std::uint8_t> file, bool withPropertyStreams) {
   StructureCoverage coverage = CheckStructureCoverage(file);
   if (coverage.verdict.verdict != Verdict::Whole) return coverage;
   const auto damaged = [](std::string fault) { return StructureCoverage{{Verdict::Damaged, std::move(fault)}, {}}; };
@@ -20,10 +26,12 @@ StructureCoverage CheckDocumentCoverage(std::span<const std::uint8_t> file) {
   if (!compound) return damaged("compound file: its streams cannot be read");
   // Streams every Office program writes, whose layout shows a sector of
   // something else inside them.
-  if (const auto compObj = compound->Stream("\001CompObj")) {
+  const auto compObj = withPropertyStreams ? compound->Stream("\001CompObj") : std::nullopt;
+  if (compObj) {
     if (std::string fault = CompObjFault(*compObj); !fault.empty()) return damaged(std::move(fault));
   }
   for (const char* name : {"SummaryInformation", "DocumentSummaryInformation"}) {
+    if (!withPropertyStreams) break;
     if (const auto set = compound->Stream(std::string("\005") + name)) {
       if (std::string fault = PropertySetFault(*set, name); !fault.empty()) return damaged(std::move(fault));
     }
@@ -38,6 +46,10 @@ StructureCoverage CheckDocumentCoverage(std::span<const std::uint8_t> file) {
   return coverage;
 }
 
-StructureVerdict CheckDocument(std::span<const std::uint8_t> file) { return CheckDocumentCoverage(file).verdict; }
+}  // namespace
+
+StructureCoverage CheckDocumentCoverage(std::span<const std::uint8_t> file) { return Check(file, true); }
+
+StructureVerdict CheckDocument(std::span<const std::uint8_t> file) { return Check(file, false).verdict; }
 
 }  // namespace vellumark

@@ -15,7 +15,8 @@ namespace vellumark {
 // (see sector_vouching.h).
 StructureVerdict CheckDocument(std::span<const std::uint8_t> file);
 
-// The same verdict with the sectors the file's bookkeeping pins.
+// The verdict the report gives, with the sectors the file's bookkeeping
+// pins: CompObj and the property sets are checked too.
 StructureCoverage CheckDocumentCoverage(std::span<const std::uint8_t> file);
 
 }  // namespace vellumark

@@ -74,7 +74,7 @@ TEST(SectorVouching, CorpusPropertySetsAndCompObjHold) {
   for (const char* folder : {"doc", "xls", "ppt", "other-ole"}) {
     for (const auto& item : fs::directory_iterator(kCorpus / folder)) {
       const Bytes file = test::ReadFileBytes(item.path().string());
-      const StructureVerdict verdict = CheckDocument(file);
+      const StructureVerdict verdict = CheckDocumentCoverage(file).verdict;
       // This one's second section (the user's own properties) is broken in
       // the file itself: its size and count lie far past the stream.
       if (item.path().filename() == "TestBug52372.doc") {
