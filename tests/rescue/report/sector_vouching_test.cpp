@@ -126,12 +126,35 @@ TEST(SectorVouching, NoChangedByteLeavesADocumentWhole) {
   std::cout << changes << " single-byte changes, " << faults << " found as faults\n";
 }
 
+std::uint32_t Le32(const Bytes& b, std::size_t at);
+
+// A FAT sector marked as a one-sector chain (as some writers do) instead
+// of with the FAT's mark, one byte changed: the file still reads, but the
+// FAT no longer pins every byte, so its sectors are listed.
+TEST(SectorVouching, ALenientFatIsNotPinned) {
+  REQUIRE_CORPUS();
+  for (const char* name : kDocuments) {
+    SCOPED_TRACE(name);
+    Bytes file = Corpus(name);
+    const std::uint32_t fatSector = Le32(file, 76);
+    // The entry of the first FAT sector lies in the FAT sector holding it.
+    const std::size_t entryAt = (Le32(file, 76 + 4 * (fatSector / 128)) + 1) * kSector + 4 * (fatSector % 128);
+    ASSERT_EQ(Le32(file, entryAt), 0xFFFFFFFDu);
+    file[entryAt] = 0xFE;
+    const SectorVouching v = VouchSectors(file, {}, 512);
+    ASSERT_NE(v.verdict.verdict, Verdict::Whole);
+    if (v.verdict.verdict != Verdict::Damaged) {
+      EXPECT_TRUE(Unverified(v, fatSector + 1)) << "a FAT sector marked as a chain still pinned";
+    }
+  }
+}
+
 // Only a sector whose run carries a pinned one is vouched for: a sector of
 // the file read from elsewhere is listed by its bytes, a short last sector
 // up to the file's end.
 TEST(SectorVouching, SectorsFromAnotherRunAreListed) {
   REQUIRE_CORPUS();
-  const Bytes file = Corpus("doc/simple.doc");
+  const Bytes file = Corpus("doc/Bug47286.doc");
   const std::vector<bool> pinned = CheckDocumentCoverage(file).pinned;
   const std::int64_t n = static_cast<std::int64_t>(Sectors(file));
   ASSERT_FALSE(pinned[static_cast<std::size_t>(n - 1)]);
@@ -150,9 +173,22 @@ TEST(SectorVouching, SectorsFromAnotherRunAreListed) {
   v = VouchSectors(file, twoApart, 512);
   EXPECT_EQ(v.verdict.verdict, Verdict::WholeStructure);
   EXPECT_EQ(v.unverified, (std::vector<ByteRange>{{lone * 512, lone * 512 + 1023}}));
-  // Source sectors of 4096 bytes: the runs count them, eight file sectors each.
+  // Source sectors of 4096 bytes: the runs count them, eight file sectors
+  // each. In three runs, the middle one a single source sector, the sectors
+  // of a run without a pinned one are listed, and only those.
   const std::vector<SectorRun> wide = {{10, (n + 7) / 8}};
   EXPECT_EQ(VouchSectors(file, wide, 4096).verdict.verdict, Verdict::Whole);
+  for (std::int64_t middle = 0; middle < (n + 7) / 8 - 1; ++middle) {
+    const std::vector<SectorRun> three = {{10, middle}, {700, 1}, {900, (n + 7) / 8 - middle - 1}};
+    const auto runOf = [&](std::size_t f) { return std::min<std::int64_t>(2, f / 8 < static_cast<std::size_t>(middle) ? 0 : f / 8 == static_cast<std::size_t>(middle) ? 1 : 2); };
+    bool runPinned[3] = {false, false, false};
+    for (std::size_t f = 0; f < pinned.size(); ++f) runPinned[runOf(f)] |= pinned[f];
+    std::size_t expected = 0;
+    for (std::size_t f = 0; f < pinned.size(); ++f) expected += runPinned[runOf(f)] ? 0 : 1;
+    v = VouchSectors(file, three, 4096);
+    EXPECT_EQ(v.unverifiedSectors, expected) << "middle source sector " << middle;
+    for (std::size_t f = 0; f < pinned.size(); ++f) EXPECT_EQ(Unverified(v, f), !runPinned[runOf(f)]) << middle << " " << f;
+  }
   // A file cut short of a sector is no file whose structure holds.
   const Bytes cut(file.begin(), file.end() - 100);
   EXPECT_EQ(VouchSectors(cut, OneRun(cut), 512).verdict.verdict, Verdict::Damaged);
