@@ -25,6 +25,8 @@
 #include "formats/document_check.h"
 #include "report/read_back.h"
 #include "formats/word/word_text.h"
+#include "formats/compound/property_stream_check.h"
+#include "report/sector_vouching.h"
 #include "rescue/rescue_run.h"
 #include "rescue/sector_classifier.h"
 
@@ -313,6 +315,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 #elif defined(VELLUMARK_FUZZ_REASSEMBLY)
   CheckReassembly(data, size);
+#elif defined(VELLUMARK_FUZZ_PROPERTY_STREAMS)
+  // The bytes as a property set and as CompObj, and, as a compound file,
+  // its own streams of those kinds; then the file's sectors vouched for
+  // with runs of source sectors the first byte chooses: the unverified
+  // ranges lie inside the file, ascending and apart, and count its sectors.
+  const std::span<const std::uint8_t> bytes(data, size);
+  (void)PropertySetFault(bytes, "SummaryInformation");
+  (void)CompObjFault(bytes);
+  if (const auto compound = CompoundFile::Open(bytes)) {
+    for (const char* name : {"\005SummaryInformation", "\005DocumentSummaryInformation"}) {
+      if (const auto stream = compound->Stream(name)) {
+        if (const std::string fault = PropertySetFault(*stream, name + 1); !fault.empty() && fault.find(name + 1) != 0)
+          Broken("a property-set fault that does not name its stream");
+      }
+    }
+    if (const auto stream = compound->Stream("\001CompObj")) (void)CompObjFault(*stream);
+  }
+  std::vector<SectorRun> runs;
+  const std::int64_t sectors = static_cast<std::int64_t>((size + 511) / 512);
+  const std::int64_t split = size > 0 ? data[0] % 8 : 0;
+  if (split > 0 && split < sectors) runs = {{100, split}, {9000, sectors - split}};
+  const SectorVouching vouching = VouchSectors(bytes, runs, 512);
+  std::uint64_t counted = 0, after = 0;
+  for (const ByteRange& range : vouching.unverified) {
+    if (range.first > range.last || range.last >= size || range.first < after || range.first % 512 != 0)
+      Broken("an unverified range outside the file or out of order");
+    counted += (range.last - range.first) / 512 + 1;
+    after = range.last + 2;
+  }
+  if (counted != vouching.unverifiedSectors) Broken("unverified ranges that do not count the sectors");
+  if ((vouching.verdict.verdict == Verdict::WholeStructure) != (counted != 0))
+    Broken("a verdict that does not follow the unverified sectors");
 #elif defined(VELLUMARK_FUZZ_COMPOUND_WALK)
   // The walk gives the same answer whether it has all the bytes at once or
   // is handed more each time it asks, and every request asks for more than

@@ -163,4 +163,9 @@ inline constexpr int kNotSavedNotWritten = 128;
 inline constexpr int kNotSavedNotChosen = 129;
 inline constexpr int kNotSavedInsideAnother = 130;
 
+// A document whose structure is whole but some of whose sectors nothing
+// shows to be its own: the verdict's word and its explanation.
+inline constexpr int kVerdictWholeStructure = 131;
+inline constexpr int kExplainWholeStructure = 132;
+
 }  // namespace vellumark::slot

@@ -7,8 +7,10 @@ namespace vellumark {
 
 // How a rescued document's own structure held up when it was read back.
 // Partial is the text of a document that could not be rebuilt whole, saved
-// from the parts of it that checked.
-enum class Verdict : std::uint8_t { Whole, Damaged, Unchecked, Partial };
+// from the parts of it that checked. WholeStructure is a document that
+// holds together and in which no check found a fault, but with sectors that
+// nothing shows to be its own.
+enum class Verdict : std::uint8_t { Whole, Damaged, Unchecked, Partial, WholeStructure };
 
 
 struct StructureVerdict {

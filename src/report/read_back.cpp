@@ -8,8 +8,8 @@
 
 #include "formats/zip/office_package.h"
 #include "formats/compound/compound_file.h"
-#include "formats/document_check.h"
 #include "formats/word/word_text.h"
+#include "report/sector_vouching.h"
 
 namespace vellumark {
 namespace {
@@ -88,6 +88,7 @@ const char* VerdictName(Verdict verdict) {
     case Verdict::Whole: return "whole";
     case Verdict::Damaged: return "damaged";
     case Verdict::Partial: return "partial";
+    case Verdict::WholeStructure: return "whole structure";
     case Verdict::Unchecked: break;
   }
   return "unchecked";
@@ -110,6 +111,23 @@ void InspectOfficeArchive(std::span<const std::uint8_t> bytes, DocumentInspectio
 
 }  // namespace
 
+namespace {
+
+// The runs of source sectors a document's bytes came from, as far as they
+// vouch for each other. A plain rebuild reads every unclaimed sector after
+// the document's start, so its runs are split only by sectors other files
+// the rescue recognised have claimed: the gaps are explained, and its bytes
+// count as one run. A reassembly chose its clusters by checks, each run on
+// its own.
+std::vector<SectorRun> ProvenanceRuns(const DocumentRecord& record) {
+  if (record.reassembled || record.runs.size() < 2) return record.runs;
+  std::int64_t sectors = 0;
+  for (const SectorRun& run : record.runs) sectors += run.count;
+  return {{record.runs.front().first, sectors}};
+}
+
+}  // namespace
+
 DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const std::uint8_t> bytes) {
   DocumentInspection inspection;
   inspection.record = record;
@@ -118,9 +136,12 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
     InspectOfficeArchive(bytes, inspection);
     return inspection;
   }
-  const StructureVerdict structure = CheckDocument(bytes);
+  const SectorVouching vouching = VouchSectors(bytes, ProvenanceRuns(record), record.bytesPerSector);
+  const StructureVerdict& structure = vouching.verdict;
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;
+  inspection.unverifiedSectors = vouching.unverifiedSectors;
+  inspection.unverified = vouching.unverified;
   if (!record.unreadableSectors.empty()) {
     // Zeros where the disk gave nothing: whatever the structure says, the
     // document is not what was saved.

@@ -9,10 +9,12 @@
 #include "rescue/document_record.h"
 #include "formats/document_properties.h"
 #include "formats/verdict.h"
+#include "report/sector_vouching.h"
 
 namespace vellumark {
 
-// "whole", "damaged", "partial" or "unchecked", as the report writes them.
+// "whole", "whole structure", "damaged", "partial" or "unchecked", as the
+// report writes them.
 const char* VerdictName(Verdict verdict);
 
 // One rescued compound file, read back: the carver's record, the structure
@@ -21,6 +23,10 @@ struct DocumentInspection {
   DocumentRecord record;
   Verdict verdict = Verdict::Unchecked;
   std::string fault;
+  // For a document whose structure is whole, the sectors nothing vouched
+  // for (see sector_vouching.h): what a user should look at before trusting it.
+  std::size_t unverifiedSectors = 0;
+  std::vector<ByteRange> unverified;
   DocumentProperties properties;
   std::string preview;  // the start of the body text, UTF-8
   std::string sha256;   // lower-case hex of the written file; empty when none was written

@@ -57,25 +57,37 @@ std::string NameInFolder(const std::string& outputName, const std::string& saveF
   return path.filename().string();
 }
 
+// The verdict, with the count of sectors nothing vouched for when the
+// structure alone is whole: "whole structure, 3 sectors unverified".
+std::string VerdictText(const DocumentInspection& document) {
+  std::string text = VerdictName(document.verdict);
+  if (document.verdict == Verdict::WholeStructure) {
+    const std::size_t count = document.unverifiedSectors;
+    text += ", " + std::to_string(count) + (count == 1 ? " sector" : " sectors") + " unverified";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string ReportCsv(const std::vector<DocumentInspection>& documents, const std::string& saveFolder) {
   std::string csv =
       "\xEF\xBB\xBF"
       "name,kind,verdict,fault,title,author,last saved (UTC),start sector,length,fragments,sector runs,sha256,"
-      "rebuilt,reason not saved,original name,folder,created,modified,volume start\r\n";
+      "rebuilt,reason not saved,unverified bytes,original name,folder,created,modified,volume start\r\n";
   for (const DocumentInspection& document : documents) {
     const DocumentRecord& record = document.record;
     const std::string name = NameInFolder(record.outputName, saveFolder);
     const std::string lastSaved =
         document.properties.lastSaved ? LastSavedText(*document.properties.lastSaved) : std::string();
-    csv += Field(name) + ',' + KindName(record.kind) + ',' + VerdictName(document.verdict) + ',' +
+    csv += Field(name) + ',' + KindName(record.kind) + ',' + Field(VerdictText(document)) + ',' +
            DocumentText(document.fault) + ',' + DocumentText(document.properties.title) + ',' +
            DocumentText(document.properties.author) + ',' + lastSaved + ',' + std::to_string(record.startSector) +
            ',' + std::to_string(record.length) + ',' + std::to_string(record.runs.size()) + ',' +
            RunsText(record.runs) + ',' + document.sha256 + ',' + RebuiltText(record) + ',' +
-           Field(NotSavedText(record)) + ',' + DocumentText(record.originalName) + ',' +
-           DocumentText(record.originalFolder) + ',' + record.originalCreated + ',' + record.originalModified + ',' +
+           Field(NotSavedText(record)) + ',' + ByteRangesText(document.unverified) + ',' +
+           DocumentText(record.originalName) + ',' + DocumentText(record.originalFolder) + ',' +
+           record.originalCreated + ',' + record.originalModified + ',' +
            (record.volumeStart >= 0 ? std::to_string(record.volumeStart) : std::string()) + "\r\n";
   }
   return csv;

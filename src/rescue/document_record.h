@@ -52,6 +52,7 @@ struct DocumentRecord {
   // The first sector of the volume (partition) the document lay in; -1
   // where the source holds no volume known by its boot sector.
   std::int64_t volumeStart = -1;
+  std::int64_t bytesPerSector = 512;  // of the source sectors the runs count
 
   friend bool operator==(const DocumentRecord&, const DocumentRecord&) = default;
 };

@@ -145,6 +145,8 @@ constexpr Table kEnglish = {
     /* 128 */ "not written",
     /* 129 */ "not of a chosen type",
     /* 130 */ "inside the document at sector ",
+    /* 131 */ "whole structure, sectors unverified",
+    /* 132 */ "The file's structure checks and no check found a fault, but some of its sectors are not shown to be the document's own (their byte ranges are in the report): check those parts when you open it.",
 };
 
 constexpr Table kSimplified = {
@@ -279,6 +281,8 @@ constexpr Table kSimplified = {
     /* 128 */ "未能写入",
     /* 129 */ "不属于所选类型",
     /* 130 */ "位于另一文档内, 其起始扇区 ",
+    /* 131 */ "结构完整, 有未验证的扇区",
+    /* 132 */ "文件的结构检查通过, 各项检查也未发现错误, 但其中部分扇区无法证明属于该文档 (其字节范围见报告): 打开时请核对这些部分.",
 };
 
 // Slot for slot the Simplified table in Traditional script and Taiwanese
@@ -416,6 +420,8 @@ constexpr Table kTraditional = {
     /* 128 */ "未能寫入",
     /* 129 */ "不屬於所選類型",
     /* 130 */ "位於另一文件內, 其起始扇區 ",
+    /* 131 */ "結構完整, 有未驗證的扇區",
+    /* 132 */ "檔案的結構檢查通過, 各項檢查也未發現錯誤, 但其中部分扇區無法證明屬於該文件 (其位元組範圍見報告): 開啟時請核對這些部分.",
 };
 
 // An initializer list one short would leave a null slot at the end.

@@ -21,6 +21,7 @@ QString VerdictWord(Verdict verdict) {
     case Verdict::Whole: return T(slot::kVerdictWhole);
     case Verdict::Damaged: return T(slot::kVerdictDamaged);
     case Verdict::Partial: return T(slot::kVerdictPartial);
+    case Verdict::WholeStructure: return T(slot::kVerdictWholeStructure);
     default: return T(slot::kVerdictUnchecked);
   }
 }
@@ -31,6 +32,7 @@ QString VerdictExplained(Verdict verdict) {
     case Verdict::Whole: return T(slot::kExplainWhole);
     case Verdict::Damaged: return T(slot::kExplainDamaged);
     case Verdict::Partial: return T(slot::kExplainPartial);
+    case Verdict::WholeStructure: return T(slot::kExplainWholeStructure);
     default: return T(slot::kExplainUnchecked);
   }
 }
@@ -59,6 +61,10 @@ QString Details(const DocumentInspection& document) {
   QString verdict = VerdictWord(document.verdict);
   if (document.verdict == Verdict::Damaged && !document.fault.empty()) {
     verdict += " - " + QString::fromStdString(document.fault);
+  }
+  if (document.verdict == Verdict::WholeStructure) {
+    verdict += " (" + QString::number(document.unverifiedSectors) + "): " +
+               QString::fromStdString(ByteRangesText(document.unverified));
   }
   return Line(slot::kColumnTitle, QString::fromStdString(properties.title)) +
          Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) +

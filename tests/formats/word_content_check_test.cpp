@@ -136,6 +136,28 @@ TEST(WordContentCheck, ForeignBytesAreFound) {
          for (int i = 0; i < 4; ++i) s.word[last + i] = static_cast<std::uint8_t>(fallen >> (8 * i));
        },
        "WordDocument: formatting page"},
+      {"52420.doc", "a paragraph's properties said to start among the page's tables of runs",
+       [&](Streams& s) {
+         const std::size_t at = FirstParagraphPage(s) * 512;
+         s.word[at + 4 * (s.word[at + 511] + 1)] = 1;  // the first run's offset, in words
+       },
+       "WordDocument: formatting page"},
+      {"52420.doc", "a paragraph's properties running past the page's run count",
+       [&](Streams& s) {
+         const std::size_t at = FirstParagraphPage(s) * 512;
+         s.word[at + 4 * (s.word[at + 511] + 1)] = 255;  // properties at byte 510
+         s.word[at + 510] = 2;
+       },
+       "WordDocument: formatting page"},
+      {"52420.doc", "section properties that are not a section's",
+       [&](Streams& s) {
+         const std::uint32_t sed = Le32(s.word, PairAt(s.word, 6));
+         const std::size_t sepx = Le32(s.Table(), sed + 8 + 2);
+         s.word[sepx + 3] ^= 0x10;  // the first modifier's code: another kind of property
+       },
+       "WordDocument: the properties of section 1"},
+      {"52420.doc", "bytes past the end the FIB counts",
+       [&](Streams& s) { s.word.push_back(1); }, "WordDocument: bytes past the end"},
       {"52420.doc", "a table stream cut short",
        [&](Streams& s) { s.Table().resize(Le32(s.word, PairAt(s.word, 33))); }, "1Table: shorter than"},
       {"52420.doc", "a table stream cut inside the pair that reaches furthest",

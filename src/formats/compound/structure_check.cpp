@@ -28,6 +28,8 @@ using compound::entry::kStream;
 constexpr std::uint32_t kLastSector = compound::kLastSectorNumber;
 namespace header = compound::header;
 namespace entry_at = compound::entry;
+constexpr std::uint16_t kMinorVersion = 0x3E;
+constexpr std::uint32_t kCutoff = 4096;
 
 std::string Sectors(std::uint64_t count) { return std::to_string(count) + (count == 1 ? " sector" : " sectors"); }
 
@@ -171,6 +173,8 @@ class StructureWalk {
     if (!difatSectors.empty() && next != kEndOfChain && next != kFree)
       return Fail("DIFAT: chain does not end after sector " + std::to_string(difatSectors.back()));
     const std::uint32_t fat = Owner("FAT");
+    fatOwner_ = fat, difatOwner_ = difat, difatEnd_ = next;
+    fatSectors_ = fatSectors, difatSectors_ = difatSectors;
     for (std::size_t i = 0; i < fatSectors.size(); ++i) {
       if (fatSectors[i] > kLastSector)
         return Fail("FAT: header counts " + Sectors(fatCount) + " but lists only " + std::to_string(i));
@@ -288,6 +292,7 @@ class StructureWalk {
     const auto first = Header32(header::kFirstMiniFatSector);
     if (!first) return ShortHeader();
     if (!Follow(fat_, *first, "mini FAT", chain)) return false;
+    miniFatSectors_ = chain;
     for (const std::uint32_t sector : chain) {
       if (!AppendWords(sector, compound::kWordsPerSector, mini_.next, "mini FAT")) return false;
     }
@@ -336,6 +341,90 @@ class StructureWalk {
     return true;
   }
 
+  // Whether the header's fields are the ones a version 3 file must hold,
+  // each one either fixed or checked against what the walk found, so that
+  // no byte of it could change unseen.
+  bool HeaderPinned() const {
+    const auto zero = [&](std::size_t at, std::size_t count) {
+      for (std::size_t i = at; i < at + count; ++i) {
+        if (bytes_.Byte(i) != 0) return false;
+      }
+      return true;
+    };
+    const std::uint32_t difatFirst = Header32(68).value_or(0);
+    if (!zero(8, 16) || bytes_.Le16(24) != kMinorVersion || !zero(34, 6) || Header32(40) != 0u ||
+        Header32(52) != 0u || cutoff_ != kCutoff || Header32(64) != miniFatSectors_.size() ||
+        Header32(72) != difatSectors_.size() || (difatSectors_.empty() && difatFirst != kEndOfChain))
+      return false;
+    for (std::size_t i = std::min(fatSectors_.size(), header::kListedFatSectors); i < header::kListedFatSectors; ++i) {
+      if (Header32(76 + 4 * i) != kFree) return false;
+    }
+    return true;
+  }
+
+  // Whether every entry of the FAT says what the walk found: the links of
+  // the chains it followed, the exact marks of its own and the DIFAT's
+  // sectors, and free for every other sector, in the file or not. A flaw
+  // anywhere leaves the whole table unpinned: a changed link moves where
+  // a chain runs, and the entry that shows it may lie in another sector.
+  bool FatPinned() const {
+    for (std::size_t i = 0; i < fat_.next.size(); ++i) {
+      const std::uint32_t owner = i < fat_.owner.size() ? fat_.owner[i] : 0;
+      const std::uint32_t entry = fat_.next[i];
+      if (owner == fatOwner_ ? entry != kFatMark
+          : owner == difatOwner_ ? entry != kDifatMark
+          : owner == 0 ? entry != kFree
+                       : false)
+        return false;
+    }
+    return true;
+  }
+
+  // The DIFAT's slots past the FAT's last sector are free, and its chain
+  // ends with the end-of-chain mark.
+  bool DifatPinned() const {
+    if (difatSectors_.empty()) return true;
+    if (difatEnd_ != kEndOfChain) return false;
+    const std::size_t listed = fatSectors_.size() - std::min(fatSectors_.size(), header::kListedFatSectors);
+    for (std::size_t k = 0; k < difatSectors_.size(); ++k) {
+      const auto data = SectorData(difatSectors_[k]);
+      for (std::size_t slot = 0; slot < 127; ++slot) {
+        if (k * 127 + slot >= listed && (!data || data->Le32(4 * slot) != kFree)) return false;
+      }
+    }
+    return true;
+  }
+
+  // Every mini FAT entry links the chain the walk followed through it, or
+  // is free.
+  bool MiniFatPinned() const {
+    for (std::size_t i = 0; i < mini_.next.size(); ++i) {
+      const bool claimed = i < mini_.owner.size() && mini_.owner[i] != 0;
+      if (!claimed && mini_.next[i] != kFree) return false;
+    }
+    return true;
+  }
+
+ public:
+  // Per sector of the file (0 is the header, k + 1 file sector k, a last
+  // part sector included), whether the file's own bookkeeping pins every
+  // byte of it: the header, and the FAT, DIFAT and mini FAT sectors when
+  // each of those tables is consistent throughout. Only for a file without
+  // a fault.
+  std::vector<bool> Pins() const {
+    std::vector<bool> pinned((file_.size() + kSectorSize - 1) / kSectorSize, false);
+    if (pinned.empty()) return pinned;
+    pinned[0] = HeaderPinned();
+    const auto pin = [&](const std::vector<std::uint32_t>& sectors, bool whole) {
+      for (const std::uint32_t sector : sectors) pinned[sector + 1] = whole;
+    };
+    pin(fatSectors_, FatPinned());
+    pin(difatSectors_, DifatPinned());
+    pin(miniFatSectors_, MiniFatPinned());
+    return pinned;
+  }
+
+ private:
   std::span<const std::uint8_t> file_;
   ByteView bytes_;
   std::uint32_t sectors_;  // whole sectors after the header
@@ -345,15 +434,20 @@ class StructureWalk {
   std::vector<std::string> owners_;
   std::vector<Entry> entries_;
   std::vector<std::uint32_t> miniStream_;
+  std::vector<std::uint32_t> fatSectors_, difatSectors_, miniFatSectors_;
+  std::uint32_t fatOwner_ = 0, difatOwner_ = 0, difatEnd_ = kEndOfChain;
   std::string fault_;
 };
 
 }  // namespace
 
-StructureVerdict CheckStructure(std::span<const std::uint8_t> file) {
-  std::string fault = StructureWalk(file).Fault();
-  if (fault.empty()) return {Verdict::Whole, {}};
-  return {Verdict::Damaged, std::move(fault)};
+StructureVerdict CheckStructure(std::span<const std::uint8_t> file) { return CheckStructureCoverage(file).verdict; }
+
+StructureCoverage CheckStructureCoverage(std::span<const std::uint8_t> file) {
+  StructureWalk walk(file);
+  std::string fault = walk.Fault();
+  if (!fault.empty()) return {{Verdict::Damaged, std::move(fault)}, {}};
+  return {{Verdict::Whole, {}}, walk.Pins()};
 }
 
 }  // namespace vellumark

@@ -88,6 +88,7 @@ PlainRebuild RebuildPlain(RescueRun& run, std::int64_t hitOffset, bool onlyWhole
   record.kind = walk.Kind() != nullptr ? walk.Kind()->kind : DocumentKind::Other;
   record.startSector = hitOffset / bytesPerSector;
   record.length = walk.FileBytes();
+  record.bytesPerSector = bytesPerSector;
   // The claims are the sectors loaded, in order; the file is their first ones.
   record.runs = RunsOf(attempt.Claims().Sectors(),
                        static_cast<std::size_t>((walk.FileBytes() + bytesPerSector - 1) / bytesPerSector));
