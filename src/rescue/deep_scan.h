@@ -18,6 +18,8 @@
 
 namespace vellumark {
 
+class ReadBackAhead;
+
 // What the user set in the main window for one rescue.
 struct ScanRequest {
   std::string saveFolder;       // a directory, not on the source
@@ -71,6 +73,9 @@ class DeepScan {
   DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd);
 
   ScanResult Run(const ScanRequest& request);
+  // What Run would refuse the request for before doing any of it, so that
+  // a front end asks nothing more of a request that cannot run.
+  Refusal CheckInputs(const ScanRequest& request);
 
   void CancelSearch() { run_.searchStop = 1; }
   // Ends the search and the carving at their next safe points; the report
@@ -93,7 +98,6 @@ class DeepScan {
   const std::vector<DocumentInspection>& Report() const { return report_; }
 
  private:
-  Refusal CheckInputs(const ScanRequest& request);
   void SearchPhase();
   void InferClusterPhase();
   void CarvePhase();
@@ -119,6 +123,9 @@ class DeepScan {
   std::int64_t searchReached_ = 0;  // the sector the search would have looked at next
   bool carvingCutShort_ = false;
   std::optional<RateMeter> searchPace_;
+  // The carving's pace, in hits handled rather than bytes: a hit's file may
+  // be anything from a sector to many megabytes long.
+  std::optional<RateMeter> carvePace_;
 };
 
 }  // namespace vellumark

@@ -54,6 +54,7 @@ int SlotOf(RefusedKind kind) {
     case RefusedKind::Pipe: return slot::kSourceIsPipe;
     case RefusedKind::Socket: return slot::kSourceIsSocket;
     case RefusedKind::CharacterDevice: return slot::kSourceIsCharacterDevice;
+    case RefusedKind::Empty: return slot::kSourceEmpty;
   }
   return 0;
 }

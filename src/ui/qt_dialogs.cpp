@@ -50,9 +50,17 @@ int AskBox(QWidget* parent, QMessageBox::Icon icon, const Message& message, QMes
 
 }  // namespace
 
+QMessageBox::Icon IconOf(const Message& message) {
+  switch (message.captionSlot) {
+    case slot::kError: return QMessageBox::Critical;
+    case slot::kRunStopped: return QMessageBox::Warning;
+    default: return QMessageBox::Information;
+  }
+}
+
 void QtPrompt::Show(const Message& message) {
   if (silent_) return;
-  AskBox(parent_, QMessageBox::Information, message, QMessageBox::Ok);
+  AskBox(parent_, IconOf(message), message, QMessageBox::Ok);
 }
 
 bool QtPrompt::AskYesNo(const Message& message) {

@@ -146,8 +146,12 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   connect(list_, &QTreeWidget::currentItemChanged, this, &ResultsWindow::ShowSelected);
   connect(list_, &QTreeWidget::itemDoubleClicked, this, &ResultsWindow::OpenRow);
   connect(close_, &QPushButton::clicked, this, &QDialog::close);
+  // Where no file manager is registered, the user is told so and where the
+  // folder is, rather than nothing happening.
   connect(openFolder_, &QPushButton::clicked, this, [this] {
-    services_.dialogs.OpenAddress(QUrl::fromLocalFile(QString::fromStdString(folder_)).toString().toStdString());
+    if (!services_.dialogs.OpenAddress(QUrl::fromLocalFile(QString::fromStdString(folder_)).toString().toStdString())) {
+      services_.prompt.Show({slot::kFailedToOpenFile, slot::kError, " " + folder_ + ": " + Text(slot::kNoHandler)});
+    }
   });
   if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
 }
