@@ -197,5 +197,7 @@ inline constexpr int kExplainClusterSize = 148;
 inline constexpr int kExplainClose = 149;
 inline constexpr int kExplainFileSystem = 150;
 inline constexpr int kExplainRange = 151;
+// A backup target that exists already (its path follows): replace it?
+inline constexpr int kReplaceImage = 152;
 
 }  // namespace vellumark::slot

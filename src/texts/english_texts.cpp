@@ -26,7 +26,8 @@ namespace {
 // About box, 135 to 141 the carving's progress (paused, its pace, how far it
 // is) and what its counts mean, 142 to 145 an empty image, the valid range
 // of a refused sector or range, a save folder that is not there and a source
-// mounted read-write, and 146 to 151 the main window's tooltips. Several texts end in a blank because the
+// mounted read-write, 146 to 151 the main window's tooltips, and 152 asks
+// before a backup replaces a file. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -184,6 +185,7 @@ constexpr MessageTexts kTable = {
     /* 149 */ "Closes the open drive or image file; the program stays open",
     /* 150 */ "The file system the drive had when the files were lost",
     /* 151 */ "The first and the last sector to search or to back up",
+    /* 152 */ "The file already exists. Replace it?",
 };
 static_assert(EverySlotFilled(kTable));
 

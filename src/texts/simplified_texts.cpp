@@ -157,6 +157,7 @@ constexpr MessageTexts kTable = {
     /* 149 */ "关闭已打开的分区或映像文件; 程序保持运行",
     /* 150 */ "文件丢失时该分区的文件系统",
     /* 151 */ "要搜索或备份的起始扇区和结束扇区",
+    /* 152 */ "文件已存在。是否替换?",
 };
 static_assert(EverySlotFilled(kTable));
 

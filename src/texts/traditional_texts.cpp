@@ -159,6 +159,7 @@ constexpr MessageTexts kTable = {
     /* 149 */ "關閉已開啟的分區或映像檔案; 程式保持執行",
     /* 150 */ "檔案遺失時該分區的檔案系統",
     /* 151 */ "要搜尋或備份的起始扇區與結束扇區",
+    /* 152 */ "檔案已存在。是否取代?",
 };
 static_assert(EverySlotFilled(kTable));
 

@@ -122,6 +122,17 @@ void TForm1::RunBackup() {
   }
   const auto target = services_.dialogs.SaveImagePath(ImageFolder());
   if (!target) return;
+  BackupResult checked;
+  if (const Refusal refusal = backup_.CheckTarget(*target, checked); refusal != Refusal::None) {
+    ShowError(SlotOf(refusal), checked.refusedPath.empty()
+                                   ? std::string()
+                                   : "\n" + PathAndReason(checked.refusedPath, 0, SlotOf(checked.refusedKind)));
+    return;
+  }
+  if (QFileInfo::exists(QString::fromStdString(*target)) &&
+      !services_.prompt.AskYesNo({slot::kReplaceImage, slot::kPrompt, "\n" + *target})) {
+    return;
+  }
   QSettings().setValue(kImageFolderKey, QFileInfo(QString::fromStdString(*target)).absolutePath());
   backupRunning_ = true;
   const BackupResult result = backup_.Run(range, *target);
@@ -132,6 +143,13 @@ void TForm1::RunBackup() {
                                           : "\n" + PathAndReason(result.refusedPath, 0, SlotOf(result.refusedKind)));
   }
   show();
+  // An unfinished image kept: where it is, that it is unfinished, and the
+  // map from which GNU ddrescue can finish it.
+  if (result.ran && !result.finished && !result.imagePath.empty()) {
+    std::string where = result.imagePath;
+    if (!result.mapPath.empty()) where += "\n" + std::string(Text(slot::kSectorsNotCopiedListed)) + result.mapPath;
+    services_.prompt.Show({slot::kUnfinishedImageKept, slot::kPrompt, where});
+  }
 }
 
 }  // namespace vellumark

@@ -78,6 +78,9 @@ std::optional<std::string> QtDialogs::SaveImagePath(const std::string& startFold
   QFileDialog dialog(parent_, {}, QString::fromStdString(startFolder), QString::fromUtf8(Text(slot::kImageFileFilter)));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("img");
+  // The window asks about replacing a file itself, once it knows the file
+  // may be written at all (the open source may not).
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
 }
