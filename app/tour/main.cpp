@@ -116,10 +116,13 @@ class Watcher : public QObject {
       if (QAbstractButton* button = box->defaultButton()) button->click();
       else box->accept();
     } else if (window_.Form2()->isVisible() && !rescuePictured_) {
-      // Once the carving has run for a while, with its pace measured; then
-      // paused, and resumed.
-      if (!carving_.isValid()) carving_.start();
-      if (carving_.elapsed() > 2500) {
+      // The demonstration's carving is short: it is held for a second at
+      // first sight, so that its next report has a pace to show, and
+      // pictured then; then paused, and resumed.
+      if (!carvingHeld_) {
+        carvingHeld_ = true;
+        Settle(1100);
+      } else {
         rescuePictured_ = true;
         Settle(400);
         Picture(window_.Form2(), outDir_ + "/rescue-progress.png");
@@ -143,7 +146,7 @@ class Watcher : public QObject {
   std::string outDir_;
   QTimer timer_;
   QElapsedTimer seen_;
-  QElapsedTimer carving_;
+  bool carvingHeld_ = false;
   std::string progressName_, messageName_;
   bool rescuePictured_ = false;
   bool busy_ = false;

@@ -12,7 +12,10 @@ QString WithAccessKey(const QString& caption, QChar key) {
       return text;
     }
   }
-  return text + "(&" + upper + ")";
+  // A label's colon stays last: "原因(&R):".
+  int end = static_cast<int>(text.size());
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == ':' || text[end - 1] == QChar(0xFF1A))) --end;
+  return text.left(end) + "(&" + upper + ")" + text.mid(end);
 }
 
 }  // namespace vellumark
