@@ -199,5 +199,8 @@ inline constexpr int kExplainFileSystem = 150;
 inline constexpr int kExplainRange = 151;
 // A backup target that exists already (its path follows): replace it?
 inline constexpr int kReplaceImage = 152;
+// A device the system refuses even to root (who gets no advice to become
+// root); it follows the path.
+inline constexpr int kRefusedToRoot = 153;
 
 }  // namespace vellumark::slot

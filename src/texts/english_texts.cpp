@@ -26,8 +26,8 @@ namespace {
 // About box, 135 to 141 the carving's progress (paused, its pace, how far it
 // is) and what its counts mean, 142 to 145 an empty image, the valid range
 // of a refused sector or range, a save folder that is not there and a source
-// mounted read-write, 146 to 151 the main window's tooltips, and 152 asks
-// before a backup replaces a file. Several texts end in a blank because the
+// mounted read-write, 146 to 151 the main window's tooltips, 152 asks
+// before a backup replaces a file, and 153 says why root cannot open a disk. Several texts end in a blank because the
 // caller appends a number or a name. The results window's
 // headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
 // 79, 81, 83) have no colon: the window adds one where it puts a value after them.
@@ -186,6 +186,7 @@ constexpr MessageTexts kTable = {
     /* 150 */ "The file system the drive had when the files were lost",
     /* 151 */ "The first and the last sector to search or to back up",
     /* 152 */ "The file already exists. Replace it?",
+    /* 153 */ "the system refuses this device even to root: a security module, or a program holding it exclusively, keeps it closed",
 };
 static_assert(EverySlotFilled(kTable));
 

@@ -1,5 +1,7 @@
 #include "texts/refusal_slots.h"
 
+#include <unistd.h>
+
 #include "common/message_slots.h"
 
 namespace vellumark {
@@ -72,6 +74,11 @@ int SlotOf(AccessRefusal refusal) {
 
 int ReasonSlot(const OpenResult& result) {
   if (const int kind = SlotOf(result.refused)) return kind;
+  // Root is refused by no permission bits: the advice to become root, or to
+  // ask the disk service, is no help there.
+  if (::geteuid() == 0 && (result.access == AccessRefusal::NotPermitted || result.access == AccessRefusal::NoService)) {
+    return slot::kRefusedToRoot;
+  }
   return SlotOf(result.access);
 }
 

@@ -158,6 +158,7 @@ constexpr MessageTexts kTable = {
     /* 150 */ "文件丢失时该分区的文件系统",
     /* 151 */ "要搜索或备份的起始扇区和结束扇区",
     /* 152 */ "文件已存在。是否替换?",
+    /* 153 */ "系统即使对 root 也拒绝此设备: 安全模块或独占它的程序使其无法打开",
 };
 static_assert(EverySlotFilled(kTable));
 

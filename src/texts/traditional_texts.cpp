@@ -160,6 +160,7 @@ constexpr MessageTexts kTable = {
     /* 150 */ "檔案遺失時該分區的檔案系統",
     /* 151 */ "要搜尋或備份的起始扇區與結束扇區",
     /* 152 */ "檔案已存在。是否取代?",
+    /* 153 */ "系統即使對 root 也拒絕此裝置: 安全模組或獨佔它的程式使其無法開啟",
 };
 static_assert(EverySlotFilled(kTable));
 

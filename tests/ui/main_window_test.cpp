@@ -295,9 +295,50 @@ class MainWindowTest : public QObject {
     window->Button10->click();
     const auto before = test::ReadFileBytes(image);
     dialogs.savePath = image;
+    prompt.shown.clear();
     window->Button11->click();
+    // Refused at once, never asked whether to replace it first.
+    QCOMPARE(prompt.shown.size(), std::size_t{1});
     QCOMPARE(LastSlot(), 36);
     QVERIFY(test::ReadFileBytes(image) == before);
+
+    // Another file of that name is asked about, and kept on No.
+    test::WriteFileBytes(*dir / "earlier.img", {1, 2, 3});
+    dialogs.savePath = *dir / "earlier.img";
+    prompt.shown.clear();
+    window->Button11->click();
+    QCOMPARE(prompt.shown.size(), std::size_t{1});
+    QCOMPARE(LastSlot(), slot::kReplaceImage);
+    QVERIFY((test::ReadFileBytes(*dir / "earlier.img") == std::vector<std::uint8_t>{1, 2, 3}));
+  }
+
+  // Finished names the image and its size, and its map is there by then;
+  // an unfinished image kept is said to be kept, where, with its map.
+  void theBackupSaysWhatItWroteAndWhatItKept() {
+    window->Button10->click();
+    window->Edit3->setText("0");
+    window->Edit4->setText("2047");
+    const std::string target = *dir / "named.img";
+    dialogs.savePath = target;
+    window->Button11->click();
+    QCOMPARE(LastSlot(), 47);
+    QCOMPARE(prompt.shown.back().suffix, "\n" + target + "  (1.0 MiB)");
+
+    window->Edit4->setText("99999");
+    const std::string unfinished = *dir / "unfinished.img";
+    dialogs.savePath = unfinished;
+    prompt.shown.clear();
+    prompt.answer = false;  // keep the unfinished image
+    const LoopRun run = RunInEventLoop([&] { window->Button11->click(); }, [&] {
+      if (!window->Form3()->isVisible()) return false;
+      window->Form3()->Button1->click();
+      return true;
+    });
+    QVERIFY(!run.hung);
+    QCOMPARE(LastSlot(), slot::kUnfinishedImageKept);
+    const std::string said = prompt.shown.back().suffix;
+    QVERIFY2(said.starts_with(unfinished) && said.find(unfinished + ".map") != std::string::npos, said.c_str());
+    QVERIFY(std::filesystem::exists(unfinished + ".map"));
   }
 
   // The program being ended while a rescue or a backup runs: the rescue
@@ -551,9 +592,13 @@ class MainWindowTest : public QObject {
 
   void deletedNeedsARecognisedBootSector() {
     test::WriteFileBytes(*dir / "random.img", test::PatternBytes(1 << 20));
+    window->Button10->click();  // a recognised volume first: its lists are fixed
+    QVERIFY(!window->ComboBox2->isEnabled());
     dialogs.openPath = *dir / "random.img";
     window->Button10->click();
     QCOMPARE(window->ComboBox3->currentIndex(), 2);
+    // Repartitioned, chosen for the user, leaves its lists open to change.
+    QVERIFY(window->ComboBox2->isEnabled() && window->ComboBox1->isEnabled());
     window->ComboBox3->setCurrentIndex(0);
     window->ComboBox3Click();
     QCOMPARE(LastSlot(), 70);
