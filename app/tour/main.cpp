@@ -122,7 +122,10 @@ class Watcher : public QObject {
       if (!carvingHeld_) {
         carvingHeld_ = true;
         Settle(1100);
+        // The next report may be the carving's last: looked at at once.
+        timer_.setInterval(0);
       } else {
+        timer_.setInterval(50);
         rescuePictured_ = true;
         Settle(400);
         Picture(window_.Form2(), outDir_ + "/rescue-progress.png");
