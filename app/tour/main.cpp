@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -197,7 +198,11 @@ int Tour(int argc, char** argv) {
     watcher.Expect("search-progress", "final-message");
     window.Button12Click();  // search, rescue, final message
     if (ResultsWindow* results = window.Results()) {
-      results->move(window.frameGeometry().right() - 500, 160);
+      // Beside the main window, over its right part, on the screen.
+      const QRect screen = window.screen()->availableGeometry();
+      const QRect frame = results->frameGeometry();
+      results->move(std::clamp(window.frameGeometry().right() - 500, screen.left(), screen.right() - frame.width()),
+                    std::clamp(160, screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
       Settle(800);
       Picture(results, out + "/results-window.png");
       results->close();

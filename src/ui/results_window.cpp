@@ -1,5 +1,8 @@
 #include "ui/results_window.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -77,7 +80,12 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   // the font the table was written for.
   setFont(WindowFont());
   setWindowTitle(T(slot::kRescueFileCaption));
-  resize(760, 540);
+  // No larger than the screen leaves room for, with a title bar.
+  QSize size(760, 540);
+  if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+  }
+  resize(size);
 
   summary_ = new QLabel(this);
   summary_->setObjectName("Summary");

@@ -216,6 +216,16 @@ class WindowLayoutTest : public QObject {
     CheckOnScreen(&window, name + " collapsed again");
     ChooseLanguage(Language::English);
   }
+
+  // The results window opens no larger than the screen has room for.
+  void theResultsWindowFitsTheScreen() {
+    TForm1 window(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+    ResultsWindow results({}, WindowServices{prompt, dialogs}, &window);
+    results.show();
+    const QSize room = results.screen()->availableGeometry().size();
+    QVERIFY2(results.width() <= room.width() && results.height() <= room.height(),
+             qPrintable(QString("%1x%2").arg(results.width()).arg(results.height())));
+  }
 };
 
 QTEST_MAIN(WindowLayoutTest)
