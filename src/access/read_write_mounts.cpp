@@ -5,22 +5,27 @@
 namespace vellumark {
 
 std::vector<std::string> ReadWriteMountsOver(const SectorSource& source, const SystemView& view) {
+  if (source.IsImageFile()) return ReadWriteMountsOver(std::nullopt, source.SourceFile(), view);
+  return ReadWriteMountsOver(source.SourceDevice(), std::nullopt, view);
+}
+
+std::vector<std::string> ReadWriteMountsOver(std::optional<std::uint64_t> device, std::optional<FileId> file,
+                                             const SystemView& view) {
   StorageReach read;
-  if (const auto device = source.SourceDevice(); device && !source.IsImageFile()) {
+  if (device) {
     read = ReadReachOfDevice(*device, view);
-  } else if (const auto file = source.SourceFile()) {
+  } else if (file) {
     read.files.push_back(*file);
   } else {
     return {};
   }
   std::vector<std::string> mounts;
   for (const MountEntry& mount : ReadMountInfo(view.mountInfo)) {
-    // Only mounts of block devices can write to a disk or to an image
+    if (!mount.readWrite) continue;
+    // Only file systems on a block device write to a disk, or to an image
     // behind a loop device.
-    if (!mount.readWrite || !mount.source.starts_with("/dev/")) continue;
-    const auto facts = view.stat ? view.stat(mount.source) : std::nullopt;
-    if (!facts || !facts->blockDevice) continue;
-    if (WriteReachOfDevice(facts->rdev, view).Overlaps(read)) mounts.push_back(mount.mountPoint);
+    const auto block = FileSystemBlockDevice(mount.device, mount.mountPoint, view);
+    if (block && WriteReachOfDevice(*block, view).Overlaps(read)) mounts.push_back(mount.mountPoint);
   }
   return mounts;
 }

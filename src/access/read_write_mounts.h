@@ -13,5 +13,8 @@ namespace vellumark {
 // loop device over its image file. The system may write there at any time,
 // over the very sectors a rescue is after. Empty when nothing is open.
 std::vector<std::string> ReadWriteMountsOver(const SectorSource& source, const SystemView& view = SystemView::Live());
+// The same for a block device being read, or else an image file.
+std::vector<std::string> ReadWriteMountsOver(std::optional<std::uint64_t> device, std::optional<FileId> file,
+                                             const SystemView& view = SystemView::Live());
 
 }  // namespace vellumark
