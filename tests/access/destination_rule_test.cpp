@@ -342,7 +342,8 @@ TEST(ReadWriteMounts, FindsEveryMountWritingToTheSource) {
       {Dev(8, 0), {}, {"/fx", "/fx/srv"}},
       {Dev(8, 2), {}, {"/fx/srv"}},
       {Dev(8, 1), {}, {"/fx"}},
-      {Dev(8, 16), {}, {"/fx/home", "/fx/mnt/loopfs", "/fx/auto"}},
+      // Both loop devices' images lie on sdb1.
+      {Dev(8, 16), {}, {"/fx/home", "/fx/mnt/loopfs", "/fx/mnt/imgfs", "/fx/auto"}},
       {Dev(8, 48), {}, {"/fx/raid"}},
       {{}, kImage, {"/fx/mnt/imgfs"}},
       {{}, {}, {}},
