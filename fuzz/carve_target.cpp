@@ -20,10 +20,11 @@
 #include "rescue/carvers/carvers.h"
 #include "rescue/carvers/compound_reassembly.h"
 #include "rescue/claim_map.h"
-#include "rescue/report/compound_file.h"
-#include "rescue/report/document_check.h"
-#include "rescue/report/read_back.h"
-#include "rescue/report/word_text.h"
+#include "formats/compound/compound_file.h"
+#include "formats/compound/compound_walk.h"
+#include "formats/document_check.h"
+#include "report/read_back.h"
+#include "formats/word/word_text.h"
 #include "rescue/rescue_run.h"
 #include "rescue/sector_classifier.h"
 
@@ -312,6 +313,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 #elif defined(VELLUMARK_FUZZ_REASSEMBLY)
   CheckReassembly(data, size);
+#elif defined(VELLUMARK_FUZZ_COMPOUND_WALK)
+  // The walk gives the same answer whether it has all the bytes at once or
+  // is handed more each time it asks, and every request asks for more than
+  // it has, up to the largest file and never past it.
+  constexpr std::int64_t kLargest = 1 << 20;
+  const ByteView whole(data, size);
+  compound::CompoundWalk atOnce(kLargest);
+  compound::WalkStep once = atOnce.Step(whole);
+  while (once.step == ZipStep::NeedBytes && once.need <= static_cast<std::int64_t>(size)) once = atOnce.Step(whole);
+  compound::CompoundWalk stepped(kLargest);
+  std::int64_t have = 0;
+  bool askedForHeld = false;
+  compound::WalkStep step = stepped.Step(ByteView(data, 0));
+  while (step.step == ZipStep::NeedBytes && step.need <= static_cast<std::int64_t>(size)) {
+    if (step.need > kLargest) Broken("a request past the largest file");
+    // Once, at the FAT's end, it may ask for bytes it already has; never twice running.
+    if (step.need <= have && askedForHeld) Broken("a walk that asks again for bytes it has");
+    askedForHeld = step.need <= have;
+    have = std::max(have, step.need);
+    step = stepped.Step(ByteView(data, static_cast<std::size_t>(have)));
+  }
+  if (step.step != once.step) Broken("a different end when handed the bytes a piece at a time");
+  if (step.step == ZipStep::Done &&
+      (stepped.FileBytes() != atOnce.FileBytes() || stepped.Directory() != atOnce.Directory()))
+    Broken("a different file when handed the bytes a piece at a time");
 #elif defined(VELLUMARK_FUZZ_INSPECT)
   // A rescued document read back: whatever its bytes, it gets a verdict and
   // a preview no longer than asked, in well-formed UTF-8.

@@ -12,8 +12,8 @@
 #include "common/refusal.h"
 #include "output/output_kind.h"
 #include "rescue/carvers/carver_table.h"
-#include "rescue/report/read_back.h"
-#include "rescue/report/rescue_report.h"
+#include "report/read_back.h"
+#include "report/rescue_report.h"
 #include "rescue/rescue_run.h"
 
 namespace vellumark {

@@ -4,25 +4,6 @@
 
 namespace vellumark {
 
-const char* KindName(DocumentKind kind) {
-  switch (kind) {
-    case DocumentKind::Word: return "Word";
-    case DocumentKind::Excel: return "Excel";
-    case DocumentKind::PowerPoint: return "PowerPoint";
-    case DocumentKind::WordDocx: return "Word (DOCX)";
-    case DocumentKind::ExcelXlsx: return "Excel (XLSX)";
-    case DocumentKind::PowerPointPptx: return "PowerPoint (PPTX)";
-    case DocumentKind::OdfText: return "Writer (ODT)";
-    case DocumentKind::Other: break;
-  }
-  return "other";
-}
-
-bool IsOfficeArchive(DocumentKind kind) {
-  return kind == DocumentKind::WordDocx || kind == DocumentKind::ExcelXlsx || kind == DocumentKind::PowerPointPptx ||
-         kind == DocumentKind::OdfText;
-}
-
 bool RunsHold(const std::vector<SectorRun>& runs, std::int64_t sector) {
   return std::any_of(runs.begin(), runs.end(),
                      [&](const SectorRun& run) { return sector >= run.first && sector < run.first + run.count; });

@@ -4,12 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/document_kind.h"
+
 namespace vellumark {
-
-enum class DocumentKind : std::uint8_t { Word, Excel, PowerPoint, Other, WordDocx, ExcelXlsx, PowerPointPptx, OdfText };
-
-// Whether the kind is one of the ZIP-based office formats.
-bool IsOfficeArchive(DocumentKind kind);
 
 // A stretch of consecutive source sectors.
 struct SectorRun {
@@ -47,10 +44,6 @@ struct DocumentRecord {
 
   friend bool operator==(const DocumentRecord&, const DocumentRecord&) = default;
 };
-
-// "Word", "Excel", "PowerPoint", "Word (DOCX)" ... or "other": program and
-// format names, the same in every language.
-const char* KindName(DocumentKind kind);
 
 // Whether one of the runs holds the sector.
 bool RunsHold(const std::vector<SectorRun>& runs, std::int64_t sector);

@@ -25,8 +25,7 @@ namespace vellumark {
 // could be copied out. Other sources' blocks are read. A block that cannot
 // be brought whole, that holds a sector already known to be unreadable, or
 // whose mapped pages fail while it is classified, is not served: the search
-// reads its sectors the usual way, which finds and remembers the bad ones
-// exactly as before.
+// reads its sectors one at a time, which finds and remembers the bad ones.
 class SearchReadAhead {
  public:
   static constexpr std::int64_t kBlockBytes = std::int64_t{4} << 20;

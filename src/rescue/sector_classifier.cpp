@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "common/byte_order.h"
-#include "rescue/file_signatures.h"
-#include "rescue/mpeg_audio_header.h"
-#include "rescue/tar_header.h"
+#include "formats/file_signatures.h"
+#include "formats/mpeg_audio_header.h"
+#include "formats/tar_header.h"
 
 namespace vellumark {
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/byte_view.h"
-#include "rescue/office_package.h"
+#include "formats/zip/office_package.h"
 
 namespace vellumark {
 namespace {

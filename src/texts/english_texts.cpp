@@ -3,34 +3,11 @@
 namespace vellumark {
 namespace {
 
-// Every slot has a text now; 10, 28 and 61 refuse
-// a destination that another run is using, a report named like a rescued
-// file, and a folder that takes no files; 72, 73 and 80 tell what a rescue
-// could not do; 82 names the box for .docx files; 85 ends a run that ran out
-// of memory, and 86 to 88 say why a path is no source (they follow the path);
-// 90 to 94 tell how an image backup ended (the map of sectors not copied, an
-// unfinished image kept or deleted); 96 to 99 say why a disk the program may
-// not open was not handed over by the disk service either, and what to do;
-// 100 to 102 give a run's pace below the progress windows' labels; 84
-// titles the folder chooser and 89 is the image files' filter of the open
-// and save dialogs, in Qt's form; 95 is the status bar's link to the help
-// window and 103 says why a rescued file could not be opened (it follows
-// slot 48 and the file's path); 104 to 107 sum a rescue up in the results
-// window and 108 to 111 explain its verdicts; 112 to 114 say where a rescue
-// stopped before its end; 115 refuses a destination on a FUSE file system
-// that cannot be traced, 116 to 123 refuse a report or an image path that is
-// no regular file and say what it is (they follow the path), and 124 and 125
-// say which step of a backup failed (the path and the system's reason
-// follow); 126 to 130 say why a document found was not saved (130 is
-// followed by a sector number); 131 to 134 are the main window's menus and
-// About box, 135 to 141 the carving's progress (paused, its pace, how far it
-// is) and what its counts mean, 142 to 145 an empty image, the valid range
-// of a refused sector or range, a save folder that is not there and a source
-// mounted read-write, 146 to 151 the main window's tooltips, 152 asks
-// before a backup replaces a file, and 153 says why root cannot open a disk. Several texts end in a blank because the
-// caller appends a number or a name. The results window's
-// headings, property labels and verdict words (0, 30 to 34, 64, 71, 74, 76,
-// 79, 81, 83) have no colon: the window adds one where it puts a value after them.
+// One text per slot, in every language, at the slot numbers the engine
+// (common/message_slots.h) and the front ends name. A text that ends in a
+// blank is followed by a number or a name. The results window's headings,
+// property labels and verdict words (0, 30 to 34, 64, 71, 74, 76, 79, 81,
+// 83) have no colon: the window adds one where it puts a value after them.
 constexpr MessageTexts kTable = {
     /* 0 */ "Name",
     /* 1 */ "Vellumark 1.3",

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "rescue/deep_scan.h"
-#include "rescue/report/read_back.h"
+#include "report/read_back.h"
 
 namespace vellumark {
 

@@ -65,7 +65,7 @@ TForm1::~TForm1() {
 
 void TForm1::ApplyTexts() {
   setFont(WindowFont());
-  Memo1->setFont(DumpFont(SectorDump::kFullPixels));  // the dump keeps its fixed-pitch font
+  Memo1->setFont(DumpFont(DumpView::kFullPixels));  // the dump keeps its fixed-pitch font
   Label5->setText(T(60));
   Label9->setText(T(7));
   ComboBox3->clear();

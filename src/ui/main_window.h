@@ -22,7 +22,7 @@
 #include "ui/help_window.h"
 #include "ui/progress_windows.h"
 #include "ui/results_window.h"
-#include "ui/sector_dump.h"
+#include "ui/dump_view.h"
 #include "ui/window_services.h"
 #include "viewer/sector_view.h"
 
@@ -67,7 +67,7 @@ class TForm1 : public QMainWindow {
   QGroupBox* GroupBox1;
   QCheckBox *chkDOC, *chkDOCX;
   QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
-  SectorDump* Memo1;
+  DumpView* Memo1;
   QStatusBar* StatusBar1;
   // The rescued count, the sector count, the source that is open, and the
   // link to the help window.

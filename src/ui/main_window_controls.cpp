@@ -144,7 +144,7 @@ QWidget* TForm1::BuildDumpArea() {
   dumpArea_ = Named<QWidget>(centralWidget(), "DumpArea");
   auto* column = new QVBoxLayout(dumpArea_);
   column->setContentsMargins(0, 0, 0, 0);
-  Memo1 = Named<SectorDump>(dumpArea_, "Memo1");
+  Memo1 = Named<DumpView>(dumpArea_, "Memo1");
   Memo1->setEnabled(false);
   column->addWidget(Memo1, 1);
   Button8 = Button(dumpArea_, "Button8");

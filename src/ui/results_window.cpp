@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "common/message_slots.h"
-#include "rescue/report/not_saved_reason.h"
+#include "report/not_saved_reason.h"
 #include "texts/message_table.h"
 #include "ui/window_metrics.h"
 

@@ -7,7 +7,7 @@
 #include <QTreeWidget>
 #include <vector>
 
-#include "rescue/report/read_back.h"
+#include "report/read_back.h"
 #include "ui/window_services.h"
 
 namespace vellumark {

@@ -8,7 +8,7 @@
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
 #include "rescue/media_carver_fixture.h"
-#include "rescue/report/read_back.h"
+#include "report/read_back.h"
 
 namespace vellumark {
 namespace {

@@ -18,7 +18,7 @@
 #include "rescue/carvers/reassembly_checks.h"
 #include "rescue/carvers/reassembly_derivation.h"
 #include "rescue/carvers/reassembly_placement.h"
-#include "rescue/report/word_content_check.h"
+#include "formats/word/word_content_check.h"
 #include "rescue/rescue_run.h"
 #include "support/fixtures.h"
 

@@ -68,7 +68,7 @@ class WindowLayoutTest : public QObject {
     for (QWidget* child : parent->findChildren<QWidget*>()) {
       if (!child->isVisibleTo(parent) || child->isWindow()) continue;
       if (qobject_cast<QLabel*>(child) || qobject_cast<QAbstractButton*>(child) || qobject_cast<QComboBox*>(child) ||
-          qobject_cast<QLineEdit*>(child) || qobject_cast<SectorDump*>(child)) {
+          qobject_cast<QLineEdit*>(child) || qobject_cast<DumpView*>(child)) {
         if (qobject_cast<QComboBox*>(child->parentWidget()) || qobject_cast<QLineEdit*>(child->parentWidget())) continue;
         if (qobject_cast<QAbstractScrollArea*>(child->parentWidget()->parentWidget())) continue;
         controls << child;
@@ -185,7 +185,7 @@ class WindowLayoutTest : public QObject {
     // Where the screen has the room, the header and the 16 lines of the
     // 512-byte sector show whole, without scrolling either way.
     if (screen.height() >= 700) {
-      QCOMPARE(window.Memo1->font().pixelSize(), SectorDump::kFullPixels);
+      QCOMPARE(window.Memo1->font().pixelSize(), DumpView::kFullPixels);
       QCOMPARE(window.Memo1->blockCount(), 17);
       QCOMPARE(window.Memo1->verticalScrollBar()->maximum(), 0);
       QCOMPARE(window.Memo1->horizontalScrollBar()->maximum(), 0);

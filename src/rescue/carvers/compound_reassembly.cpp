@@ -27,8 +27,8 @@
 #include "rescue/carvers/reassembly_derivation.h"
 #include "rescue/carvers/reassembly_partial_text.h"
 #include "rescue/carvers/reassembly_placement.h"
-#include "rescue/file_signatures.h"
-#include "rescue/report/document_check.h"
+#include "formats/file_signatures.h"
+#include "formats/document_check.h"
 
 namespace vellumark {
 namespace {

@@ -5,7 +5,7 @@
 // walk goes, so that it stays near 60 sectors however long the animation.
 
 #include "rescue/carve_services.h"
-#include "rescue/file_signatures.h"
+#include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "rescue/carve_services.h"
-#include "rescue/file_signatures.h"
+#include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {

@@ -6,7 +6,7 @@
 
 #include "common/byte_view.h"
 #include "rescue/carve_services.h"
-#include "rescue/file_signatures.h"
+#include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 
 namespace vellumark {

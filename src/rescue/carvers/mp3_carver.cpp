@@ -8,9 +8,9 @@
 
 #include "common/byte_view.h"
 #include "rescue/carve_services.h"
-#include "rescue/file_signatures.h"
+#include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
-#include "rescue/mpeg_audio_header.h"
+#include "formats/mpeg_audio_header.h"
 
 namespace vellumark {
 namespace {

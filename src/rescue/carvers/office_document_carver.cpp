@@ -5,7 +5,7 @@
 // member's CRC says exactly which member holds foreign data; the foreign
 // clusters inside it are found by leaving out cluster-aligned runs until
 // the member checks. Archives that are not office documents are measured
-// by the plain ZIP walk, as before.
+// by the plain ZIP walk.
 #include <algorithm>
 #include <span>
 #include <string>
@@ -13,10 +13,10 @@
 
 #include "common/byte_view.h"
 #include "rescue/carve_services.h"
-#include "rescue/file_signatures.h"
+#include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
-#include "rescue/office_package.h"
-#include "rescue/zip_archive.h"
+#include "formats/zip/office_package.h"
+#include "formats/zip/zip_archive.h"
 
 namespace vellumark {
 namespace {

@@ -4,12 +4,12 @@
 #include <bit>
 #include <iterator>
 
-#include "rescue/report/word_content_check.h"
+#include "formats/word/word_content_check.h"
+#include "formats/word/word_fib.h"
 
 namespace vellumark::reassembly {
 namespace {
 
-constexpr std::uint16_t kWordIdents[] = {0xA5EC, 0xA5DC, 0xA697, 0xA699, 0x8098, 0x8099};
 
 std::uint32_t Le32At(ByteView sector, std::size_t at) { return sector.Le32(at).value_or(kFree); }
 
@@ -17,27 +17,27 @@ std::uint32_t Le32At(ByteView sector, std::size_t at) { return sector.Le32(at).v
 // the sector also points to; the FAT's own sectors carry their mark. The
 // mini FAT is the same table over the mini stream's blocks, without marks.
 bool PassTable(ByteView sector, std::uint32_t index, bool marks, std::span<const std::uint32_t> fatSectors) {
-  std::array<std::uint32_t, 128> targets{};
+  std::array<std::uint32_t, compound::kWordsPerSector> targets{};
   std::size_t used = 0;
-  for (std::uint32_t k = 0; k < 128; ++k) {
+  for (std::uint32_t k = 0; k < compound::kWordsPerSector; ++k) {
     const std::uint32_t entry = Le32At(sector, 4 * k);
     if (entry == kFree || entry == kEndOfChain || entry == kFatMark || entry == kDifatMark) continue;
-    if (!IsSectorNumber(entry) || entry == index * 128 + k) return false;
+    if (!IsSectorNumber(entry) || entry == index * compound::kWordsPerSector + k) return false;
     targets[used++] = entry;
   }
   const auto end = targets.begin() + static_cast<std::ptrdiff_t>(used);
   std::sort(targets.begin(), end);
   if (std::adjacent_find(targets.begin(), end) != end) return false;
   for (const std::uint32_t fatSector : fatSectors) {
-    if (!marks || fatSector / 128 != index) continue;
-    const std::uint32_t mark = Le32At(sector, 4 * (fatSector % 128));
+    if (!marks || fatSector / compound::kWordsPerSector != index) continue;
+    const std::uint32_t mark = Le32At(sector, 4 * (fatSector % compound::kWordsPerSector));
     if (mark != kFatMark && mark != kEndOfChain) return false;
   }
   return true;
 }
 
 bool PassDifat(ByteView sector) {
-  for (std::size_t k = 0; k < 128; ++k) {
+  for (std::size_t k = 0; k < compound::kWordsPerSector; ++k) {
     const std::uint32_t entry = Le32At(sector, 4 * k);
     if (entry != kFree && entry != kEndOfChain && !IsSectorNumber(entry)) return false;
   }
@@ -48,18 +48,22 @@ bool PassDifat(ByteView sector) {
 // a directory can have; at least one in use.
 bool PassDirectory(ByteView sector) {
   bool any = false;
-  for (std::size_t at = 0; at < kSector; at += 128) {
-    const auto entry = sector.Bytes(at, 128);
+  namespace entry_at = compound::entry;
+  for (std::size_t at = 0; at < kSector; at += entry_at::kSize) {
+    const auto entry = sector.Bytes(at, entry_at::kSize);
     if (!entry) return false;
-    const std::uint16_t nameBytes = entry->Le16(64).value_or(0);
-    const std::uint8_t type = entry->Byte(66).value_or(0);
-    if (type == 0) {
-      if (nameBytes > 64) return false;
+    const std::uint16_t nameBytes = entry->Le16(entry_at::kNameBytes).value_or(0);
+    const std::uint8_t type = entry->Byte(entry_at::kType).value_or(0);
+    if (type == entry_at::kUnused) {
+      if (nameBytes > entry_at::kLongestName) return false;
       continue;
     }
-    if (type != 1 && type != 2 && type != 5) return false;
-    if (nameBytes < 2 || nameBytes > 64 || nameBytes % 2 != 0 || entry->Byte(67).value_or(0) > 1) return false;
-    for (const std::size_t link : {68, 72, 76}) {
+    if (type != entry_at::kStorage && type != entry_at::kStream && type != entry_at::kRoot) return false;
+    // The byte after the type is the red-black tree's colour: red or black.
+    if (nameBytes < 2 || nameBytes > entry_at::kLongestName || nameBytes % 2 != 0 ||
+        entry->Byte(entry_at::kType + 1).value_or(0) > 1)
+      return false;
+    for (const std::size_t link : {entry_at::kLeftSibling, entry_at::kRightSibling, entry_at::kChild}) {
       const std::uint32_t value = Le32At(*entry, link);
       if (value != kFree && value > 0xFFFF) return false;
     }
@@ -70,8 +74,8 @@ bool PassDirectory(ByteView sector) {
 
 bool PassFib(ByteView sector, std::uint32_t at) {
   const auto ident = sector.Le16(at);
-  if (!ident || std::find(std::begin(kWordIdents), std::end(kWordIdents), *ident) == std::end(kWordIdents)) return false;
-  return *ident != kWord97Ident || sector.Le16(at + 2).value_or(0) >= 101;
+  if (!ident || !word_fib::IsWordIdent(*ident)) return false;
+  return *ident != word_fib::kWord97Ident || sector.Le16(at + 2).value_or(0) >= word_fib::kOldestFib;
 }
 
 bool PassRising(ByteView sector, std::uint32_t first, std::uint32_t last) {

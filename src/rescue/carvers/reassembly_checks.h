@@ -9,16 +9,16 @@
 #include <span>
 
 #include "common/byte_view.h"
+#include "formats/compound/compound_layout.h"
 
 namespace vellumark::reassembly {
 
-constexpr std::size_t kSector = 512;
-constexpr std::uint32_t kFree = 0xFFFFFFFF;
-constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr std::uint32_t kFatMark = 0xFFFFFFFD;
-constexpr std::uint32_t kDifatMark = 0xFFFFFFFC;
+constexpr std::size_t kSector = compound::kSectorSize;
+using compound::kDifatMark;
+using compound::kEndOfChain;
+using compound::kFatMark;
+using compound::kFree;
 constexpr std::uint32_t kHighestSector = 204'798;  // files up to 100 MiB, as the plain walk
-constexpr std::uint16_t kWord97Ident = 0xA5EC;
 
 inline bool IsSectorNumber(std::uint32_t value) { return value <= kHighestSector; }
 

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "formats/compound/compound_chain.h"
+#include "formats/compound/compound_layout.h"
+#include "formats/word/word_fib.h"
+
 namespace vellumark::reassembly {
 namespace {
 
@@ -19,13 +23,7 @@ std::optional<ByteView> SectorAt(const Bytes& image, std::size_t f) {
 }  // namespace
 
 std::vector<std::uint32_t> Chain(const std::vector<std::uint32_t>& table, std::uint32_t start, std::size_t limit) {
-  std::vector<std::uint32_t> chain;
-  std::vector<bool> seen(table.size(), false);
-  for (std::uint32_t s = start; s < table.size() && !seen[s] && chain.size() < limit; s = table[s]) {
-    seen[s] = true;
-    chain.push_back(s);
-  }
-  return chain;
+  return compound::FollowChain(table, start, limit).sectors;
 }
 
 void Derivation::Add(std::size_t f, Check check) {
@@ -40,9 +38,9 @@ StreamMap Derivation::MapStream(std::uint32_t start, std::uint32_t size) const {
     for (const std::uint32_t s : Chain(fat_, start, (size + kSector - 1) / kSector)) map.places.emplace_back(s + 1, 0);
     return map;
   }
-  map.block = 64;
-  for (const std::uint32_t m : Chain(miniFat_, start, (size + 63) / 64)) {
-    const std::size_t at = std::size_t{m} * 64;
+  map.block = compound::kMiniSectorSize;
+  for (const std::uint32_t m : Chain(miniFat_, start, (size + compound::kMiniSectorSize - 1) / compound::kMiniSectorSize)) {
+    const std::size_t at = std::size_t{m} * compound::kMiniSectorSize;
     if (at / kSector >= rootChain_.size()) break;
     map.places.emplace_back(rootChain_[at / kSector] + 1, static_cast<std::uint32_t>(at % kSector));
   }
@@ -71,14 +69,14 @@ std::size_t Derivation::Derive(const Bytes& image) {
   streams_.clear();
   miniFat_.clear();
   const ByteView header = ViewOf(image);
-  const std::uint32_t fatCount = Le32At(header, 44);
+  const std::uint32_t fatCount = Le32At(header, compound::header::kFatSectors);
   if (fatCount == 0 || fatCount > kLargestFatCount) return 0;
-  for (std::size_t i = 0; i < std::min<std::size_t>(fatCount, 109); ++i) {
-    const std::uint32_t s = Le32At(header, 76 + 4 * i);
+  for (std::size_t i = 0; i < std::min<std::size_t>(fatCount, compound::header::kListedFatSectors); ++i) {
+    const std::uint32_t s = Le32At(header, compound::header::kFatSectorList + 4 * i);
     if (!IsSectorNumber(s)) return 0;
     fatSectors_.push_back(s);
   }
-  std::uint32_t difat = Le32At(header, 68);
+  std::uint32_t difat = Le32At(header, compound::header::kFirstDifatSector);
   bool complete = true;
   for (std::size_t guard = 0; fatSectors_.size() < fatCount && guard < kLargestFatCount; ++guard) {
     if (!IsSectorNumber(difat)) return 0;
@@ -88,8 +86,8 @@ std::size_t Derivation::Derive(const Bytes& image) {
       complete = false;
       break;
     }
-    for (std::size_t k = 0; k < 127 && fatSectors_.size() < fatCount; ++k) fatSectors_.push_back(Le32At(*data, 4 * k));
-    difat = Le32At(*data, 508);
+    for (std::size_t k = 0; k < compound::difat::kFatSectorsPerSector && fatSectors_.size() < fatCount; ++k) fatSectors_.push_back(Le32At(*data, 4 * k));
+    difat = Le32At(*data, compound::difat::kNextSector);
   }
   for (std::size_t i = 0; i < fatSectors_.size(); ++i) {
     if (!IsSectorNumber(fatSectors_[i])) return 0;
@@ -102,7 +100,7 @@ std::size_t Derivation::Derive(const Bytes& image) {
   for (std::size_t i = 0; i < fatSectors_.size(); ++i) {
     const auto data = SectorAt(image, fatSectors_[i] + 1);
     if (!data || !Passes(*data, {Role::Fat, static_cast<std::uint32_t>(i)}, fatSectors_, nullptr)) return reach;
-    for (std::size_t k = 0; k < 128; ++k) fat_.push_back(Le32At(*data, 4 * k));
+    for (std::size_t k = 0; k < compound::kWordsPerSector; ++k) fat_.push_back(Le32At(*data, 4 * k));
   }
   std::size_t lastUsed = fat_.size();
   while (lastUsed > 0 && fat_[lastUsed - 1] == kFree) --lastUsed;
@@ -115,7 +113,7 @@ std::size_t Derivation::Derive(const Bytes& image) {
 // clusters the FAT gives the file, is returned however far this goes.
 std::size_t Derivation::DeriveStreams(const Bytes& image, std::size_t units) {
   const ByteView header = ViewOf(image);
-  const auto directory = Chain(fat_, Le32At(header, 48), kHighestSector);
+  const auto directory = Chain(fat_, Le32At(header, compound::header::kFirstDirectorySector), kHighestSector);
   for (const std::uint32_t s : directory) Add(s + 1, {Role::Directory});
   directory_.clear();
   for (const std::uint32_t s : directory) {
@@ -126,15 +124,15 @@ std::size_t Derivation::DeriveStreams(const Bytes& image, std::size_t units) {
   streams_ = ReadRootStreams();
   if (directory_.empty()) return units;
   const ByteView root = ViewOf(directory_);
-  cutoff_ = Le32At(header, 56);
-  rootChain_ = Chain(fat_, Le32At(root, 116), (Le32At(root, 120) + kSector - 1) / kSector);
+  cutoff_ = Le32At(header, compound::header::kMiniStreamCutoff);
+  rootChain_ = Chain(fat_, Le32At(root, compound::entry::kStartSector), (Le32At(root, compound::entry::kStreamSize) + kSector - 1) / kSector);
   miniFat_.clear();
   std::uint32_t index = 0;
-  for (const std::uint32_t s : Chain(fat_, Le32At(header, 60), kHighestSector)) {
+  for (const std::uint32_t s : Chain(fat_, Le32At(header, compound::header::kFirstMiniFatSector), kHighestSector)) {
     Add(s + 1, {Role::MiniFat, index});
     const auto data = SectorAt(image, s + 1);
     if (!data || !Passes(*data, {Role::MiniFat, index++}, {}, nullptr)) return units;
-    for (std::size_t k = 0; k < 128; ++k) miniFat_.push_back(Le32At(*data, 4 * k));
+    for (std::size_t k = 0; k < compound::kWordsPerSector; ++k) miniFat_.push_back(Le32At(*data, 4 * k));
   }
 
   const auto word = streams_.find("WordDocument");
@@ -219,7 +217,7 @@ void Derivation::AddWordChecks(const Bytes& image, const Bytes& wordBytes, const
   if (word.Size() < 0x200) return;
   const std::uint16_t ident = Le16At(word, 0), nFib = Le16At(word, 2), flags = Le16At(word, 10);
   if ((flags & 0x0100) != 0) return;  // encrypted
-  if (ident != kWord97Ident || (nFib >= 101 && nFib <= 105)) {
+  if (!word_fib::IsWord97(ident, nFib)) {
     const std::size_t width = (flags & 0x1000) != 0 ? 2 : 1;
     if ((flags & 0x0004) != 0) {
       AddText(wordChain, Pieces(word, Le32At(word, 0x160), Le32At(word, 0x164), word.Size(), width));
@@ -285,22 +283,22 @@ void Derivation::AddWordChecks(const Bytes& image, const Bytes& wordBytes, const
 RootStreams Derivation::ReadRootStreams() const {
   RootStreams streams;
   const ByteView directory = ViewOf(directory_);
-  const std::size_t entries = directory.Size() / 128;
+  const std::size_t entries = directory.Size() / compound::entry::kSize;
   std::vector<bool> seen(entries, false);
   std::vector<std::uint32_t> pending;
-  if (entries > 0) pending.push_back(Le32At(directory, 76));
+  if (entries > 0) pending.push_back(Le32At(directory, compound::entry::kChild));
   while (!pending.empty()) {
     const std::uint32_t index = pending.back();
     pending.pop_back();
     if (index >= entries || seen[index]) continue;
     seen[index] = true;
-    const ByteView entry = *directory.Bytes(128 * std::size_t{index}, 128);
-    pending.push_back(Le32At(entry, 68));
-    pending.push_back(Le32At(entry, 72));
-    if (entry.Byte(66) != 2) continue;
+    const ByteView entry = *directory.Bytes(compound::entry::kSize * index, compound::entry::kSize);
+    pending.push_back(Le32At(entry, compound::entry::kLeftSibling));
+    pending.push_back(Le32At(entry, compound::entry::kRightSibling));
+    if (entry.Byte(compound::entry::kType) != compound::entry::kStream) continue;
     std::string name;
-    for (std::size_t c = 0; c + 2 < std::min<std::size_t>(Le16At(entry, 64), 64); c += 2) name += static_cast<char>(entry.Data()[c]);
-    streams.emplace(name, std::pair{Le32At(entry, 116), Le32At(entry, 120)});
+    for (std::size_t c = 0; c + 2 < std::min<std::size_t>(Le16At(entry, compound::entry::kNameBytes), compound::entry::kLongestName); c += 2) name += static_cast<char>(entry.Data()[c]);
+    streams.emplace(name, std::pair{Le32At(entry, compound::entry::kStartSector), Le32At(entry, compound::entry::kStreamSize)});
   }
   return streams;
 }

@@ -21,8 +21,9 @@
 #include <limits>
 #include <string>
 
-#include "rescue/report/compound_file.h"
-#include "rescue/report/word_text.h"
+#include "formats/compound/compound_file.h"
+#include "formats/word/word_fib.h"
+#include "formats/word/word_text.h"
 
 namespace vellumark::reassembly {
 
@@ -78,7 +79,7 @@ std::optional<PartialText> PartialTextOf(const LoosePlacements& placed, const De
   const auto table0 = streamOf("0Table");
   const auto table1 = streamOf("1Table");
   const std::uint16_t nFib = fib.Le16(2).value_or(0), flags = fib.Le16(10).value_or(0);
-  if (fib.Le16(0) == kWord97Ident && (nFib < 101 || nFib > 105)) {
+  if (word_fib::IsWord97(fib.Le16(0).value_or(0), nFib)) {
     const std::size_t cslwAt = 0x20 + 2 + 2 * std::size_t{fib.Le16(0x20).value_or(0)};
     const auto cslw = fib.Le16(cslwAt);
     if (!cslw) return std::nullopt;

@@ -8,7 +8,7 @@
 
 #include "rescue/carve_services.h"
 #include "rescue/carvers/carvers.h"
-#include "rescue/tar_header.h"
+#include "formats/tar_header.h"
 
 namespace vellumark {
 namespace {

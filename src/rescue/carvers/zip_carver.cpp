@@ -12,9 +12,9 @@
 
 #include "common/byte_order.h"
 #include "rescue/carve_services.h"
-#include "rescue/file_signatures.h"
+#include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
-#include "rescue/zip_archive.h"
+#include "formats/zip/zip_archive.h"
 
 namespace vellumark {
 namespace {
