@@ -10,10 +10,12 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -76,10 +78,12 @@ void Settle(int milliseconds) {
   loop.exec();
 }
 
-// Saves the screen under the widget's window, its frame included.
-void Picture(QWidget* widget, const std::string& file) {
+// Saves the screen under the widget's window, its frame included, and
+// under a menu opened from it.
+void Picture(QWidget* widget, const std::string& file, const QWidget* menu = nullptr) {
   QWidget* top = widget->window();
-  const QRect frame = top->frameGeometry();
+  QRect frame = top->frameGeometry();
+  if (menu != nullptr) frame = frame.united(menu->frameGeometry());
   const QPixmap shot = top->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
   if (!shot.save(QString::fromStdString(file))) std::cerr << "could not save " << file << "\n";
   else std::cout << file << "\n";
@@ -113,9 +117,24 @@ class Watcher : public QObject {
       if (QAbstractButton* button = box->defaultButton()) button->click();
       else box->accept();
     } else if (window_.Form2()->isVisible() && !rescuePictured_) {
-      rescuePictured_ = true;
-      Settle(800);
-      Picture(window_.Form2(), outDir_ + "/rescue-progress.png");
+      // The demonstration's carving is short: it is held for a second at
+      // first sight, so that its next report has a pace to show, and
+      // pictured then; then paused, and resumed.
+      if (!carvingHeld_) {
+        carvingHeld_ = true;
+        Settle(1100);
+        // The next report may be the carving's last: looked at at once.
+        timer_.setInterval(0);
+      } else {
+        timer_.setInterval(50);
+        rescuePictured_ = true;
+        Settle(400);
+        Picture(window_.Form2(), outDir_ + "/rescue-progress.png");
+        window_.Form2()->SpeedButton1->click();
+        Settle(600);
+        Picture(window_.Form2(), outDir_ + "/rescue-paused.png");
+        window_.Form2()->SpeedButton1->click();
+      }
     } else if (window_.Form3()->isVisible() && !progressName_.empty()) {
       if (!seen_.isValid()) seen_.start();
       if (seen_.elapsed() > 1200) {
@@ -131,6 +150,7 @@ class Watcher : public QObject {
   std::string outDir_;
   QTimer timer_;
   QElapsedTimer seen_;
+  bool carvingHeld_ = false;
   std::string progressName_, messageName_;
   bool rescuePictured_ = false;
   bool busy_ = false;
@@ -165,12 +185,24 @@ int Tour(int argc, char** argv) {
     Settle(800);
     Picture(&window, out + "/main-window-expanded.png");
     window.SpeedButton1->click();
+    Settle(400);
+    // The File menu, opened as a click on it would.
+    window.menuBar()->setActiveAction(window.MenuFile->menuAction());
+    Settle(600);
+    Picture(&window, out + "/main-window-menu.png", window.MenuFile);
+    window.MenuFile->close();
+    window.menuBar()->setActiveAction(nullptr);
+    Settle(300);
 
     window.Edit2->setText(QString::fromStdString(argv[2]));
     watcher.Expect("search-progress", "final-message");
     window.Button12Click();  // search, rescue, final message
     if (ResultsWindow* results = window.Results()) {
-      results->move(window.frameGeometry().right() - 500, 160);
+      // Beside the main window, over its right part, on the screen.
+      const QRect screen = window.screen()->availableGeometry();
+      const QRect frame = results->frameGeometry();
+      results->move(std::clamp(window.frameGeometry().right() - 500, screen.left(), screen.right() - frame.width()),
+                    std::clamp(160, screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
       Settle(800);
       Picture(results, out + "/results-window.png");
       results->close();

@@ -8,19 +8,6 @@
 namespace vellumark {
 namespace {
 
-std::string SizeText(std::int64_t bytes) {
-  static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
-  double value = static_cast<double>(bytes);
-  std::size_t unit = 0;
-  while (value >= 1024 && unit + 1 < std::size(kUnits)) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, kUnits[unit]);
-  return text;
-}
-
 // A column that lsblk leaves null where it knows nothing.
 std::string TextOf(const nlohmann::json& device, const char* column) {
   const auto it = device.find(column);
@@ -48,6 +35,19 @@ std::int64_t BytesOf(const nlohmann::json& device) {
 constexpr const char* kListing = "lsblk --json --list --bytes --output PATH,MODEL,SIZE,LABEL,MOUNTPOINT,TYPE 2>/dev/null";
 
 }  // namespace
+
+std::string SizeText(std::int64_t bytes) {
+  static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, kUnits[unit]);
+  return text;
+}
 
 std::string BlockDevice::DisplayText() const {
   std::string text = path + "  " + SizeText(bytes);

@@ -33,4 +33,7 @@ std::vector<BlockDevice> ListBlockDevices();
 // The device path at the start of a drive-list entry.
 std::string DevicePathOfEntry(const std::string& displayText);
 
+// A length as the drive list shows it: "512 B", "128.0 MiB", "14.9 GiB".
+std::string SizeText(std::int64_t bytes);
+
 }  // namespace vellumark

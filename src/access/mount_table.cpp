@@ -32,8 +32,8 @@ std::vector<MountEntry> ReadMountInfo(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    std::string id, parent, numbers, root, point;
-    if (!(fields >> id >> parent >> numbers >> root >> point)) continue;
+    std::string id, parent, numbers, root, point, options;
+    if (!(fields >> id >> parent >> numbers >> root >> point >> options)) continue;
     unsigned major_ = 0, minor_ = 0;
     if (std::sscanf(numbers.c_str(), "%u:%u", &major_, &minor_) != 2) continue;
     std::string field;
@@ -42,6 +42,7 @@ std::vector<MountEntry> ReadMountInfo(const std::string& path) {
     MountEntry entry;
     if (!(fields >> entry.fileSystemType >> entry.source)) continue;
     entry.device = makedev(major_, minor_);
+    entry.readWrite = options == "rw" || options.starts_with("rw,");
     entry.mountPoint = UnescapeMountField(point);
     entry.source = UnescapeMountField(entry.source);
     mounts.push_back(std::move(entry));

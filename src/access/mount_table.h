@@ -12,6 +12,7 @@ struct MountEntry {
   std::string mountPoint;
   std::string fileSystemType;
   std::string source;        // /dev/sdb1, /dev/mapper/root, tmpfs ...
+  bool readWrite = false;    // the mount's own options: "rw", not "ro"
 };
 
 // The system's mount tables escape blanks and a few other bytes as \ooo.

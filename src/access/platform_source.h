@@ -15,8 +15,9 @@ enum class SeekOrigin { Begin, End };
 
 // Nodes that a path can name but that are no disk and no image: reading them
 // would wait for a writer (a pipe), talk to a peer (a socket) or drive a
-// device (a character device: a terminal, a tape that rewinds on close).
-enum class RefusedKind : std::uint8_t { None, Pipe, Socket, CharacterDevice };
+// device (a character device: a terminal, a tape that rewinds on close). An
+// empty file opens, but has no sector to read.
+enum class RefusedKind : std::uint8_t { None, Pipe, Socket, CharacterDevice, Empty };
 
 // Why a disk service would not hand over a device the process may not open
 // itself (see DeviceBroker).

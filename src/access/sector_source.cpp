@@ -41,8 +41,14 @@ OpenResult SectorSource::OpenImageFile(const std::string& path) {
     return Failed(OpenError::FileNotOpened);
   }
   const std::int64_t length = SeekSource(0, SeekOrigin::End);
-  if (length < 0) {
-    const OpenResult failed = Failed(OpenError::FileNotOpened);
+  if (length <= 0) {
+    OpenResult failed = Failed(OpenError::FileNotOpened);
+    // An empty file has no sector to show or search: its range would be
+    // "0 - -1".
+    if (length == 0) {
+      failed.refused = RefusedKind::Empty;
+      failed.systemError = 0;
+    }
     CloseSource();
     return failed;
   }

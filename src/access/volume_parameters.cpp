@@ -48,7 +48,11 @@ void VolumeParameters::ShowOpened(bool bootSectorRecognised) {
     lists_.fileSystemEnabled = false;
     lists_.clusterSizeEnabled = false;
   } else {
+    // Repartitioned is the reason chosen for the user: its lists are open
+    // to change, as when it is chosen by hand.
     lists_.reasonEntry = kReasonRepartitioned;
+    lists_.fileSystemEnabled = true;
+    lists_.clusterSizeEnabled = true;
   }
   ShowFileSystemType();
   ShowClusterSize(source_.ScanGeometry().SectorsPerCluster);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "access/block_devices.h"
 #include "access/destination_rule.h"
 #include "common/sector_number.h"
 #include "rescue/percent_text.h"
@@ -201,9 +202,11 @@ BackupResult ImageBackup::Run(const BackupRange& range, const std::string& targe
     }
     if (result.finished) {
       result.imagePath = targetPath;
-      frontEnd_.prompt.Show({result.errors > 0 ? slot::kFinishedWithBadSectors : slot::kBackupFinished, slot::kPrompt, {}});
-      // The map replaces any earlier one: beside the image it must describe this copy.
+      // The map replaces any earlier one: beside the image it must describe
+      // this copy. It is there before the user is told the backup finished.
       PublishMap(*map, mapWhole, result);
+      frontEnd_.prompt.Show({result.errors > 0 ? slot::kFinishedWithBadSectors : slot::kBackupFinished, slot::kPrompt,
+                             "\n" + targetPath + "  (" + SizeText(length) + ")"});
       if (result.errors > 0 && !result.mapPath.empty()) {
         frontEnd_.prompt.Show({slot::kSectorsNotCopiedListed, slot::kPrompt, result.mapPath});
       }

@@ -59,6 +59,9 @@ class ImageBackup {
 
   // The range check that comes before the save dialog.
   Refusal CheckRange(const BackupRange& range) const;
+  // What Run would refuse the target for (the refused path and its kind in
+  // result), so that nothing is asked about a target that cannot be written.
+  Refusal CheckTarget(const std::string& targetPath, BackupResult& result) const;
   // Checks again, refuses a target on the source device, then copies.
   BackupResult Run(const BackupRange& range, const std::string& targetPath);
 
@@ -79,9 +82,6 @@ class ImageBackup {
     int error = 0;
   };
 
-  // Refuses an image or map path that is no regular file, or that leads to
-  // the source; None when both may be written.
-  Refusal CheckTarget(const std::string& targetPath, BackupResult& result) const;
   // Tells why the copy could not go on: the path and the system's reason.
   void ShowFailure(int textSlot, const std::string& path, int error);
 

@@ -54,6 +54,14 @@ struct ProgressReport {
   std::optional<double> bytesPerSecond;        // search and backup, once measured
   std::optional<std::int64_t> secondsLeft;     // search and backup, once measured
   std::optional<std::int32_t> documentsFound;  // carve: documents found so far, saved or not
+  // The carving walks the hits from the range's top down: how many sectors
+  // of the range it has walked (never fewer than before), how many of the
+  // search's document hits it has handled, and how many hits a second.
+  std::optional<std::int64_t> sectorsWalked;
+  std::optional<std::int64_t> sectorsTotal;
+  std::optional<std::int32_t> documentsDone;
+  std::optional<std::int32_t> documentsTotal;
+  std::optional<double> filesPerSecond;
 };
 
 class ProgressSink {

@@ -163,9 +163,49 @@ inline constexpr int kNotSavedNotWritten = 128;
 inline constexpr int kNotSavedNotChosen = 129;
 inline constexpr int kNotSavedInsideAnother = 130;
 
+// The main window's menus, and the About box's text.
+inline constexpr int kMenuFile = 131;
+inline constexpr int kMenuQuit = 132;
+inline constexpr int kMenuAbout = 133;
+inline constexpr int kAboutText = 134;
+
+// The carving's progress: paused, its button's other caption, its pace in
+// files a second, how far its walk down the range is, and how many of the
+// documents found it has handled (followed by "done / all").
+inline constexpr int kPaused = 135;
+inline constexpr int kResume = 136;
+inline constexpr int kFilesPerSecond = 137;
+inline constexpr int kSectorsWalked = 138;
+inline constexpr int kDocumentsDone = 139;
+// What the rescued count and the documents found count (tooltips).
+inline constexpr int kExplainSuccess = 140;
+inline constexpr int kExplainDocumentsFound = 141;
+
+// An image file of no bytes (follows its path), and the range a sector or a
+// range must lie in (followed by "first - last").
+inline constexpr int kSourceEmpty = 142;
+inline constexpr int kValidRange = 143;
+// A save folder typed that does not exist.
+inline constexpr int kSaveFolderMissing = 144;
+// A source the system has mounted read-write (a question: back it up first?).
+inline constexpr int kMountedReadWrite = 145;
+
+// What the main window's less obvious controls do (tooltips).
+inline constexpr int kExplainReason = 146;
+inline constexpr int kExplainFileTypes = 147;
+inline constexpr int kExplainClusterSize = 148;
+inline constexpr int kExplainClose = 149;
+inline constexpr int kExplainFileSystem = 150;
+inline constexpr int kExplainRange = 151;
+// A backup target that exists already (its path follows): replace it?
+inline constexpr int kReplaceImage = 152;
+// A device the system refuses even to root (who gets no advice to become
+// root); it follows the path.
+inline constexpr int kRefusedToRoot = 153;
+
 // A document whose structure is whole but some of whose sectors nothing
 // shows to be its own: the verdict's word and its explanation.
-inline constexpr int kVerdictWholeStructure = 131;
-inline constexpr int kExplainWholeStructure = 132;
+inline constexpr int kVerdictWholeStructure = 154;
+inline constexpr int kExplainWholeStructure = 155;
 
 }  // namespace vellumark::slot

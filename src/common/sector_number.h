@@ -5,7 +5,8 @@
 
 namespace vellumark {
 
-// A sector number typed by the user: decimal, optionally signed, 64-bit.
+// A sector number typed by the user: decimal, optionally signed, 64-bit,
+// blanks around it ignored.
 // Anything else (empty, letters, overflow) reads as -1, which every range
 // check refuses.
 std::int64_t ParseSectorNumber(std::string_view text);

@@ -400,14 +400,36 @@ void DeepScan::CarvePhase() {
   carvingCutShort_ = false;
   const std::int64_t bytes = source_.ScanGeometry().BytesPerSector;
   const auto n = static_cast<std::int64_t>(run_.hits.size());
+  const auto documentHits = static_cast<std::int32_t>(std::count_if(
+      run_.hits.begin(), run_.hits.end(), [](const SectorHit& hit) { return IsDocumentHeaderCode(hit.code); }));
+  std::int32_t documentsDone = 0;
+  const std::int64_t sectorsTotal = run_.lastSector - run_.firstSector + 1;
+  std::int64_t sectorsWalked = 0;
+  carvePace_.emplace(n, RateMeter::Clock::now());
 
-  auto refresh = [&](std::int64_t index, bool withSector) {
+  // The share done is of the documents the search found, where it found
+  // any: they take the carving's time.
+  auto refresh = [&](std::int64_t index, bool inFirstPass) {
     ProgressReport report;
     report.stage = ProgressStage::Carve;
     report.rescued = run_.rescued;
-    report.progressPercent = static_cast<std::int32_t>((n - index) * 100 / n);
+    report.progressPercent = documentHits > 0 && inFirstPass ? documentsDone * 100 / documentHits
+                                                              : static_cast<std::int32_t>((n - index) * 100 / n);
     report.documentsFound = static_cast<std::int32_t>(run_.documents.size());
-    if (withSector) report.sector = run_.hits[static_cast<std::size_t>(index)].sector;
+    report.documentsDone = documentsDone;
+    report.documentsTotal = documentHits;
+    if (inFirstPass) {
+      const std::int64_t hitSector = run_.hits[static_cast<std::size_t>(index)].sector;
+      report.sector = hitSector;
+      sectorsWalked = std::max(sectorsWalked, std::min(sectorsTotal, run_.lastSector - hitSector + 1));
+      carvePace_->Update(n - index, RateMeter::Clock::now());
+      report.filesPerSecond = carvePace_->BytesPerSecond();
+      report.secondsLeft = carvePace_->SecondsLeft();
+    } else {
+      sectorsWalked = sectorsTotal;
+    }
+    report.sectorsWalked = sectorsWalked;
+    report.sectorsTotal = sectorsTotal;
     frontEnd_.progress.Report(report);
     frontEnd_.pump.ProcessPendingEvents();
   };
@@ -426,6 +448,7 @@ void DeepScan::CarvePhase() {
     } else if (hit.code != code::kJpegQuantFirst) {
       if (Carver carver = CarverFor(hit.code)) CarveOnOwnGrid(carver, hit);
     }
+    if (IsDocumentHeaderCode(hit.code)) ++documentsDone;
     refresh(index, true);
   }
 

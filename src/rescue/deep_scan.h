@@ -77,6 +77,9 @@ class DeepScan {
   DeepScan(SectorSource& source, VolumeParameters& parameters, FrontEnd& frontEnd);
 
   ScanResult Run(const ScanRequest& request);
+  // What Run would refuse the request for before doing any of it, so that
+  // a front end asks nothing more of a request that cannot run.
+  Refusal CheckInputs(const ScanRequest& request);
 
   void CancelSearch() { run_.searchStop = 1; }
   // Ends the search and the carving at their next safe points; the report
@@ -101,7 +104,6 @@ class DeepScan {
   const std::vector<VolumeRegion>& Volumes() const { return regions_; }
 
  private:
-  Refusal CheckInputs(const ScanRequest& request);
   void SearchPhase();
   void InferClusterPhase();
   void CarvePhase();
@@ -135,6 +137,9 @@ class DeepScan {
   std::int64_t searchReached_ = 0;  // the sector the search would have looked at next
   bool carvingCutShort_ = false;
   std::optional<RateMeter> searchPace_;
+  // The carving's pace, in hits handled rather than bytes: a hit's file may
+  // be anything from a sector to many megabytes long.
+  std::optional<RateMeter> carvePace_;
 };
 
 }  // namespace vellumark

@@ -9,7 +9,7 @@ namespace vellumark {
 
 enum class Language { English, SimplifiedChinese, TraditionalChinese };
 
-inline constexpr int kMessageSlots = 133;
+inline constexpr int kMessageSlots = 156;
 
 // The language a Windows OEM code page selects: 936 Simplified, 950
 // Traditional, anything else English.

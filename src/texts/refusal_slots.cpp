@@ -1,5 +1,7 @@
 #include "texts/refusal_slots.h"
 
+#include <unistd.h>
+
 #include "common/message_slots.h"
 
 namespace vellumark {
@@ -54,6 +56,7 @@ int SlotOf(RefusedKind kind) {
     case RefusedKind::Pipe: return slot::kSourceIsPipe;
     case RefusedKind::Socket: return slot::kSourceIsSocket;
     case RefusedKind::CharacterDevice: return slot::kSourceIsCharacterDevice;
+    case RefusedKind::Empty: return slot::kSourceEmpty;
   }
   return 0;
 }
@@ -71,6 +74,11 @@ int SlotOf(AccessRefusal refusal) {
 
 int ReasonSlot(const OpenResult& result) {
   if (const int kind = SlotOf(result.refused)) return kind;
+  // Root is refused by no permission bits: the advice to become root, or to
+  // ask the disk service, is no help there.
+  if (::geteuid() == 0 && (result.access == AccessRefusal::NotPermitted || result.access == AccessRefusal::NoService)) {
+    return slot::kRefusedToRoot;
+  }
   return SlotOf(result.access);
 }
 

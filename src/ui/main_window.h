@@ -1,17 +1,17 @@
 #pragma once
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QMainWindow>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QWidget>
 #include <memory>
-#include <vector>
 
 #include "access/platform_source.h"
 #include "access/sector_source.h"
@@ -22,6 +22,7 @@
 #include "ui/help_window.h"
 #include "ui/progress_windows.h"
 #include "ui/results_window.h"
+#include "ui/dump_view.h"
 #include "ui/window_services.h"
 #include "viewer/sector_view.h"
 
@@ -31,38 +32,32 @@ class WindowProgress;
 
 // The main window. Its controls keep the names users and tests know them by;
 // each handler calls one engine operation and mirrors the engine's state into
-// the controls.
-class TForm1 : public QWidget {
+// the controls. The window is laid out by Qt's layouts, so that it can be
+// resized and fits small or scaled screens; "More >>" shows the sector dump
+// below the rescue controls.
+class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
-  static constexpr int kClientWidth = 870;
-  static constexpr int kCollapsedHeight = 238;
-  static constexpr int kExpandedHeight = 542;
-  static constexpr int kStatusAddressFrom = 650;
-
   TForm1(WindowServices services, std::unique_ptr<PlatformSource> platform, QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // Puts the message-table texts into the controls.
+  // Puts the message-table texts into the controls and the menus.
   void ApplyTexts();
   // The program is being ended: a running rescue stops at its next safe
   // point and still writes its report; a running backup drops its unfinished
   // image without asking.
   void EndRunningOperation();
 
-  // The factor by which the drawn layout is grown so that every caption of
-  // the chosen language fits; 1 when all fit as drawn.
-  double LayoutScale() const { return scale_; }
-
   TForm2* Form2() const { return form2_; }
   TForm3* Form3() const { return form3_; }
   TypeMask CurrentTypeMask() const { return typeMask_; }
   const DeepScan& Scan() const { return scan_; }
-  // The documents of the last rescue that wrote any; null before one did.
+  // The documents of the last rescue; null before one ran.
   ResultsWindow* Results() const { return results_; }
-  // The help window, once the status bar's link has opened it.
+  // The help window, once opened (menu, F1 or the status bar's link).
   HelpWindow* Help() const { return help_; }
   void ShowHelp();
+  void ShowAbout();
 
   QLabel *Label1, *Label2, *Label3, *Label5, *Label6, *Label7, *Label8, *Label9, *Label11, *Label12;
   DriveList* DriveComboBox1;
@@ -72,9 +67,14 @@ class TForm1 : public QWidget {
   QGroupBox* GroupBox1;
   QCheckBox *chkDOC, *chkDOCX;
   QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
-  QPlainTextEdit* Memo1;
+  DumpView* Memo1;
   QStatusBar* StatusBar1;
-  QLabel* StatusPanels[4];
+  // The rescued count, the sector count, the source that is open, and the
+  // link to the help window.
+  QLabel* StatusPanels[3];
+  QPushButton* HelpLink;
+  QMenu *MenuFile, *MenuHelp;
+  QAction *ActionOpenDrive, *ActionOpenImage, *ActionClose, *ActionQuit, *ActionHelp, *ActionAbout;
 
   void Button1Click();
   void Button10Click();
@@ -93,7 +93,6 @@ class TForm1 : public QWidget {
   void chkDOCXClick();
   void Button6Click();
   void SpeedButton1Click();
-  void StatusBar1MouseDown(int x);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -101,32 +100,24 @@ class TForm1 : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // A control's drawn place in its parent; height 0 is the control's own.
-  struct Spot {
-    QWidget* widget;
-    int left, top, width, height;
-  };
-  template <typename Widget>
-  Widget* Place(QWidget* parent, const char* name, int left, int top, int width, int height = 0);
-  QLabel* RightLabel(QWidget* parent, const char* name, int roomLeft, int rightEdge, int top);
-  int S(int pixels) const;
-  int HeightOf(const Spot& spot) const;
-  double NeededScale() const;
-  std::vector<QWidget*> ExpandedOnly() const;
-  void LayOut();
-  void FitDumpFont();
-  // The collapsed or expanded height, kept on the screen.
-  void ShowHeight();
+  // main_window_controls.cpp: the controls and their layouts.
   void BuildControls();
-  // Where the image dialogs start: the folder of the last image opened or
-  // written.
-  std::string ImageFolder() const;
-  // The opened source in the controls, or why path could not be opened.
-  void ShowOpened(const OpenResult& result, const std::string& path);
-  void CloseSourceAndView();
-  void MirrorLists();
-  void MirrorView();
-  void ShowError(int slot);
+  QWidget* BuildTopRow();
+  void BuildRescueArea();
+  QWidget* BuildDumpArea();
+  void BuildStatusBar();
+  void ConnectControls();
+  // The collapsed or expanded height, the window kept on the screen.
+  void ShowHeight();
+  void KeepOnScreen();
+
+  // main_window_menu.cpp: the menu bar, access keys and tooltips.
+  void BuildMenus();
+  void ApplyMenuTexts();
+  void ApplyAccessKeys();
+  void ApplyToolTips();
+
+  // main_window_runs.cpp: the rescue and the backup.
   // Runs a rescue or a backup; should memory run out in it, the windows are
   // put back and the application is told, before the exception could reach
   // the toolkit.
@@ -134,6 +125,23 @@ class TForm1 : public QWidget {
   void RunGuarded(Operation operation);
   void RunRescue();
   void RunBackup();
+  // A source the system has mounted read-write may still be written to:
+  // the user is told, and may back it up first. False when the rescue is
+  // not to go on.
+  bool MountedSourceAccepted();
+  void ShowRefusal(const ScanResult& result);
+
+  // Where the image dialogs start: the folder of the last image opened or
+  // written.
+  std::string ImageFolder() const;
+  // The opened source in the controls, or why path could not be opened.
+  void ShowOpened(const OpenResult& result, const std::string& path);
+  void CloseSourceAndView();
+  // The controls that depend on a source being open.
+  void ShowSourceState();
+  void MirrorLists();
+  void MirrorView();
+  void ShowError(int slot, const std::string& suffix = {});
 
   WindowServices services_;
   TForm2* form2_;
@@ -150,8 +158,7 @@ class TForm1 : public QWidget {
   bool shownOnce_ = false;
   QPointer<ResultsWindow> results_;
   QPointer<HelpWindow> help_;
-  std::vector<Spot> spots_;
-  double scale_ = 1.0;
+  QWidget* dumpArea_ = nullptr;
 };
 
 }  // namespace vellumark

@@ -1,6 +1,7 @@
 #include "ui/progress_windows.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -38,6 +39,8 @@ QPushButton* ButtonAt(QWidget* parent, const char* name, const QString& caption,
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
   button->setGeometry(left, top, width, 25);
+  // Enter on the focused button presses it.
+  button->setAutoDefault(true);
   return button;
 }
 
@@ -45,22 +48,48 @@ QPushButton* ButtonAt(QWidget* parent, const char* name, const QString& caption,
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   setObjectName("TForm2");
-  // Taller than drawn by one line, for the documents found below the buttons.
-  MakeFixedDialog(this, 271, 153 + 24);
-  Label4 = LabelAt(this, "Label4", 64, 11);
-  Label2 = LabelAt(this, "Label2", 40, 35);
-  Label3 = LabelAt(this, "Label3", 52, 59);
+  // Wider and taller than drawn, for the documents done beside the progress,
+  // and the documents found and the pace below the buttons.
+  MakeFixedDialog(this, 360, 153 + 48);
+  Label4 = LabelAt(this, "Label4", 28, 11);
+  Label2 = LabelAt(this, "Label2", 28, 35);
+  Label3 = LabelAt(this, "Label3", 28, 59);
   Label1 = LabelAt(this, "Label1", 28, 83);
   Label5 = LabelAt(this, "Label5", 28, 147);
-  SpeedButton1 = ButtonAt(this, "SpeedButton1", {}, 40, 112, 73);
+  Label6 = LabelAt(this, "Label6", 28, 171);
+  SpeedButton1 = ButtonAt(this, "SpeedButton1", {}, 28, 112, 85);
   SpeedButton1->setCheckable(true);
-  Button2 = ButtonAt(this, "Button2", {}, 160, 112, 75);
+  Button2 = ButtonAt(this, "Button2", {}, 125, 112, 85);
+  Label7 = LabelAt(this, "Label7", 225, 116);
+  QFont bold = Label7->font();
+  bold.setBold(true);
+  Label7->setFont(bold);
+  Label7->hide();
+  // The two counts differ: the tips say how.
+  Label1->setToolTip(QString::fromUtf8(Text(slot::kExplainSuccess)));
+  Label5->setToolTip(QString::fromUtf8(Text(slot::kExplainDocumentsFound)));
   connect(SpeedButton1, &QPushButton::clicked, this, &TForm2::SpeedButton1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
 }
 
 void TForm2::SpeedButton1Click() {
   if (onPause) onPause(SpeedButton1->isChecked());
+  ShowPaused();
+}
+
+void TForm2::ShowPaused() {
+  const bool paused = SpeedButton1->isChecked();
+  SpeedButton1->setText(QString::fromUtf8(Text(paused ? slot::kResume : slot::kPause)));
+  Label7->setText(QString::fromUtf8(Text(slot::kPaused)));
+  Label7->setVisible(paused);
+}
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    Button2Click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TForm2::Button2Click() {
@@ -93,6 +122,14 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
 
 void TForm3::Button1Click() {
   if (onCancel) onCancel();
+}
+
+void TForm3::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    Button1Click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TForm3::closeEvent(QCloseEvent* event) {

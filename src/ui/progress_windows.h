@@ -20,7 +20,9 @@ class TForm2 : public QWidget {
   QLabel* Label3;  // sector
   QLabel* Label4;  // source
   QLabel* Label5;  // documents found so far, below the buttons
-  QPushButton* SpeedButton1;  // Pause, stays down until clicked again
+  QLabel* Label6;  // speed and time left, below the documents found
+  QLabel* Label7;  // "Paused", beside the buttons while paused
+  QPushButton* SpeedButton1;  // Pause, stays down (as Resume) until clicked again
   QPushButton* Button2;       // Stop
 
   std::function<void(bool paused)> onPause;
@@ -31,9 +33,13 @@ class TForm2 : public QWidget {
 
   void SpeedButton1Click();
   void Button2Click();
+  // The button's caption and the paused label for its state.
+  void ShowPaused();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape is Stop, as closing the window is.
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The search and backup progress window: source, sector, percent and
@@ -58,6 +64,8 @@ class TForm3 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape is Cancel, as closing the window is.
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace vellumark

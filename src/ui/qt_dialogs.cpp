@@ -50,9 +50,17 @@ int AskBox(QWidget* parent, QMessageBox::Icon icon, const Message& message, QMes
 
 }  // namespace
 
+QMessageBox::Icon IconOf(const Message& message) {
+  switch (message.captionSlot) {
+    case slot::kError: return QMessageBox::Critical;
+    case slot::kRunStopped: return QMessageBox::Warning;
+    default: return QMessageBox::Information;
+  }
+}
+
 void QtPrompt::Show(const Message& message) {
   if (silent_) return;
-  AskBox(parent_, QMessageBox::Information, message, QMessageBox::Ok);
+  AskBox(parent_, IconOf(message), message, QMessageBox::Ok);
 }
 
 bool QtPrompt::AskYesNo(const Message& message) {
@@ -70,6 +78,9 @@ std::optional<std::string> QtDialogs::SaveImagePath(const std::string& startFold
   QFileDialog dialog(parent_, {}, QString::fromStdString(startFolder), QString::fromUtf8(Text(slot::kImageFileFilter)));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("img");
+  // The window asks about replacing a file itself, once it knows the file
+  // may be written at all (the open source may not).
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
 }

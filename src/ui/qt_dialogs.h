@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QWidget>
 
 #include "ui/window_services.h"
@@ -9,6 +10,10 @@ namespace vellumark {
 // Qt's own texts (dialog buttons, the file dialogs) in the chosen language,
 // from Qt's translations; called again, it follows a new choice.
 void TranslateQtTexts();
+
+// The icon a message box carries: an error's is the error icon, a stopped
+// run's a warning, any other an information.
+QMessageBox::Icon IconOf(const Message& message);
 
 // Message boxes with the message table's texts and captions.
 class QtPrompt final : public Prompt {

@@ -1,5 +1,8 @@
 #include "ui/results_window.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -83,7 +86,12 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   // the font the table was written for.
   setFont(WindowFont());
   setWindowTitle(T(slot::kRescueFileCaption));
-  resize(760, 540);
+  // No larger than the screen leaves room for, with a title bar.
+  QSize size(760, 540);
+  if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+  }
+  resize(size);
 
   summary_ = new QLabel(this);
   summary_->setObjectName("Summary");
@@ -152,8 +160,12 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   connect(list_, &QTreeWidget::currentItemChanged, this, &ResultsWindow::ShowSelected);
   connect(list_, &QTreeWidget::itemDoubleClicked, this, &ResultsWindow::OpenRow);
   connect(close_, &QPushButton::clicked, this, &QDialog::close);
+  // Where no file manager is registered, the user is told so and where the
+  // folder is, rather than nothing happening.
   connect(openFolder_, &QPushButton::clicked, this, [this] {
-    services_.dialogs.OpenAddress(QUrl::fromLocalFile(QString::fromStdString(folder_)).toString().toStdString());
+    if (!services_.dialogs.OpenAddress(QUrl::fromLocalFile(QString::fromStdString(folder_)).toString().toStdString())) {
+      services_.prompt.Show({slot::kFailedToOpenFile, slot::kError, " " + folder_ + ": " + Text(slot::kNoHandler)});
+    }
   });
   if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
 }

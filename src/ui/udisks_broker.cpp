@@ -42,7 +42,15 @@ QDBusMessage Call(const QDBusConnection& bus, const QString& object, const QStri
 
 DeviceBroker::Grant UDisksBroker::OpenReadOnly(const std::string& path) {
   QDBusConnection bus = QDBusConnection::systemBus();
-  if (!bus.isConnected()) return {-1, AccessRefusal::NoService};
+  if (!bus.isConnected()) {
+    // The shared connection never tries again: a bus started after the
+    // program is reached through a connection of its own, made afresh at
+    // every open.
+    static const QString kOwnName = QStringLiteral("vellumark-system-bus");
+    QDBusConnection::disconnectFromBus(kOwnName);
+    bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, kOwnName);
+    if (!bus.isConnected()) return {-1, AccessRefusal::NoService};
+  }
   qDBusRegisterMetaType<QList<QDBusObjectPath>>();
 
   // The block object that stands for the device node.

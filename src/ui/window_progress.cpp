@@ -28,8 +28,8 @@ void WindowProgress::StageStarted(ProgressStage stage) {
   window->setFont(WindowFont());
   window->setWindowTitle(Q(labels_.Caption()));
   if (stage == ProgressStage::Carve) {
-    form2_->SpeedButton1->setText(QString::fromUtf8(Text(slot::kPause)));
     form2_->SpeedButton1->setChecked(false);
+    form2_->ShowPaused();
     form2_->Button2->setText(QString::fromUtf8(Text(slot::kStop)));
   } else {
     form3_->Button1->setText(QString::fromUtf8(Text(slot::kCancel)));
@@ -49,7 +49,8 @@ void WindowProgress::Show() {
     form2_->Label1->setText(Q(labels_.Line(0)));
     form2_->Label2->setText(Q(labels_.Line(1)));
     form2_->Label3->setText(Q(labels_.Line(2)));
-    form2_->Label5->setText(Q(labels_.Pace()));
+    form2_->Label5->setText(Q(labels_.Found()));
+    form2_->Label6->setText(Q(labels_.Rate()));
   } else {
     ShowSource(form3_->Label4, labels_.Source());
     form3_->Label1->setText(Q(labels_.Line(0)));

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 
+#include "access/read_write_mounts.h"
 #include "support/fixtures.h"
 
 namespace vellumark {
@@ -327,6 +328,37 @@ TEST(DestinationRule, FollowsFuseFileSystemsToWhatTheirServersHold) {
   }
 }
 
+// The file systems mounted read-write that write to what a source reads:
+// on the disk, on a partition of it, through LVM and LUKS, or inside the
+// image file read (through a loop device).
+TEST(ReadWriteMounts, FindsEveryMountWritingToTheSource) {
+  const SystemFixture system;
+  struct Case {
+    std::optional<std::uint64_t> device;
+    std::optional<FileId> file;
+    std::vector<std::string> mounts;
+  };
+  const Case cases[] = {
+      {Dev(8, 0), {}, {"/fx", "/fx/srv"}},
+      {Dev(8, 2), {}, {"/fx/srv"}},
+      {Dev(8, 1), {}, {"/fx"}},
+      // Both loop devices' images lie on sdb1.
+      {Dev(8, 16), {}, {"/fx/home", "/fx/mnt/loopfs", "/fx/mnt/imgfs", "/fx/auto"}},
+      {Dev(8, 48), {}, {"/fx/raid"}},
+      {{}, kImage, {"/fx/mnt/imgfs"}},
+      {{}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadWriteMountsOver(c.device, c.file, system.View()), c.mounts) << c.device.value_or(0);
+  }
+  // A read-only mount writes nothing.
+  test::TempDir dir;
+  std::ofstream(dir / "mountinfo") << "22 1 8:1 / /fx ro,relatime - ext4 /dev/sda1 ro\n";
+  SystemView readOnly = system.View();
+  readOnly.mountInfo = dir / "mountinfo";
+  EXPECT_TRUE(ReadWriteMountsOver(Dev(8, 0), std::nullopt, readOnly).empty());
+}
+
 TEST(MountTable, ReadsFieldsAfterTheOptionalOnesAndUnescapesBlanks) {
   test::TempDir dir;
   std::ofstream(dir / "mountinfo") << "40 22 8:3 / /media/my\\040disk rw,relatime shared:7 master:1 - vfat "
@@ -338,6 +370,7 @@ TEST(MountTable, ReadsFieldsAfterTheOptionalOnesAndUnescapesBlanks) {
   EXPECT_EQ(mounts[0].mountPoint, "/media/my disk");
   EXPECT_EQ(mounts[0].fileSystemType, "vfat");
   EXPECT_EQ(mounts[0].source, "/dev/sdc3");
+  EXPECT_TRUE(mounts[0].readWrite);  // "rw,relatime"
 }
 
 TEST(MountTable, UnescapesAnEscapeWhereverItStandsInTheField) {

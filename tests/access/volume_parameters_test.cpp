@@ -145,10 +145,13 @@ TEST_F(VolumeParametersTest, DeletedIsRefusedWithoutABootSector) {
   EXPECT_EQ(scan().ClusterPhase, -1);
 }
 
-TEST_F(VolumeParametersTest, UnrecognisedOpenLeavesTheListsEnabledStateAlone) {
+// Repartitioned, chosen for the user, opens its lists as choosing it by hand
+// does, whatever the source opened before had left them.
+TEST_F(VolumeParametersTest, UnrecognisedOpenChoosesRepartitionedWithItsListsOpen) {
   Open(300'000, true);
-  Open(1'000, false);
   EXPECT_FALSE(lists().fileSystemEnabled);
+  Open(1'000, false);
+  EXPECT_TRUE(lists().fileSystemEnabled && lists().clusterSizeEnabled);
   EXPECT_EQ(lists().reasonEntry, kReasonRepartitioned);
 }
 

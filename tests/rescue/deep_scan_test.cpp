@@ -96,9 +96,11 @@ class DeepScanTest : public ::testing::Test {
   DeepScan scan{source, parameters, frontEnd};
 };
 
+// Blanks around the number (a paste) are no fault; blanks inside it are.
 TEST(ParseSectorNumber, DecimalSigned64BitOrMinusOne) {
   const std::pair<const char*, std::int64_t> cases[] = {
-      {"0", 0}, {"+5", 5}, {"-3", -3}, {"12a", -1}, {"", -1}, {"++5", -1}, {"9223372036854775808", -1}, {" 5", -1}};
+      {"0", 0}, {"+5", 5}, {"-3", -3}, {"12a", -1}, {"", -1}, {"++5", -1}, {"9223372036854775808", -1},
+      {" 5", 5}, {" 262143 ", 262143}, {"\t7\n", 7}, {"5 6", -1}, {"  ", -1}, {"+ 5", -1}};
   for (const auto& [text, expected] : cases) EXPECT_EQ(ParseSectorNumber(text), expected) << '"' << text << '"';
 }
 

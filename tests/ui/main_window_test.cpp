@@ -133,7 +133,8 @@ class MainWindowTest : public QObject {
 
   void startsCollapsedWithNothingOpen() {
     QCOMPARE(window->windowTitle(), QString("Vellumark 1.3"));
-    QCOMPARE(window->size(), QSize(qRound(870 * window->LayoutScale()), qRound(238 * window->LayoutScale())));
+    QVERIFY(!window->Memo1->isVisible());
+    const int collapsed = window->height();
     QCOMPARE(window->ComboBox3->count(), 3);
     QCOMPARE(window->ComboBox3->currentIndex(), 0);
     QVERIFY(window->GroupBox1->isHidden());
@@ -143,9 +144,10 @@ class MainWindowTest : public QObject {
     QVERIFY(!window->Button4->isEnabled() && !window->Edit1->isEnabled());
     QCOMPARE(window->Edit2->text(), QDir::homePath() + "/");
     window->SpeedButton1->click();
-    QCOMPARE(window->height(), qRound(542 * window->LayoutScale()));
+    QVERIFY(window->Memo1->isVisible() && window->height() > collapsed);
     window->SpeedButton1->click();
-    QCOMPARE(window->height(), qRound(238 * window->LayoutScale()));
+    QVERIFY(!window->Memo1->isVisible());
+    QCOMPARE(window->height(), collapsed);
   }
 
   void openingAnImageShowsItsGeometryAndSectorZero() {
@@ -293,9 +295,50 @@ class MainWindowTest : public QObject {
     window->Button10->click();
     const auto before = test::ReadFileBytes(image);
     dialogs.savePath = image;
+    prompt.shown.clear();
     window->Button11->click();
+    // Refused at once, never asked whether to replace it first.
+    QCOMPARE(prompt.shown.size(), std::size_t{1});
     QCOMPARE(LastSlot(), 36);
     QVERIFY(test::ReadFileBytes(image) == before);
+
+    // Another file of that name is asked about, and kept on No.
+    test::WriteFileBytes(*dir / "earlier.img", {1, 2, 3});
+    dialogs.savePath = *dir / "earlier.img";
+    prompt.shown.clear();
+    window->Button11->click();
+    QCOMPARE(prompt.shown.size(), std::size_t{1});
+    QCOMPARE(LastSlot(), slot::kReplaceImage);
+    QVERIFY((test::ReadFileBytes(*dir / "earlier.img") == std::vector<std::uint8_t>{1, 2, 3}));
+  }
+
+  // Finished names the image and its size, and its map is there by then;
+  // an unfinished image kept is said to be kept, where, with its map.
+  void theBackupSaysWhatItWroteAndWhatItKept() {
+    window->Button10->click();
+    window->Edit3->setText("0");
+    window->Edit4->setText("2047");
+    const std::string target = *dir / "named.img";
+    dialogs.savePath = target;
+    window->Button11->click();
+    QCOMPARE(LastSlot(), 47);
+    QCOMPARE(prompt.shown.back().suffix, "\n" + target + "  (1.0 MiB)");
+
+    window->Edit4->setText("99999");
+    const std::string unfinished = *dir / "unfinished.img";
+    dialogs.savePath = unfinished;
+    prompt.shown.clear();
+    prompt.answer = false;  // keep the unfinished image
+    const LoopRun run = RunInEventLoop([&] { window->Button11->click(); }, [&] {
+      if (!window->Form3()->isVisible()) return false;
+      window->Form3()->Button1->click();
+      return true;
+    });
+    QVERIFY(!run.hung);
+    QCOMPARE(LastSlot(), slot::kUnfinishedImageKept);
+    const std::string said = prompt.shown.back().suffix;
+    QVERIFY2(said.starts_with(unfinished) && said.find(unfinished + ".map") != std::string::npos, said.c_str());
+    QVERIFY(std::filesystem::exists(unfinished + ".map"));
   }
 
   // The program being ended while a rescue or a backup runs: the rescue
@@ -432,6 +475,83 @@ class MainWindowTest : public QObject {
     QVERIFY(window->isVisible() && !window->Form3()->isVisible());
   }
 
+  // Paused, the rescue window says so and its button resumes; Escape is its
+  // Stop. The carving's labels only ever move forward: the share of the
+  // documents done, the sectors walked, never the sector it stands at.
+  void theCarvingShowsPausedAndOnlyMovesForward() {
+    window->Button10->click();
+    std::filesystem::create_directory(*dir / "paused");
+    window->Edit2->setText(QString::fromStdString(*dir / "paused"));
+    QStringList pausedTexts;
+    std::vector<std::pair<int, std::int64_t>> seen;  // percent, sectors walked
+    int pumps = 0;
+    const LoopRun run = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+      TForm2* rescue = window->Form2();
+      if (!rescue->isVisible()) return false;
+      const QString progress = rescue->Label2->text(), walked = rescue->Label3->text();
+      if (walked.contains('/')) {
+        seen.emplace_back(progress.section(' ', 1, 1).remove('%').toInt(),
+                          walked.section(' ', 2, 2).toLongLong());
+      }
+      ++pumps;
+      if (pumps == 1) {
+        rescue->SpeedButton1->click();  // Pause
+        pausedTexts << rescue->SpeedButton1->text() << (rescue->Label7->isVisible() ? rescue->Label7->text() : "");
+        rescue->SpeedButton1->click();  // Resume
+        pausedTexts << rescue->SpeedButton1->text() << (rescue->Label7->isVisible() ? rescue->Label7->text() : "");
+        rescue->SpeedButton1->click();  // Pause again, then Escape stops
+        QTest::keyClick(rescue, Qt::Key_Escape);
+        return true;
+      }
+      return false;
+    });
+    QVERIFY(!run.hung);
+    QCOMPARE(pausedTexts, QStringList({"Resume", "Paused", "Pause", ""}));
+    QVERIFY(window->isVisible() && !window->Form2()->isVisible());
+    QCOMPARE(StopBeforeTheCount()->textSlot, slot::kStoppedCarvingCut);
+
+    // A whole run: every report moves forward and the walk ends at the
+    // range's end, every document done.
+    seen.clear();
+    std::filesystem::create_directory(*dir / "forward");
+    window->Edit2->setText(QString::fromStdString(*dir / "forward"));
+    QString lastProgress, lastWalked;
+    const LoopRun whole = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+      TForm2* rescue = window->Form2();
+      if (!rescue->isVisible()) return false;
+      lastProgress = rescue->Label2->text();
+      lastWalked = rescue->Label3->text();
+      if (lastWalked.contains('/')) {
+        seen.emplace_back(lastProgress.section(' ', 1, 1).remove('%').toInt(), lastWalked.section(' ', 2, 2).toLongLong());
+      }
+      return false;
+    });
+    QVERIFY(!whole.hung);
+    QVERIFY(!seen.empty());
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+      QVERIFY2(seen[i].second >= seen[i - 1].second, qPrintable(QString("walked %1 after %2").arg(seen[i].second).arg(seen[i - 1].second)));
+    }
+    QCOMPARE(lastWalked, QString("Sectors done: 200000 / 200000"));
+    QVERIFY2(lastProgress.startsWith("Progress: 100%   Documents done: 1 / 1"), qPrintable(lastProgress));
+    QVERIFY(window->Form2()->Label1->toolTip().contains("save folder"));
+    QVERIFY(window->Form2()->Label5->toolTip().contains("saved or not"));
+  }
+
+  // Escape in the search window is its Cancel.
+  void escapeCancelsTheSearch() {
+    window->Button10->click();
+    std::filesystem::create_directory(*dir / "escaped");
+    window->Edit2->setText(QString::fromStdString(*dir / "escaped"));
+    const LoopRun run = RunInEventLoop([&] { window->Button12->click(); }, [&] {
+      TForm3* search = window->Form3();
+      if (!search->isVisible() || window->Scan().SearchStopped()) return false;
+      QTest::keyClick(search, Qt::Key_Escape);
+      return true;
+    });
+    QVERIFY(!run.hung);
+    QCOMPARE(StopBeforeTheCount()->textSlot, slot::kStoppedCarvingDone);
+  }
+
   void refusalsShowTheirMessageOnce() {
     window->Button10->click();
     struct Case {
@@ -440,7 +560,7 @@ class MainWindowTest : public QObject {
     };
     const Case cases[] = {
         {[&] { window->Edit1->setText("abc"); window->Button5->click(); }, 19},
-        {[&] { window->Edit2->setText("/nonexistent/folder"); window->Button12->click(); }, 21},
+        {[&] { window->Edit2->setText("/nonexistent/folder"); window->Button12->click(); }, slot::kSaveFolderMissing},
         {[&] { window->Edit2->setText(QString::fromStdString(*dir / "out")); window->Edit3->setText("x");
                window->Button12->click(); }, 23},
         {[&] { window->Button11->click(); }, 35},
@@ -472,35 +592,45 @@ class MainWindowTest : public QObject {
 
   void deletedNeedsARecognisedBootSector() {
     test::WriteFileBytes(*dir / "random.img", test::PatternBytes(1 << 20));
+    window->Button10->click();  // a recognised volume first: its lists are fixed
+    QVERIFY(!window->ComboBox2->isEnabled());
     dialogs.openPath = *dir / "random.img";
     window->Button10->click();
     QCOMPARE(window->ComboBox3->currentIndex(), 2);
+    // Repartitioned, chosen for the user, leaves its lists open to change.
+    QVERIFY(window->ComboBox2->isEnabled() && window->ComboBox1->isEnabled());
     window->ComboBox3->setCurrentIndex(0);
     window->ComboBox3Click();
     QCOMPARE(LastSlot(), 70);
     QCOMPARE(window->ComboBox3->currentIndex(), 1);
   }
 
-  // The status bar's last panel is a short link, and the page opens inside
-  // the program, in the language of the windows.
-  void statusBarOpensTheHelpWindowBeyond650Pixels() {
-    QCOMPARE(window->StatusPanels[3]->text(), QString("Help"));
-    window->StatusBar1MouseDown(620);
-    QVERIFY(window->Help() == nullptr);
-    window->StatusBar1MouseDown(700);
+  // The help opens from the status bar's link (click, or Enter on it), the
+  // Help menu and F1, inside the program and in the language of the windows.
+  void helpIsReachableFromTheLinkTheMenuAndF1() {
+    QCOMPARE(window->HelpLink->text(), QString("Help"));
+    QVERIFY(window->HelpLink->focusPolicy() & Qt::TabFocus);
+    window->HelpLink->setFocus();
+    QTest::keyClick(window->HelpLink, Qt::Key_Return);
     QVERIFY(window->Help() != nullptr && window->Help()->isVisible());
     QVERIFY(window->Help()->Page()->toPlainText().contains("Simple steps"));
     QVERIFY(dialogs.opened.empty());
     window->Help()->close();
-    window->StatusBar1MouseDown(700);  // the same window again
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F1);
     QVERIFY(window->Help()->isVisible());
+    window->Help()->close();
+    window->ActionHelp->trigger();
+    QVERIFY(window->Help()->isVisible());
+    QCOMPARE(window->ActionHelp->shortcut(), QKeySequence(Qt::Key_F1));
     for (auto [language, link, steps] : {std::tuple{Language::SimplifiedChinese, "帮助", "基本操作"},
                                          std::tuple{Language::TraditionalChinese, "說明", "基本操作"}}) {
       ChooseLanguage(language);
       TForm1 other(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
       other.ApplyTexts();
-      QCOMPARE(other.StatusPanels[3]->text(), QString::fromUtf8(link));
-      other.ShowHelp();
+      QCOMPARE(other.HelpLink->text(), QString::fromUtf8(link));
+      other.HelpLink->click();
       const QString page = other.Help()->Page()->toPlainText();
       QVERIFY(page.contains(QString::fromUtf8(steps)) && !page.contains("Simple steps"));
     }
@@ -513,7 +643,7 @@ class MainWindowTest : public QObject {
       ChooseLanguage(language);
       TForm1 other(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
       other.ApplyTexts();
-      QCOMPARE(other.Button1->text(), QString::fromUtf8(open));
+      QCOMPARE(other.Button1->text(), QString::fromUtf8(open) + "(&D)");
       QCOMPARE(other.font().family(), QString::fromUtf8(TableFont()));
     }
     ChooseLanguage(Language::English);

@@ -70,5 +70,36 @@ TEST(ProgressLabels, PaceBelowTheLabels) {
   EXPECT_EQ(labels.Pace(), "Documents found: 4");
 }
 
+// The carving's lines: the share of the documents done beside the percent,
+// the sectors its walk has covered (a sector it stands at is not shown: the
+// walk goes down), its pace in files a second, and the source after a blank.
+TEST(ProgressLabels, CarvingLinesMoveForward) {
+  ChooseLanguage(Language::English);
+  ProgressLabels labels;
+  labels.Start(ProgressStage::Carve, "/tmp/disk.img");
+  EXPECT_EQ(labels.Source(), "Source: /tmp/disk.img");
+  ProgressReport report;
+  report.progressPercent = 25;
+  report.documentsDone = 1;
+  report.documentsTotal = 4;
+  report.sectorsWalked = 1000;
+  report.sectorsTotal = 8000;
+  report.sector = 7001;  // the hit being carved: not shown
+  report.documentsFound = 1;
+  report.filesPerSecond = 12.34;
+  report.secondsLeft = 65;
+  labels.Apply(report);
+  EXPECT_EQ(labels.Line(1), "Progress: 25%   Documents done: 1 / 4");
+  EXPECT_EQ(labels.Line(2), "Sectors done: 1000 / 8000");
+  EXPECT_EQ(labels.Found(), "Documents found: 1");
+  EXPECT_EQ(labels.Rate(), "Speed: 12.3 files/s   Time left: 1:05");
+  EXPECT_EQ(labels.Pace(), "Documents found: 1   Speed: 12.3 files/s   Time left: 1:05");
+  // A carver's own report of where it reads changes nothing.
+  ProgressReport reading;
+  reading.sector = 7050;
+  labels.Apply(reading);
+  EXPECT_EQ(labels.Line(2), "Sectors done: 1000 / 8000");
+}
+
 }  // namespace
 }  // namespace vellumark
