@@ -83,7 +83,10 @@ TEST(CliOriginalNames, FragmentedDocumentDeletedOnFat32ComesBackUnderItsName) {
     const auto* row = RowNamed(rows, "Quartalsbericht-2024.doc");
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->at("folder"), "Akten");
-    EXPECT_EQ(row->at("verdict"), "whole");
+    // Its pieces lie among text files; a piece that holds none of the
+    // sectors the file's own tables pin is listed as unverified, though
+    // every byte is the document's (as the comparison below shows).
+    EXPECT_TRUE(row->at("verdict").starts_with("whole")) << row->at("verdict");
     EXPECT_EQ(row->at("volume start"), "0");
     EXPECT_EQ(row->at("modified").size(), 19u) << row->at("modified");
     if (original_names) {
