@@ -98,6 +98,21 @@ std::vector<std::uint8_t> FolderBytes(SectorSource& source, const VolumeRegion& 
 
 std::string TimeText(const std::optional<FatTimestamp>& time) { return time ? FatTimestampText(*time) : std::string(); }
 
+// What a directory entry (FAT's or exFAT's) says of a file in folder.
+template <typename Entry>
+OriginalFile FileOf(const Entry& entry, const std::string& folder, const VolumeRegion& region) {
+  OriginalFile file;
+  file.name = entry.name;
+  file.folder = folder;
+  file.created = TimeText(entry.created);
+  file.modified = TimeText(entry.modified);
+  file.firstSector = region.SectorOfCluster(entry.firstCluster);
+  file.size = entry.size;
+  file.deleted = entry.deleted;
+  file.volumeStart = region.firstSector;
+  return file;
+}
+
 }  // namespace
 
 void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files) {
@@ -131,15 +146,7 @@ void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vecto
         if (seen.count(entry.firstCluster) == 0) folders.push_back({entry.firstCluster, Joined(folder.path, entry.name), !entry.deleted, 0});
         continue;
       }
-      OriginalFile file;
-      file.name = entry.name;
-      file.folder = folder.path;
-      file.created = TimeText(entry.created);
-      file.modified = TimeText(entry.modified);
-      file.firstSector = region.SectorOfCluster(entry.firstCluster);
-      file.size = entry.size;
-      file.deleted = entry.deleted;
-      file.volumeStart = region.firstSector;
+      OriginalFile file = FileOf(entry, folder.path, region);
       files.push_back(std::move(file));
     }
   }
@@ -171,15 +178,7 @@ void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vec
         }
         continue;
       }
-      OriginalFile file;
-      file.name = entry.name;
-      file.folder = folder.path;
-      file.created = TimeText(entry.created);
-      file.modified = TimeText(entry.modified);
-      file.firstSector = region.SectorOfCluster(entry.firstCluster);
-      file.size = entry.size;
-      file.deleted = entry.deleted;
-      file.volumeStart = region.firstSector;
+      OriginalFile file = FileOf(entry, folder.path, region);
       // Without a chain its clusters follow one another: every sector is known.
       if (entry.contiguous && entry.size > 0) {
         const std::int64_t sectors = static_cast<std::int64_t>((entry.size + clusterBytes - 1) / clusterBytes * clusterBytes /

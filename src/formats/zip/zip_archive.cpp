@@ -54,18 +54,16 @@ bool IsTextPart(const std::string& name) {
   return name.ends_with(".xml") || name.ends_with(".rels");
 }
 
-// Inflates a raw deflate stream for its length, size and CRC; the output is
-// kept only when into is given. A text part fails where its text stops being
-// text, in small steps so that the failure is placed near its cause.
-Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, std::vector<std::uint8_t>* into,
-                       bool text = false) {
-  Inflated result;
-  z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return {Z_MEM_ERROR, 0, 0, 0};
+// Feeds stream the bytes of in from offered on and inflates them until
+// they run out, the stream ends or fails, or its output passes limit; adds
+// what comes out to crc (and to into, when given). A text part fails where
+// its text stops being text, in small steps so that the failure is placed
+// near its cause. Returns zlib's status: Z_OK when the bytes ran out first.
+int InflateAtHand(z_stream& stream, std::span<const std::uint8_t> in, std::size_t& offered, bool text,
+                  std::uint64_t limit, std::uint32_t& crc, std::vector<std::uint8_t>* into) {
   std::array<std::uint8_t, 65536> buffer;  // zlib writes what is read of it
   const std::span<std::uint8_t> out(buffer.data(), text ? 2048 : buffer.size());
-  result.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-  std::size_t offered = 0;
+  int status = Z_OK;
   do {
     // zlib counts input in 32-bit units: offer it a gigabyte at a time.
     if (stream.avail_in == 0 && offered < in.size()) {
@@ -76,19 +74,26 @@ Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, st
     }
     stream.next_out = out.data();
     stream.avail_out = static_cast<uInt>(out.size());
-    result.status = inflate(&stream, Z_NO_FLUSH);
+    status = inflate(&stream, Z_NO_FLUSH);
     const std::size_t produced = out.size() - stream.avail_out;
-    if (text && !LooksLikeText(out.data(), produced)) {
-      result.status = Z_DATA_ERROR;
-      break;
-    }
-    result.crc = static_cast<std::uint32_t>(crc32(result.crc, out.data(), static_cast<uInt>(produced)));
+    if (text && !LooksLikeText(out.data(), produced)) return Z_DATA_ERROR;
+    crc = static_cast<std::uint32_t>(crc32(crc, out.data(), static_cast<uInt>(produced)));
     if (into != nullptr) into->insert(into->end(), out.data(), out.data() + produced);
-    if (stream.total_out > limit) {
-      result.status = Z_DATA_ERROR;
-      break;
-    }
-  } while (result.status == Z_OK && (stream.avail_in > 0 || offered < in.size() || stream.avail_out == 0));
+    if (stream.total_out > limit) return Z_DATA_ERROR;
+  } while (status == Z_OK && (stream.avail_in > 0 || offered < in.size() || stream.avail_out == 0));
+  return status;
+}
+
+// Inflates a raw deflate stream for its length, size and CRC; the output is
+// kept only when into is given.
+Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, std::vector<std::uint8_t>* into,
+                       bool text = false) {
+  Inflated result;
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return {Z_MEM_ERROR, 0, 0, 0};
+  result.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  std::size_t offered = 0;
+  result.status = InflateAtHand(stream, in, offered, text, limit, result.crc, into);
   result.consumed = static_cast<std::int64_t>(stream.total_in);
   result.size = stream.total_out;
   inflateEnd(&stream);
@@ -165,32 +170,11 @@ Inflated InflateResumed(std::span<const std::uint8_t> rest, std::int64_t dataOff
   }
   z_stream& stream = state->stream;
   Inflated result;
-  std::array<std::uint8_t, 65536> buffer;
-  const std::span<std::uint8_t> out(buffer.data(), text ? 2048 : buffer.size());
   auto offered = static_cast<std::size_t>(stream.total_in);
   stream.avail_in = 0;
-  do {
-    if (stream.avail_in == 0 && offered < rest.size()) {
-      const std::size_t n = std::min<std::size_t>(rest.size() - offered, std::size_t{1} << 30);
-      stream.next_in = const_cast<std::uint8_t*>(rest.data() + offered);
-      stream.avail_in = static_cast<uInt>(n);
-      offered += n;
-    }
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    result.status = inflate(&stream, Z_NO_FLUSH);
-    const std::size_t produced = out.size() - stream.avail_out;
-    inflated += produced;
-    if (text && !LooksLikeText(out.data(), produced)) {
-      result.status = Z_DATA_ERROR;
-      break;
-    }
-    state->crc = static_cast<std::uint32_t>(crc32(state->crc, out.data(), static_cast<uInt>(produced)));
-    if (stream.total_out > kLargestMember) {
-      result.status = Z_DATA_ERROR;
-      break;
-    }
-  } while (result.status == Z_OK && (stream.avail_in > 0 || offered < rest.size() || stream.avail_out == 0));
+  const std::uint64_t before = stream.total_out;
+  result.status = InflateAtHand(stream, rest, offered, text, kLargestMember, state->crc, nullptr);
+  inflated += stream.total_out - before;
   if (result.status == Z_OK) result.status = Z_BUF_ERROR;  // all at hand taken: more is needed
   result.consumed = static_cast<std::int64_t>(stream.total_in);
   result.size = stream.total_out;
