@@ -9,7 +9,34 @@ namespace vellumark {
 SectorSource::SectorSource(std::unique_ptr<PlatformSource> platform)
     : platform_(std::move(platform)), window_(kWindowSize) {}
 
+SectorSource::OpenSource SectorSource::Current() const {
+  return {IsOpen(), sourceLetter_ == kImageLetter, sourcePath_, sourceName_, scan_};
+}
+
+// The source that was open is opened the way it was; should that fail too
+// (the disk was pulled meanwhile), nothing is open, as after any failure.
+void SectorSource::Reopen(const OpenSource& previous) {
+  if (!previous.open) return;
+  const OpenResult reopened =
+      previous.image ? OpenImageFileAfresh(previous.path) : OpenPartitionAfresh(previous.path, previous.name);
+  if (reopened.ok() && opened_.LastSector == previous.scan.LastSector) scan_ = previous.scan;
+}
+
 OpenResult SectorSource::OpenPartition(const std::string& devicePath, const std::string& displayName) {
+  const OpenSource previous = Current();
+  const OpenResult result = OpenPartitionAfresh(devicePath, displayName);
+  if (!result.ok()) Reopen(previous);
+  return result;
+}
+
+OpenResult SectorSource::OpenImageFile(const std::string& path) {
+  const OpenSource previous = Current();
+  const OpenResult result = OpenImageFileAfresh(path);
+  if (!result.ok()) Reopen(previous);
+  return result;
+}
+
+OpenResult SectorSource::OpenPartitionAfresh(const std::string& devicePath, const std::string& displayName) {
   CloseSource();
   // A partition has no drive letter here; the first character of its path
   // stands in so that the letter is never the image marker.
@@ -33,7 +60,7 @@ OpenResult SectorSource::OpenPartition(const std::string& devicePath, const std:
   return {OpenError::None, boot.has_value()};
 }
 
-OpenResult SectorSource::OpenImageFile(const std::string& path) {
+OpenResult SectorSource::OpenImageFileAfresh(const std::string& path) {
   CloseSource();
   sourceLetter_ = kImageLetter;
   if (!platform_->Open(path)) {

@@ -43,9 +43,11 @@ class SectorSource {
   explicit SectorSource(std::unique_ptr<PlatformSource> platform);
 
   // Closes what is open, then opens a partition device read-only. displayName
-  // is what the drive list shows for it.
+  // is what the drive list shows for it. When the opening fails, what was
+  // open before is opened again: a mistyped choice costs the user nothing.
   OpenResult OpenPartition(const std::string& devicePath, const std::string& displayName);
-  // Closes what is open, then opens a raw image file read-only.
+  // Closes what is open, then opens a raw image file read-only; as above,
+  // a failure opens again what was open.
   OpenResult OpenImageFile(const std::string& path);
   void CloseSource();
   bool IsOpen() const { return platform_->IsOpen(); }
@@ -108,6 +110,18 @@ class SectorSource {
   VolumeGeometry& ScanGeometry() { return scan_; }
 
  private:
+  // What is open, to open again after a failed opening of something else.
+  struct OpenSource {
+    bool open = false;
+    bool image = false;
+    std::string path;
+    std::string name;
+    VolumeGeometry scan;  // with the layout the user chose for it
+  };
+  OpenSource Current() const;
+  void Reopen(const OpenSource& previous);
+  OpenResult OpenPartitionAfresh(const std::string& devicePath, const std::string& displayName);
+  OpenResult OpenImageFileAfresh(const std::string& path);
   OpenResult Failed(OpenError error) const;
   void FinishOpen(std::int64_t length, const std::optional<BootSectorInfo>& boot,
                   std::uint32_t fallbackBytesPerSector);

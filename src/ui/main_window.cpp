@@ -163,6 +163,10 @@ void TForm1::ShowSourceState() {
 
 void TForm1::CloseSourceAndView() {
   source_.CloseSource();
+  ClearView();
+}
+
+void TForm1::ClearView() {
   // What the panels said was of the source just closed.
   StatusPanels[0]->clear();
   StatusPanels[1]->clear();
@@ -173,9 +177,12 @@ void TForm1::CloseSourceAndView() {
 
 void TForm1::ShowOpened(const OpenResult& result, const std::string& path) {
   if (!result.ok()) {
+    // The source open before stays open, and its view with it.
+    if (!source_.IsOpen()) ClearView();
     ShowError(SlotOf(result.error), PathAndReason(path, result.systemError, ReasonSlot(result)));
     return;
   }
+  ClearView();
   parameters_.ShowOpened(result.bootSectorRecognised);
   MirrorLists();
   const std::int64_t last = source_.ScanGeometry().LastSector;
@@ -188,21 +195,25 @@ void TForm1::ShowOpened(const OpenResult& result, const std::string& path) {
 }
 
 void TForm1::Button1Click() {
-  CloseSourceAndView();
   const std::string entry = DriveComboBox1->currentText().toStdString();
   const std::string path = DevicePathOfEntry(entry);
-  ShowOpened(source_.OpenPartition(path, entry), path);
+  const OpenResult result = source_.OpenPartition(path, entry);
+  // After a failure the drive list names what stayed open: its drive, or
+  // none for an image.
+  if (!result.ok() && source_.IsOpen())
+    DriveComboBox1->setCurrentIndex(DriveComboBox1->findText(QString::fromStdString(source_.SourceName())));
+  ShowOpened(result, path);
 }
 
 void TForm1::Button10Click() {
   // A cancelled choice leaves the open source open.
   const auto path = services_.dialogs.OpenImagePath(ImageFolder());
   if (!path) return;
-  CloseSourceAndView();
   QSettings().setValue(kImageFolderKey, QFileInfo(QString::fromStdString(*path)).absolutePath());
+  const OpenResult result = source_.OpenImageFile(*path);
   // The drive list no longer names what is open.
-  DriveComboBox1->setCurrentIndex(-1);
-  ShowOpened(source_.OpenImageFile(*path), *path);
+  if (result.ok()) DriveComboBox1->setCurrentIndex(-1);
+  ShowOpened(result, *path);
 }
 
 std::string TForm1::ImageFolder() const {

@@ -137,6 +137,7 @@ class TForm1 : public QMainWindow {
   // The opened source in the controls, or why path could not be opened.
   void ShowOpened(const OpenResult& result, const std::string& path);
   void CloseSourceAndView();
+  void ClearView();
   // The controls that depend on a source being open.
   void ShowSourceState();
   void MirrorLists();

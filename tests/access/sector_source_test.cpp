@@ -238,7 +238,7 @@ TEST_F(SectorSourceTest, ClosingLeavesNothingReadable) {
   EXPECT_EQ(source->ReadSectors(buffer, 512, 0), 512);
 }
 
-TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndReasonAndLeaveTheSourceClosed) {
+TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndReasonAndKeepWhatWasOpen) {
   platform->Add("/dev/sdz1", test::PatternBytes(1 << 20)).lengthQueryFails = true;
   const struct { std::function<OpenResult()> open; int slot; int systemError; } cases[] = {
       {[&] { return source->OpenImageFile("missing.img"); }, 48, ENOENT},
@@ -247,12 +247,25 @@ TEST_F(SectorSourceTest, OpenFailuresNameTheirMessageAndReasonAndLeaveTheSourceC
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.slot);
-    OpenImage(test::PatternBytes(4096));  // a failed open closes what was open
+    source->CloseSource();
     const OpenResult result = c.open();
     EXPECT_EQ(SlotOf(result.error), c.slot);
     EXPECT_EQ(result.systemError, c.systemError);
     EXPECT_EQ(result.refused, RefusedKind::None);
     EXPECT_FALSE(source->IsOpen());
+
+    // With an image open, the failure leaves that image open, with the
+    // cluster layout chosen for it, its bytes readable as before.
+    const auto bytes = test::PatternBytes(8192, 7);
+    OpenImage(bytes, "kept.img");
+    source->ScanGeometry().SectorsPerCluster = 8;
+    EXPECT_EQ(SlotOf(c.open().error), c.slot);
+    ASSERT_TRUE(source->IsOpen());
+    EXPECT_EQ(source->SourceName(), "kept.img");
+    EXPECT_EQ(source->SourceLetter(), SectorSource::kImageLetter);
+    EXPECT_EQ(source->ScanGeometry().SectorsPerCluster, 8u);
+    EXPECT_EQ(source->ScanGeometry().LastSector, 15);
+    EXPECT_EQ(ReadAndCompare(512, 4096), 0);
   }
 }
 

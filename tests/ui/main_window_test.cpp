@@ -252,14 +252,20 @@ class MainWindowTest : public QObject {
     dialogs.openPath = image;
     window->Button10->click();
     QCOMPARE(window->StatusPanels[1]->text(), total);
+    // A failed open leaves the image open before, and its view, as it was.
     dialogs.openPath = *dir / "missing.img";
+    window->Button10->click();
+    QVERIFY(window->GroupBox1->isVisible());
+    QCOMPARE(window->StatusPanels[1]->text(), total);
+    QVERIFY(!window->Memo1->toPlainText().isEmpty());
+    window->Button2->click();
     window->Button10->click();
     QVERIFY(window->GroupBox1->isHidden());
     QVERIFY(window->StatusPanels[1]->text().isEmpty());
 
     // Each open dialog starts where the last image was; a cancelled one does
     // not move it.
-    QCOMPARE(dialogs.startFolders.size(), std::size_t{4});
+    QCOMPARE(dialogs.startFolders.size(), std::size_t{5});
     QCOMPARE(dialogs.startFolders[1], dir->path().string());
     QCOMPARE(dialogs.startFolders[3], dir->path().string());
   }
