@@ -139,4 +139,15 @@ std::vector<std::uint8_t> BytesOfRuns(const std::string& image, const std::strin
   return bytes;
 }
 
+int WriteExfatVolume(const std::string& image, const std::string& commands) {
+  if (Run("truncate -s 16M " + image + " && mkfs.exfat -c 4K " + image + " >/dev/null 2>&1") != 0) return 1;
+  const std::string mount = image + ".mnt";
+  std::filesystem::create_directory(mount);
+  LoopDevice loop(image);
+  if (loop.path().empty() || Run("mount.exfat-fuse " + loop.path() + " " + mount + " >/dev/null 2>&1") != 0) return 1;
+  const int written = Run("cd " + mount + " && " + commands);
+  const int unmounted = Run("umount " + mount);
+  return written != 0 ? written : unmounted;
+}
+
 }  // namespace vellumark::test

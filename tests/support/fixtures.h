@@ -39,6 +39,12 @@ class LoopDevice {
   std::string path_;
 };
 
+// Makes image a 16 MiB exFAT volume of 4 KiB clusters, mounts it through
+// exfat-fuse on a loop device, runs the shell commands in its root folder and
+// unmounts it, so that the driver itself decides where each file lies.
+// Returns 0 when every step worked. Needs root, /dev/fuse and a loop device.
+int WriteExfatVolume(const std::string& image, const std::string& commands);
+
 // Whether an external program (searched in PATH, /sbin and /usr/sbin) exists.
 bool HaveTool(const std::string& name);
 
