@@ -11,6 +11,7 @@
 
 #include "common/byte_view.h"
 #include "formats/ext4/ext4_directory.h"
+#include "formats/ext4/ext4_inode.h"
 #include "formats/fat/exfat_directory.h"
 #include "formats/fat/fat_directory.h"
 #include "formats/ntfs/mft_record.h"
@@ -91,6 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entry.offset % 32 != 0 || entry.offset + 96 > size) Broken("an entry set outside the bytes");
     CheckUtf8(entry.name);
   }
+  if (const auto bitmap = FindExfatBitmap(bytes)) {
+    if (bitmap->firstCluster < 2 || bitmap->length == 0) Broken("a bitmap at no cluster");
+  }
 #elif defined(VELLUMARK_FUZZ_EXT4_DIRECTORY)
   if (const auto super = ParseExt4Superblock(bytes)) {
     if (super->blockSize < 1024 || super->blocksPerGroup == 0) Broken("a zero geometry");
@@ -98,6 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Ext4DirectoryEntry& entry : ParseExt4DirectoryBlock(bytes)) {
     if (entry.name.empty() || entry.name.find('/') != std::string::npos) Broken("a name no file has");
     if (entry.offset + 8 + entry.name.size() > size) Broken("an entry outside the bytes");
+  }
+  // The same bytes as an inode, a group descriptor and an extent node.
+  if (const auto inode = ParseExt4Inode(bytes)) {
+    if (!inode->extentRoot.empty() && inode->extentRoot.size() != 60) Broken("an extent root of another size");
+  }
+  if (Ext4InodeTableBlock(bytes, 64) == std::uint64_t{0}) Broken("an inode table at block 0");
+  if (const auto node = ParseExt4ExtentNode(bytes)) {
+    if (node->depth > 5) Broken("a tree deeper than any");
+    if ((node->extents.size() + node->children.size()) * 12 + 12 > size) Broken("entries outside the bytes");
+    for (const Ext4Extent& extent : node->extents) {
+      if (extent.length == 0 || extent.length > 32768) Broken("an extent of no length or too long");
+    }
   }
 #endif
   return 0;

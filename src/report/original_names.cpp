@@ -1,6 +1,7 @@
 #include "report/original_names.h"
 
 #include "output/original_paths.h"
+#include "report/record_rebuild.h"
 
 namespace vellumark {
 
@@ -13,12 +14,16 @@ const OriginalFile* MatchingFile(const DocumentRecord& record, const std::vector
     const auto length = static_cast<std::uint64_t>(record.length);
     int score = 0;
     if (file.size == length) {
-      score = 4;
+      score = 8;
     } else if (blocks(file.size) == blocks(length)) {
-      score = 2;
+      score = 4;
     } else {
       continue;
     }
+    // A record reused leaves several names at one start (ext4 gives a
+    // freed inode to the next file, and an old name still leads to it):
+    // a name that says the document's kind is the likelier.
+    score += KindOfFileName(file.name) == record.kind ? 2 : 0;
     score += file.deleted ? 1 : 0;
     if (score > bestScore) best = &file, bestScore = score;
   }

@@ -11,7 +11,8 @@ namespace vellumark {
 
 // The file a volume's records list that a document was: one whose first
 // sector is the document's start sector and whose size is its length (or,
-// for a size the rebuild rounded, the same count of 512-byte sectors); a
+// for a size the rebuild rounded, the same count of 512-byte sectors); one
+// whose name says the document's kind before one whose name does not, and a
 // deleted file before a live one. None when no record matches.
 const OriginalFile* MatchingFile(const DocumentRecord& record, const std::vector<OriginalFile>& files);
 

@@ -112,6 +112,11 @@ std::optional<std::pair<DocumentRecord, std::vector<std::uint8_t>>> FromFile(Sec
 
 }  // namespace
 
+std::optional<DocumentKind> KindOfFileName(const std::string& name) {
+  if (const KindOfName* named = KindNamed(name)) return named->kind;
+  return std::nullopt;
+}
+
 int RebuildFromRecords(SectorSource& source, std::vector<DocumentInspection>& report,
                        const std::vector<OriginalFile>& files, const std::string& saveFolder, TypeMask types) {
   int rebuilt = 0;

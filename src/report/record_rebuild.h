@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ namespace vellumark {
 // carving's, or the text it left. A header no rebuild held together is
 // checked as the kind its file's name says, when that kind is among types. Returns how many of them had no file
 // written before (the count of rescued files grows by that).
+// The document kind a file's name says by its extension (".doc", ".XLSX"
+// ...), where it names one.
+std::optional<DocumentKind> KindOfFileName(const std::string& name);
+
 int RebuildFromRecords(SectorSource& source, std::vector<DocumentInspection>& report,
                        const std::vector<OriginalFile>& files, const std::string& saveFolder, TypeMask types);
 

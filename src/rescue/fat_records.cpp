@@ -1,5 +1,6 @@
 // The files FAT and exFAT directories list, walked from the root.
 #include <deque>
+#include <functional>
 #include <set>
 
 #include "formats/fat/exfat_directory.h"
@@ -13,6 +14,13 @@ namespace {
 // Clusters read of one folder: a folder of 65,536 entries at 512-byte
 // clusters.
 constexpr std::size_t kMostDirectoryClusters = 4096;
+// The largest deleted file whose free clusters are followed (the carvers'
+// limit on a document), and the FAT entries a volume may read for all of
+// them: a volume of 16 million clusters read once over.
+constexpr std::uint64_t kLargestGuessedFile = 100ULL << 20;
+constexpr std::uint64_t kMostFreeClusterSteps = 16ULL << 20;
+// An exFAT bitmap of 512 million clusters (2 TiB at 4 KiB clusters).
+constexpr std::uint64_t kLargestBitmap = 64ULL << 20;
 
 // Reads FAT entries a sector at a time, keeping the last sector read.
 class FatTable {
@@ -23,25 +31,28 @@ class FatTable {
   // The next cluster of a chain; none at its end, at a free or bad cluster,
   // or where the FAT cannot be read.
   std::optional<std::uint32_t> Next(std::uint32_t cluster) {
-    const std::uint64_t at = bits_ == 12 ? cluster + cluster / 2 : std::uint64_t{cluster} * (bits_ / 8);
+    const auto value = Entry(cluster);
+    if (!value || *value < 2) return std::nullopt;
+    const std::uint32_t firstMark = bits_ == 12 ? 0xFF7 : bits_ == 16 ? 0xFFF7 : bits_ == 28 ? 0x0FFFFFF7u : 0xFFFFFFF7u;
+    if (*value >= firstMark) return std::nullopt;
+    return value;
+  }
+
+  // The cluster's entry as stored (0: free); none where the FAT cannot be read.
+  std::optional<std::uint32_t> Entry(std::uint32_t cluster) {
+    // FAT32 entries take four bytes though only 28 bits count.
+    const std::uint64_t at = bits_ == 12 ? cluster + cluster / 2 : std::uint64_t{cluster} * (bits_ == 16 ? 2 : 4);
     const auto low = Byte(at);
     const auto high = Byte(at + 1);
     if (!low || !high) return std::nullopt;
     std::uint32_t value = *low | static_cast<std::uint32_t>(*high) << 8;
-    if (bits_ == 12) {
-      value = (cluster & 1) != 0 ? value >> 4 : value & 0x0FFF;
-      if (value < 2 || value >= 0xFF7) return std::nullopt;
-    } else if (bits_ == 16) {
-      if (value < 2 || value >= 0xFFF7) return std::nullopt;
-    } else {
-      const auto b2 = Byte(at + 2);
-      const auto b3 = Byte(at + 3);
-      if (!b2 || !b3) return std::nullopt;
-      value |= static_cast<std::uint32_t>(*b2) << 16 | static_cast<std::uint32_t>(*b3) << 24;
-      if (bits_ == 28) value &= 0x0FFFFFFF;  // FAT32 keeps four bits to itself
-      if (value < 2 || value >= (bits_ == 28 ? 0x0FFFFFF7u : 0xFFFFFFF7u)) return std::nullopt;
-    }
-    return value;
+    if (bits_ == 12) return (cluster & 1) != 0 ? value >> 4 : value & 0x0FFF;
+    if (bits_ == 16) return value;
+    const auto b2 = Byte(at + 2);
+    const auto b3 = Byte(at + 3);
+    if (!b2 || !b3) return std::nullopt;
+    value |= static_cast<std::uint32_t>(*b2) << 16 | static_cast<std::uint32_t>(*b3) << 24;
+    return bits_ == 28 ? value & 0x0FFFFFFF : value;  // FAT32 keeps four bits to itself
   }
 
  private:
@@ -96,6 +107,68 @@ std::vector<std::uint8_t> FolderBytes(SectorSource& source, const VolumeRegion& 
   return bytes;
 }
 
+// A deleted file's chain is zeroed with it (FAT's, and exFAT's as drivers
+// leave it), but the allocator that wrote it took the free clusters from
+// its first one on, in order: those still free (FAT: no live file's,
+// folder's or bad cluster's entry; exFAT: clear in the bitmap), from its
+// first cluster to the volume's end and on from the start, are the
+// likeliest rest of it. A guess only: the rebuild keeps it when the checks
+// call the document whole. Steps counts the FAT entries the volume may
+// still read for such guesses. None when the FAT cannot be read, the file
+// is larger than a document can be or the free clusters do not suffice.
+// InUse tells whether a cluster is taken now (none: it cannot be read).
+using InUse = std::function<std::optional<bool>(std::uint32_t)>;
+std::vector<SectorRun> FreeClustersFrom(const InUse& inUse, const VolumeRegion& region, std::uint32_t first,
+                                        std::uint64_t clusterCount, std::uint64_t clusterBytes, std::uint64_t size,
+                                        std::uint64_t& steps) {
+  std::vector<SectorRun> runs;
+  if (size == 0 || size > kLargestGuessedFile || first < 2 || first >= clusterCount + 2) return runs;
+  std::uint64_t wanted = (size + clusterBytes - 1) / clusterBytes;
+  const std::int64_t clusterSectors = region.sectorsPerCluster;
+  const auto take = [&](std::uint32_t cluster) {
+    const std::int64_t sector = region.SectorOfCluster(cluster);
+    if (!runs.empty() && runs.back().first + runs.back().count == sector) {
+      runs.back().count += clusterSectors;
+    } else {
+      runs.push_back({sector, clusterSectors});
+    }
+    --wanted;
+  };
+  // Its first cluster is its own whatever the FAT says of it now: the
+  // document was found there.
+  take(first);
+  std::uint32_t cluster = first;
+  for (std::uint64_t k = 1; wanted > 0 && k < clusterCount; ++k) {
+    if (steps == 0) return {};
+    --steps;
+    cluster = cluster + 1 < clusterCount + 2 ? cluster + 1 : 2;
+    const auto taken = inUse(cluster);
+    if (!taken) return {};
+    if (!*taken) take(cluster);
+  }
+  if (wanted > 0) return {};
+  return runs;
+}
+
+// The exFAT allocation bitmap the root folder's entry points at, read
+// along its FAT chain (on past the chain's end, as it was laid); empty
+// where there is none or it is larger than any volume's needs to be.
+std::vector<std::uint8_t> BitmapBytes(SectorSource& source, const VolumeRegion& region, FatTable& fat, ByteView root,
+                                      std::uint64_t clusterBytes) {
+  const auto place = FindExfatBitmap(root);
+  if (!place || place->length > kLargestBitmap) return {};
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t cluster = place->firstCluster;
+  while (bytes.size() < place->length) {
+    const auto read = ReadSourceBytes(source, region.SectorOfCluster(cluster), clusterBytes);
+    if (!read) return {};
+    bytes.insert(bytes.end(), read->begin(), read->end());
+    cluster = fat.Next(cluster).value_or(cluster + 1);
+  }
+  bytes.resize(place->length);
+  return bytes;
+}
+
 std::string TimeText(const std::optional<FatTimestamp>& time) { return time ? FatTimestampText(*time) : std::string(); }
 
 // What a directory entry (FAT's or exFAT's) says of a file in folder.
@@ -127,6 +200,13 @@ void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vecto
   FatTable fat(source, toSource(facts->firstFatSector), static_cast<std::uint32_t>(sectorBytes),
                facts->fatBits == 32 ? 28 : facts->fatBits);
   std::set<std::uint32_t> seen;
+  const std::uint64_t clusterBytes = std::uint64_t{region.sectorsPerCluster} * static_cast<std::uint64_t>(sectorBytes);
+  std::uint64_t steps = kMostFreeClusterSteps;
+  const InUse fatInUse = [&fat](std::uint32_t cluster) -> std::optional<bool> {
+    const auto entry = fat.Entry(cluster);
+    if (!entry) return std::nullopt;
+    return *entry != 0;
+  };
   std::deque<Folder> folders;
   folders.push_back({facts->fatBits == 32 ? facts->rootCluster : 0, "", true, 0});
   std::size_t walked = 0;
@@ -147,6 +227,10 @@ void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vecto
         continue;
       }
       OriginalFile file = FileOf(entry, folder.path, region);
+      if (entry.deleted) {
+        file.runs = FreeClustersFrom(fatInUse, region, entry.firstCluster, facts->clusterCount, clusterBytes, entry.size, steps);
+        file.runsGuessed = !file.runs.empty();
+      }
       files.push_back(std::move(file));
     }
   }
@@ -162,6 +246,14 @@ void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vec
   FatTable fat(source, region.firstSector + static_cast<std::int64_t>(facts->fatSector * facts->bytesPerSector / sectorBytes),
                static_cast<std::uint32_t>(sectorBytes), 32);
   std::set<std::uint32_t> seen;
+  // The allocation bitmap, read with the root folder that says where it is.
+  std::vector<std::uint8_t> bitmap;
+  std::uint64_t steps = kMostFreeClusterSteps;
+  const InUse bitmapInUse = [&bitmap](std::uint32_t cluster) -> std::optional<bool> {
+    const std::uint64_t bit = cluster - 2;
+    if (cluster < 2 || bit / 8 >= bitmap.size()) return std::nullopt;
+    return (bitmap[bit / 8] >> (bit % 8) & 1) != 0;
+  };
   std::deque<Folder> folders;
   folders.push_back({facts->rootCluster, "", true, 0});
   std::size_t walked = 0;
@@ -169,6 +261,7 @@ void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vec
     const Folder folder = folders.front();
     folders.pop_front();
     const std::vector<std::uint8_t> bytes = FolderBytes(source, region, fat, folder, seen);
+    if (walked == 1) bitmap = BitmapBytes(source, region, fat, ByteView(bytes.data(), bytes.size()), clusterBytes);
     for (const ExfatFileEntry& entry : ParseExfatDirectory(ByteView(bytes.data(), bytes.size()))) {
       if (entry.firstCluster < 2 || entry.firstCluster >= std::uint64_t{facts->clusterCount} + 2) continue;
       if (entry.directory) {
@@ -184,6 +277,9 @@ void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vec
         const std::int64_t sectors = static_cast<std::int64_t>((entry.size + clusterBytes - 1) / clusterBytes * clusterBytes /
                                                                static_cast<std::uint64_t>(sectorBytes));
         file.runs.push_back({file.firstSector, sectors});
+      } else if (entry.deleted && !bitmap.empty()) {
+        file.runs = FreeClustersFrom(bitmapInUse, region, entry.firstCluster, facts->clusterCount, clusterBytes, entry.size, steps);
+        file.runsGuessed = !file.runs.empty();
       }
       files.push_back(std::move(file));
     }

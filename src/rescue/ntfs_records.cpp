@@ -1,6 +1,5 @@
 // The files NTFS's master file table lists, deleted ones among them until
 // their records are used again.
-#include <ctime>
 #include <map>
 
 #include "formats/ntfs/mft_record.h"
@@ -20,16 +19,6 @@ struct Entry {
   std::uint64_t parent = 0;
   bool directory = false;
 };
-
-// "YYYY-MM-DD hh:mm:ss" of seconds since 1970, in UTC as NTFS keeps them.
-std::string UtcText(std::int64_t seconds) {
-  const std::time_t time = seconds;
-  std::tm parts{};
-  if (seconds <= 0 || gmtime_r(&time, &parts) == nullptr) return {};
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  return text;
-}
 
 std::string FolderOf(const std::map<std::uint64_t, Entry>& entries, std::uint64_t parent) {
   std::string path;

@@ -24,12 +24,16 @@ struct OriginalFile {
   // Every sector of its data in order (NTFS's data runs, a contiguous
   // exFAT file); empty when the record gives only the first cluster.
   std::vector<SectorRun> runs;
+  // The runs are not the record's but a guess from it (a deleted FAT
+  // file's: the free clusters from its first one on); the checks decide.
+  bool runsGuessed = false;
   std::int64_t volumeStart = 0;  // the boot sector of its volume
 };
 
-// The files the FAT, exFAT and NTFS volumes among regions list: FAT and
-// exFAT directories walked from the root (deleted folders too, from their
-// first cluster), NTFS's master file table record by record. Bounded by
+// The files the FAT, exFAT, NTFS and ext4 volumes among regions list: FAT
+// and exFAT directories walked from the root (deleted folders too, from
+// their first cluster), NTFS's master file table record by record, ext4's
+// directories from the root inode, each name to its inode's extents. Bounded by
 // counts, not by time: at most kMostFiles files and kMostDirectories
 // folders per volume.
 std::vector<OriginalFile> ReadVolumeRecords(SectorSource& source, const std::vector<VolumeRegion>& regions);
@@ -41,5 +45,10 @@ inline constexpr std::size_t kMostDirectories = 65'536;
 void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
 void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
 void ReadNtfsRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
+void ReadExt4Records(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
+
+// "YYYY-MM-DD hh:mm:ss" of seconds since 1970, in UTC as NTFS and ext4
+// keep them; empty for none.
+std::string UtcText(std::int64_t seconds);
 
 }  // namespace vellumark

@@ -1,5 +1,7 @@
 #include "formats/ext4/ext4_directory.h"
 
+#include <algorithm>
+
 #include "formats/ext4/ext4_layout.h"
 
 namespace vellumark {
@@ -72,6 +74,10 @@ std::optional<Ext4SuperblockFacts> ParseExt4Superblock(ByteView volumeStart) {
   facts.blocksPerGroup = *super->Le32(layout::kBlocksPerGroup);
   facts.inodesPerGroup = *super->Le32(layout::kInodesPerGroup);
   facts.inodeSize = *super->Le16(layout::kInodeSize);
+  facts.firstDataBlock = *super->Le32(layout::kFirstDataBlock);
+  if ((*super->Le32(layout::kFeatureIncompat) & layout::kIncompat64Bit) != 0) {
+    facts.descriptorSize = std::max<std::uint32_t>(*super->Le16(layout::kDescriptorSize), 32);
+  }
   if (facts.blockCount == 0 || facts.blocksPerGroup == 0 || facts.inodesPerGroup == 0) return std::nullopt;
   return facts;
 }

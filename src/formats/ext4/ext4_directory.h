@@ -16,6 +16,8 @@ struct Ext4SuperblockFacts {
   std::uint32_t blocksPerGroup = 0;
   std::uint32_t inodesPerGroup = 0;
   std::uint16_t inodeSize = 0;
+  std::uint32_t firstDataBlock = 0;  // the superblock's block: 1 with 1 KiB blocks, else 0
+  std::uint32_t descriptorSize = 32;  // of a group descriptor: 64 (or more) with 64-bit block numbers
 };
 // From the volume's first bytes (the superblock lies 1024 bytes in).
 std::optional<Ext4SuperblockFacts> ParseExt4Superblock(ByteView volumeStart);

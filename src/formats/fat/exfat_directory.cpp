@@ -110,4 +110,18 @@ std::vector<ExfatFileEntry> ParseExfatDirectory(ByteView bytes) {
   return files;
 }
 
+std::optional<ExfatBitmapPlace> FindExfatBitmap(ByteView rootDirectory) {
+  for (std::size_t at = 0; rootDirectory.Has(at, kEntry); at += kEntry) {
+    const std::uint8_t type = *rootDirectory.Byte(at);
+    if (type == 0x00) break;
+    if (type != layout::kExfatBitmap || (*rootDirectory.Byte(at + layout::kExfatBitmapFlags) & 1) != 0) continue;
+    ExfatBitmapPlace place;
+    place.firstCluster = *rootDirectory.Le32(at + layout::kExfatBitmapFirstCluster);
+    place.length = *rootDirectory.Le64(at + layout::kExfatBitmapLength);
+    if (place.firstCluster < 2 || place.length == 0) continue;
+    return place;
+  }
+  return std::nullopt;
+}
+
 }  // namespace vellumark

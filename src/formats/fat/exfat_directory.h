@@ -45,4 +45,13 @@ struct ExfatFileEntry {
 // one's changed with the in-use bits, so it is not asked to).
 std::vector<ExfatFileEntry> ParseExfatDirectory(ByteView bytes);
 
+// Where the allocation bitmap of the first FAT lies, as the root
+// directory's bitmap entry says: a bit per cluster from cluster 2, set
+// while the cluster is in use.
+struct ExfatBitmapPlace {
+  std::uint32_t firstCluster = 0;
+  std::uint64_t length = 0;  // bytes
+};
+std::optional<ExfatBitmapPlace> FindExfatBitmap(ByteView rootDirectory);
+
 }  // namespace vellumark

@@ -61,6 +61,10 @@ inline constexpr std::uint8_t kExfatInUse = 0x80;
 inline constexpr std::uint8_t kExfatFile = 0x85;
 inline constexpr std::uint8_t kExfatStream = 0xC0;
 inline constexpr std::uint8_t kExfatName = 0xC1;
+inline constexpr std::uint8_t kExfatBitmap = 0x81;  // the allocation bitmap's entry
+inline constexpr std::size_t kExfatBitmapFlags = 1;   // bit 0: of the second FAT
+inline constexpr std::size_t kExfatBitmapFirstCluster = 20;
+inline constexpr std::size_t kExfatBitmapLength = 24;
 // File entry.
 inline constexpr std::size_t kExfatSecondaryCount = 1;
 inline constexpr std::size_t kExfatSetChecksum = 2;

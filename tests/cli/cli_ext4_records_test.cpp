@@ -1,0 +1,115 @@
+// Documents removed from ext4 volumes by e2fsprogs: the removed name stays
+// in its directory block and leads to the inode, which (as debugfs leaves
+// it) still holds the extents, so a document written into the holes
+// between live files comes back whole from them, under its name.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/fixtures.h"
+
+namespace vellumark {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using Row = std::map<std::string, std::string>;
+const fs::path kCorpus = fs::path(VELLUMARK_CORPUS_DIR);
+
+std::string Cli(const std::string& args) {
+  return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI " " + args + " 2>/dev/null");
+}
+
+std::vector<Row> Rows(const fs::path& folder) {
+  const auto rows = test::ReportRows(folder);
+  std::vector<Row> named;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    Row row;
+    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) row[rows[0][c]] = rows[r][c];
+    named.push_back(row);
+  }
+  return named;
+}
+
+const Row* RowNamed(const std::vector<Row>& rows, const std::string& originalName) {
+  for (const Row& row : rows) {
+    if (row.at("original name") == originalName) return &row;
+  }
+  return nullptr;
+}
+
+std::string Debugfs(const std::string& image, const std::string& request) {
+  return test::RunOutput("debugfs -w -R '" + request + "' " + image + " 2>/dev/null");
+}
+
+struct Ext4Case {
+  int blockBytes;
+  const char* document;  // under the corpus; none of its blocks all zeros (debugfs would leave a hole)
+  const char* types;
+  const char* removal;   // how debugfs takes the name away
+};
+
+class Ext4Records : public ::testing::TestWithParam<Ext4Case> {};
+
+TEST_P(Ext4Records, RemovedDocumentComesBackFromItsInodesExtents) {
+  VELLUMARK_REQUIRE_TOOL("mke2fs");
+  VELLUMARK_REQUIRE_TOOL("debugfs");
+  const Ext4Case c = GetParam();
+  const fs::path document = kCorpus / c.document;
+  if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no corpus document " << document);
+  const Bytes original = test::ReadFileBytes(document.string());
+  const std::size_t blocks = (original.size() + static_cast<std::size_t>(c.blockBytes) - 1) / static_cast<std::size_t>(c.blockBytes);
+  test::TempDir dir;
+  // Kept files of two blocks each, every other one removed: the document
+  // can only go into two-block holes.
+  fs::create_directories(dir.path() / "tree/Akten");
+  const std::size_t kept = blocks + 8;
+  for (std::size_t i = 0; i < kept; ++i) {
+    std::string text;
+    while (text.size() < static_cast<std::size_t>(2 * c.blockBytes)) text += "ledger line " + std::to_string(i) + "\n";
+    text.resize(static_cast<std::size_t>(2 * c.blockBytes));
+    test::WriteFileBytes(dir / ("tree/k" + std::to_string(i) + ".txt"), Bytes(text.begin(), text.end()));
+  }
+  const std::string image = dir / "ext4.img";
+  const std::size_t kib = (kept * 2 * static_cast<std::size_t>(c.blockBytes) + original.size()) / 1024 + 4096;
+  ASSERT_EQ(test::Run("mke2fs -q -t ext4 -b " + std::to_string(c.blockBytes) + " -d " + (dir / "tree") + " " + image +
+                      " " + std::to_string(kib) + "k >/dev/null 2>&1"),
+            0);
+  std::string removals;
+  for (std::size_t i = 0; i < kept; i += 2) removals += "rm /k" + std::to_string(i) + ".txt\n";
+  test::WriteFileBytes(dir / "removals", Bytes(removals.begin(), removals.end()));
+  ASSERT_EQ(test::Run("debugfs -w -f " + (dir / "removals") + " " + image + " >/dev/null 2>&1"), 0);
+  const std::string name = std::string("Sitzung vom Mai") + document.extension().string();
+  Debugfs(image, "write " + document.string() + " \"/Akten/" + name + "\"");
+  const std::string extents = Debugfs(image, "ex \"/Akten/" + name + "\"");
+  Debugfs(image, std::string(c.removal) + " \"/Akten/" + name + "\"");
+
+  const fs::path out = dir.path() / "out";
+  fs::create_directory(out);
+  Cli("rescue " + image + " " + out.string() + " --types " + c.types + " --names original");
+  const auto rows = Rows(out);
+  const Row* row = RowNamed(rows, name);
+  ASSERT_NE(row, nullptr) << extents;
+  EXPECT_EQ(row->at("folder"), "Akten");
+  EXPECT_EQ(row->at("verdict"), "whole");
+  // Holes next to one another make one piece; most are apart.
+  EXPECT_GE(std::stoi(row->at("fragments")), static_cast<int>(blocks / 4)) << extents;
+  EXPECT_EQ(row->at("modified").size(), 19u) << row->at("modified");
+  EXPECT_TRUE(test::ReadFileBytes((out / "Akten" / name).string()) == original);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, Ext4Records,
+                         ::testing::Values(Ext4Case{1024, "doc/Bug44431.doc", "doc", "rm"},
+                                           Ext4Case{4096, "doc/53379.doc", "doc", "unlink"},
+                                           Ext4Case{4096, "ooxml/docx.1.docx", "docx", "rm"}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.blockBytes) + "_" +
+                                  fs::path(info.param.document).extension().string().substr(1) + "_" +
+                                  info.param.removal;
+                         });
+
+}  // namespace
+}  // namespace vellumark
