@@ -5,12 +5,14 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/byte_view.h"
 #include "formats/ext4/ext4_directory.h"
+#include "formats/ext4/ext4_inode.h"
 #include "formats/fat/exfat_directory.h"
 #include "support/fixtures.h"
 
@@ -50,6 +52,77 @@ TEST(Ext4Directory, DeletedNameInThePreviousEntrysSlack) {
                        {"lost+found", false}, {"Bericht lang.doc", true}, {"a.txt", false}, {"c.doc", false}, {"sub", false}}));
   EXPECT_NE(entries[1].inode, 0u);
   EXPECT_EQ(entries[1].fileType, 1);
+
+  // The removed name's inode, through its group's descriptor: debugfs
+  // left its size and extents, and set its deletion time.
+  const std::uint32_t number = entries[1].inode;
+  const std::uint64_t group = (number - 1) / super->inodesPerGroup;
+  const auto table = Ext4InodeTableBlock(
+      all.Bytes((super->firstDataBlock + 1) * 1024 + group * super->descriptorSize, super->descriptorSize).value(),
+      super->descriptorSize);
+  ASSERT_TRUE(table);
+  const auto inode = ParseExt4Inode(
+      all.Bytes(*table * 1024 + (number - 1) % super->inodesPerGroup * super->inodeSize, super->inodeSize).value());
+  ASSERT_TRUE(inode);
+  EXPECT_TRUE(inode->regular);
+  EXPECT_TRUE(inode->deleted);
+  EXPECT_EQ(inode->links, 0);
+  EXPECT_EQ(inode->size, 5000u);
+  const auto root = ParseExt4ExtentNode(ByteView(inode->extentRoot.data(), inode->extentRoot.size()));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->depth, 0);
+  ASSERT_EQ(root->extents.size(), 1u);
+  EXPECT_EQ(root->extents[0].logical, 0u);
+  EXPECT_EQ(root->extents[0].length, 5u);
+  const std::string fileBlocks = test::RunOutput("debugfs -R 'blocks <" + std::to_string(number) + ">' " + image + " 2>/dev/null");
+  EXPECT_EQ(root->extents[0].physical, std::stoull(fileBlocks));
+  EXPECT_EQ(volume[root->extents[0].physical * 1024 + 4999], 'b');
+}
+
+// Extent nodes as the tree's bytes hold them: a leaf's extents (one marked
+// unwritten by a length past 32,768), an index's children, and nodes the
+// tree cannot have.
+TEST(Ext4Extents, NodesOfTheTree) {
+  const auto node = [](std::uint16_t magic, std::uint16_t entries, std::uint16_t depth,
+                       const std::vector<std::array<std::uint32_t, 3>>& items, std::size_t size) {
+    Bytes bytes(size, 0);
+    const auto put16 = [&bytes](std::size_t at, std::uint32_t v) { bytes[at] = v & 0xFF, bytes[at + 1] = v >> 8 & 0xFF; };
+    const auto put32 = [&](std::size_t at, std::uint32_t v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+    put16(0, magic), put16(2, entries), put16(4, 4), put16(6, depth);
+    for (std::size_t k = 0; k < items.size() && 12 + k * 12 + 12 <= size; ++k) {
+      const std::size_t at = 12 + k * 12;
+      put32(at, items[k][0]);
+      if (depth == 0) {
+        put16(at + 4, items[k][1]), put16(at + 6, 0), put32(at + 8, items[k][2]);
+      } else {
+        put32(at + 4, items[k][2]), put16(at + 8, 0);
+      }
+    }
+    return bytes;
+  };
+  const Bytes leaf = node(0xF30A, 2, 0, {{0, 3, 700}, {3, 32768 + 5, 900}}, 60);
+  const auto parsedLeaf = ParseExt4ExtentNode(ByteView(leaf.data(), leaf.size()));
+  ASSERT_TRUE(parsedLeaf);
+  ASSERT_EQ(parsedLeaf->extents.size(), 2u);
+  EXPECT_EQ(parsedLeaf->extents[0].physical, 700u);
+  EXPECT_EQ(parsedLeaf->extents[0].length, 3u);
+  EXPECT_FALSE(parsedLeaf->extents[0].unwritten);
+  EXPECT_EQ(parsedLeaf->extents[1].logical, 3u);
+  EXPECT_EQ(parsedLeaf->extents[1].length, 5u);
+  EXPECT_TRUE(parsedLeaf->extents[1].unwritten);
+
+  const Bytes index = node(0xF30A, 1, 1, {{0, 0, 4242}}, 60);
+  const auto parsedIndex = ParseExt4ExtentNode(ByteView(index.data(), index.size()));
+  ASSERT_TRUE(parsedIndex);
+  EXPECT_EQ(parsedIndex->children, std::vector<std::uint64_t>{4242});
+
+  // A count past what 60 bytes hold gives the four that fit.
+  const Bytes overfull = node(0xF30A, 200, 0, {{0, 1, 10}, {1, 1, 11}, {2, 1, 12}, {3, 1, 13}}, 60);
+  EXPECT_EQ(ParseExt4ExtentNode(ByteView(overfull.data(), overfull.size()))->extents.size(), 4u);
+  const Bytes noMagic = node(0xF30B, 1, 0, {{0, 1, 10}}, 60);
+  EXPECT_FALSE(ParseExt4ExtentNode(ByteView(noMagic.data(), noMagic.size())));
+  const Bytes tooDeep = node(0xF30A, 1, 6, {{0, 0, 10}}, 60);
+  EXPECT_FALSE(ParseExt4ExtentNode(ByteView(tooDeep.data(), tooDeep.size())));
 }
 
 TEST(ExfatDirectory, DeletedEntrySetKeepsNameClusterAndSize) {
@@ -100,6 +173,17 @@ TEST(ExfatDirectory, DeletedEntrySetKeepsNameClusterAndSize) {
   ASSERT_NE(folder, nullptr);
   EXPECT_FALSE(folder->deleted);
   EXPECT_TRUE(folder->directory);
+
+  // The allocation bitmap: a bit per cluster, the deleted file's cleared,
+  // the live folder's set.
+  const auto bitmap = FindExfatBitmap(all.Bytes(rootAt, clusterBytes).value());
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->length, (boot->clusterCount + 7) / 8);
+  const std::uint64_t bitmapAt = boot->heapSector * 512 + (bitmap->firstCluster - 2) * clusterBytes;
+  const auto inUse = [&](std::uint32_t cluster) { return (volume[bitmapAt + (cluster - 2) / 8] >> ((cluster - 2) % 8) & 1) != 0; };
+  EXPECT_FALSE(inUse(report->firstCluster));
+  EXPECT_TRUE(inUse(folder->firstCluster));
+  EXPECT_TRUE(inUse(bitmap->firstCluster));
 }
 
 }  // namespace
