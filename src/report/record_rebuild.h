@@ -12,7 +12,9 @@
 namespace vellumark {
 
 // Documents rebuilt from their file's record where the record lists every
-// sector of the file (NTFS's data runs, a contiguous exFAT file) and the
+// sector of the file (NTFS's data runs, ext4's extents, a contiguous exFAT
+// file) or a guess from it does (a deleted FAT or exFAT file's free
+// clusters from its first on), and the
 // carving did not bring it back whole at that size: the sectors are read in
 // the record's order, cut to its size, and kept only when the same checks
 // as every rebuild's call them whole (the clusters may have been reused

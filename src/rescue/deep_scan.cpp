@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "access/destination_rule.h"
@@ -163,9 +164,13 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
   // What the volumes' own records say of the documents: their names,
   // folders and times (read once the carving is done, so that a deleted
   // file's record cannot decide what is carved).
-  const std::vector<OriginalFile> originals = ReadVolumeRecords(source_, regions_);
-  // A file whose record lists every sector (NTFS's runs) is read from
-  // them where the carving did not bring it back whole.
+  std::set<std::int64_t> documentStarts;
+  for (const DocumentInspection& inspection : report_) documentStarts.insert(inspection.record.startSector);
+  const std::vector<OriginalFile> originals = ReadVolumeRecords(source_, regions_, documentStarts);
+  // A file whose record lists every sector (NTFS's runs, ext4's extents,
+  // a contiguous exFAT file), or a deleted FAT/exFAT file's free clusters
+  // from its first on, is read from them where the carving did not bring
+  // it back whole; the checks decide.
   run_.rescued += RebuildFromRecords(source_, report_, originals, run_.saveFolder, run_.typeMask);
   NameAfterRecords(report_, originals, regions_, request.originalNames, run_.saveFolder);
   ScanResult result;

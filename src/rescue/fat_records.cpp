@@ -188,7 +188,8 @@ OriginalFile FileOf(const Entry& entry, const std::string& folder, const VolumeR
 
 }  // namespace
 
-void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files) {
+void ReadFatRecords(SectorSource& source, const VolumeRegion& region, const std::set<std::int64_t>& documentStarts,
+                    std::vector<OriginalFile>& files) {
   const auto boot = ReadSourceBytes(source, region.firstSector, 512);
   if (!boot) return;
   const auto facts = ParseFatBootSector(ByteView(boot->data(), boot->size()));
@@ -227,7 +228,7 @@ void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vecto
         continue;
       }
       OriginalFile file = FileOf(entry, folder.path, region);
-      if (entry.deleted) {
+      if (entry.deleted && documentStarts.count(file.firstSector) != 0) {
         file.runs = FreeClustersFrom(fatInUse, region, entry.firstCluster, facts->clusterCount, clusterBytes, entry.size, steps);
         file.runsGuessed = !file.runs.empty();
       }
@@ -236,7 +237,8 @@ void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vecto
   }
 }
 
-void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files) {
+void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, const std::set<std::int64_t>& documentStarts,
+                      std::vector<OriginalFile>& files) {
   const auto boot = ReadSourceBytes(source, region.firstSector, 512);
   if (!boot) return;
   const auto facts = ParseExfatBootSector(ByteView(boot->data(), boot->size()));
@@ -277,7 +279,7 @@ void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vec
         const std::int64_t sectors = static_cast<std::int64_t>((entry.size + clusterBytes - 1) / clusterBytes * clusterBytes /
                                                                static_cast<std::uint64_t>(sectorBytes));
         file.runs.push_back({file.firstSector, sectors});
-      } else if (entry.deleted && !bitmap.empty()) {
+      } else if (entry.deleted && !bitmap.empty() && documentStarts.count(file.firstSector) != 0) {
         file.runs = FreeClustersFrom(bitmapInUse, region, entry.firstCluster, facts->clusterCount, clusterBytes, entry.size, steps);
         file.runsGuessed = !file.runs.empty();
       }

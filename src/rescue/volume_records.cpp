@@ -13,13 +13,14 @@ std::string UtcText(std::int64_t seconds) {
   return text;
 }
 
-std::vector<OriginalFile> ReadVolumeRecords(SectorSource& source, const std::vector<VolumeRegion>& regions) {
+std::vector<OriginalFile> ReadVolumeRecords(SectorSource& source, const std::vector<VolumeRegion>& regions,
+                                            const std::set<std::int64_t>& documentStarts) {
   std::vector<OriginalFile> files;
   for (const VolumeRegion& region : regions) {
     switch (region.kind) {
       case VolumeKind::Fat:
-      case VolumeKind::Fat32: ReadFatRecords(source, region, files); break;
-      case VolumeKind::Exfat: ReadExfatRecords(source, region, files); break;
+      case VolumeKind::Fat32: ReadFatRecords(source, region, documentStarts, files); break;
+      case VolumeKind::Exfat: ReadExfatRecords(source, region, documentStarts, files); break;
       case VolumeKind::Ntfs: ReadNtfsRecords(source, region, files); break;
       case VolumeKind::Ext4: ReadExt4Records(source, region, files); break;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,20 @@ struct OriginalFile {
 // directories from the root inode, each name to its inode's extents. Bounded by
 // counts, not by time: at most kMostFiles files and kMostDirectories
 // folders per volume.
-std::vector<OriginalFile> ReadVolumeRecords(SectorSource& source, const std::vector<VolumeRegion>& regions);
+// A deleted FAT or exFAT file's clusters past its first are guessed (see
+// runsGuessed) only where a document begins at its first sector: one of
+// documentStarts.
+std::vector<OriginalFile> ReadVolumeRecords(SectorSource& source, const std::vector<VolumeRegion>& regions,
+                                            const std::set<std::int64_t>& documentStarts);
 
 inline constexpr std::size_t kMostFiles = 1'000'000;
 inline constexpr std::size_t kMostDirectories = 65'536;
 
 // The walkers of each kind, for one volume.
-void ReadFatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
-void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
+void ReadFatRecords(SectorSource& source, const VolumeRegion& region, const std::set<std::int64_t>& documentStarts,
+                    std::vector<OriginalFile>& files);
+void ReadExfatRecords(SectorSource& source, const VolumeRegion& region, const std::set<std::int64_t>& documentStarts,
+                      std::vector<OriginalFile>& files);
 void ReadNtfsRecords(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
 void ReadExt4Records(SectorSource& source, const VolumeRegion& region, std::vector<OriginalFile>& files);
 
