@@ -4,7 +4,9 @@
 // depends on what removed it: e2fsprogs' debugfs leaves them and the size,
 // the kernel's driver clears both (its deleted inodes give nothing here).
 #include <algorithm>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -18,9 +20,11 @@ namespace {
 
 constexpr std::uint32_t kRootInode = 2;
 // Nodes of one file's extent tree read (a tree of depth 2 at 4 KiB blocks
-// holds 340 x 340 extents), and blocks of one directory read.
+// holds 340 x 340 extents); directory blocks and inodes read of a volume
+// (a million blocks of names, and as many inodes as NTFS's records read).
 constexpr std::size_t kMostExtentNodes = 4096;
-constexpr std::uint64_t kMostDirectoryBlocks = 16384;
+constexpr std::uint64_t kMostDirectoryBlocks = 1 << 20;
+constexpr std::uint64_t kMostInodes = 4'000'000;
 
 struct Folder {
   std::uint32_t inode = 0;
@@ -32,7 +36,9 @@ class Ext4Volume {
   Ext4Volume(SectorSource& source, const VolumeRegion& region, const Ext4SuperblockFacts& facts)
       : source_(source), region_(region), facts_(facts),
         sectorBytes_(static_cast<std::uint64_t>(source.ScanGeometry().BytesPerSector)) {
-    groups_ = (facts.blockCount - facts.firstDataBlock + facts.blocksPerGroup - 1) / facts.blocksPerGroup;
+    if (facts.firstDataBlock < facts.blockCount) {
+      groups_ = (facts.blockCount - facts.firstDataBlock + facts.blocksPerGroup - 1) / facts.blocksPerGroup;
+    }
     inodeSize_ = facts.inodeSize == 0 ? 128 : facts.inodeSize;
   }
 
@@ -52,20 +58,39 @@ class Ext4Volume {
   }
 
   std::optional<Ext4Inode> Inode(std::uint32_t number) {
-    if (number == 0) return std::nullopt;
+    if (number == 0 || inodesRead_ >= kMostInodes) return std::nullopt;
+    ++inodesRead_;
     const std::uint64_t group = (number - 1) / facts_.inodesPerGroup;
     const std::uint64_t index = (number - 1) % facts_.inodesPerGroup;
     if (group >= groups_) return std::nullopt;
-    // The descriptors follow the superblock's block.
+    const auto table = InodeTable(group);
+    if (!table) return std::nullopt;
+    // Names of one folder lead mostly to neighbouring inodes: the block
+    // last read is kept.
+    const std::uint64_t at = *table * facts_.blockSize + index * inodeSize_;
+    const std::uint64_t block = at / facts_.blockSize;
+    if (block != loadedBlock_ || at % facts_.blockSize + inodeSize_ > facts_.blockSize) {
+      auto bytes = Read(block * facts_.blockSize, std::max<std::uint64_t>(facts_.blockSize, at % facts_.blockSize + inodeSize_));
+      if (!bytes) return std::nullopt;
+      loaded_ = std::move(*bytes);
+      loadedBlock_ = block;
+    }
+    return ParseExt4Inode(ByteView(loaded_.data() + at % facts_.blockSize, inodeSize_));
+  }
+
+  // Where the group's inode table begins, from its descriptor (the
+  // descriptors follow the superblock's block); read once a group.
+  std::optional<std::uint64_t> InodeTable(std::uint64_t group) {
+    if (const auto known = tables_.find(group); known != tables_.end()) return known->second;
     const std::uint64_t descriptorAt =
         (std::uint64_t{facts_.firstDataBlock} + 1) * facts_.blockSize + group * facts_.descriptorSize;
-    const auto descriptor = Read(descriptorAt, facts_.descriptorSize);
-    if (!descriptor) return std::nullopt;
-    const auto table = Ext4InodeTableBlock(ByteView(descriptor->data(), descriptor->size()), facts_.descriptorSize);
-    if (!table || *table >= facts_.blockCount) return std::nullopt;
-    const auto bytes = Read(*table * facts_.blockSize + index * inodeSize_, inodeSize_);
-    if (!bytes) return std::nullopt;
-    return ParseExt4Inode(ByteView(bytes->data(), bytes->size()));
+    std::optional<std::uint64_t> table;
+    if (const auto descriptor = Read(descriptorAt, facts_.descriptorSize)) {
+      table = Ext4InodeTableBlock(ByteView(descriptor->data(), descriptor->size()), facts_.descriptorSize);
+      if (table && *table >= facts_.blockCount) table.reset();
+    }
+    tables_[group] = table;
+    return table;
   }
 
   // The inode's extents in the file's order; none where its tree cannot be
@@ -83,6 +108,7 @@ class Ext4Volume {
       if (!node || (expected >= 0 && node->depth != expected)) return std::nullopt;
       extents.insert(extents.end(), node->extents.begin(), node->extents.end());
       for (const std::uint64_t child : node->children) {
+        if (blocksOfTrees_++ >= kMostInodes) return std::nullopt;
         auto block = Block(child);
         if (!block) return std::nullopt;
         nodes.emplace_back(std::move(*block), node->depth - 1);
@@ -120,6 +146,11 @@ class Ext4Volume {
   std::uint64_t sectorBytes_;
   std::uint64_t groups_ = 0;
   std::uint32_t inodeSize_ = 128;
+  std::uint64_t inodesRead_ = 0;
+  std::map<std::uint64_t, std::optional<std::uint64_t>> tables_;  // of the groups met
+  std::vector<std::uint8_t> loaded_;
+  std::uint64_t loadedBlock_ = UINT64_MAX;
+  std::uint64_t blocksOfTrees_ = 0;  // extent tree blocks read, as many as inodes at most
 };
 
 std::string Joined(const std::string& folder, const std::string& name) {
@@ -139,6 +170,7 @@ void ReadExt4Records(SectorSource& source, const VolumeRegion& region, std::vect
   std::vector<std::tuple<bool, std::uint32_t, OriginalFile>> named;  // removed name, inode, file
   std::deque<Folder> folders{{kRootInode, ""}};
   std::size_t walked = 0;
+  std::uint64_t blocks = 0;
   while (!folders.empty() && walked++ < kMostDirectories && named.size() < kMostFiles) {
     const Folder folder = folders.front();
     folders.pop_front();
@@ -146,7 +178,6 @@ void ReadExt4Records(SectorSource& source, const VolumeRegion& region, std::vect
     if (!inode || !inode->directory) continue;
     const auto extents = volume.Extents(*inode);
     if (!extents) continue;
-    std::uint64_t blocks = 0;
     for (const Ext4Extent& extent : *extents) {
       for (std::uint64_t b = 0; b < extent.length && blocks < kMostDirectoryBlocks; ++b, ++blocks) {
         const auto bytes = volume.Block(extent.physical + b);

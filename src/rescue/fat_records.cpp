@@ -107,6 +107,10 @@ std::vector<std::uint8_t> FolderBytes(SectorSource& source, const VolumeRegion& 
   return bytes;
 }
 
+// Whether a cluster is taken now (by the FAT's entry or exFAT's bitmap);
+// none where that cannot be read.
+using InUse = std::function<std::optional<bool>(std::uint32_t)>;
+
 // A deleted file's chain is zeroed with it (FAT's, and exFAT's as drivers
 // leave it), but the allocator that wrote it took the free clusters from
 // its first one on, in order: those still free (FAT: no live file's,
@@ -116,8 +120,6 @@ std::vector<std::uint8_t> FolderBytes(SectorSource& source, const VolumeRegion& 
 // call the document whole. Steps counts the FAT entries the volume may
 // still read for such guesses. None when the FAT cannot be read, the file
 // is larger than a document can be or the free clusters do not suffice.
-// InUse tells whether a cluster is taken now (none: it cannot be read).
-using InUse = std::function<std::optional<bool>(std::uint32_t)>;
 std::vector<SectorRun> FreeClustersFrom(const InUse& inUse, const VolumeRegion& region, std::uint32_t first,
                                         std::uint64_t clusterCount, std::uint64_t clusterBytes, std::uint64_t size,
                                         std::uint64_t& steps) {

@@ -111,5 +111,48 @@ INSTANTIATE_TEST_SUITE_P(Volumes, Ext4Records,
                                   info.param.removal;
                          });
 
+// A volume whose records lie: the root folder's extent claims 32,767
+// blocks past its own and the group descriptors put the inode tables past
+// the volume's end. The walk stays within its counts and the volume's
+// bytes, and the document still comes back whole.
+TEST(Ext4Records, LyingRecordsLeaveTheCarvingAsItWas) {
+  VELLUMARK_REQUIRE_TOOL("mke2fs");
+  VELLUMARK_REQUIRE_TOOL("debugfs");
+  // No 1 KiB block of it is all zeros, which mke2fs would leave as a hole.
+  const fs::path document = kCorpus / "doc/Bug44431.doc";
+  if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no corpus document " << document);
+  test::TempDir dir;
+  fs::create_directories(dir.path() / "tree");
+  fs::copy_file(document, dir.path() / "tree/Sitzung.doc");
+  const std::string image = dir / "ext4.img";
+  ASSERT_EQ(test::Run("mke2fs -q -t ext4 -b 1024 -d " + (dir / "tree") + " " + image + " 4096k >/dev/null 2>&1"), 0);
+  const std::string place = Debugfs(image, "imap <2>");
+  const std::size_t block = place.find("located at block ");
+  const std::size_t offset = place.find("offset 0x");
+  ASSERT_NE(block, std::string::npos) << place;
+  ASSERT_NE(offset, std::string::npos) << place;
+  const std::uint64_t rootInodeAt = std::stoull(place.substr(block + 17)) * 1024 + std::stoull(place.substr(offset + 9), nullptr, 16);
+  for (const bool descriptors : {false, true}) {
+    SCOPED_TRACE(descriptors ? "inode tables past the end" : "root folder's extent too long");
+    Bytes bytes = test::ReadFileBytes(image);
+    if (descriptors) {
+      // The group's inode table (its descriptor's bytes 8-11) far away:
+      bytes[2048 + 11] = 0x7F;  // one group at 8,192 blocks a group
+    } else {
+      // The root inode's first extent: its length at bytes 40 + 12 + 4.
+      bytes[rootInodeAt + 56] = 0xFF, bytes[rootInodeAt + 57] = 0x7F;
+    }
+    const std::string lying = dir / "lying.img";
+    test::WriteFileBytes(lying, bytes);
+    const fs::path out = dir.path() / (descriptors ? "out-descriptors" : "out-extent");
+    fs::create_directory(out);
+    EXPECT_EQ(Cli("rescue " + lying + " " + out.string() + " --types doc --names original"), "Rescued file 1\n");
+    const auto rows = Rows(out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at("verdict"), "whole");
+    EXPECT_TRUE(test::ReadFileBytes((out / rows[0].at("name")).string()) == test::ReadFileBytes(document.string()));
+  }
+}
+
 }  // namespace
 }  // namespace vellumark
