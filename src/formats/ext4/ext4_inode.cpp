@@ -38,7 +38,7 @@ std::optional<Ext4Inode> ParseExt4Inode(ByteView inode) {
 }
 
 std::optional<Ext4ExtentNode> ParseExt4ExtentNode(ByteView node) {
-  if (node.Le16(0) != layout::kExtentMagic) return std::nullopt;
+  if (!node.Has(0, layout::kExtentHeader) || node.Le16(0) != layout::kExtentMagic) return std::nullopt;
   const auto entries = node.Le16(layout::kExtentEntries);
   const auto depth = node.Le16(layout::kExtentDepth);
   if (!entries || !depth || *depth > layout::kMostExtentDepth) return std::nullopt;
