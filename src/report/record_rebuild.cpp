@@ -73,11 +73,13 @@ std::vector<const OriginalFile*> FilesWithRuns(const DocumentRecord& record, con
 }
 
 // The document as the file's record lists it, with the record it is
-// written under; none unless the checks call it whole.
+// written under; none unless the checks call it whole (or, with
+// structureWillDo, whole in its structure).
 std::optional<std::pair<DocumentRecord, std::vector<std::uint8_t>>> FromFile(SectorSource& source,
                                                                              const DocumentRecord& record,
                                                                              const OriginalFile& file, TypeMask types,
-                                                                             const std::string& saveFolder) {
+                                                                             const std::string& saveFolder,
+                                                                             bool structureWillDo) {
   // A header no rebuild held together has no kind yet: the file's name
   // tells which to check it as, among the kinds chosen.
   const char* extension = Extension(record.kind);
@@ -95,7 +97,9 @@ std::optional<std::pair<DocumentRecord, std::vector<std::uint8_t>>> FromFile(Sec
   candidate.kind = kind;
   candidate.length = static_cast<std::int64_t>(bytes->size());
   candidate.runs = file.runs;
-  candidate.reassembled = false;
+  // Guessed runs vouch for nothing across their gaps: as a reassembly's,
+  // a piece counts as the document's only where its bookkeeping pins it.
+  candidate.reassembled = file.runsGuessed;
   candidate.partialText = false;
   candidate.notRebuilt = false;
   candidate.insideDocumentAt = -1;
@@ -106,7 +110,8 @@ std::optional<std::pair<DocumentRecord, std::vector<std::uint8_t>>> FromFile(Sec
     const std::int64_t sectorBytes = source.ScanGeometry().BytesPerSector;
     candidate.outputName = OutputName(saveFolder, record.startSector * sectorBytes, extension);
   }
-  if (InspectBytes(candidate, *bytes).verdict != Verdict::Whole) return std::nullopt;
+  const Verdict verdict = InspectBytes(candidate, *bytes).verdict;
+  if (verdict != Verdict::Whole && !(structureWillDo && verdict == Verdict::WholeStructure)) return std::nullopt;
   return std::make_pair(std::move(candidate), std::move(*bytes));
 }
 
@@ -124,9 +129,12 @@ int RebuildFromRecords(SectorSource& source, std::vector<DocumentInspection>& re
     const DocumentRecord& record = inspection.record;
     if (record.outputName.empty() && !record.notRebuilt) continue;  // a kind not chosen
     std::optional<std::pair<DocumentRecord, std::vector<std::uint8_t>>> found;
+    // A rebuild whole only in its structure stands in only for one that
+    // was not even that.
+    const bool structureWillDo = inspection.verdict != Verdict::Whole && inspection.verdict != Verdict::WholeStructure;
     for (const OriginalFile* file : FilesWithRuns(record, files)) {
       if (inspection.verdict == Verdict::Whole && static_cast<std::uint64_t>(record.length) == file->size) break;
-      if ((found = FromFile(source, record, *file, types, saveFolder))) break;
+      if ((found = FromFile(source, record, *file, types, saveFolder, structureWillDo))) break;
     }
     if (!found) continue;
     auto& [candidate, bytes] = *found;

@@ -113,14 +113,23 @@ TEST_P(FreeClusterRebuild, DeletedDocumentInTwentyPiecesComesBackFromTheFreeClus
     const Row* row = RowNamed(rows, name);
     if (!stolen) {
       ASSERT_NE(row, nullptr);
-      EXPECT_EQ(row->at("verdict"), "whole");
+      // The free clusters are a guess: as a reassembly's, a .doc's pieces
+      // that hold none of its pinned bookkeeping are listed unverified,
+      // though every byte is the document's; a .docx's CRCs vouch for all.
+      const std::string& verdict = row->at("verdict");
+      EXPECT_TRUE(verdict == "whole" || verdict.starts_with("whole structure, ")) << verdict;
+      if (std::string(c.types) == "docx") {
+        EXPECT_EQ(verdict, "whole");
+      }
+      EXPECT_EQ(row->at("rebuilt"), "reassembled");
       EXPECT_EQ(row->at("folder"), "Ablage");
       EXPECT_EQ(std::stoi(row->at("fragments")), c.pieces);
       EXPECT_TRUE(test::ReadFileBytes((out / "Ablage" / name).string()) == original);
       continue;
     }
     // Whatever was written from the document's first sector on, none of it
-    // may be called whole unless it is the document.
+    // may be called whole unless it is the document (the stolen clusters
+    // hold text, which no check of a .doc's text tells from its own).
     const std::string firstSector = std::to_string(first);
     for (const Row& any : rows) {
       if (any.at("original name") != name && any.at("start sector") != firstSector) continue;
@@ -164,7 +173,11 @@ TEST(FreeClusterRebuildExfat, DeletedDocumentInPiecesComesBackFromTheBitmapsFree
     const auto rows = Rows(out);
     const Row* row = RowNamed(rows, name);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->at("verdict"), "whole");
+    const std::string& verdict = row->at("verdict");
+    EXPECT_TRUE(verdict == "whole" || verdict.starts_with("whole structure, ")) << verdict;
+    if (fs::path(document).extension() == ".docx") {
+      EXPECT_EQ(verdict, "whole");
+    }
     EXPECT_GE(std::stoi(row->at("fragments")), 4);
     EXPECT_TRUE(test::ReadFileBytes((out / "Ablage" / name).string()) == test::ReadFileBytes((kCorpus / document).string()));
   }
