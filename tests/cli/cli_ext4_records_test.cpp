@@ -154,5 +154,38 @@ TEST(Ext4Records, LyingRecordsLeaveTheCarvingAsItWas) {
   }
 }
 
+// A removed name whose inode a live file was given since: it leads to the
+// live file's blocks and size, but it is not that file's name.
+TEST(Ext4Records, RemovedNameOfAReusedInodeDoesNotNameTheLiveFile) {
+  VELLUMARK_REQUIRE_TOOL("mke2fs");
+  VELLUMARK_REQUIRE_TOOL("debugfs");
+  // No 1 KiB block of either is all zeros, which would be left as a hole.
+  const fs::path before = kCorpus / "doc/Bug45269.doc";
+  const fs::path after = kCorpus / "doc/Bug44431.doc";
+  for (const fs::path& document : {before, after}) {
+    if (!fs::exists(document)) VELLUMARK_CANNOT_RUN("no corpus document " << document);
+  }
+  test::TempDir dir;
+  fs::create_directories(dir.path() / "tree/Akten");
+  fs::copy_file(before, dir.path() / "tree/Akten/Entwurf.doc");
+  const std::string image = dir / "ext4.img";
+  ASSERT_EQ(test::Run("mke2fs -q -t ext4 -b 1024 -d " + (dir / "tree") + " " + image + " 4096k >/dev/null 2>&1"), 0);
+  const std::string inode = Debugfs(image, "stat /Akten/Entwurf.doc");
+  Debugfs(image, "rm /Akten/Entwurf.doc");
+  // Into another folder, so that the removed name's entry stays.
+  Debugfs(image, "write " + after.string() + " /Endfassung.doc");
+  // The freed inode and blocks went to the new file.
+  ASSERT_EQ(inode.substr(0, inode.find("Type")), Debugfs(image, "stat /Endfassung.doc").substr(0, inode.find("Type")));
+  ASSERT_NE(Debugfs(image, "ls -d /Akten").find("Entwurf.doc"), std::string::npos);
+
+  const fs::path out = dir.path() / "out";
+  fs::create_directory(out);
+  EXPECT_EQ(Cli("rescue " + image + " " + out.string() + " --types doc"), "Rescued file 1\n");
+  const auto rows = Rows(out);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("original name"), "Endfassung.doc");
+  EXPECT_EQ(rows[0].at("folder"), "");
+}
+
 }  // namespace
 }  // namespace vellumark
