@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,29 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using Row = std::map<std::string, std::string>;
+using Row = test::NamedRow;
 const fs::path kCorpus = fs::path(VELLUMARK_CORPUS_DIR);
 
 std::string Cli(const std::string& args) {
   return test::RunOutput("LANG=C LC_ALL= LC_MESSAGES= " VELLUMARK_CLI " " + args + " 2>/dev/null");
-}
-
-std::vector<Row> Rows(const fs::path& folder) {
-  const auto rows = test::ReportRows(folder);
-  std::vector<Row> named;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    Row row;
-    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) row[rows[0][c]] = rows[r][c];
-    named.push_back(row);
-  }
-  return named;
-}
-
-const Row* RowNamed(const std::vector<Row>& rows, const std::string& originalName) {
-  for (const Row& row : rows) {
-    if (row.at("original name") == originalName) return &row;
-  }
-  return nullptr;
 }
 
 std::string Debugfs(const std::string& image, const std::string& request) {
@@ -90,8 +71,8 @@ TEST_P(Ext4Records, RemovedDocumentComesBackFromItsInodesExtents) {
   const fs::path out = dir.path() / "out";
   fs::create_directory(out);
   Cli("rescue " + image + " " + out.string() + " --types " + c.types + " --names original");
-  const auto rows = Rows(out);
-  const Row* row = RowNamed(rows, name);
+  const auto rows = test::NamedReportRows(out);
+  const Row* row = test::RowWithOriginalName(rows, name);
   ASSERT_NE(row, nullptr) << extents;
   EXPECT_EQ(row->at("folder"), "Akten");
   EXPECT_EQ(row->at("verdict"), "whole");
@@ -147,7 +128,7 @@ TEST(Ext4Records, LyingRecordsLeaveTheCarvingAsItWas) {
     const fs::path out = dir.path() / (descriptors ? "out-descriptors" : "out-extent");
     fs::create_directory(out);
     EXPECT_EQ(Cli("rescue " + lying + " " + out.string() + " --types doc --names original"), "Rescued file 1\n");
-    const auto rows = Rows(out);
+    const auto rows = test::NamedReportRows(out);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("verdict"), "whole");
     EXPECT_TRUE(test::ReadFileBytes((out / rows[0].at("name")).string()) == test::ReadFileBytes(document.string()));
@@ -181,7 +162,7 @@ TEST(Ext4Records, RemovedNameOfAReusedInodeDoesNotNameTheLiveFile) {
   const fs::path out = dir.path() / "out";
   fs::create_directory(out);
   EXPECT_EQ(Cli("rescue " + image + " " + out.string() + " --types doc"), "Rescued file 1\n");
-  const auto rows = Rows(out);
+  const auto rows = test::NamedReportRows(out);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].at("original name"), "Endfassung.doc");
   EXPECT_EQ(rows[0].at("folder"), "");

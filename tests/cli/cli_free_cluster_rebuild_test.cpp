@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using Row = std::map<std::string, std::string>;
+using Row = test::NamedRow;
 const fs::path kCorpus = fs::path(VELLUMARK_CORPUS_DIR);
 
 std::string Cli(const std::string& args) {
@@ -34,24 +33,6 @@ Bytes TextBytes(std::size_t size, int seed) {
   for (int i = 0; text.size() < size; ++i) text += "Entry " + std::to_string(i) + " of the ledger, page " + std::to_string(seed) + "\n";
   text.resize(size);
   return Bytes(text.begin(), text.end());
-}
-
-std::vector<Row> Rows(const fs::path& folder) {
-  const auto rows = test::ReportRows(folder);
-  std::vector<Row> named;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    Row row;
-    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) row[rows[0][c]] = rows[r][c];
-    named.push_back(row);
-  }
-  return named;
-}
-
-const Row* RowNamed(const std::vector<Row>& rows, const std::string& originalName) {
-  for (const Row& row : rows) {
-    if (row.at("original name") == originalName) return &row;
-  }
-  return nullptr;
 }
 
 struct FatCase {
@@ -109,8 +90,8 @@ TEST_P(FreeClusterRebuild, DeletedDocumentInTwentyPiecesComesBackFromTheFreeClus
     const fs::path out = dir.path() / "out";
     fs::create_directory(out);
     Cli("rescue " + volume.image() + " " + out.string() + " --types " + c.types + " --names original");
-    const auto rows = Rows(out);
-    const Row* row = RowNamed(rows, name);
+    const auto rows = test::NamedReportRows(out);
+    const Row* row = test::RowWithOriginalName(rows, name);
     if (!stolen) {
       ASSERT_NE(row, nullptr);
       // The free clusters are a guess: as a reassembly's, a .doc's pieces
@@ -171,8 +152,8 @@ TEST(FreeClusterRebuildExfat, DeletedDocumentInPiecesComesBackFromTheBitmapsFree
     const fs::path out = dir.path() / "out";
     fs::create_directory(out);
     Cli("rescue " + image + " " + out.string() + " --types doc,docx --names original");
-    const auto rows = Rows(out);
-    const Row* row = RowNamed(rows, name);
+    const auto rows = test::NamedReportRows(out);
+    const Row* row = test::RowWithOriginalName(rows, name);
     ASSERT_NE(row, nullptr);
     const std::string& verdict = row->at("verdict");
     EXPECT_TRUE(verdict == "whole" || verdict.starts_with("whole structure, ")) << verdict;

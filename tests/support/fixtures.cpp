@@ -93,6 +93,24 @@ std::vector<std::vector<std::string>> ReportRows(const std::filesystem::path& fo
   return ParseCsv(std::string(csv.begin(), csv.end()));
 }
 
+std::vector<NamedRow> NamedReportRows(const std::filesystem::path& folder) {
+  const auto rows = ReportRows(folder);
+  std::vector<NamedRow> named;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    NamedRow row;
+    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) row[rows[0][c]] = rows[r][c];
+    named.push_back(row);
+  }
+  return named;
+}
+
+const NamedRow* RowWithOriginalName(const std::vector<NamedRow>& rows, const std::string& name) {
+  for (const NamedRow& row : rows) {
+    if (row.count("original name") != 0 && row.at("original name") == name) return &row;
+  }
+  return nullptr;
+}
+
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::vector<std::vector<std::string>> rows;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,12 @@ std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
 
 // The rows of the rescue report a run left in folder, its heading first.
 std::vector<std::vector<std::string>> ReportRows(const std::filesystem::path& folder);
+
+// The same rows after the heading, each as a map from the heading's names.
+using NamedRow = std::map<std::string, std::string>;
+std::vector<NamedRow> NamedReportRows(const std::filesystem::path& folder);
+// The row whose "original name" is name; none when no row has it.
+const NamedRow* RowWithOriginalName(const std::vector<NamedRow>& rows, const std::string& name);
 
 // A rescued file put back together from the source image: the sector runs
 // of a report row ("first-last first-last ..."), cut to length bytes.
