@@ -72,7 +72,7 @@ class Reassembler {
         derivation_({1, static_cast<std::size_t>(source_.ClusterSectors())}) {}
 
   // The placement that checks out, when the two ways of breaking ties
-  // (gaps as early as possible, or as late) agree on it. When they differ,
+  // (gaps as early as possible, or as late) agree on the file it gives. When they differ,
   // the checks cannot tell which clusters are the document's (two documents
   // interleaved look like this), and a guess is not a rescue.
   // Failing that, the text of the clusters that check.
@@ -89,8 +89,10 @@ class Reassembler {
     if (!header.Equals(0, signature::kCompoundDocument) || header.Le32(28) != 0x0009FFFEu) return {};
     derivation_ = Derivation({source_[0].sectors.size(), static_cast<std::size_t>(source_.ClusterSectors())});
     if (const auto early = Solve(Placing::Whole)) {
+      // Placements that differ only in which of two clusters of the same
+      // bytes they take (runs of zeros, most often) give the same file.
       const auto late = Solve(Placing::WholeLateGaps);
-      if (late && late->first == early->first) return {Result(early->first, early->second), std::nullopt};
+      if (late && late->second == early->second) return {Result(early->first, early->second), std::nullopt};
     }
     if (work_.exhausted) return {};
     auto partial = Partial();
@@ -252,10 +254,35 @@ class Reassembler {
   // Whether every cluster used that looks foreign or random is one whose
   // bytes some check vouched for. Where nothing checks a cluster, a foreign
   // one would pass as well as the document's own, and a guess is not a
-  // rescue.
+  // rescue. Zeros are the exception: they are dear to use, so a cluster of
+  // zeros is used only where the anchors around it leave no other, and any
+  // other cluster of zeros in its place gives the same bytes. A cluster of
+  // random bytes (a picture's, say) is vouched for by the anchors around it
+  // too, where every cluster the placement skips between them is zeros or
+  // plainly foreign: then no skipped cluster could have stood in its place,
+  // and the anchors fix how many were skipped.
   bool Vouched(const Placement& placement) const {
+    // doubtful[i]: source clusters before i that are skipped and could be a document's own.
+    std::vector<std::size_t> doubtful(placement.back() + 2, 0);
+    for (std::size_t i = 0, unit = 0; i <= placement.back(); ++i) {
+      const bool used = unit < placement.size() && placement[unit] == i;
+      if (used) ++unit;
+      const Costs costs = source_[i].costs;
+      doubtful[i + 1] = doubtful[i] + (!used && !(costs == kBlank) && !(costs == kForeign) ? 1 : 0);
+    }
+    std::size_t anchor = 0;  // the last unit with a check of its own (the header's first)
     for (std::size_t unit = 1; unit < placement.size(); ++unit) {
-      if (source_[placement[unit]].costs.use != 0 && !Checked(unit)) return false;
+      if (Checked(unit)) {
+        anchor = unit;
+        continue;
+      }
+      const Costs costs = source_[placement[unit]].costs;
+      if (costs.use == 0 || costs == kBlank) continue;
+      if (!(costs == kRandom)) return false;
+      std::size_t next = unit + 1;
+      while (next + 1 < placement.size() && !Checked(next)) ++next;
+      next = std::min(next, placement.size() - 1);
+      if (doubtful[placement[next] + 1] != doubtful[placement[anchor]]) return false;
     }
     return true;
   }

@@ -25,6 +25,12 @@ struct Costs {
 constexpr Costs kForeign{20, 1};
 constexpr Costs kRandom{15, 2};
 constexpr Costs kPlain{0, 10};
+// A cluster of zeros only: what a file system leaves in clusters it never
+// wrote, or a file of zeros. Priced as foreign data: a document's own
+// clusters of zeros lie between anchors that force their use, and where
+// they do not, the places of two runs of zeros give the same bytes.
+constexpr Costs kBlank{20, 1};
+inline bool operator==(const Costs& a, const Costs& b) { return a.use == b.use && a.skip == b.skip; }
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max() / 4;
 
 // Whether a source cluster can stand as a given cluster of the file: not
