@@ -174,6 +174,7 @@ ZipMemberFeed::ZipMemberFeed(const ZipMemberFeed& other)
 }
 
 ZipFeedState ZipMemberFeed::Feed(ByteView bytes) {
+  if (state_ == ZipFeedState::Done && bytes.Size() > 0) state_ = ZipFeedState::Broken;
   while (state_ == ZipFeedState::Going && bytes.Size() > 0) {
     switch (stage_) {
       case 0: state_ = Header(bytes); break;
