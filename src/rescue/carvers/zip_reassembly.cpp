@@ -33,7 +33,7 @@ using reassembly::ClusterSource;
 
 // The largest archive rebuilt this way and the most clusters of foreign
 // data skipped in all: the window of source clusters read.
-constexpr std::int64_t kLargestArchive = std::int64_t{64} << 20;
+constexpr std::int64_t kLargestArchive = std::int64_t{32} << 20;
 constexpr std::size_t kLongestGap = 4'096;
 // The work, in bytes fed to the checks: a few times the archive, enough for
 // a wrong turn or two at each gap, never the disk around it.
