@@ -55,7 +55,11 @@ class SegmentCheck {
   explicit SegmentCheck(const ZipDirectoryEntry* entry, const ZipEndRecord* end)
       : end_(end) {
     if (entry != nullptr) member_.emplace(*entry);
+    deflated_ = entry != nullptr && entry->method == 8;
   }
+  // Whether a cluster of zeros cannot be part of what this check is fed: a
+  // deflate stream has no such run, though it may inflate it for long.
+  bool RefusesZeros() const { return deflated_; }
   SegmentCheck(const SegmentCheck&) = default;
 
   ZipFeedState Feed(ByteView bytes, std::uint64_t& work) {
@@ -79,6 +83,7 @@ class SegmentCheck {
 
  private:
   std::optional<ZipMemberFeed> member_;
+  bool deflated_ = false;
   const ZipEndRecord* end_;
   std::vector<std::uint8_t> directory_;
 };
@@ -124,11 +129,8 @@ class ZipReassembler {
   // Whether source cluster i is more likely foreign than the archive's:
   // lines of text, another file's start, or zeros. Compressed data looks
   // random, so random bytes say nothing here.
-  bool LooksForeign(std::size_t i) const {
-    const Cluster& cluster = source_[i];
-    if (cluster.costs.use == reassembly::kForeign.use) return true;
-    return std::all_of(cluster.bytes.begin(), cluster.bytes.end(), [](std::uint8_t b) { return b == 0; });
-  }
+  bool LooksForeign(std::size_t i) const { return source_[i].costs.use == reassembly::kForeign.use || IsZeros(i); }
+  bool IsZeros(std::size_t i) const { return source_[i].costs == reassembly::kBlank; }
   bool OutOfWork() const { return work_ > limit_; }
 
   // The end records after the header, in source order, whose offset in
@@ -267,6 +269,7 @@ class ZipReassembler {
     for (; unit < fixUnit_; ++unit, ++j) {
       if (OutOfWork() || !Usable(j, unit)) return unit;
       Note(unit, j, check);
+      if (check.RefusesZeros() && IsZeros(j)) return unit;
       if (check.Feed(Slice(j, unit), work_) == ZipFeedState::Broken) return unit;
     }
     if (j + skips != fixSource_) return unit;
