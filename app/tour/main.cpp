@@ -53,6 +53,10 @@ class SlowDisk final : public PlatformSource {
   bool IsOpen() const override { return disk_.IsOpen(); }
   std::optional<std::uint64_t> DeviceNumber() override { return disk_.DeviceNumber(); }
   std::optional<FileId> OpenFileId() override { return disk_.OpenFileId(); }
+  // The demonstration image is mounted nowhere: for the picture of the
+  // question a mounted source asks, the disk says it is, where mounts names.
+  std::vector<std::string> ReadWriteMounts() override { return mounts.empty() ? disk_.ReadWriteMounts() : mounts; }
+  std::vector<std::string> mounts;
 
  private:
   static void Wait(std::size_t count) {
@@ -99,10 +103,12 @@ class Watcher : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
     timer_.start();
   }
-  // What the next search-and-backup window and the next message box are.
-  void Expect(std::string progress, std::string message) {
+  // What the next search-and-backup window and the next message box are;
+  // cancel: the box is answered with its Cancel rather than its default.
+  void Expect(std::string progress, std::string message, bool cancel = false) {
     progressName_ = std::move(progress);
     messageName_ = std::move(message);
+    cancel_ = cancel;
     seen_.invalidate();
   }
 
@@ -114,8 +120,10 @@ class Watcher : public QObject {
       Settle(600);
       if (!messageName_.empty()) Picture(box, outDir_ + "/" + messageName_ + ".png");
       messageName_.clear();
-      if (QAbstractButton* button = box->defaultButton()) button->click();
+      if (cancel_ && box->escapeButton() != nullptr) box->escapeButton()->click();
+      else if (QAbstractButton* button = box->defaultButton()) button->click();
       else box->accept();
+      cancel_ = false;
     } else if (window_.Form2()->isVisible() && !rescuePictured_) {
       // The demonstration's carving is short: it is held for a second at
       // first sight, so that its next report has a pace to show, and
@@ -153,8 +161,18 @@ class Watcher : public QObject {
   bool carvingHeld_ = false;
   std::string progressName_, messageName_;
   bool rescuePictured_ = false;
+  bool cancel_ = false;
   bool busy_ = false;
 };
+
+// The first row whose verdict is "damaged", if any.
+QTreeWidgetItem* DamagedRow(QTreeWidget* list) {
+  for (int row = 0; row < list->topLevelItemCount(); ++row) {
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    if (item->text(ResultsWindow::kVerdict) == QString::fromUtf8(Text(slot::kVerdictDamaged))) return item;
+  }
+  return nullptr;
+}
 
 int Tour(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -169,7 +187,9 @@ int Tour(int argc, char** argv) {
   dialogs.image = argv[1];
   dialogs.backup = argv[3];
   const std::string out = argv[4];
-  TForm1 window({prompt, dialogs}, std::make_unique<SlowDisk>());
+  auto disk = std::make_unique<SlowDisk>();
+  SlowDisk& slowDisk = *disk;
+  TForm1 window({prompt, dialogs}, std::move(disk));
   dialogParent = &window;
   window.ApplyTexts();
   window.move(40, 30);
@@ -179,6 +199,7 @@ int Tour(int argc, char** argv) {
   QTimer::singleShot(0, [&] {
     Settle(1000);
     window.Button10Click();  // Open IMG file
+    window.chkOriginalNames->setChecked(true);
     Settle(800);
     Picture(&window, out + "/main-window.png");
     window.SpeedButton1->click();  // More >>
@@ -195,6 +216,14 @@ int Tour(int argc, char** argv) {
     Settle(300);
 
     window.Edit2->setText(QString::fromStdString(argv[2]));
+    // The question a source mounted read-write asks before the rescue,
+    // answered with Cancel.
+    slowDisk.mounts = {"/media/user/LOST-DISK"};
+    watcher.Expect("", "mounted-source", true);
+    window.Button12Click();
+    slowDisk.mounts.clear();
+    Settle(300);
+
     watcher.Expect("search-progress", "final-message");
     window.Button12Click();  // search, rescue, final message
     if (ResultsWindow* results = window.Results()) {
@@ -205,6 +234,12 @@ int Tour(int argc, char** argv) {
                     std::clamp(160, screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
       Settle(800);
       Picture(results, out + "/results-window.png");
+      // A damaged document selected: its fault in plain words.
+      if (QTreeWidgetItem* damaged = DamagedRow(results->List())) {
+        results->List()->setCurrentItem(damaged);
+        Settle(500);
+        Picture(results, out + "/results-window-damaged.png");
+      }
       results->close();
     }
 
