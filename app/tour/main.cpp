@@ -118,6 +118,8 @@ class Watcher : public QObject {
     busy_ = true;
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       Settle(600);
+      // Pictured with its frame: the window manager may take a moment more.
+      for (int i = 0; i < 10 && box->frameGeometry() == box->geometry(); ++i) Settle(200);
       if (!messageName_.empty()) Picture(box, outDir_ + "/" + messageName_ + ".png");
       messageName_.clear();
       if (cancel_ && box->escapeButton() != nullptr) box->escapeButton()->click();
@@ -165,11 +167,11 @@ class Watcher : public QObject {
   bool busy_ = false;
 };
 
-// The first row whose verdict is "damaged", if any.
-QTreeWidgetItem* DamagedRow(QTreeWidget* list) {
+// The first row whose verdict is the word of verdictSlot, if any.
+QTreeWidgetItem* RowWithVerdict(QTreeWidget* list, int verdictSlot) {
   for (int row = 0; row < list->topLevelItemCount(); ++row) {
     QTreeWidgetItem* item = list->topLevelItem(row);
-    if (item->text(ResultsWindow::kVerdict) == QString::fromUtf8(Text(slot::kVerdictDamaged))) return item;
+    if (item->text(ResultsWindow::kVerdict) == QString::fromUtf8(Text(verdictSlot))) return item;
   }
   return nullptr;
 }
@@ -232,10 +234,14 @@ int Tour(int argc, char** argv) {
       const QRect frame = results->frameGeometry();
       results->move(std::clamp(window.frameGeometry().right() - 500, screen.left(), screen.right() - frame.width()),
                     std::clamp(160, screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
+      // A document that came back whole selected, its preview below.
+      if (QTreeWidgetItem* whole = RowWithVerdict(results->List(), slot::kVerdictWhole)) {
+        results->List()->setCurrentItem(whole);
+      }
       Settle(800);
       Picture(results, out + "/results-window.png");
       // A damaged document selected: its fault in plain words.
-      if (QTreeWidgetItem* damaged = DamagedRow(results->List())) {
+      if (QTreeWidgetItem* damaged = RowWithVerdict(results->List(), slot::kVerdictDamaged)) {
         results->List()->setCurrentItem(damaged);
         Settle(500);
         Picture(results, out + "/results-window-damaged.png");

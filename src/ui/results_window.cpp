@@ -78,10 +78,15 @@ QString Details(const DocumentInspection& document) {
   if (const std::string path = OriginalPath(document.record); !path.empty()) {
     original = Line(slot::kOriginalPath, QString::fromStdString(path));
   }
+  // The kinds are named by their programs' names, which need no
+  // translation; a document of no known kind has no type to name.
+  QString kind;
+  if (document.record.kind != DocumentKind::Other) {
+    kind = Line(slot::kKind, QString::fromUtf8(KindName(document.record.kind)));
+  }
   return original + Line(slot::kColumnTitle, QString::fromStdString(properties.title)) +
-         Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) +
-         Line(slot::kKind, QString::fromUtf8(KindName(document.record.kind))) + Line(slot::kColumnVerdict, verdict) + "\n" +
-         QString::fromStdString(document.preview);
+         Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) + kind +
+         Line(slot::kColumnVerdict, verdict) + "\n" + QString::fromStdString(document.preview);
 }
 
 }  // namespace
@@ -96,7 +101,8 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   setFont(WindowFont());
   setWindowTitle(T(slot::kRescueFileCaption));
   // No larger than the screen leaves room for, with a title bar.
-  QSize size(760, 540);
+  // Wide enough for every column at scale 1 in each language.
+  QSize size(880, 540);
   if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
     size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
   }
