@@ -88,8 +88,18 @@ void Picture(QWidget* widget, const std::string& file, const QWidget* menu = nul
   QWidget* top = widget->window();
   QRect frame = top->frameGeometry();
   if (menu != nullptr) frame = frame.united(menu->frameGeometry());
-  const QPixmap shot = top->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-  if (!shot.save(QString::fromStdString(file))) std::cerr << "could not save " << file << "\n";
+  // What lies off the screen has nothing to grab; a grab that comes back
+  // empty while the server is busy is tried again.
+  frame = frame.intersected(top->screen()->geometry());
+  QPixmap shot;
+  for (int attempt = 0; attempt < 5 && shot.isNull(); ++attempt) {
+    if (attempt > 0) Settle(300);
+    shot = top->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+  }
+  if (!shot.save(QString::fromStdString(file))) {
+    std::cerr << "could not save " << file << " (" << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+              << frame.height() << ")\n";
+  }
   else std::cout << file << "\n";
 }
 
@@ -119,7 +129,8 @@ class Watcher : public QObject {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       Settle(600);
       // Pictured with its frame: the window manager may take a moment more.
-      for (int i = 0; i < 10 && box->frameGeometry() == box->geometry(); ++i) Settle(200);
+      for (int i = 0; i < 25 && box->frameGeometry() == box->geometry(); ++i) Settle(200);
+      Settle(300);
       if (!messageName_.empty()) Picture(box, outDir_ + "/" + messageName_ + ".png");
       messageName_.clear();
       if (cancel_ && box->escapeButton() != nullptr) box->escapeButton()->click();
