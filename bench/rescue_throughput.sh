@@ -51,7 +51,8 @@
 #   rescues, the time cp takes to write the rescued files alone.
 #
 # With BENCH_KEEP=PATH, the dense and mixed modes keep their image there,
-# for profiles and runs of their own.
+# for profiles and runs of their own; with BENCH_IMAGE=PATH they time an
+# image kept so instead of making one.
 #
 # The other modes time one run; the machine's other load moves them, so run
 # them more than once before trusting a difference of a few percent.
@@ -83,7 +84,17 @@ img=$work/bench.img
 now() { date +%s.%N; }
 
 keep_image() {
-  [ -z "${BENCH_KEEP:-}" ] || mv "$img" "$BENCH_KEEP"
+  [ -n "${BENCH_IMAGE:-}" ] || [ -z "${BENCH_KEEP:-}" ] || mv "$img" "$BENCH_KEEP"
+}
+
+# The image kept by an earlier run (BENCH_IMAGE), or one made by $1.
+image_from() {
+  if [ -n "${BENCH_IMAGE:-}" ]; then
+    img=$BENCH_IMAGE
+    echo "timing $img"
+  else
+    "$1"
+  fi
 }
 
 # Seconds cat takes to read the image, after a read that warms the cache.
@@ -304,7 +315,7 @@ make_dense_image() {
 }
 
 dense_mode() {
-  make_dense_image
+  image_from make_dense_image
   local bytes cat_s
   bytes=$(stat -c %s "$img")
   cat_s=$(time_cat)
@@ -519,7 +530,7 @@ time_photorec_documents() {
 
 mixed_mode() {
   command -v photorec >/dev/null || { echo "needs photorec (Debian package testdisk)" >&2; exit 1; }
-  make_mixed_image
+  image_from make_mixed_image
   local bytes cat_s types=doc,docx,xls,xlsx,ppt,pptx,odt
   bytes=$(stat -c %s "$img")
   cat_s=$(time_cat)
