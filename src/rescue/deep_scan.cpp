@@ -460,6 +460,10 @@ void DeepScan::CarvePhase() {
     refresh(index, true);
   }
 
+  // Every document is kept by now: the counts shown from here on are the
+  // documents written.
+  if (run_.writer != nullptr) run_.writer->Finish(run_);
+
   // Pass B: JPEGs that start with a quantisation table get only the sectors
   // nobody else took.
   frontEnd_.pump.ProcessPendingEvents();
