@@ -24,6 +24,18 @@
 #   time (Debian's testdisk package, with its default file types) when it
 #   is installed.
 #
+# bench/rescue_throughput.sh mixed [SIZE_MIB] [BUILD_DIR]
+#   One run, cached, on an image (2 GiB by default) as a used disk holds
+#   it: three quarters random data with about 400 files of every format the
+#   carvers measure and the corpus's documents at sector boundaries, the
+#   last quarter a FAT32 volume (mkfs.vfat, written with mtools) with no
+#   partition table before it, where documents were written into the
+#   holes deleted files left, so that they lie in pieces, and then deleted
+#   themselves. Times cat, the whole rescue of every document kind, and
+#   PhotoRec over the whole space with documents alone (OLE and ZIP)
+#   chosen: the ratios the rescue is held to are its speed against cat's
+#   and against PhotoRec's.
+#
 # bench/rescue_throughput.sh all [SIZE_MIB] [BUILD_DIR]
 #   Every measure against cat from one run: whole rescues of the dense image
 #   (2 GiB by default) and the search phase on random data of the same
@@ -38,20 +50,24 @@
 #   lowest and highest; after the cached
 #   rescues, the time cp takes to write the rescued files alone.
 #
+# With BENCH_KEEP=PATH, the dense and mixed modes keep their image there,
+# for profiles and runs of their own; with BENCH_IMAGE=PATH they time an
+# image kept so instead of making one.
+#
 # The other modes time one run; the machine's other load moves them, so run
 # them more than once before trusting a difference of a few percent.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=search
 case "${1:-}" in
-  dense | all)
+  dense | all | mixed)
     mode=$1
     shift
     ;;
 esac
 case "$mode" in
   dense) default_mib=300 ;;
-  all) default_mib=2048 ;;
+  all | mixed) default_mib=2048 ;;
   *) default_mib=1024 ;;
 esac
 size_mib=${1:-$default_mib}
@@ -66,6 +82,20 @@ trap 'rm -rf "$work"' EXIT
 img=$work/bench.img
 
 now() { date +%s.%N; }
+
+keep_image() {
+  [ -n "${BENCH_IMAGE:-}" ] || [ -z "${BENCH_KEEP:-}" ] || mv "$img" "$BENCH_KEEP"
+}
+
+# The image kept by an earlier run (BENCH_IMAGE), or one made by $1.
+image_from() {
+  if [ -n "${BENCH_IMAGE:-}" ]; then
+    img=$BENCH_IMAGE
+    echo "timing $img"
+  else
+    "$1"
+  fi
+}
 
 # Seconds cat takes to read the image, after a read that warms the cache.
 time_cat() {
@@ -285,7 +315,7 @@ make_dense_image() {
 }
 
 dense_mode() {
-  make_dense_image
+  image_from make_dense_image
   local bytes cat_s
   bytes=$(stat -c %s "$img")
   cat_s=$(time_cat)
@@ -303,6 +333,7 @@ dense_mode() {
   echo "report: $(grep -c ',whole,' "$work/out/rescue-report.csv" || true) of $rows rows whole"
   echo "${peak:-peak memory: unknown}"
   photorec_time
+  keep_image
 }
 
 # PhotoRec (Debian's testdisk, its default file types) over the image,
@@ -423,6 +454,105 @@ sparse_memory() {
   done
 }
 
+# A FAT32 volume of $1 MiB in $work/fat.img where documents were written
+# into the holes of deleted files, and then deleted themselves: their
+# clusters keep their bytes in pieces, and no chain of the FAT leads to them.
+make_fragmented_volume() {
+  local vol=$work/fat.img mib=$1 k doc
+  rm -f "$vol"
+  truncate -s "${mib}M" "$vol"
+  mkfs.vfat -F 32 -s 8 -n MIXED "$vol" >/dev/null
+  export MTOOLS_SKIP_CHECK=1
+  mmd -i "$vol" ::/fill ::/docs
+  # Fillers of 12 clusters, every other one deleted: 48 KiB holes.
+  head -c 49152 /dev/urandom >"$work/filler"
+  for ((k = 0; k < 400; k++)); do
+    mcopy -i "$vol" "$work/filler" "::/fill/f$k.bin"
+  done
+  for ((k = 0; k < 400; k += 2)); do
+    mdel -i "$vol" "::/fill/f$k.bin"
+  done
+  k=0
+  for doc in "$corpus"/doc/*.doc "$corpus"/xls/* "$corpus"/ooxml/*.docx; do
+    [ $((k % 3)) -eq 0 ] || { k=$((k + 1)); continue; }
+    mcopy -i "$vol" "$doc" "::/docs/d$k.$(echo "${doc##*.}" | tr a-z A-Z)"
+    k=$((k + 1))
+  done
+  mdel -i "$vol" "::/docs/*"
+  volume_docs=$((k / 3))
+}
+
+# The image of random data with files of every format at sector boundaries
+# and a fragmented FAT32 volume in its last quarter, at no partition.
+make_mixed_image() {
+  for tool in /usr/bin/convert ffmpeg sox lame zip gzip bzip2 xz tar gcc sqlite3 7z gcab mkfs.vfat mcopy mdel mmd; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 1; }
+  done
+  corpus_abs=$(cd "$corpus" 2>/dev/null && pwd || echo /nonexistent)
+  echo "making files of every format..."
+  make_files
+  local files=("$work"/files/*) docs=()
+  [ ! -d "$corpus/doc" ] || docs=("$corpus"/doc/*.doc)
+  local vol_mib=$((size_mib / 4)) data_mib=$((size_mib - size_mib / 4))
+  echo "making a ${size_mib} MiB image: ${data_mib} MiB of random data holding 400 files, then a ${vol_mib} MiB FAT32 volume..."
+  head -c "$((data_mib * 1024 * 1024))" /dev/urandom >"$img"
+  # 400 places spread evenly, each a sector further into its slot than the
+  # last, so that files start on every sector phase of a cluster.
+  local slot=$((data_mib * 2048 / 400)) k file
+  for ((k = 0; k < 400; k++)); do
+    if [ $((k % 5)) -eq 4 ] && [ "${#docs[@]}" -gt 0 ]; then
+      file=${docs[(k / 5) % ${#docs[@]}]}
+    else
+      file=${files[k % ${#files[@]}]}
+    fi
+    dd if="$file" of="$img" bs=512 seek=$((k * slot + k % 8)) conv=notrunc status=none
+  done
+  make_fragmented_volume "$vol_mib"
+  dd if="$work/fat.img" of="$img" bs=1M seek="$data_mib" conv=notrunc status=none
+  rm -f "$work/fat.img" "$work/filler"
+  echo "placed 400 files (${#files[@]} kinds and documents) and $volume_docs documents in pieces on the volume"
+  settle_image
+}
+
+# PhotoRec over the whole space with OLE and ZIP files alone (documents),
+# its options given on the command line; sets photorec_s and photorec_files.
+time_photorec_documents() {
+  local t0 t1
+  rm -rf "$work/photorec"
+  mkdir "$work/photorec"
+  t0=$(now)
+  (cd "$work/photorec" && photorec /log /d "$work/photorec/f" /cmd "$img" \
+    fileopt,everything,disable,doc,enable,zip,enable,wholespace,search >/dev/null 2>&1 </dev/null) || true
+  t1=$(now)
+  photorec_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+  photorec_files=$(find "$work/photorec" -type f ! -name report.xml ! -name photorec.log | wc -l)
+}
+
+mixed_mode() {
+  command -v photorec >/dev/null || { echo "needs photorec (Debian package testdisk)" >&2; exit 1; }
+  image_from make_mixed_image
+  local bytes cat_s types=doc,docx,xls,xlsx,ppt,pptx,odt
+  bytes=$(stat -c %s "$img")
+  cat_s=$(time_cat)
+  time_rescue "$cli" --types "$types"
+  local rescued rows whole
+  rescued=$(tail -n 1 "$work/stdout")
+  rows=$(($(wc -l <"$work/out/rescue-report.csv") - 1))
+  whole=$(grep -c ',whole,' "$work/out/rescue-report.csv" || true)
+  time_photorec_documents
+  awk -v b="$bytes" -v c="$cat_s" -v s="$search_s" -v t="$total_s" -v p="$photorec_s" -v k="$photorec_files" 'BEGIN {
+    printf "sequential read (cat):   %8.2f s  %8.1f MB/s\n", c, b / c / 1e6;
+    printf "rescue, whole:           %8.2f s  %8.1f MB/s  (search %.2f s)\n", t, b / t / 1e6, s;
+    printf "PhotoRec, documents:     %8.2f s  (%d files)\n", p, k;
+    printf "rescue speed/cat:        %8.2f  (held to >= 0.5)\n", c / t;
+    printf "search speed/cat:        %8.2f  (held to >= 1.0)\n", c / s;
+    printf "rescue speed/PhotoRec:   %8.2f  (held to >= 3)\n", p / t;
+  }'
+  echo "$rescued; report: $whole of $rows rows whole"
+  echo "${peak:-peak memory: unknown}"
+  keep_image
+}
+
 all_mode() {
   make_dense_image
   measure_against_cat "dense ${size_mib} MiB" --reason formatted --fs other --cluster 4K
@@ -436,5 +566,6 @@ all_mode() {
 case "$mode" in
   dense) dense_mode ;;
   all) all_mode ;;
+  mixed) mixed_mode ;;
   *) search_mode ;;
 esac

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "rescue/document_writer.h"
+
 
 namespace vellumark {
 
@@ -431,7 +433,13 @@ bool ForwardWindow::ClaimTo(std::uint64_t end) {
 
 namespace {
 
-bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
+// The record is the next of run.documents: the carvers keep it right after
+// saving it.
+bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size, bool counts) {
+  if (run.writer != nullptr) {
+    run.writer->Write(record, run.documents.size(), counts, {data, size});
+    return false;  // counted when the writer finishes
+  }
   const int attempts = run.writeFailure.empty() ? kSaveAttempts : 1;
   const auto saved = SaveStreamWithRetry(data, size, record.outputName, std::chrono::milliseconds(100), attempts);
   record.saved = saved.has_value();
@@ -449,11 +457,11 @@ bool Save(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std:
 }  // namespace
 
 void SaveDocument(RescueRun& run, DocumentRecord& record, const std::uint8_t* data, std::size_t size) {
-  if (Save(run, record, data, size)) ++run.rescued;
+  if (Save(run, record, data, size, true)) ++run.rescued;
 }
 
 void SaveText(RescueRun& run, DocumentRecord& record, const std::string& text) {
-  Save(run, record, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  Save(run, record, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), false);
 }
 
 }  // namespace vellumark

@@ -13,6 +13,7 @@
 #include "output/folder_lock.h"
 #include "output/staged_file.h"
 #include "rescue/carve_services.h"
+#include "rescue/document_writer.h"
 #include "rescue/carvers/carver_table.h"
 #include "report/original_names.h"
 #include "rescue/percent_text.h"
@@ -153,10 +154,17 @@ ScanResult DeepScan::Run(const ScanRequest& request) {
     // Detached however the carving ends, so that no later save finds it gone.
     struct Attached {
       RescueRun& run;
-      ~Attached() { run.savedDocuments = nullptr; }
+      ~Attached() {
+        run.savedDocuments = nullptr;
+        run.writer = nullptr;
+      }
     } attached{run_};
     run_.savedDocuments = &ahead;
+    DocumentWriter writer(&ahead);
+    run_.writer = &writer;
     CarvePhase();
+    run_.writer = nullptr;
+    writer.Finish(run_);
   }
   run_.claims.Reset();
 
@@ -417,7 +425,7 @@ void DeepScan::CarvePhase() {
   auto refresh = [&](std::int64_t index, bool inFirstPass) {
     ProgressReport report;
     report.stage = ProgressStage::Carve;
-    report.rescued = run_.rescued;
+    report.rescued = run_.rescued + (run_.writer != nullptr ? run_.writer->Rescued() : 0);
     report.progressPercent = documentHits > 0 && inFirstPass ? documentsDone * 100 / documentHits
                                                               : static_cast<std::int32_t>((n - index) * 100 / n);
     report.documentsFound = static_cast<std::int32_t>(run_.documents.size());
@@ -456,6 +464,10 @@ void DeepScan::CarvePhase() {
     if (IsDocumentHeaderCode(hit.code)) ++documentsDone;
     refresh(index, true);
   }
+
+  // Every document is kept by now: the counts shown from here on are the
+  // documents written.
+  if (run_.writer != nullptr) run_.writer->Finish(run_);
 
   // Pass B: JPEGs that start with a quantisation table get only the sectors
   // nobody else took.

@@ -14,6 +14,8 @@
 
 namespace vellumark {
 
+class DocumentWriter;
+
 // A sector at which the classifier recognised something.
 struct SectorHit {
   std::int64_t sector = 0;
@@ -53,6 +55,10 @@ struct RescueRun {
   // Where saved documents go to be inspected while the carving goes on;
   // none, and the report reads each back at the end.
   SavedDocuments* savedDocuments = nullptr;
+  // Where saved documents are written on a thread of their own while the
+  // carving goes on (their records learn the outcome when it finishes);
+  // none, and each is written before the carving goes on.
+  DocumentWriter* writer = nullptr;
   CarveMemory memory;                      // what attempts found out about the sectors ahead
   // The image buffer of the last carve attempt, kept for the next one: most
   // attempts fail within a few sectors, and a buffer allocated afresh for

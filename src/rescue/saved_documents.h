@@ -13,7 +13,8 @@ namespace vellumark {
 class SavedDocuments {
  public:
   virtual ~SavedDocuments() = default;
-  // Called on the carving's thread; written is valid only during the call.
+  // Called on the thread that wrote the document (the carving's, or its
+  // writer's); written is valid only during the call.
   virtual void Add(const DocumentRecord& record, std::span<const std::uint8_t> written) = 0;
 };
 
