@@ -16,6 +16,7 @@
 #include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 #include "formats/zip/office_package.h"
+#include "formats/zip/office_text_salvage.h"
 #include "formats/zip/zip_archive.h"
 
 namespace vellumark {
@@ -34,6 +35,12 @@ constexpr std::int64_t kSearchBackBytes = 256 * 1024;
 // for that run to count as a gap of a member with more than one: foreign
 // bytes stop a deflate stream within a few hundred bytes.
 constexpr std::int64_t kProgress = 2048;
+// How much reading the text of a package no rebuild holds together may
+// cost: trials of where a deflate block starts, and bytes inflated.
+constexpr std::uint64_t kSalvageBudget = std::uint64_t{64} << 20;
+// How much more than the walk loaded that reading looks at: the body part
+// goes on past the foreign clusters the walk stopped at.
+constexpr std::int64_t kSalvageReach = std::int64_t{1} << 20;
 
 struct OfficeFormat {
   DocumentKind kind;
@@ -81,6 +88,11 @@ class OfficeWalk {
     attempt_.KeepOnly(length_);
     return true;
   }
+
+  // Loads what the text of a package the walk could not finish may still
+  // need: as much again as is loaded and a little more, as far as the free
+  // sectors go.
+  void LoadForSalvage() { LoadWhatThereIs(std::min(kLargestDocument, 2 * attempt_.Loaded() + kSalvageReach)); }
 
   std::int64_t Length() const { return length_; }
   const std::vector<ZipMember>& Members() const { return members_; }
@@ -228,6 +240,32 @@ class OfficeWalk {
   ZipInflateResume resume_;  // the member being inflated as more is loaded
 };
 
+// Keeps the text of a .docx or .odt no rebuild brought back whole, under
+// the document's own number with the extension of text, as for a Word 97
+// document: its body part inflated as far as its data is sound and the
+// other parts of its text that check. It claims nothing (the attempt's
+// claims go when it does): the text is a reading of the sectors, not a
+// file carved from them.
+void KeepSalvagedText(RescueRun& run, OfficeWalk& walk, CarveAttempt& attempt, std::int64_t hitOffset) {
+  if ((run.typeMask & (type_mask::kDocx | type_mask::kOdt)) == 0) return;
+  walk.LoadForSalvage();
+  const auto salvaged = SalvageOfficeText(walk.Bytes(), kSalvageBudget);
+  if (!salvaged) return;
+  const TypeMask bit = salvaged->kind == DocumentKind::OdfText ? type_mask::kOdt : type_mask::kDocx;
+  if ((run.typeMask & bit) == 0) return;
+  const std::int64_t bytesPerSector = run.BytesPerSector();
+  DocumentRecord record;
+  record.kind = salvaged->kind;
+  record.startSector = hitOffset / bytesPerSector;
+  record.length = static_cast<std::int64_t>(salvaged->text.size());
+  record.runs = RunsOf(attempt.Claims().Sectors(), static_cast<std::size_t>(attempt.Loaded() / bytesPerSector));
+  record.partialText = true;
+  record.recoveredPercent = salvaged->percent;
+  record.outputName = OutputName(run.saveFolder, hitOffset, ".TXT");
+  SaveText(run, record, salvaged->text);
+  run.documents.push_back(std::move(record));
+}
+
 }  // namespace
 
 void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
@@ -237,7 +275,10 @@ void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
     if (!attempt.View().Equals(0, signature::kZipLocalHeader)) return;
     if (StartsLikeAnOfficePackage(attempt.View())) {
       OfficeWalk walk(attempt);
-      if (!walk.Run()) return;
+      if (!walk.Run()) {
+        KeepSalvagedText(run, walk, attempt, hitOffset);
+        return;
+      }
       const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());
       const auto format = std::find_if(std::begin(kFormats), std::end(kFormats),
                                        [&](const OfficeFormat& f) { return f.kind == kind; });
