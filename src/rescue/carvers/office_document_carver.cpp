@@ -89,10 +89,8 @@ class OfficeWalk {
     return true;
   }
 
-  // Loads what the text of a package the walk could not finish may still
-  // need: as much again as is loaded and a little more, as far as the free
-  // sectors go.
-  void LoadForSalvage() { LoadWhatThereIs(std::min(kLargestDocument, 2 * attempt_.Loaded() + kSalvageReach)); }
+  // Loads towards bytes, as far as the free sectors go.
+  void LoadForSalvage(std::int64_t bytes) { LoadWhatThereIs(std::min(kLargestDocument, bytes)); }
 
   std::int64_t Length() const { return length_; }
   const std::vector<ZipMember>& Members() const { return members_; }
@@ -240,15 +238,46 @@ class OfficeWalk {
   ZipInflateResume resume_;  // the member being inflated as more is loaded
 };
 
+// Keeps a package the walk checked whole: written when its kind is chosen,
+// measured when it is no office document.
+void KeepPackage(RescueRun& run, OfficeWalk& walk, CarveAttempt& attempt, std::int64_t hitOffset) {
+  const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());
+  const auto format = std::find_if(std::begin(kFormats), std::end(kFormats),
+                                   [&](const OfficeFormat& f) { return f.kind == kind; });
+  if (format == std::end(kFormats)) {
+    attempt.Succeed();  // a whole archive all the same: measured
+    return;
+  }
+  const std::int64_t bytesPerSector = run.BytesPerSector();
+  DocumentRecord record;
+  record.kind = kind;
+  record.startSector = hitOffset / bytesPerSector;
+  record.length = walk.Length();
+  record.runs = RunsOf(attempt.Claims().Sectors(),
+                       static_cast<std::size_t>((walk.Length() + bytesPerSector - 1) / bytesPerSector));
+  if ((run.typeMask & format->bit) != 0) {
+    record.outputName = OutputName(run.saveFolder, hitOffset, format->extension);
+    const std::span<const std::uint8_t> file = walk.Bytes().first(static_cast<std::size_t>(walk.Length()));
+    SaveDocument(run, record, file.data(), file.size());
+  }
+  run.documents.push_back(std::move(record));
+  attempt.Succeed();
+}
+
 // Keeps the text of a .docx or .odt no rebuild brought back whole, under
 // the document's own number with the extension of text, as for a Word 97
 // document: its body part inflated as far as its data is sound and the
-// other parts of its text that check. It claims nothing (the attempt's
-// claims go when it does): the text is a reading of the sectors, not a
-// file carved from them.
-void KeepSalvagedText(RescueRun& run, OfficeWalk& walk, CarveAttempt& attempt, std::int64_t hitOffset) {
+// other parts of its text that check. The sectors are read afresh from the
+// hit on, as they lie (the walk may have left some out on a guess), as much
+// again as the walk had loaded and a little more, since the body part goes
+// on past the foreign data the walk stopped at. It claims nothing: the text
+// is a reading of the sectors, not a file carved from them.
+void KeepSalvagedText(RescueRun& run, std::int64_t hitOffset, std::int64_t walked) {
   if ((run.typeMask & (type_mask::kDocx | type_mask::kOdt)) == 0) return;
-  walk.LoadForSalvage();
+  CarveAttempt attempt(run, hitOffset, kGrowthLarge);
+  if (!attempt.Start()) return;
+  OfficeWalk walk(attempt);
+  walk.LoadForSalvage(2 * walked + kSalvageReach);
   const auto salvaged = SalvageOfficeText(walk.Bytes(), kSalvageBudget);
   if (!salvaged) return;
   const TypeMask bit = salvaged->kind == DocumentKind::OdfText ? type_mask::kOdt : type_mask::kDocx;
@@ -268,40 +297,26 @@ void KeepSalvagedText(RescueRun& run, OfficeWalk& walk, CarveAttempt& attempt, s
 
 }  // namespace
 
+// The walk's attempt ends (its claims released) before the text of a
+// package it could not finish is read from the sectors afresh.
 void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
+  std::int64_t walked = -1;  // how far the walk of a package that failed had loaded
   {
     CarveAttempt attempt(run, hitOffset, kGrowthLarge);
     if (!attempt.Start()) return;
     if (!attempt.View().Equals(0, signature::kZipLocalHeader)) return;
     if (StartsLikeAnOfficePackage(attempt.View())) {
       OfficeWalk walk(attempt);
-      if (!walk.Run()) {
-        KeepSalvagedText(run, walk, attempt, hitOffset);
+      if (walk.Run()) {
+        KeepPackage(run, walk, attempt, hitOffset);
         return;
       }
-      const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());
-      const auto format = std::find_if(std::begin(kFormats), std::end(kFormats),
-                                       [&](const OfficeFormat& f) { return f.kind == kind; });
-      if (format == std::end(kFormats)) {
-        attempt.Succeed();  // a whole archive all the same: measured
-        return;
-      }
-      const std::int64_t bytesPerSector = run.BytesPerSector();
-      DocumentRecord record;
-      record.kind = kind;
-      record.startSector = hitOffset / bytesPerSector;
-      record.length = walk.Length();
-      record.runs = RunsOf(attempt.Claims().Sectors(),
-                           static_cast<std::size_t>((walk.Length() + bytesPerSector - 1) / bytesPerSector));
-      if ((run.typeMask & format->bit) != 0) {
-        record.outputName = OutputName(run.saveFolder, hitOffset, format->extension);
-        const std::span<const std::uint8_t> file = walk.Bytes().first(static_cast<std::size_t>(walk.Length()));
-        SaveDocument(run, record, file.data(), file.size());
-      }
-      run.documents.push_back(std::move(record));
-      attempt.Succeed();
-      return;
+      walked = attempt.Loaded();
     }
+  }
+  if (walked >= 0) {
+    KeepSalvagedText(run, hitOffset, walked);
+    return;
   }
   ZipCarver(run, hitOffset);
 }
