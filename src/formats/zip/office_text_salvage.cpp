@@ -27,12 +27,16 @@ struct LocalHeader {
   std::int64_t dataOffset = 0;
 };
 
-// Every local header in the bytes whose name is a plausible part name.
+// Every local header in the bytes whose name is a plausible part name, up
+// to the package's central directory or the start of another package (a
+// member named as its first, its content types or an OpenDocument's
+// mimetype): what lies after the package is no part of it.
 std::vector<LocalHeader> LocalHeaders(ByteView bytes) {
   std::vector<LocalHeader> headers;
   const std::string_view signature = signature::kZipLocalHeader;
   const auto* data = reinterpret_cast<const char*>(bytes.Data());
-  const std::string_view all(data, bytes.Size());
+  const std::string_view given(data, bytes.Size());
+  const std::string_view all = given.substr(0, given.find(signature::kZipCentralHeader));
   for (std::size_t at = all.find(signature); at != std::string_view::npos; at = all.find(signature, at + 1)) {
     const auto offset = static_cast<std::int64_t>(at);
     const auto flags = bytes.Le16(offset + 6), method = bytes.Le16(offset + 8);
@@ -45,6 +49,9 @@ std::vector<LocalHeader> LocalHeaders(ByteView bytes) {
     LocalHeader header;
     header.offset = offset;
     header.name.assign(name->begin(), name->end());
+    if (!headers.empty() && (header.name == headers.front().name || header.name == "[Content_Types].xml" ||
+                             header.name == "mimetype"))
+      break;
     header.method = *method;
     const bool after = (*flags & zip_field::kFlagDescriptor) != 0 && *compressed == 0;
     const bool zip64 = *compressed == zip_field::kInZip64 || *size == zip_field::kInZip64;
@@ -64,10 +71,13 @@ bool IsWordTextPart(const std::string& name) {
   return false;
 }
 
-// The data of a part whose data checks whole; none otherwise.
-std::optional<std::vector<std::uint8_t>> WholePart(std::span<const std::uint8_t> bytes, const LocalHeader& header) {
+// The data of a part whose data checks whole, and where that data ends;
+// none otherwise.
+std::optional<std::vector<std::uint8_t>> WholePart(std::span<const std::uint8_t> bytes, const LocalHeader& header,
+                                                   std::int64_t& end) {
   const ZipRecordCheck check = CheckZipMember(bytes, header.offset);
   if (check.step != ZipStep::Done) return std::nullopt;
+  end = check.member.dataOffset + check.member.compressedSize;
   return ZipMemberData(bytes, check.member, kLargestPart);
 }
 
@@ -214,7 +224,7 @@ std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t
   const bool open = body->name == "content.xml";
   SalvagedOfficeText salvaged;
   salvaged.kind = open ? DocumentKind::OdfText : DocumentKind::WordDocx;
-  if (const auto whole = WholePart(bytes, *body)) {
+  if (const auto whole = WholePart(bytes, *body, salvaged.extent)) {
     salvaged.text = TolerantBodyText(*whole, open);
     salvaged.percent = 100;
   } else if (body->method == zip_field::kDeflated && body->dataOffset < static_cast<std::int64_t>(bytes.size())) {
@@ -237,15 +247,19 @@ std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t
       if (!salvaged.text.empty()) salvaged.text += "\n";  // a blank line where text was lost
       salvaged.text += TolerantBodyText(stretch, open);
     }
+    salvaged.extent = end;
     salvaged.percent = size > 0 ? static_cast<int>(std::min<std::uint64_t>(100, stream.sound * 100 / size)) : -1;
   }
   if (salvaged.text.find_first_not_of(" \t\r\n") == std::string::npos) return std::nullopt;
   // The other parts of Word's text, as far as they check.
   for (const LocalHeader& header : headers) {
     if (open || !IsWordTextPart(header.name)) continue;
-    if (const auto part = WholePart(bytes, header)) {
+    std::int64_t end = 0;
+    if (const auto part = WholePart(bytes, header, end)) {
       const std::string text = TolerantBodyText(*part, false);
-      if (text.find_first_not_of(" \t\r\n") != std::string::npos) salvaged.text += "\n" + text;
+      if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+      salvaged.text += "\n" + text;
+      salvaged.extent = std::max(salvaged.extent, end);
     }
   }
   while (!salvaged.text.empty() && salvaged.text.back() == '\n') salvaged.text.pop_back();

@@ -18,6 +18,9 @@ struct SalvagedOfficeText {
   // Of the body part's bytes, how many were inflated from sound data, in
   // percent; -1 when its size is not known.
   int percent = -1;
+  // The end of the data the text was read from, as an offset in the bytes
+  // given: the body part's, or that of a later part of the text.
+  std::int64_t extent = 0;
 };
 
 // bytes: the archive as far as it is at hand, from its first local header.

@@ -287,7 +287,8 @@ void KeepSalvagedText(RescueRun& run, std::int64_t hitOffset, std::int64_t walke
   record.kind = salvaged->kind;
   record.startSector = hitOffset / bytesPerSector;
   record.length = static_cast<std::int64_t>(salvaged->text.size());
-  record.runs = RunsOf(attempt.Claims().Sectors(), static_cast<std::size_t>(attempt.Loaded() / bytesPerSector));
+  const std::int64_t sectors = std::min(attempt.Loaded(), salvaged->extent + bytesPerSector - 1) / bytesPerSector;
+  record.runs = RunsOf(attempt.Claims().Sectors(), static_cast<std::size_t>(sectors));
   record.partialText = true;
   record.recoveredPercent = salvaged->percent;
   record.outputName = OutputName(run.saveFolder, hitOffset, ".TXT");
