@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 #elif defined(VELLUMARK_FUZZ_OFFICE_TEXT)
   // A small budget: the search for a deflate block's start is bounded by it.
-  if (const auto salvaged = SalvageOfficeText({data, size}, std::uint64_t{1} << 20)) {
+  std::uint64_t work = 0;
+  if (const auto salvaged = SalvageOfficeText({data, size}, std::uint64_t{1} << 20, work)) {
     CheckUtf8(salvaged->text);
     if (salvaged->percent < -1 || salvaged->percent > 100) Broken("a share outside 0-100");
     if (salvaged->extent < 0 || static_cast<std::size_t>(salvaged->extent) > size) Broken("an extent outside the bytes");

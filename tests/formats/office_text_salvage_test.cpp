@@ -68,7 +68,8 @@ TEST(OfficeTextSalvage, TextBeforeAndAfterOverwrittenDataComesBack) {
     Bytes damaged = whole;
     const std::size_t at = body.offset + static_cast<std::size_t>(c.at * static_cast<double>(body.size));
     Overwrite(damaged, at, c.bytes, c.fill);
-    const auto salvaged = SalvageOfficeText(damaged, kBudget);
+    std::uint64_t work = 0;
+    const auto salvaged = SalvageOfficeText(damaged, kBudget, work);
     ASSERT_TRUE(salvaged);
     EXPECT_EQ(salvaged->kind, std::string(c.document).ends_with(".odt") ? DocumentKind::OdfText : DocumentKind::WordDocx);
     const std::vector<bool> found = ParagraphsIn(salvaged->text);
@@ -99,15 +100,16 @@ TEST(OfficeTextSalvage, AWholeBodyIsReadWholeAndNoBodyGivesNothing) {
   // The archive's end cut off: its body part is whole.
   const test::BodyData body = test::BodyDataOf(whole);
   const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(body.offset + body.size + 10));
-  const auto salvaged = SalvageOfficeText(cut, kBudget);
+  std::uint64_t work = 0;
+  const auto salvaged = SalvageOfficeText(cut, kBudget, work);
   ASSERT_TRUE(salvaged);
   EXPECT_EQ(salvaged->percent, 100);
   const std::vector<bool> found = ParagraphsIn(salvaged->text);
   EXPECT_EQ(std::count(found.begin(), found.end(), true), kParagraphs);
   // Only the first bytes of the body: no block to read.
   const Bytes head(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(body.offset + 4));
-  EXPECT_FALSE(SalvageOfficeText(head, kBudget));
-  EXPECT_FALSE(SalvageOfficeText(Bytes(4096, 'P'), kBudget));
+  EXPECT_FALSE(SalvageOfficeText(head, kBudget, work));
+  EXPECT_FALSE(SalvageOfficeText(Bytes(4096, 'P'), kBudget, work));
 }
 
 TEST(OfficeTextSalvage, StretchesAreReadAsMarkupCutAnywhere) {

@@ -269,7 +269,10 @@ SalvagedStream SalvageDeflate(std::span<const std::uint8_t> in, std::uint64_t li
       result.ended = true;
       break;
     }
-    if (d.end != End::Failed) break;
+    // Data that never inflated to anything trusted is no deflate stream
+    // at all (a header that only looks like a member's): no block of it is
+    // looked for.
+    if (d.end != End::Failed || result.stretches.empty()) break;
     bool found = false;
     const std::size_t last = std::min(in.size(), d.failAt + scanBytes);
     for (std::size_t b = std::max(d.failAt, byte + 1); b < last && !found; ++b) {

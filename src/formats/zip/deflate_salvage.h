@@ -30,7 +30,8 @@ struct SalvagedStream {
 // less what the last bytes of data before that made (foreign bytes decode
 // for a while before they fail). A later block is taken up at a bit whose
 // decoding gives such markup for long enough; the search from one failure
-// looks at most scanBytes further.
+// looks at most scanBytes further, and is made only when the stream's start
+// inflated to something.
 // The whole is bounded by budget units of work (one a trial, one a byte
 // inflated) and by limit bytes of output.
 SalvagedStream SalvageDeflate(std::span<const std::uint8_t> in, std::uint64_t limit, std::uint64_t budget,

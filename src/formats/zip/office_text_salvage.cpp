@@ -214,7 +214,8 @@ std::string TolerantBodyText(std::span<const std::uint8_t> xml, bool openDocumen
   return WellFormed(out);
 }
 
-std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t> bytes, std::uint64_t budget) {
+std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t> bytes, std::uint64_t budget,
+                                                    std::uint64_t& work) {
   const ByteView view(bytes.data(), bytes.size());
   const std::vector<LocalHeader> headers = LocalHeaders(view);
   const auto body = std::find_if(headers.begin(), headers.end(), [](const LocalHeader& h) {
@@ -243,6 +244,7 @@ std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t
     const SalvagedStream stream = SalvageDeflate(
         bytes.subspan(static_cast<std::size_t>(body->dataOffset), static_cast<std::size_t>(end - body->dataOffset)),
         size > 0 ? size : kLargestPart, budget);
+    work += stream.work;
     for (const auto& stretch : stream.stretches) {
       if (!salvaged.text.empty()) salvaged.text += "\n";  // a blank line where text was lost
       salvaged.text += TolerantBodyText(stretch, open);

@@ -26,9 +26,10 @@ struct SalvagedOfficeText {
 // bytes: the archive as far as it is at hand, from its first local header.
 // The members are found by their local headers wherever they lie, since the
 // foreign bytes may stand where the walk from one to the next would go.
-// Nothing when no body part is found or no text comes of it. The work is
-// bounded by budget (trials and bytes inflated).
-std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t> bytes, std::uint64_t budget);
+// Nothing when no body part is found or no text comes of it. The work
+// (trials and bytes inflated) is bounded by budget and added to work.
+std::optional<SalvagedOfficeText> SalvageOfficeText(std::span<const std::uint8_t> bytes, std::uint64_t budget,
+                                                    std::uint64_t& work);
 
 // The text of a stretch of a body part's XML, which may start and end in
 // the middle of an element and hold lost bytes: a paragraph a line, the

@@ -37,10 +37,12 @@ constexpr std::int64_t kSearchBackBytes = 256 * 1024;
 constexpr std::int64_t kProgress = 2048;
 // How much reading the text of a package no rebuild holds together may
 // cost: trials of where a deflate block starts, and bytes inflated.
-constexpr std::uint64_t kSalvageBudget = std::uint64_t{64} << 20;
+constexpr std::uint64_t kSalvageBudget = std::uint64_t{16} << 20;
+// And all such readings of one run, per sector of the source.
+constexpr std::uint64_t kSalvageWorkPerSector = 1024;
 // How much more than the walk loaded that reading looks at: the body part
 // goes on past the foreign clusters the walk stopped at.
-constexpr std::int64_t kSalvageReach = std::int64_t{1} << 20;
+constexpr std::int64_t kSalvageReach = std::int64_t{256} << 10;
 
 struct OfficeFormat {
   DocumentKind kind;
@@ -274,11 +276,15 @@ void KeepPackage(RescueRun& run, OfficeWalk& walk, CarveAttempt& attempt, std::i
 // is a reading of the sectors, not a file carved from them.
 void KeepSalvagedText(RescueRun& run, std::int64_t hitOffset, std::int64_t walked) {
   if ((run.typeMask & (type_mask::kDocx | type_mask::kOdt)) == 0) return;
+  const std::uint64_t allowed =
+      kSalvageBudget + kSalvageWorkPerSector * static_cast<std::uint64_t>(std::max<std::int64_t>(run.LastSourceSector(), 0));
+  if (run.salvageWork >= allowed) return;
   CarveAttempt attempt(run, hitOffset, kGrowthLarge);
   if (!attempt.Start()) return;
   OfficeWalk walk(attempt);
   walk.LoadForSalvage(2 * walked + kSalvageReach);
-  const auto salvaged = SalvageOfficeText(walk.Bytes(), kSalvageBudget);
+  const auto salvaged =
+      SalvageOfficeText(walk.Bytes(), std::min(kSalvageBudget, allowed - run.salvageWork), run.salvageWork);
   if (!salvaged) return;
   const TypeMask bit = salvaged->kind == DocumentKind::OdfText ? type_mask::kOdt : type_mask::kDocx;
   if ((run.typeMask & bit) == 0) return;
