@@ -2,13 +2,23 @@
 """Share of fragmented Word documents that come back byte-identical.
 
 Builds FAT volumes with mkfs.vfat and mtools on which each document of the
-corpus is written into the holes between kept files no carver recognises
-(text, HTML, source code, headless binary data), in a chosen number of
+corpus is written into the holes between kept files, in a chosen number of
 pieces, deletes it, runs the rescue and counts the documents that come back
-byte for byte, by number of pieces.
+byte for byte, by number of pieces and by what the kept files between the
+pieces hold:
 
-    bench/fragmented_share.py CLI [--corpus DIR] [--pieces 2,3,5,10,20,60]
+  mixed      files no carver recognises (text, HTML, source code, headless
+             binary data), in turn
+  random     random bytes
+  zeros      zeros
+  documents  other documents of the corpus, whole
+
+    bench/fragmented_share.py CLI [--format doc|docx] [--corpus DIR]
+                              [--pieces 2,3,5,10,20,60] [--between mixed,random,zeros,documents]
                               [--limit N] [--cluster-sectors 8] [--fat 32]
+
+For .docx (and .odt) the documents of the corpus are small, so 512-byte
+clusters (--cluster-sectors 1) let them lie in many pieces.
 """
 import argparse
 import hashlib
@@ -38,6 +48,17 @@ def foreign_bytes(kind, size, rng):
     return bytes(out[:size])
 
 
+def kept_bytes(between, index, size, rng, others):
+    """What the kept file after piece index holds."""
+    if between == "mixed":
+        return foreign_bytes(["text", "html", "code", "binary"][index % 4], size, rng)
+    if between == "random":
+        return foreign_bytes("binary", size, rng)
+    if between == "zeros":
+        return b"\0" * size
+    return open(others[index % len(others)], "rb").read()
+
+
 def split(total, pieces, rng):
     """total clusters into pieces positive parts, some of a single cluster."""
     pieces = max(1, min(pieces, total))
@@ -46,7 +67,7 @@ def split(total, pieces, rng):
     return [b - a for a, b in zip(bounds, bounds[1:])]
 
 
-def build_volume(image, document, pieces, cluster_sectors, fat, rng, work):
+def build_volume(image, document, pieces, cluster_sectors, fat, rng, work, between="mixed", others=(), name="DOC.DOC"):
     cluster = cluster_sectors * 512
     data = open(document, "rb").read()
     clusters = (len(data) + cluster - 1) // cluster
@@ -64,7 +85,7 @@ def build_volume(image, document, pieces, cluster_sectors, fat, rng, work):
             f.write(b"\0" * (part * cluster))
         kept = os.path.join(work, f"K{i}")
         with open(kept, "wb") as f:
-            f.write(foreign_bytes(kinds[i % 4], rng.randint(1, 3) * cluster - rng.randint(0, cluster // 2), rng))
+            f.write(kept_bytes(between, i, rng.randint(1, 3) * cluster - rng.randint(0, cluster // 2), rng, others))
         subprocess.run(["mcopy", "-i", image, hole, f"::H{i}"], check=True, env=env)
         subprocess.run(["mcopy", "-i", image, kept, f"::K{i}.{kinds[i % 4][:3]}"], check=True, env=env)
         holes.append(f"::H{i}")
@@ -73,8 +94,8 @@ def build_volume(image, document, pieces, cluster_sectors, fat, rng, work):
         with open(image, "r+b") as f:
             f.seek(CLUSTER_HINT_OFFSET)
             f.write(b"\xff\xff\xff\xff")
-    subprocess.run(["mcopy", "-i", image, document, "::DOC.DOC"], check=True, env=env)
-    subprocess.run(["mdel", "-i", image, "::DOC.DOC"], check=True, env=env)
+    subprocess.run(["mcopy", "-i", image, document, "::" + name], check=True, env=env)
+    subprocess.run(["mdel", "-i", image, "::" + name], check=True, env=env)
     return len(parts)
 
 
@@ -101,10 +122,11 @@ def rescued_identical(cli, image, out, document):
     subprocess.run([cli, "rescue", image, out, "--last", "40000"], stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     data = open(document, "rb").read()
-    want = hashlib.sha256(data[:fat_length(data)]).hexdigest()
-    for name in os.listdir(out):
-        if name.upper().endswith(".DOC"):
-            if hashlib.sha256(open(os.path.join(out, name), "rb").read()).hexdigest() == want:
+    compound = data[:8] == bytes.fromhex("d0cf11e0a1b11ae1")
+    want = hashlib.sha256(data[:fat_length(data)] if compound else data).hexdigest()
+    for folder, _, names in os.walk(out):
+        for name in names:
+            if hashlib.sha256(open(os.path.join(folder, name), "rb").read()).hexdigest() == want:
                 return True
     return False
 
@@ -112,35 +134,46 @@ def rescued_identical(cli, image, out, document):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("cli")
-    parser.add_argument("--corpus", default=os.path.join(os.path.dirname(__file__), "../tests/corpus/doc"))
+    parser.add_argument("--format", choices=["doc", "docx"], default="doc")
+    parser.add_argument("--corpus")
     parser.add_argument("--pieces", default="2,3,5,10,20,60")
+    parser.add_argument("--between", default="mixed")
     parser.add_argument("--limit", type=int, default=20)
     parser.add_argument("--largest", type=int, default=400_000)
     parser.add_argument("--cluster-sectors", type=int, default=8)
     parser.add_argument("--fat", type=int, default=32)
     args = parser.parse_args()
-    documents = sorted(
-        os.path.join(args.corpus, n) for n in os.listdir(args.corpus)
-        if n.lower().endswith(".doc") and os.path.getsize(os.path.join(args.corpus, n)) <= args.largest
-        and "assword" not in n)
+    here = os.path.dirname(__file__)
+    corpus = args.corpus or os.path.join(here, "../tests/corpus", "doc" if args.format == "doc" else "ooxml")
+    extensions = (".doc",) if args.format == "doc" else (".docx", ".odt")
+    everything = sorted(os.path.join(corpus, n) for n in os.listdir(corpus) if n.lower().endswith(extensions)
+                        and "assword" not in n)
+    documents = [d for d in everything if os.path.getsize(d) <= args.largest]
     rng = random.Random(17)
     documents = rng.sample(documents, min(args.limit, len(documents)))
-    print(f"pieces  back/total  ({len(documents)} documents, {args.cluster_sectors * 512 // 1024} KiB clusters, FAT{args.fat})")
-    for wanted in (int(p) for p in args.pieces.split(",")):
-        back = total = 0
-        for i, document in enumerate(documents):
-            with tempfile.TemporaryDirectory() as work:
-                image = os.path.join(work, "v.img")
-                pieces = build_volume(image, document, wanted, args.cluster_sectors, args.fat,
-                                      random.Random(wanted * 1000 + i), work)
-                if pieces < 2:
-                    continue
-                total += 1
-                if rescued_identical(args.cli, image, os.path.join(work, "out"), document):
-                    back += 1
-                elif os.environ.get("SHOW_MISSES"):
-                    print("  missed", os.path.basename(document), pieces, file=sys.stderr)
-        print(f"{wanted:6}  {back:4}/{total:<4}  {100.0 * back / max(total, 1):5.1f}%")
+    # Whole documents between the pieces: small ones of the other format.
+    other = os.path.join(here, "../tests/corpus", "ooxml" if args.format == "doc" else "doc")
+    others = sorted(os.path.join(other, n) for n in os.listdir(other)
+                    if n.lower().endswith((".doc", ".docx")) and os.path.getsize(os.path.join(other, n)) < 20_000)
+    print(f"pieces  between    back/total  ({len(documents)} .{args.format} documents, "
+          f"{args.cluster_sectors * 512 / 1024:g} KiB clusters, FAT{args.fat})")
+    for between in args.between.split(","):
+        for wanted in (int(p) for p in args.pieces.split(",")):
+            back = total = 0
+            for i, document in enumerate(documents):
+                with tempfile.TemporaryDirectory() as work:
+                    image = os.path.join(work, "v.img")
+                    pieces = build_volume(image, document, wanted, args.cluster_sectors, args.fat,
+                                          random.Random(wanted * 1000 + i), work, between, others,
+                                          "DOC." + args.format.upper())
+                    if pieces < wanted:
+                        continue
+                    total += 1
+                    if rescued_identical(args.cli, image, os.path.join(work, "out"), document):
+                        back += 1
+                    elif os.environ.get("SHOW_MISSES"):
+                        print("  missed", os.path.basename(document), pieces, file=sys.stderr)
+            print(f"{wanted:6}  {between:9}  {back:4}/{total:<4}  {100.0 * back / max(total, 1):5.1f}%", flush=True)
 
 
 if __name__ == "__main__":

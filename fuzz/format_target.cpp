@@ -5,6 +5,7 @@
 // offsets within the bytes, names are well-formed UTF-8 (ext4's are bytes
 // as stored, but never empty nor holding '/'), sizes and counts cannot make
 // a caller divide by zero.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include "formats/ntfs/mft_record.h"
 #include "formats/partitions/partition_table.h"
 #include "formats/zip/office_text_salvage.h"
+#include "formats/zip/zip_central_directory.h"
+#include "formats/zip/zip_member_feed.h"
 
 namespace {
 
@@ -100,6 +103,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Ext4DirectoryEntry& entry : ParseExt4DirectoryBlock(bytes)) {
     if (entry.name.empty() || entry.name.find('/') != std::string::npos) Broken("a name no file has");
     if (entry.offset + 8 + entry.name.size() > size) Broken("an entry outside the bytes");
+  }
+#elif defined(VELLUMARK_FUZZ_ZIP_DIRECTORY)
+  // An archive's tail from its central directory on, the end record last;
+  // then the whole input fed, in three pieces, as each member it names.
+  if (size >= 22) {
+    if (const auto end = ReadZipEndRecord(*bytes.From(size - 22))) {
+      const ZipDirectoryRead read = ReadZipDirectory(bytes, *end);
+      if (read.entries.size() > end->entries) Broken("more entries than the end record counts");
+      if (read.state == ZipDirectoryState::Done && read.entries.size() != end->entries) Broken("done short of its entries");
+      for (const ZipDirectoryEntry& entry : read.entries) {
+        if (entry.name.empty()) Broken("an entry with no name");
+        ZipMemberFeed feed(entry);
+        ZipFeedState state = ZipFeedState::Going;
+        for (std::size_t at = 0, step = size / 3 + 1; at < size; at += step) {
+          const ZipFeedState was = state;
+          ZipMemberFeed copy(feed);
+          state = feed.Feed(*bytes.Bytes(at, std::min(step, size - at)));
+          if (was == ZipFeedState::Broken && state != ZipFeedState::Broken) Broken("a broken member mended by more bytes");
+          if (copy.State() != was) Broken("a copy that is not where its original stood");
+        }
+      }
+    }
   }
 #elif defined(VELLUMARK_FUZZ_OFFICE_TEXT)
   // A small budget: the search for a deflate block's start is bounded by it.

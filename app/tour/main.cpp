@@ -53,6 +53,10 @@ class SlowDisk final : public PlatformSource {
   bool IsOpen() const override { return disk_.IsOpen(); }
   std::optional<std::uint64_t> DeviceNumber() override { return disk_.DeviceNumber(); }
   std::optional<FileId> OpenFileId() override { return disk_.OpenFileId(); }
+  // The demonstration image is mounted nowhere: for the picture of the
+  // question a mounted source asks, the disk says it is, where mounts names.
+  std::vector<std::string> ReadWriteMounts() override { return mounts.empty() ? disk_.ReadWriteMounts() : mounts; }
+  std::vector<std::string> mounts;
 
  private:
   static void Wait(std::size_t count) {
@@ -84,8 +88,18 @@ void Picture(QWidget* widget, const std::string& file, const QWidget* menu = nul
   QWidget* top = widget->window();
   QRect frame = top->frameGeometry();
   if (menu != nullptr) frame = frame.united(menu->frameGeometry());
-  const QPixmap shot = top->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-  if (!shot.save(QString::fromStdString(file))) std::cerr << "could not save " << file << "\n";
+  // What lies off the screen has nothing to grab; a grab that comes back
+  // empty while the server is busy is tried again.
+  frame = frame.intersected(top->screen()->geometry());
+  QPixmap shot;
+  for (int attempt = 0; attempt < 5 && shot.isNull(); ++attempt) {
+    if (attempt > 0) Settle(300);
+    shot = top->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+  }
+  if (!shot.save(QString::fromStdString(file))) {
+    std::cerr << "could not save " << file << " (" << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+              << frame.height() << ")\n";
+  }
   else std::cout << file << "\n";
 }
 
@@ -99,10 +113,12 @@ class Watcher : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
     timer_.start();
   }
-  // What the next search-and-backup window and the next message box are.
-  void Expect(std::string progress, std::string message) {
+  // What the next search-and-backup window and the next message box are;
+  // cancel: the box is answered with its Cancel rather than its default.
+  void Expect(std::string progress, std::string message, bool cancel = false) {
     progressName_ = std::move(progress);
     messageName_ = std::move(message);
+    cancel_ = cancel;
     seen_.invalidate();
   }
 
@@ -112,10 +128,15 @@ class Watcher : public QObject {
     busy_ = true;
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       Settle(600);
+      // Pictured with its frame: the window manager may take a moment more.
+      for (int i = 0; i < 25 && box->frameGeometry() == box->geometry(); ++i) Settle(200);
+      Settle(300);
       if (!messageName_.empty()) Picture(box, outDir_ + "/" + messageName_ + ".png");
       messageName_.clear();
-      if (QAbstractButton* button = box->defaultButton()) button->click();
+      if (cancel_ && box->escapeButton() != nullptr) box->escapeButton()->click();
+      else if (QAbstractButton* button = box->defaultButton()) button->click();
       else box->accept();
+      cancel_ = false;
     } else if (window_.Form2()->isVisible() && !rescuePictured_) {
       // The demonstration's carving is short: it is held for a second at
       // first sight, so that its next report has a pace to show, and
@@ -153,8 +174,18 @@ class Watcher : public QObject {
   bool carvingHeld_ = false;
   std::string progressName_, messageName_;
   bool rescuePictured_ = false;
+  bool cancel_ = false;
   bool busy_ = false;
 };
+
+// The first row whose verdict is the word of verdictSlot, if any.
+QTreeWidgetItem* RowWithVerdict(QTreeWidget* list, int verdictSlot) {
+  for (int row = 0; row < list->topLevelItemCount(); ++row) {
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    if (item->text(ResultsWindow::kVerdict) == QString::fromUtf8(Text(verdictSlot))) return item;
+  }
+  return nullptr;
+}
 
 int Tour(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -169,7 +200,9 @@ int Tour(int argc, char** argv) {
   dialogs.image = argv[1];
   dialogs.backup = argv[3];
   const std::string out = argv[4];
-  TForm1 window({prompt, dialogs}, std::make_unique<SlowDisk>());
+  auto disk = std::make_unique<SlowDisk>();
+  SlowDisk& slowDisk = *disk;
+  TForm1 window({prompt, dialogs}, std::move(disk));
   dialogParent = &window;
   window.ApplyTexts();
   window.move(40, 30);
@@ -179,6 +212,7 @@ int Tour(int argc, char** argv) {
   QTimer::singleShot(0, [&] {
     Settle(1000);
     window.Button10Click();  // Open IMG file
+    window.chkOriginalNames->setChecked(true);
     Settle(800);
     Picture(&window, out + "/main-window.png");
     window.SpeedButton1->click();  // More >>
@@ -195,6 +229,14 @@ int Tour(int argc, char** argv) {
     Settle(300);
 
     window.Edit2->setText(QString::fromStdString(argv[2]));
+    // The question a source mounted read-write asks before the rescue,
+    // answered with Cancel.
+    slowDisk.mounts = {"/media/user/LOST-DISK"};
+    watcher.Expect("", "mounted-source", true);
+    window.Button12Click();
+    slowDisk.mounts.clear();
+    Settle(300);
+
     watcher.Expect("search-progress", "final-message");
     window.Button12Click();  // search, rescue, final message
     if (ResultsWindow* results = window.Results()) {
@@ -203,8 +245,18 @@ int Tour(int argc, char** argv) {
       const QRect frame = results->frameGeometry();
       results->move(std::clamp(window.frameGeometry().right() - 500, screen.left(), screen.right() - frame.width()),
                     std::clamp(160, screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
+      // A document that came back whole selected, its preview below.
+      if (QTreeWidgetItem* whole = RowWithVerdict(results->List(), slot::kVerdictWhole)) {
+        results->List()->setCurrentItem(whole);
+      }
       Settle(800);
       Picture(results, out + "/results-window.png");
+      // A damaged document selected: its fault in plain words.
+      if (QTreeWidgetItem* damaged = RowWithVerdict(results->List(), slot::kVerdictDamaged)) {
+        results->List()->setCurrentItem(damaged);
+        Settle(500);
+        Picture(results, out + "/results-window-damaged.png");
+      }
       results->close();
     }
 

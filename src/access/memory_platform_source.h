@@ -31,6 +31,8 @@ class MemoryPlatformSource final : public PlatformSource {
     // Stands for an image file the platform maps into memory: Map serves
     // ranges of the stored bytes that no failing read overlaps.
     bool mappable = false;
+    // The mount points the system would name as mounted read-write over it.
+    std::vector<std::string> readWriteMounts;
 
     std::int64_t Length() const {
       return std::max(sparseLength.value_or(0), static_cast<std::int64_t>(bytes.size()));
@@ -76,6 +78,9 @@ class MemoryPlatformSource final : public PlatformSource {
   bool IsOpen() const override { return open_ != nullptr; }
   std::optional<std::uint64_t> DeviceNumber() override { return open_ ? open_->deviceNumber : std::nullopt; }
   std::optional<FileId> OpenFileId() override { return open_ ? open_->fileId : std::nullopt; }
+  std::vector<std::string> ReadWriteMounts() override {
+    return open_ ? open_->readWriteMounts : std::vector<std::string>{};
+  }
 
  private:
   struct Range {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "access/device_stack.h"
 #include "access/mapped_bytes.h"
@@ -98,6 +99,11 @@ class PlatformSource {
   // Which file is open, so that writing onto it under another name or
   // through a link can be refused too.
   virtual std::optional<FileId> OpenFileId() = 0;
+  // The mount points of file systems the system has mounted read-write over
+  // what is open (the source itself, a partition of it, or a loop device over
+  // its image file): the system may write there while it is being rescued.
+  // Empty where the platform cannot tell.
+  virtual std::vector<std::string> ReadWriteMounts() { return {}; }
 };
 
 }  // namespace vellumark

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "access/posix_mapped_file.h"
+#include "access/read_write_mounts.h"
 #include "common/page_aligned.h"
 
 namespace vellumark {
@@ -237,6 +238,14 @@ void PosixPlatformSource::Close() {
   fd_ = -1;
   directFd_ = -1;
   position_ = 0;
+}
+
+std::vector<std::string> PosixPlatformSource::ReadWriteMounts() {
+  if (!IsOpen()) return {};
+  // A block device is followed through its partitions and layers; an image
+  // file is matched by identity, through the loop devices over it.
+  const std::optional<std::uint64_t> device = DeviceNumber();
+  return ReadWriteMountsOver(device, device ? std::nullopt : OpenFileId());
 }
 
 }  // namespace vellumark

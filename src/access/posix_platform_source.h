@@ -36,6 +36,7 @@ class PosixPlatformSource final : public PlatformSource {
   bool IsOpen() const override { return fd_ >= 0; }
   std::optional<std::uint64_t> DeviceNumber() override;
   std::optional<FileId> OpenFileId() override;
+  std::vector<std::string> ReadWriteMounts() override;
 
  private:
   bool IsBlockDevice() const;

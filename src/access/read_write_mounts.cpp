@@ -4,11 +4,6 @@
 
 namespace vellumark {
 
-std::vector<std::string> ReadWriteMountsOver(const SectorSource& source, const SystemView& view) {
-  if (source.IsImageFile()) return ReadWriteMountsOver(std::nullopt, source.SourceFile(), view);
-  return ReadWriteMountsOver(source.SourceDevice(), std::nullopt, view);
-}
-
 std::vector<std::string> ReadWriteMountsOver(std::optional<std::uint64_t> device, std::optional<FileId> file,
                                              const SystemView& view) {
   StorageReach read;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "access/boot_sector.h"
 #include "access/platform_source.h"
@@ -104,6 +105,11 @@ class SectorSource {
   std::optional<std::uint64_t> SourceDevice() const { return platform_->IsOpen() ? platform_->DeviceNumber() : std::nullopt; }
   // The open file's identity (an image file, or a partition's node).
   std::optional<FileId> SourceFile() const { return platform_->IsOpen() ? platform_->OpenFileId() : std::nullopt; }
+  // Where the system has mounted the open source read-write (see
+  // PlatformSource::ReadWriteMounts); empty when nothing is open.
+  std::vector<std::string> ReadWriteMounts() const {
+    return platform_->IsOpen() ? platform_->ReadWriteMounts() : std::vector<std::string>{};
+  }
 
   const VolumeGeometry& OpenedGeometry() const { return opened_; }
   const VolumeGeometry& ScanGeometry() const { return scan_; }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "common/message_slots.h"
@@ -27,6 +29,14 @@ class Prompt {
   virtual void Show(const Message& message) = 0;
   // A box with Yes and No; true for Yes.
   virtual bool AskYesNo(const Message& message) = 0;
+  // A box with a button for each choice (the texts of choiceSlots, in
+  // order, the first the default) and Cancel: the index of the choice taken,
+  // or nothing for Cancel or a box closed. Where the choices would read
+  // ambiguously as Yes and No. A front end that cannot offer them cancels.
+  virtual std::optional<std::size_t> Choose(const Message& message, std::span<const int> choiceSlots) {
+    (void)message, (void)choiceSlots;
+    return std::nullopt;
+  }
 };
 
 // Long operations run on the caller's thread and call this at fixed points so

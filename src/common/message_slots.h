@@ -187,8 +187,12 @@ inline constexpr int kSourceEmpty = 142;
 inline constexpr int kValidRange = 143;
 // A save folder typed that does not exist.
 inline constexpr int kSaveFolderMissing = 144;
-// A source the system has mounted read-write (a question: back it up first?).
+// A source the system has mounted read-write (its mount points follow):
+// back it up first, or rescue from it anyway? Answered with the two choices'
+// own words.
 inline constexpr int kMountedReadWrite = 145;
+inline constexpr int kBackUpFirst = 168;
+inline constexpr int kRescueAnyway = 169;
 
 // What the main window's less obvious controls do (tooltips).
 inline constexpr int kExplainReason = 146;
@@ -207,5 +211,19 @@ inline constexpr int kRefusedToRoot = 153;
 // shows to be its own: the verdict's word and its explanation.
 inline constexpr int kVerdictWholeStructure = 154;
 inline constexpr int kExplainWholeStructure = 155;
+
+// What is wrong with a damaged document, in plain words, before the
+// checks' own detail: sectors the drive would not give, an end never found,
+// a structure that does not check, a start whose parts never held together.
+inline constexpr int kFaultUnreadable = 170;
+inline constexpr int kFaultCutShort = 171;
+inline constexpr int kFaultStructure = 172;
+inline constexpr int kFaultNotRebuilt = 173;
+
+// Files written under their original names and folders, where the file
+// system's records name them: the main window's option, and the results
+// window's heading (and preview label) for the original path.
+inline constexpr int kOriginalNamesBox = 174;
+inline constexpr int kOriginalPath = 175;
 
 }  // namespace vellumark::slot

@@ -104,6 +104,7 @@ void InspectOfficeArchive(std::span<const std::uint8_t> bytes, DocumentInspectio
   const bool whole = archive.fault.empty() && archive.length == static_cast<std::int64_t>(bytes.size());
   inspection.verdict = whole ? Verdict::Whole : Verdict::Damaged;
   inspection.fault = whole || !archive.fault.empty() ? archive.fault : "bytes after the end record";
+  if (!whole) inspection.faultKind = archive.cutShort ? FaultKind::CutShort : FaultKind::Structure;
   const OfficeProperties properties = ReadOfficeProperties(bytes, archive.members);
   inspection.properties = {properties.title, properties.author, properties.lastSaved};
   inspection.preview = Tidy(OfficePreview(bytes, archive.members, kPreviewCharacters));
@@ -140,12 +141,14 @@ DocumentInspection InspectBytes(const DocumentRecord& record, std::span<const st
   const StructureVerdict& structure = vouching.verdict;
   inspection.verdict = structure.verdict;
   inspection.fault = structure.fault;
+  if (structure.verdict == Verdict::Damaged) inspection.faultKind = FaultKind::Structure;
   inspection.unverifiedSectors = vouching.unverifiedSectors;
   inspection.unverified = vouching.unverified;
   if (!record.unreadableSectors.empty()) {
     // Zeros where the disk gave nothing: whatever the structure says, the
     // document is not what was saved.
     inspection.verdict = Verdict::Damaged;
+    inspection.faultKind = FaultKind::Unreadable;
     inspection.fault = std::to_string(record.unreadableSectors.size()) + " unreadable sectors, written as zeros" +
                        (structure.fault.empty() ? "" : "; " + structure.fault);
   }
@@ -196,6 +199,7 @@ DocumentInspection InspectDocument(const DocumentRecord& record) {
   if (!record.saveFailure.empty()) inspection.fault = "not written: " + record.saveFailure;
   if (record.notRebuilt && record.insideDocumentAt < 0) {
     inspection.verdict = Verdict::Damaged;
+    inspection.faultKind = FaultKind::NotRebuilt;
     inspection.fault = "its header was found, but no rebuild of it held together";
   }
   return inspection;

@@ -17,12 +17,20 @@ namespace vellumark {
 // report writes them.
 const char* VerdictName(Verdict verdict);
 
+// What is wrong with a damaged document, in kinds a user is told of in
+// plain words; the fault text keeps the checks' own detail for the report.
+// Unreadable: sectors the drive would not give are zeros in it. CutShort:
+// its bytes end before it does. Structure: something in it does not check.
+// NotRebuilt: its start was found, but no rebuild of it held together.
+enum class FaultKind : std::uint8_t { None, Unreadable, CutShort, Structure, NotRebuilt };
+
 // One rescued compound file, read back: the carver's record, the structure
 // verdict, its properties, the start of its text and a digest of its bytes.
 struct DocumentInspection {
   DocumentRecord record;
   Verdict verdict = Verdict::Unchecked;
   std::string fault;
+  FaultKind faultKind = FaultKind::None;  // set for a damaged document
   // For a document whose structure is whole, the sectors nothing vouched
   // for (see sector_vouching.h): what a user should look at before trusting it.
   std::size_t unverifiedSectors = 0;

@@ -23,7 +23,8 @@ class FatTable {
   // The next cluster of a chain; none at its end, at a free or bad cluster,
   // or where the FAT cannot be read.
   std::optional<std::uint32_t> Next(std::uint32_t cluster) {
-    const std::uint64_t at = bits_ == 12 ? cluster + cluster / 2 : std::uint64_t{cluster} * (bits_ / 8);
+    // FAT32's entries are four bytes wide, though only 28 bits of them count.
+    const std::uint64_t at = bits_ == 12 ? cluster + cluster / 2 : std::uint64_t{cluster} * (bits_ == 16 ? 2 : 4);
     const auto low = Byte(at);
     const auto high = Byte(at + 1);
     if (!low || !high) return std::nullopt;

@@ -9,7 +9,7 @@ namespace vellumark {
 
 enum class Language { English, SimplifiedChinese, TraditionalChinese };
 
-inline constexpr int kMessageSlots = 156;
+inline constexpr int kMessageSlots = 176;
 
 // The language a Windows OEM code page selects: 936 Simplified, 950
 // Traditional, anything else English.

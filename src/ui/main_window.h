@@ -66,6 +66,9 @@ class TForm1 : public QMainWindow {
       *Button12, *SpeedButton1;
   QGroupBox* GroupBox1;
   QCheckBox *chkDOC, *chkDOCX;
+  // Files written under the original names and folders the file system's
+  // records give them, where a record matches (TEST_ names otherwise).
+  QCheckBox* chkOriginalNames;
   QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
   DumpView* Memo1;
   QStatusBar* StatusBar1;

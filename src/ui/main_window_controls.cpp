@@ -97,7 +97,11 @@ void TForm1::BuildRescueArea() {
   chkDOC->setChecked(true);
   chkDOCX = Named<QCheckBox>(box, "chkDOCX");
   chkDOCX->setChecked(true);
+  // How the files are named sits beside what kinds are written.
+  chkOriginalNames = Named<QCheckBox>(box, "chkOriginalNames");
   auto* types = Row({chkDOC, chkDOCX});
+  types->addSpacing(12);
+  types->addWidget(chkOriginalNames);
   types->addStretch(1);
   grid->addWidget(Label9, 0, 0);
   grid->addLayout(types, 0, 1);

@@ -74,6 +74,7 @@ void TForm1::ApplyAccessKeys() {
   Caption(Button5, 6, 'G');
   chkDOC->setText(WithAccessKey("DOC(WPS)", 'W'));
   Caption(chkDOCX, slot::kDocxBox, 'X');
+  Caption(chkOriginalNames, slot::kOriginalNamesBox, 'N');
   HelpLink->setText(T(slot::kHelp));
 }
 

@@ -5,7 +5,6 @@
 #include <QSettings>
 #include <new>
 
-#include "access/read_write_mounts.h"
 #include "texts/failure_text.h"
 #include "texts/message_table.h"
 #include "texts/refusal_slots.h"
@@ -43,16 +42,19 @@ void TForm1::Button12Click() { RunGuarded([this] { RunRescue(); }); }
 void TForm1::Button11Click() { RunGuarded([this] { RunBackup(); }); }
 
 bool TForm1::MountedSourceAccepted() {
-  const std::vector<std::string> mounts = ReadWriteMountsOver(source_);
+  const std::vector<std::string> mounts = source_.ReadWriteMounts();
   if (mounts.empty()) return true;
   std::string where;
   for (const std::string& mount : mounts) where += "\n" + mount;
-  // Yes backs the source up first; the rescue is then better run on the image.
-  if (services_.prompt.AskYesNo({slot::kMountedReadWrite, slot::kPrompt, where})) {
-    Button11Click();
-    return false;
-  }
-  return true;
+  // Each choice says what it does, where Yes and No would leave the user
+  // to work out which of the two the question meant.
+  constexpr int kChoices[] = {slot::kBackUpFirst, slot::kRescueAnyway};
+  const std::optional<std::size_t> choice =
+      services_.prompt.Choose({slot::kMountedReadWrite, slot::kPrompt, where}, kChoices);
+  // Backing up first: the open source is the backup's, as the rescue's
+  // range; the rescue is then better run on the image.
+  if (choice == 0) Button11Click();
+  return choice == 1;
 }
 
 void TForm1::RunRescue() {
@@ -62,6 +64,7 @@ void TForm1::RunRescue() {
   request.firstSectorText = Trimmed(Edit3);
   request.lastSectorText = Trimmed(Edit4);
   request.typeMask = typeMask_;
+  request.originalNames = chkOriginalNames->isChecked();
   // Nothing is asked of a rescue the engine would refuse anyway.
   if (scan_.CheckInputs(request) == Refusal::None && !MountedSourceAccepted()) return;
   const ScanResult result = scan_.Run(request);

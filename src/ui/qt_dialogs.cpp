@@ -11,7 +11,10 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QPushButton>
 #include <QUrl>
+#include <algorithm>
+#include <vector>
 
 #include "common/message_slots.h"
 #include "texts/message_table.h"
@@ -37,14 +40,17 @@ constexpr int kTitleBarExtra = 160;
 
 // A message box at least as wide as its caption needs, which window managers
 // would otherwise cut to a letter or two over a short text.
-int AskBox(QWidget* parent, QMessageBox::Icon icon, const Message& message, QMessageBox::StandardButtons buttons) {
-  const QString caption = QString::fromUtf8(Text(message.captionSlot));
-  QMessageBox box(icon, caption, TextOf(message), buttons, parent);
+void KeepCaptionRoom(QMessageBox& box) {
   if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-    const int wanted = QFontMetrics(box.font()).horizontalAdvance(caption) + kTitleBarExtra;
+    const int wanted = QFontMetrics(box.font()).horizontalAdvance(box.windowTitle()) + kTitleBarExtra;
     grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
                   grid->columnCount());
   }
+}
+
+int AskBox(QWidget* parent, QMessageBox::Icon icon, const Message& message, QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, QString::fromUtf8(Text(message.captionSlot)), TextOf(message), buttons, parent);
+  KeepCaptionRoom(box);
   return box.exec();
 }
 
@@ -66,6 +72,22 @@ void QtPrompt::Show(const Message& message) {
 bool QtPrompt::AskYesNo(const Message& message) {
   if (silent_) return false;
   return AskBox(parent_, QMessageBox::Question, message, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::size_t> QtPrompt::Choose(const Message& message, std::span<const int> choiceSlots) {
+  if (silent_) return std::nullopt;
+  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(Text(message.captionSlot)), TextOf(message),
+                  QMessageBox::NoButton, parent_);
+  std::vector<QAbstractButton*> choices;
+  for (const int slot : choiceSlots) choices.push_back(box.addButton(QString::fromUtf8(Text(slot)), QMessageBox::AcceptRole));
+  // Escape and the title bar's close button cancel, as the Cancel button does.
+  box.setEscapeButton(box.addButton(QMessageBox::Cancel));
+  if (!choices.empty()) box.setDefaultButton(qobject_cast<QPushButton*>(choices.front()));
+  KeepCaptionRoom(box);
+  box.exec();
+  const auto chosen = std::find(choices.begin(), choices.end(), box.clickedButton());
+  if (chosen == choices.end()) return std::nullopt;
+  return static_cast<std::size_t>(chosen - choices.begin());
 }
 
 std::optional<std::string> QtDialogs::OpenImagePath(const std::string& startFolder) {

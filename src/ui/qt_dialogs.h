@@ -21,6 +21,7 @@ class QtPrompt final : public Prompt {
   explicit QtPrompt(QWidget*& parent) : parent_(parent) {}
   void Show(const Message& message) override;
   bool AskYesNo(const Message& message) override;
+  std::optional<std::size_t> Choose(const Message& message, std::span<const int> choiceSlots) override;
   // No more boxes: the program is ending and nobody may be there to answer.
   // Questions get No.
   void Silence() { silent_ = true; }

@@ -8,9 +8,11 @@
 #include <QHeaderView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/message_slots.h"
 #include "report/not_saved_reason.h"
+#include "texts/document_words.h"
 #include "texts/message_table.h"
 #include "ui/window_metrics.h"
 
@@ -62,17 +64,29 @@ QString Details(const DocumentInspection& document) {
   QString saved;
   if (properties.lastSaved) saved = QString::fromStdString(LastSavedText(*properties.lastSaved)) + " UTC";
   QString verdict = VerdictWord(document.verdict);
-  if (document.verdict == Verdict::Damaged && !document.fault.empty()) {
-    verdict += " - " + QString::fromStdString(document.fault);
+  if (document.verdict == Verdict::Damaged) {
+    // In plain words first; the checks' own detail follows for whoever
+    // reports the fault on.
+    const std::string fault = FaultWords(document);
+    if (!fault.empty()) verdict += " - " + QString::fromStdString(fault);
   }
   if (document.verdict == Verdict::WholeStructure) {
     verdict += " (" + QString::number(document.unverifiedSectors) + "): " +
                QString::fromStdString(ByteRangesText(document.unverified));
   }
-  return Line(slot::kColumnTitle, QString::fromStdString(properties.title)) +
-         Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) +
-         Line(slot::kKind, QString::fromUtf8(KindName(document.record.kind))) + Line(slot::kColumnVerdict, verdict) + "\n" +
-         QString::fromStdString(document.preview);
+  QString original;
+  if (const std::string path = OriginalPath(document.record); !path.empty()) {
+    original = Line(slot::kOriginalPath, QString::fromStdString(path));
+  }
+  // The kinds are named by their programs' names, which need no
+  // translation; a document of no known kind has no type to name.
+  QString kind;
+  if (document.record.kind != DocumentKind::Other) {
+    kind = Line(slot::kKind, QString::fromUtf8(KindName(document.record.kind)));
+  }
+  return original + Line(slot::kColumnTitle, QString::fromStdString(properties.title)) +
+         Line(slot::kAuthor, QString::fromStdString(properties.author)) + Line(slot::kLastSaved, saved) + kind +
+         Line(slot::kColumnVerdict, verdict) + "\n" + QString::fromStdString(document.preview);
 }
 
 }  // namespace
@@ -87,7 +101,8 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   setFont(WindowFont());
   setWindowTitle(T(slot::kRescueFileCaption));
   // No larger than the screen leaves room for, with a title bar.
-  QSize size(760, 540);
+  // Wide enough for every column at scale 1 in each language.
+  QSize size(880, 540);
   if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
     size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
   }
@@ -105,7 +120,7 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setHeaderLabels({T(slot::kColumnName), T(slot::kColumnTitle), T(slot::kColumnVerdict),
+  list_->setHeaderLabels({T(slot::kColumnName), T(slot::kOriginalPath), T(slot::kColumnTitle), T(slot::kColumnVerdict),
                           T(slot::kColumnSize), T(slot::kColumnFragments), T(slot::kColumnReassembled),
                           T(slot::kColumnNotSavedReason)});
   for (std::size_t i = 0; i < documents_.size(); ++i) {
@@ -114,6 +129,7 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
     if (document.record.saved) {
       item->setText(kName, QFileInfo(QString::fromStdString(document.record.outputName)).fileName());
     }
+    item->setText(kOriginal, QString::fromStdString(OriginalPath(document.record)));
     item->setText(kNotSavedReason, NotSavedWords(document.record));
     item->setData(kName, Qt::UserRole, static_cast<qulonglong>(i));
     item->setText(kTitle, QString::fromStdString(document.properties.title));
@@ -133,6 +149,9 @@ ResultsWindow::ResultsWindow(const std::vector<DocumentInspection>& inspections,
   list_->setSortingEnabled(true);
   list_->sortByColumn(kName, Qt::AscendingOrder);
   for (int column = 0; column < kColumns; ++column) list_->resizeColumnToContents(column);
+  list_->setColumnHidden(kOriginal, std::none_of(documents_.begin(), documents_.end(), [](const DocumentInspection& d) {
+                           return !d.record.originalName.empty();
+                         }));
 
   previewLabel_ = new QLabel(T(slot::kPreview), this);
   previewLabel_->setObjectName("PreviewLabel");

@@ -19,11 +19,13 @@ namespace vellumark {
 class ResultsWindow : public QDialog {
   Q_OBJECT
  public:
+  // Original gives the name and folder the file system's records list the
+  // document under; the column is hidden when no record matched any.
   // Reassembled gives the fragments of a document put back together around
   // foreign clusters, and is empty for one rebuilt the plain way.
   // NotSavedReason is empty for a document that was saved; a document found
   // but not saved has an empty name and says there why.
-  enum Column { kName, kTitle, kVerdict, kSize, kFragments, kReassembled, kNotSavedReason, kColumns };
+  enum Column { kName, kOriginal, kTitle, kVerdict, kSize, kFragments, kReassembled, kNotSavedReason, kColumns };
 
   // Keeps a copy of every inspection: each document found is listed, those
   // not saved with their reason and no file to open.

@@ -80,6 +80,48 @@ TEST(DocumentReport, DigestAndVerdictOfWhatWasWritten) {
   }
 }
 
+// A damaged document is told of by the kind of its fault, in plain words a
+// user reads; the fault text keeps the checks' own detail.
+TEST(DocumentReport, FaultKindOfEachWayADocumentIsDamaged) {
+  const std::string doc = kCorpus + "/doc/53379.doc", docx = kCorpus + "/ooxml/56880.docx";
+  if (!fs::exists(doc) || !fs::exists(docx)) VELLUMARK_CANNOT_RUN("no corpus at " << kCorpus);
+  const std::vector<std::uint8_t> word = test::ReadFileBytes(doc), archive = test::ReadFileBytes(docx);
+  const auto half = [](std::vector<std::uint8_t> bytes) { bytes.resize(bytes.size() / 2); return bytes; };
+  const auto flipped = [](std::vector<std::uint8_t> bytes) {
+    bytes[bytes.size() / 3] ^= 0x5A;  // inside a member's compressed data: its CRC no longer checks
+    return bytes;
+  };
+  const struct Case {
+    const char* name;
+    DocumentKind kind;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int64_t> unreadable;
+    Verdict verdict;
+    FaultKind fault;
+  } cases[] = {
+      {"whole .doc", DocumentKind::Word, word, {}, Verdict::Whole, FaultKind::None},
+      {".doc, its second half gone", DocumentKind::Word, half(word), {}, Verdict::Damaged, FaultKind::Structure},
+      {".doc with a sector unreadable", DocumentKind::Word, word, {3}, Verdict::Damaged, FaultKind::Unreadable},
+      {"whole .docx", DocumentKind::WordDocx, archive, {}, Verdict::Whole, FaultKind::None},
+      {".docx, its second half gone", DocumentKind::WordDocx, half(archive), {}, Verdict::Damaged, FaultKind::CutShort},
+      {".docx with a byte changed", DocumentKind::WordDocx, flipped(archive), {}, Verdict::Damaged, FaultKind::Structure},
+  };
+  for (const Case& c : cases) {
+    DocumentRecord record;
+    record.kind = c.kind;
+    record.length = static_cast<std::int64_t>(c.bytes.size());
+    record.runs = {{0, static_cast<std::int64_t>((c.bytes.size() + 511) / 512)}};
+    record.unreadableSectors = c.unreadable;
+    const DocumentInspection inspection = InspectBytes(record, c.bytes);
+    EXPECT_EQ(inspection.verdict, c.verdict) << c.name << ": " << inspection.fault;
+    EXPECT_EQ(inspection.faultKind, c.fault) << c.name << ": " << inspection.fault;
+    EXPECT_EQ(inspection.fault.empty(), c.fault == FaultKind::None) << c.name;
+  }
+  DocumentRecord notRebuilt{"", DocumentKind::Word, 7, 0, {{7, 1}}, false, {}, {}};
+  notRebuilt.notRebuilt = true;
+  EXPECT_EQ(InspectDocument(notRebuilt).faultKind, FaultKind::NotRebuilt);
+}
+
 TEST(DocumentReport, PreviewStartsAtTheTextWithoutBlankRuns) {
   const std::string path = kCorpus + "/doc/53379.doc";
   if (!fs::exists(path)) VELLUMARK_CANNOT_RUN("no corpus at " << kCorpus);

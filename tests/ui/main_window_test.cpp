@@ -5,6 +5,7 @@
 #include <QtTest>
 #include <filesystem>
 #include <optional>
+#include <span>
 
 #include <sys/stat.h>
 
@@ -23,10 +24,17 @@ namespace {
 struct RecordingPrompt : Prompt {
   std::vector<Message> shown;
   bool answer = false;
+  std::optional<std::size_t> choice;  // nothing: Cancel
+  std::vector<int> choices;           // the choices last offered
   void Show(const Message& m) override { shown.push_back(m); }
   bool AskYesNo(const Message& m) override {
     shown.push_back(m);
     return answer;
+  }
+  std::optional<std::size_t> Choose(const Message& m, std::span<const int> offered) override {
+    shown.push_back(m);
+    choices.assign(offered.begin(), offered.end());
+    return choice;
   }
 };
 
@@ -212,6 +220,50 @@ class MainWindowTest : public QObject {
     QCOMPARE(prompt.shown[0].textSlot, 22);
     QCOMPARE(prompt.shown[1].textSlot, 36);
     QVERIFY(!std::filesystem::exists(*dir / "never.img"));
+  }
+
+  // A source the system has mounted read-write is said to be so before
+  // the rescue, with a choice of what to do named on each button: back it
+  // up first (the backup of the open source, no rescue), rescue anyway, or
+  // cancel (neither).
+  void aMountedSourceOffersItsBackupFirst() {
+    const struct {
+      std::optional<std::size_t> choice;
+      bool rescued, backedUp;
+    } cases[] = {{0, false, true}, {1, true, false}, {std::nullopt, false, false}};
+    int run = 0;
+    for (const auto& c : cases) {
+      auto platform = std::make_unique<MemoryPlatformSource>();
+      platform->Add("lost.img", test::ReadFileBytes(image)).readWriteMounts = {"/media/ann/LOST"};
+      TForm1 mounted(WindowServices{prompt, dialogs}, std::move(platform));
+      mounted.ApplyTexts();
+      dialogs.openPath = "lost.img";
+      mounted.Button10->click();
+      mounted.Edit2->setText(QString::fromStdString(*dir / "out"));
+      mounted.Edit4->setText("2047");
+      const std::string backup = *dir / ("mounted" + std::to_string(++run) + ".img");
+      dialogs.savePath = backup;
+      prompt.shown.clear();
+      prompt.choice = c.choice;
+      mounted.Button12->click();
+      QVERIFY(!prompt.shown.empty());
+      QCOMPARE(prompt.shown.front().textSlot, slot::kMountedReadWrite);
+      QCOMPARE(prompt.shown.front().suffix, std::string("\n/media/ann/LOST"));
+      QCOMPARE(prompt.choices, (std::vector<int>{slot::kBackUpFirst, slot::kRescueAnyway}));
+      QCOMPARE(mounted.Results() != nullptr, c.rescued);
+      QCOMPARE(std::filesystem::exists(backup), c.backedUp);
+      if (c.backedUp) QCOMPARE(std::filesystem::file_size(backup), std::uintmax_t{2048 * 512});
+    }
+    // Not mounted: nothing is asked.
+    prompt.shown.clear();
+    prompt.choices.clear();
+    dialogs.openPath = image;
+    window->Button10->click();
+    window->Edit2->setText(QString::fromStdString(*dir / "out"));
+    window->Button12->click();
+    QVERIFY(prompt.choices.empty());
+    QVERIFY(window->Results() != nullptr);
+    prompt.choice.reset();
   }
 
   void rescueWritesTheDeletedDocument() {

@@ -101,6 +101,34 @@ class QtDialogsTest : public QObject {
       });
     }
   }
+
+  // A question whose answers are two actions names them on its buttons,
+  // the first the default, with Cancel beside them; Escape cancels.
+  void choicesAreNamedOnTheirButtons() {
+    QtPrompt prompt(parent);
+    const int choices[] = {slot::kBackUpFirst, slot::kRescueAnyway};
+    const Message question{slot::kMountedReadWrite, slot::kPrompt, "\n/media/ann/LOST"};
+    for (const std::size_t clicked : {0u, 1u}) {
+      QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box != nullptr);
+        QVERIFY(box->text().endsWith("Mounted at:\n/media/ann/LOST"));
+        QStringList texts;
+        for (const QAbstractButton* button : box->buttons()) texts << button->text();
+        QVERIFY2(texts.contains("Back up first") && texts.contains("Rescue anyway") && texts.contains("Cancel"),
+                 qPrintable(texts.join(", ")));
+        QCOMPARE(box->defaultButton()->text(), QString("Back up first"));
+        for (QAbstractButton* button : box->buttons()) {
+          if (button->text() == QString::fromUtf8(Text(choices[clicked]))) button->click();
+        }
+      });
+      QCOMPARE(prompt.Choose(question, choices), std::optional<std::size_t>(clicked));
+    }
+    QTimer::singleShot(0, [] {
+      QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+    });
+    QCOMPARE(prompt.Choose(question, choices), std::nullopt);
+  }
 };
 
 QTEST_MAIN(QtDialogsTest)

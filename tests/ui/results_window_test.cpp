@@ -6,8 +6,11 @@
 #include <QSettings>
 #include <QtTest>
 #include <filesystem>
+#include <set>
 
 #include "access/memory_platform_source.h"
+#include "access/posix_platform_source.h"
+#include "support/fat_volume.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
 #include "texts/message_table.h"
@@ -171,8 +174,11 @@ class ResultsWindowTest : public QObject {
     DocumentInspection whole = Saved("TEST_A.DOC", 10000, 3, Verdict::Whole);
     whole.properties = {"Minutes", "Ann Lee", 1236866700};
     whole.preview = "The meeting opened at nine.";
+    whole.record.originalName = "Minutes.doc";
+    whole.record.originalFolder = "Board/2009";
     DocumentInspection damaged = Saved("TEST_B.DOC", 900, 1, Verdict::Damaged);
     damaged.fault = "WordDocument stream ends early";
+    damaged.faultKind = FaultKind::Structure;
     DocumentInspection reassembled = Saved("TEST_D.DOC", 20000, 7, Verdict::Whole);
     reassembled.record.reassembled = true;
     DocumentInspection partial = Saved("TEST_E.TXT", 300, 4, Verdict::Partial);
@@ -187,15 +193,24 @@ class ResultsWindowTest : public QObject {
     QCOMPARE(list->headerItem()->text(ResultsWindow::kReassembled), QString("Reassembled from"));
     QCOMPARE(Column(list, ResultsWindow::kName), QStringList({"TEST_A.DOC", "TEST_B.DOC", "TEST_D.DOC", "TEST_E.TXT"}));
     QCOMPARE(Column(list, ResultsWindow::kVerdict), QStringList({"whole", "damaged", "whole", "partial"}));
+    // The name and folder the file system's records gave, where one matched.
+    QVERIFY(!list->isColumnHidden(ResultsWindow::kOriginal));
+    QCOMPARE(list->headerItem()->text(ResultsWindow::kOriginal), QString("Original name and folder"));
+    QCOMPARE(Column(list, ResultsWindow::kOriginal), QStringList({"/Board/2009/Minutes.doc", "", "", ""}));
     QCOMPARE(Column(list, ResultsWindow::kFragments), QStringList({"3", "1", "7", "4"}));
     // Only the document put back together around foreign clusters says so.
     QCOMPARE(Column(list, ResultsWindow::kReassembled), QStringList({"", "", "7", ""}));
     QCOMPARE(window.Preview()->toPlainText(),
-             QString::fromStdString("Title: Minutes\nAuthor: Ann Lee\nLast saved: " + LastSavedText(1236866700) +
+             QString::fromStdString("Original name and folder: /Board/2009/Minutes.doc\nTitle: Minutes\nAuthor: Ann Lee\nLast saved: " + LastSavedText(1236866700) +
                                     " UTC\nType: Word\nVerdict: whole\n\nThe meeting opened at nine."));
     list->setCurrentItem(list->topLevelItem(1));
     QVERIFY(window.Preview()->toPlainText().contains("Last saved: \n"));
-    QVERIFY(window.Preview()->toPlainText().contains("Verdict: damaged - WordDocument stream ends early\n"));
+    QVERIFY(window.Preview()->toPlainText().startsWith("Title: \n"));
+    // The fault in plain words, the checks' detail after them.
+    QVERIFY2(window.Preview()->toPlainText().contains(
+                 "Verdict: damaged - Its inner structure does not check: parts of it are missing, or belong to "
+                 "another file. (WordDocument stream ends early)\n"),
+             qPrintable(window.Preview()->toPlainText()));
 
     // As text "900" would sort after "10000" whichever way.
     ClickHeading(list, ResultsWindow::kSize);
@@ -207,6 +222,84 @@ class ResultsWindowTest : public QObject {
 
     window.findChild<QPushButton*>("CloseButton")->click();
     QVERIFY(!window.isVisible());
+  }
+
+  // Each kind of fault reads in plain words in every language, the checks'
+  // own detail after them; a damaged document with no kind shows none.
+  void faultsReadInPlainWordsInEveryLanguage() {
+    const struct {
+      FaultKind kind;
+      int slot;
+    } kinds[] = {{FaultKind::Unreadable, slot::kFaultUnreadable},
+                 {FaultKind::CutShort, slot::kFaultCutShort},
+                 {FaultKind::Structure, slot::kFaultStructure},
+                 {FaultKind::NotRebuilt, slot::kFaultNotRebuilt}};
+    for (const Language language : {Language::English, Language::SimplifiedChinese, Language::TraditionalChinese}) {
+      ChooseLanguage(language);
+      std::set<QString> sentences;
+      for (const auto& k : kinds) {
+        DocumentInspection damaged = Saved("TEST_B.DOC", 900, 1, Verdict::Damaged);
+        damaged.faultKind = k.kind;
+        damaged.fault = "detail of the check";
+        ResultsWindow window({damaged}, WindowServices{prompt, dialogs});
+        const QString sentence = QString::fromUtf8(Text(language, k.slot));
+        QVERIFY(!sentence.isEmpty());
+        sentences.insert(sentence);
+        QVERIFY2(window.Preview()->toPlainText().contains(
+                     QString::fromUtf8(Text(slot::kVerdictDamaged)) + " - " + sentence + " (detail of the check)\n"),
+                 qPrintable(window.Preview()->toPlainText()));
+      }
+      QCOMPARE(sentences.size(), std::size(kinds));  // each kind its own words
+    }
+    ChooseLanguage(Language::English);
+  }
+
+  // "Original names and folders" hands the choice to the rescue: a document
+  // deleted from a folder of a FAT32 that mtools wrote is written under its
+  // name in that folder and listed with them; unchecked, the same document
+  // keeps its TEST_ name and the list still shows where it was.
+  void originalNamesFromTheVolumesRecords() {
+    VELLUMARK_REQUIRE_TOOL("mkfs.vfat");
+    VELLUMARK_REQUIRE_TOOL("mcopy");
+    const fs::path document = fs::path(VELLUMARK_CORPUS_DIR) / "doc" / "52420.doc";
+    QVERIFY(fs::exists(document));
+    test::TempDir volumeDir;
+    test::FatVolume volume(volumeDir, 32, 8);
+    volume.Mtools("mmd -i " + volume.image() + " ::Akten");
+    volume.Copy(document.string(), "Akten/Bericht.doc");
+    volume.Delete("::Akten/Bericht.doc");
+    QVERIFY(volume.ok());
+    for (const bool original : {true, false}) {
+      const fs::path out = fs::path(dir.path()) / (original ? "named-original" : "named-test");
+      fs::create_directory(out);
+      dialogs = FakeDialogs{};
+      dialogs.openPath = volume.image();
+      TForm1 window(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
+      window.ApplyTexts();
+      window.show();
+      window.Button10->click();
+      QCOMPARE(window.chkOriginalNames->text().remove('&'), QString("Original names and folders"));
+      QVERIFY(!window.chkOriginalNames->isChecked());  // TEST_ names stay the default
+      window.chkOriginalNames->setChecked(original);
+      window.Edit2->setText(QString::fromStdString(out.string()));
+      window.Edit4->setText("20000");
+      window.Button12->click();
+      ResultsWindow* results = window.Results();
+      QVERIFY(results != nullptr);
+      QTreeWidget* list = results->List();
+      QCOMPARE(list->topLevelItemCount(), 1);
+      QTreeWidgetItem* row = list->topLevelItem(0);
+      QCOMPARE(row->text(ResultsWindow::kOriginal), QString("/Akten/Bericht.doc"));
+      QVERIFY(!list->isColumnHidden(ResultsWindow::kOriginal));
+      QVERIFY(results->Preview()->toPlainText().startsWith("Original name and folder: /Akten/Bericht.doc\n"));
+      if (original) {
+        QCOMPARE(row->text(ResultsWindow::kName), QString("Bericht.doc"));
+        QVERIFY(test::ReadFileBytes((out / "Akten" / "Bericht.doc").string()) == test::ReadFileBytes(document.string()));
+      } else {
+        QVERIFY2(row->text(ResultsWindow::kName).startsWith("TEST_"), qPrintable(row->text(ResultsWindow::kName)));
+        QVERIFY(!fs::exists(out / "Akten"));
+      }
+    }
   }
 
   // The summary of the rescue tops the list, the verdicts explain
@@ -232,6 +325,8 @@ class ResultsWindowTest : public QObject {
              QString("Documents found: 3   saved: 2   not saved: 1 (No space left on device: /media/usb/TEST_C.DOC)\n"
                      "Report: /media/usb/rescue-report.csv"));
     QTreeWidget* list = window.List();
+    // No record matched any: no column of empty original names.
+    QVERIFY(list->isColumnHidden(ResultsWindow::kOriginal));
     // By name: the document not saved, without one, comes first.
     QCOMPARE(list->topLevelItem(0)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainUnchecked)));
     QCOMPARE(list->topLevelItem(1)->toolTip(ResultsWindow::kVerdict), QString(Text(slot::kExplainWhole)));

@@ -338,7 +338,8 @@ ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes) {
   while (Have(bytes, offset + 4) && all.Equals(offset, kZipLocalHeader)) {
     ZipRecordCheck member = CheckZipMember(bytes, offset);
     if (member.step != ZipStep::Done) {
-      archive.fault = member.step == ZipStep::NeedBytes ? "cut short" : member.fault;
+      archive.cutShort = member.step == ZipStep::NeedBytes;
+      archive.fault = archive.cutShort ? "cut short" : member.fault;
       return archive;
     }
     offset = member.next;
@@ -346,7 +347,8 @@ ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes) {
   }
   const ZipRecordCheck directory = CheckZipDirectory(bytes, offset, archive.members);
   if (directory.step != ZipStep::Done) {
-    archive.fault = directory.step == ZipStep::NeedBytes ? "cut short" : directory.fault;
+    archive.cutShort = directory.step == ZipStep::NeedBytes;
+    archive.fault = archive.cutShort ? "cut short" : directory.fault;
     return archive;
   }
   archive.length = directory.next;

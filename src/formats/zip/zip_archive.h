@@ -93,6 +93,8 @@ struct ZipArchiveCheck {
   std::vector<ZipMember> members;
   std::int64_t length = 0;
   std::string fault;
+  // The bytes ended before the archive did: nothing in them was wrong.
+  bool cutShort = false;
 };
 ZipArchiveCheck CheckZipArchive(std::span<const std::uint8_t> bytes);
 

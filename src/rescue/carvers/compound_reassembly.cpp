@@ -71,14 +71,13 @@ class Reassembler {
                 static_cast<std::size_t>(kHighestSector / std::max<std::int64_t>(run.spc, 1)) + 2 + kLongestGap),
         derivation_({1, static_cast<std::size_t>(source_.ClusterSectors())}) {}
 
-  // The placement that checks out, when the two ways of breaking ties
-  // (gaps as early as possible, or as late) agree on it. When they differ,
-  // the checks cannot tell which clusters are the document's (two documents
-  // interleaved look like this), and a guess is not a rescue.
-  // Failing that, the text of the clusters that check.
+  // The whole file, where a placement checks out (see Whole). Where the
+  // two ways of breaking ties differ, the checks cannot tell which clusters
+  // are the document's (two documents interleaved look like this), and a
+  // guess is not a rescue. Failing that, the text of the clusters that check.
   ReassemblyOutcome Run() {
     ReassemblyOutcome outcome = Search();
-    outcome.placementsEvaluated = work_.evaluated;
+    outcome.placementsEvaluated = work_.evaluated + zerosWork_;
     return outcome;
   }
 
@@ -88,14 +87,41 @@ class Reassembler {
     const ByteView header(source_[0].bytes.data(), source_[0].bytes.size());
     if (!header.Equals(0, signature::kCompoundDocument) || header.Le32(28) != 0x0009FFFEu) return {};
     derivation_ = Derivation({source_[0].sectors.size(), static_cast<std::size_t>(source_.ClusterSectors())});
-    if (const auto early = Solve(Placing::Whole)) {
-      const auto late = Solve(Placing::WholeLateGaps);
-      if (late && late->first == early->first) return {Result(early->first, early->second), std::nullopt};
-    }
+    if (auto whole = Whole()) return {std::move(whole), std::nullopt};
     if (work_.exhausted) return {};
+    // Clusters of zeros between the pieces: a file system's never written
+    // clusters, or a file of zeros. Taken for the document's own first (a
+    // document holds such clusters, and plain foreign data may lie beside
+    // them); failing that, for foreign data, with a budget of their own.
+    const PlacementWork before = work_;
+    work_ = PlacementWork{.evaluated = 0, .limit = 0, .exhausted = false};
+    zerosForeign_ = true;
+    auto whole = Whole();
+    zerosForeign_ = false;
+    zerosWork_ = work_.evaluated;
+    work_ = before;
+    if (whole) return {std::move(whole), std::nullopt};
     auto partial = Partial();
     if (work_.exhausted) return {};
     return {std::nullopt, std::move(partial)};
+  }
+
+  // The placement that checks out, when the two ways of breaking ties
+  // (gaps as early as possible, or as late) agree on the file it gives:
+  // placements that differ only in which of two clusters of the same bytes
+  // they take (runs of zeros, most often) give the same file.
+  std::optional<Reassembly> Whole() {
+    if (const auto early = Solve(Placing::Whole)) {
+      const auto late = Solve(Placing::WholeLateGaps);
+      if (late && late->second == early->second) return Result(early->first, early->second);
+    }
+    return std::nullopt;
+  }
+
+  // What source cluster i costs: zeros are plain unless taken for foreign data.
+  Costs CostsAt(std::size_t i) const {
+    const Costs costs = source_[i].costs;
+    return !zerosForeign_ && costs == kBlank ? kPlain : costs;
   }
 
   const ClusterLayout& Layout() const { return derivation_.Layout(); }
@@ -185,7 +211,7 @@ class Reassembler {
     // The budget grows with the largest length the document has been given.
     work_.limit = std::max(work_.limit, std::min<std::uint64_t>(kWorkCap, kPlacementsPerCluster * units));
     const PlacementTable table{units, GapFor(units), [&](std::size_t unit, std::size_t i) { return FitOf(unit, i, units); },
-                               [&](std::size_t i) { return source_[i].costs; }};
+                               [&](std::size_t i) { return CostsAt(i); }};
     return Place(table, placing, work_);
   }
 
@@ -246,16 +272,41 @@ class Reassembler {
   bool LooksForeign(std::size_t i) const {
     const Cluster& cluster = source_[i];
     if (!cluster.readable) return false;
-    return cluster.costs.use != kPlain.use || cluster.sectors.size() != static_cast<std::size_t>(source_.ClusterSectors());
+    return CostsAt(i).use != kPlain.use || cluster.sectors.size() != static_cast<std::size_t>(source_.ClusterSectors());
   }
 
   // Whether every cluster used that looks foreign or random is one whose
   // bytes some check vouched for. Where nothing checks a cluster, a foreign
   // one would pass as well as the document's own, and a guess is not a
-  // rescue.
+  // rescue. Zeros are the exception: they are dear to use, so a cluster of
+  // zeros is used only where the anchors around it leave no other, and any
+  // other cluster of zeros in its place gives the same bytes. A cluster of
+  // random bytes (a picture's, say) is vouched for by the anchors around it
+  // too, where every cluster the placement skips between them is zeros or
+  // plainly foreign: then no skipped cluster could have stood in its place,
+  // and the anchors fix how many were skipped.
   bool Vouched(const Placement& placement) const {
+    // doubtful[i]: source clusters before i that are skipped and could be a document's own.
+    std::vector<std::size_t> doubtful(placement.back() + 2, 0);
+    for (std::size_t i = 0, unit = 0; i <= placement.back(); ++i) {
+      const bool used = unit < placement.size() && placement[unit] == i;
+      if (used) ++unit;
+      const Costs costs = CostsAt(i);
+      doubtful[i + 1] = doubtful[i] + (!used && !(costs == kBlank) && !(costs == kForeign) ? 1 : 0);
+    }
+    std::size_t anchor = 0;  // the last unit with a check of its own (the header's first)
     for (std::size_t unit = 1; unit < placement.size(); ++unit) {
-      if (source_[placement[unit]].costs.use != 0 && !Checked(unit)) return false;
+      if (Checked(unit)) {
+        anchor = unit;
+        continue;
+      }
+      const Costs costs = CostsAt(placement[unit]);
+      if (costs.use == 0 || costs == kBlank) continue;
+      if (!(costs == kRandom)) return false;
+      std::size_t next = unit + 1;
+      while (next + 1 < placement.size() && !Checked(next)) ++next;
+      next = std::min(next, placement.size() - 1);
+      if (doubtful[placement[next] + 1] != doubtful[placement[anchor]]) return false;
     }
     return true;
   }
@@ -269,7 +320,7 @@ class Reassembler {
     for (std::size_t unit = 0; unit < loose.placement.size(); ++unit) {
       const std::size_t i = loose.placement[unit];
       if (FitOf(unit, i, loose.placement.size()) != Fit::Checked) continue;
-      loose.checked[unit] = source_[i].costs.use == 0 || Checked(unit);
+      loose.checked[unit] = CostsAt(i).use == 0 || Checked(unit);
     }
     return loose;
   }
@@ -305,6 +356,8 @@ class Reassembler {
   ClusterSource source_;
   Derivation derivation_;
   PlacementWork work_{.evaluated = 0, .limit = 0, .exhausted = false};
+  bool zerosForeign_ = false;   // clusters of zeros priced as foreign data
+  std::uint64_t zerosWork_ = 0;  // the work of the search that took them so
   std::vector<std::uint32_t> unitKeys_;  // per cluster of the file, the id of its checks
   std::map<std::vector<std::uint32_t>, std::uint32_t> keyIds_;
   struct Known {

@@ -18,6 +18,7 @@
 #include "formats/zip/office_package.h"
 #include "formats/zip/office_text_salvage.h"
 #include "formats/zip/zip_archive.h"
+#include "rescue/carvers/zip_reassembly.h"
 
 namespace vellumark {
 namespace {
@@ -240,9 +241,37 @@ class OfficeWalk {
   ZipInflateResume resume_;  // the member being inflated as more is loaded
 };
 
-// Keeps a package the walk checked whole: written when its kind is chosen,
-// measured when it is no office document.
-void KeepPackage(RescueRun& run, OfficeWalk& walk, CarveAttempt& attempt, std::int64_t hitOffset) {
+
+// Keeps an office document put back together in its own order: its
+// clusters are claimed as a carve attempt's would be, the rest of its last
+// cluster too. Nothing unless the whole archive checks and is an office
+// document.
+bool KeepReassembled(RescueRun& run, std::int64_t hitOffset, const ZipReassembly& file) {
+  const std::span<const std::uint8_t> bytes(file.bytes.data(), file.bytes.size());
+  const ZipArchiveCheck check = CheckZipArchive(bytes);
+  if (!check.fault.empty() || check.length != static_cast<std::int64_t>(bytes.size())) return false;
+  const DocumentKind kind = OfficeKindOf(bytes, check.members);
+  const auto format = std::find_if(std::begin(kFormats), std::end(kFormats), [&](const OfficeFormat& f) { return f.kind == kind; });
+  if (format == std::end(kFormats)) return false;
+  for (const std::int64_t sector : file.sectors) run.claims.ClaimSector(sector);
+  for (const std::int64_t sector : file.clusterTail) run.claims.ClaimSector(sector);
+  DocumentRecord record;
+  record.kind = kind;
+  record.startSector = hitOffset / run.BytesPerSector();
+  record.length = static_cast<std::int64_t>(bytes.size());
+  record.runs = RunsOf(file.sectors, file.sectors.size());
+  record.reassembled = true;
+  if ((run.typeMask & format->bit) != 0) {
+    record.outputName = OutputName(run.saveFolder, hitOffset, format->extension);
+    SaveDocument(run, record, bytes.data(), bytes.size());
+  }
+  run.documents.push_back(std::move(record));
+  return true;
+}
+
+
+// Keeps a document the walk checked whole, as the attempt loaded it.
+void KeepWalked(RescueRun& run, std::int64_t hitOffset, CarveAttempt& attempt, const OfficeWalk& walk) {
   const DocumentKind kind = OfficeKindOf(walk.Bytes().first(static_cast<std::size_t>(walk.Length())), walk.Members());
   const auto format = std::find_if(std::begin(kFormats), std::end(kFormats),
                                    [&](const OfficeFormat& f) { return f.kind == kind; });
@@ -304,28 +333,35 @@ void KeepSalvagedText(RescueRun& run, std::int64_t hitOffset, std::int64_t walke
 
 }  // namespace
 
-// The walk's attempt ends (its claims released) before the text of a
-// package it could not finish is read from the sectors afresh.
+// A document whose rebuild from the sectors after its start does not check
+// is put back together in its own order, from its central directory and
+// its members' headers, once the attempt has let its sectors go; when that
+// does not hold together either, its text is read as far as it can be.
 void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
-  std::int64_t walked = -1;  // how far the walk of a package that failed had loaded
+  bool package = false;
+  std::int64_t walked = 0;  // how far the walk of a package that failed had loaded
   {
     CarveAttempt attempt(run, hitOffset, kGrowthLarge);
     if (!attempt.Start()) return;
     if (!attempt.View().Equals(0, signature::kZipLocalHeader)) return;
-    if (StartsLikeAnOfficePackage(attempt.View())) {
+    package = StartsLikeAnOfficePackage(attempt.View());
+    if (package) {
       OfficeWalk walk(attempt);
       if (walk.Run()) {
-        KeepPackage(run, walk, attempt, hitOffset);
+        KeepWalked(run, hitOffset, attempt, walk);
         return;
       }
       walked = attempt.Loaded();
     }
   }
-  if (walked >= 0) {
-    KeepSalvagedText(run, hitOffset, walked);
+  if (!package) {
+    ZipCarver(run, hitOffset);
     return;
   }
-  ZipCarver(run, hitOffset);
+  if (run.claims.IsSectorClaimed(hitOffset / run.BytesPerSector())) return;
+  const ZipReassemblyOutcome outcome = ReassembleZip(run, hitOffset);
+  if (outcome.whole && KeepReassembled(run, hitOffset, *outcome.whole)) return;
+  KeepSalvagedText(run, hitOffset, walked);
 }
 
 }  // namespace vellumark

@@ -12,6 +12,7 @@ Costs CostsOf(const std::vector<std::uint8_t>& bytes) {
   if (ClassifySector(bytes.data(), bytes.size()) != code::kNone) return kForeign;
   std::size_t size = bytes.size();
   while (size > 0 && bytes[size - 1] == 0) --size;
+  if (size == 0 && !bytes.empty()) return kBlank;
   if (size < 64) return kPlain;
   std::array<std::size_t, 256> counts{};
   for (std::size_t i = 0; i < size; ++i) ++counts[bytes[i]];

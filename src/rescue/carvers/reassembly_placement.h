@@ -25,6 +25,15 @@ struct Costs {
 constexpr Costs kForeign{20, 1};
 constexpr Costs kRandom{15, 2};
 constexpr Costs kPlain{0, 10};
+// A cluster of zeros only: what a file system leaves in clusters it never
+// wrote, or a file of zeros, or a document's own. Where a search takes
+// zeros for foreign data, they are priced as foreign data: a document's own
+// clusters of zeros then lie between anchors that force their use, and
+// where they do not, two runs of zeros in each other's place give the same
+// bytes. (A point below foreign data's price to use, so that the two are
+// told apart.)
+constexpr Costs kBlank{19, 1};
+inline bool operator==(const Costs& a, const Costs& b) { return a.use == b.use && a.skip == b.skip; }
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max() / 4;
 
 // Whether a source cluster can stand as a given cluster of the file: not
