@@ -1,4 +1,5 @@
-// Fuzz targets of the partition-table and file-system readers. The input is
+// Fuzz targets of the partition-table and file-system readers, and of the
+// reading of a damaged office package's text. The input is
 // the bytes a reader is given, raw. Whatever they are, a reader ends, reads
 // nothing outside them, and what it says stays inside them: entries lie at
 // offsets within the bytes, names are well-formed UTF-8 (ext4's are bytes
@@ -17,6 +18,7 @@
 #include "formats/fat/fat_directory.h"
 #include "formats/ntfs/mft_record.h"
 #include "formats/partitions/partition_table.h"
+#include "formats/zip/office_text_salvage.h"
 #include "formats/zip/zip_central_directory.h"
 #include "formats/zip/zip_member_feed.h"
 
@@ -140,6 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+#elif defined(VELLUMARK_FUZZ_OFFICE_TEXT)
+  // A small budget: the search for a deflate block's start is bounded by it.
+  std::uint64_t work = 0;
+  if (const auto salvaged = SalvageOfficeText({data, size}, std::uint64_t{1} << 20, work)) {
+    CheckUtf8(salvaged->text);
+    if (salvaged->percent < -1 || salvaged->percent > 100) Broken("a share outside 0-100");
+    if (salvaged->extent < 0 || static_cast<std::size_t>(salvaged->extent) > size) Broken("an extent outside the bytes");
+  }
+  CheckUtf8(TolerantBodyText({data, size}, false));
+  CheckUtf8(TolerantBodyText({data, size}, true));
 #endif
   return 0;
 }

@@ -170,6 +170,12 @@ DocumentInspection PartialTextInspection(const DocumentRecord& record) {
   inspection.record = record;
   inspection.verdict = Verdict::Partial;
   inspection.fault = "text only, from the parts that checked: the document could not be rebuilt whole";
+  // Text read from a package's body part as far as its data was sound: how
+  // much of that part it is tells the user how much is missing.
+  if (record.recoveredPercent >= 0) {
+    inspection.fault = "text only, " + std::to_string(record.recoveredPercent) +
+                       "% of the document's body part recovered: the document could not be rebuilt whole";
+  }
   return inspection;
 }
 

@@ -34,6 +34,9 @@ struct DocumentRecord {
   // Not the document but its text, as UTF-8, from the clusters of it that
   // checked when no rebuild of it held together; its runs are those clusters.
   bool partialText = false;
+  // For such text, the share of the document's text part it was read from,
+  // in percent; -1 where it is not measured.
+  int recoveredPercent = -1;
   // Set on the record of a document whose header the search found but which
   // no rebuild brought back: it has no runs and no file, and is listed so
   // that no document found goes unmentioned.

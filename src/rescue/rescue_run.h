@@ -67,6 +67,10 @@ struct RescueRun {
   // Sectors the carve attempts stepped over or claimed one at a time: the
   // carving's work, which must grow with the source, not with its square.
   std::int64_t carveSteps = 0;
+  // The work of reading the text of office packages no rebuild held
+  // together: bounded in all by the source's size, as each is by its own
+  // budget, so that a source full of crafted packages stays linear.
+  std::uint64_t salvageWork = 0;
 
   std::uint32_t BytesPerSector() const { return source.ScanGeometry().BytesPerSector; }
   std::int64_t LastSourceSector() const { return source.ScanGeometry().LastSector; }

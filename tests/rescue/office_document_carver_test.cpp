@@ -9,6 +9,7 @@
 #include "rescue/carve_services.h"
 #include "rescue/media_carver_fixture.h"
 #include "report/read_back.h"
+#include "support/long_office_document.h"
 
 namespace vellumark {
 namespace {
@@ -181,6 +182,8 @@ TEST(OfficeDocumentCarver, ForeignClustersAreFoundWhereTheVolumesClustersStart) 
   }
 }
 
+// A document whose data is truly lost is not written; only its text is, as
+// far as it can be read, and that claims nothing.
 TEST(OfficeDocumentCarver, ADocumentWithLostDataIsNotWrittenAndClaimsNothing) {
   const Bytes file = Office("pydocx-03.docx");
   if (file.empty()) VELLUMARK_CANNOT_RUN("no office corpus");
@@ -191,10 +194,45 @@ TEST(OfficeDocumentCarver, ADocumentWithLostDataIsNotWrittenAndClaimsNothing) {
   for (const Bytes& broken : {damaged, cut}) {
     OfficeDisk office(broken);
     office.Carve();
-    EXPECT_EQ(office.FilesWritten(), 0u);
-    EXPECT_TRUE(office.disk.run.documents.empty());
+    for (const DocumentRecord& record : office.disk.run.documents) {
+      EXPECT_TRUE(record.partialText);
+      EXPECT_TRUE(record.outputName.ends_with(".TXT")) << record.outputName;
+    }
+    EXPECT_EQ(office.FilesWritten(), office.disk.run.documents.size());
     EXPECT_TRUE(office.disk.Claimed().empty());
   }
+}
+
+// A long document (many deflate blocks) with a cluster of its body part's
+// data overwritten: its text from before the cluster and from the blocks
+// after it is written as text, listed as partial with the share of the
+// body recovered, and the report reads it so.
+TEST(OfficeDocumentCarver, TheTextAroundOverwrittenBodyDataIsKept) {
+  TempDir made;
+  const Bytes file = LongOfficeDocument(made, "pydocx-02.docx", 3000);
+  if (file.empty()) VELLUMARK_CANNOT_RUN("zip, unzip or python3 missing");
+  const BodyData body = BodyDataOf(file);
+  Bytes damaged = file;
+  // The 4 KiB cluster a third into the body's data, overwritten in place.
+  const std::size_t cluster = (body.offset + body.size / 3) / 4096 * 4096;
+  for (std::size_t i = cluster; i < cluster + 4096; ++i) damaged[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  OfficeDisk office(damaged, {}, false, type_mask::kDocx);
+  office.Carve();
+  ASSERT_EQ(office.disk.run.documents.size(), 1u);
+  const DocumentRecord& record = office.disk.run.documents[0];
+  EXPECT_TRUE(record.partialText);
+  EXPECT_EQ(record.kind, DocumentKind::WordDocx);
+  EXPECT_GT(record.recoveredPercent, 10);
+  EXPECT_LT(record.recoveredPercent, 100);
+  EXPECT_TRUE(office.disk.Claimed().empty());
+  const Bytes written = office.Written(".TXT");
+  const std::string text(written.begin(), written.end());
+  EXPECT_NE(text.find(LongDocumentParagraph(0) + "\n"), std::string::npos);
+  EXPECT_NE(text.find(LongDocumentParagraph(200) + "\n"), std::string::npos);
+  EXPECT_NE(text.find("Issued August 1997"), std::string::npos);  // the document's own last words
+  const DocumentInspection inspection = InspectDocument(record);
+  EXPECT_EQ(inspection.verdict, Verdict::Partial);
+  EXPECT_NE(inspection.fault.find(std::to_string(record.recoveredPercent) + "%"), std::string::npos) << inspection.fault;
 }
 
 // The report reads a rescued document as an independent reader would:

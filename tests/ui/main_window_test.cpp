@@ -12,6 +12,7 @@
 #include "access/memory_platform_source.h"
 #include "access/block_devices.h"
 #include "access/posix_platform_source.h"
+#include "support/fat_volume.h"
 #include "support/fixtures.h"
 #include "ui/main_window.h"
 #include "texts/message_table.h"
@@ -285,6 +286,63 @@ class MainWindowTest : public QObject {
     // The folder saved to is where the next run starts.
     TForm1 next(WindowServices{prompt, dialogs}, std::make_unique<PosixPlatformSource>());
     QCOMPARE(next.Edit2->text(), QString::fromStdString(*dir / "out"));
+  }
+
+  // Documents deleted from a FAT32 volume of 512-byte clusters, each at an
+  // odd sector (on no grid of larger clusters): "Formatted" and
+  // "Repartitioned" bring every one back whatever cluster size is chosen,
+  // as the command line does.
+  void everyDocumentOffTheClusterGridComesBack() {
+    test::TempDir volumeDir;
+    test::FatVolume volume(volumeDir, 32, 1);
+    QVERIFY(volume.ok());
+    const std::vector<std::string> documents = {"doc/52420.doc", "ooxml/TestEditTime.docx", "doc/47304.doc"};
+    std::vector<std::vector<std::uint8_t>> lost;
+    std::string names;
+    std::int64_t nextCluster = 3;  // the root directory has cluster 2
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+      const std::string path = std::string(VELLUMARK_CORPUS_DIR) + "/" + documents[i];
+      QVERIFY2(std::filesystem::exists(path), path.c_str());
+      // After a kept file of one or two clusters, so that it starts at an odd sector.
+      const int pad = volume.FirstSectorOf(nextCluster + 1) % 2 == 1 ? 1 : 2;
+      volume.Add("K" + std::to_string(i) + ".TXT", std::vector<std::uint8_t>(static_cast<std::size_t>(pad) * 512 - 100, 'k'));
+      const std::string name = "D" + std::to_string(i) + std::filesystem::path(path).extension().string();
+      volume.Copy(path, name);
+      const auto runs = volume.ClusterRuns(name);
+      QCOMPARE(runs.size(), std::size_t{1});
+      QCOMPARE(volume.FirstSectorOf(runs[0].first) % 2, std::int64_t{1});
+      lost.push_back(test::ReadFileBytes(path));
+      names += " ::" + name;
+      nextCluster = runs[0].second + 1;
+    }
+    volume.Delete(names);
+    QVERIFY(volume.ok());
+    dialogs.openPath = volume.image();
+    for (const int reason : {1, 2}) {        // Formatted, Repartitioned
+      for (const int cluster : {0, 2, 3}) {  // 512, 2K, 4K
+        window->Button10->click();
+        window->ComboBox3->setCurrentIndex(reason);
+        emit window->ComboBox3->activated(reason);
+        window->ComboBox1->setCurrentIndex(cluster);
+        emit window->ComboBox1->activated(cluster);
+        const std::string out = volumeDir / ("out-" + std::to_string(reason) + "-" + std::to_string(cluster));
+        std::filesystem::create_directory(out);
+        window->Edit2->setText(QString::fromStdString(out));
+        // The choices stand as made when the rescue starts.
+        QCOMPARE(window->ComboBox3->currentIndex(), reason);
+        QCOMPARE(window->ComboBox1->currentIndex(), cluster);
+        window->Button12->click();
+        QCOMPARE(window->StatusPanels[0]->text(), QString("Rescued file 3"));
+        std::vector<std::vector<std::uint8_t>> saved;
+        for (const auto& entry : std::filesystem::directory_iterator(out)) saved.push_back(test::ReadFileBytes(entry.path()));
+        for (std::size_t i = 0; i < lost.size(); ++i) {
+          QVERIFY2(std::find(saved.begin(), saved.end(), lost[i]) != saved.end(),
+                   (documents[i] + " not saved, reason " + std::to_string(reason) + ", cluster size " +
+                    window->ComboBox1->currentText().toStdString())
+                       .c_str());
+        }
+      }
+    }
   }
 
   // Cancelling the open dialog changes nothing; every open and close leaves

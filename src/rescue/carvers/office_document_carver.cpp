@@ -16,6 +16,7 @@
 #include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
 #include "formats/zip/office_package.h"
+#include "formats/zip/office_text_salvage.h"
 #include "formats/zip/zip_archive.h"
 #include "rescue/carvers/zip_reassembly.h"
 
@@ -35,6 +36,14 @@ constexpr std::int64_t kSearchBackBytes = 256 * 1024;
 // for that run to count as a gap of a member with more than one: foreign
 // bytes stop a deflate stream within a few hundred bytes.
 constexpr std::int64_t kProgress = 2048;
+// How much reading the text of a package no rebuild holds together may
+// cost: trials of where a deflate block starts, and bytes inflated.
+constexpr std::uint64_t kSalvageBudget = std::uint64_t{16} << 20;
+// And all such readings of one run, per sector of the source.
+constexpr std::uint64_t kSalvageWorkPerSector = 1024;
+// How much more than the walk loaded that reading looks at: the body part
+// goes on past the foreign clusters the walk stopped at.
+constexpr std::int64_t kSalvageReach = std::int64_t{256} << 10;
 
 struct OfficeFormat {
   DocumentKind kind;
@@ -82,6 +91,9 @@ class OfficeWalk {
     attempt_.KeepOnly(length_);
     return true;
   }
+
+  // Loads towards bytes, as far as the free sectors go.
+  void LoadForSalvage(std::int64_t bytes) { LoadWhatThereIs(std::min(kLargestDocument, bytes)); }
 
   std::int64_t Length() const { return length_; }
   const std::vector<ZipMember>& Members() const { return members_; }
@@ -283,13 +295,51 @@ void KeepWalked(RescueRun& run, std::int64_t hitOffset, CarveAttempt& attempt, c
   attempt.Succeed();
 }
 
+// Keeps the text of a .docx or .odt no rebuild brought back whole, under
+// the document's own number with the extension of text, as for a Word 97
+// document: its body part inflated as far as its data is sound and the
+// other parts of its text that check. The sectors are read afresh from the
+// hit on, as they lie (the walk may have left some out on a guess), as much
+// again as the walk had loaded and a little more, since the body part goes
+// on past the foreign data the walk stopped at. It claims nothing: the text
+// is a reading of the sectors, not a file carved from them.
+void KeepSalvagedText(RescueRun& run, std::int64_t hitOffset, std::int64_t walked) {
+  if ((run.typeMask & (type_mask::kDocx | type_mask::kOdt)) == 0) return;
+  const std::uint64_t allowed =
+      kSalvageBudget + kSalvageWorkPerSector * static_cast<std::uint64_t>(std::max<std::int64_t>(run.LastSourceSector(), 0));
+  if (run.salvageWork >= allowed) return;
+  CarveAttempt attempt(run, hitOffset, kGrowthLarge);
+  if (!attempt.Start()) return;
+  OfficeWalk walk(attempt);
+  walk.LoadForSalvage(2 * walked + kSalvageReach);
+  const auto salvaged =
+      SalvageOfficeText(walk.Bytes(), std::min(kSalvageBudget, allowed - run.salvageWork), run.salvageWork);
+  if (!salvaged) return;
+  const TypeMask bit = salvaged->kind == DocumentKind::OdfText ? type_mask::kOdt : type_mask::kDocx;
+  if ((run.typeMask & bit) == 0) return;
+  const std::int64_t bytesPerSector = run.BytesPerSector();
+  DocumentRecord record;
+  record.kind = salvaged->kind;
+  record.startSector = hitOffset / bytesPerSector;
+  record.length = static_cast<std::int64_t>(salvaged->text.size());
+  const std::int64_t sectors = std::min(attempt.Loaded(), salvaged->extent + bytesPerSector - 1) / bytesPerSector;
+  record.runs = RunsOf(attempt.Claims().Sectors(), static_cast<std::size_t>(sectors));
+  record.partialText = true;
+  record.recoveredPercent = salvaged->percent;
+  record.outputName = OutputName(run.saveFolder, hitOffset, ".TXT");
+  SaveText(run, record, salvaged->text);
+  run.documents.push_back(std::move(record));
+}
+
 }  // namespace
 
 // A document whose rebuild from the sectors after its start does not check
 // is put back together in its own order, from its central directory and
-// its members' headers, once the attempt has let its sectors go.
+// its members' headers, once the attempt has let its sectors go; when that
+// does not hold together either, its text is read as far as it can be.
 void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
   bool package = false;
+  std::int64_t walked = 0;  // how far the walk of a package that failed had loaded
   {
     CarveAttempt attempt(run, hitOffset, kGrowthLarge);
     if (!attempt.Start()) return;
@@ -301,6 +351,7 @@ void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
         KeepWalked(run, hitOffset, attempt, walk);
         return;
       }
+      walked = attempt.Loaded();
     }
   }
   if (!package) {
@@ -309,7 +360,8 @@ void OfficeDocumentCarver(RescueRun& run, std::int64_t hitOffset) {
   }
   if (run.claims.IsSectorClaimed(hitOffset / run.BytesPerSector())) return;
   const ZipReassemblyOutcome outcome = ReassembleZip(run, hitOffset);
-  if (outcome.whole) KeepReassembled(run, hitOffset, *outcome.whole);
+  if (outcome.whole && KeepReassembled(run, hitOffset, *outcome.whole)) return;
+  KeepSalvagedText(run, hitOffset, walked);
 }
 
 }  // namespace vellumark
