@@ -31,6 +31,8 @@ const OriginalFile* Named(const std::vector<OriginalFile>& files, const std::str
   }
   return nullptr;
 }
+// A pointer into a list that dies at the end of the statement would dangle.
+const OriginalFile* Named(std::vector<OriginalFile>&& files, const std::string& name) = delete;
 
 // The file's bytes as the runs give them from the image.
 Bytes BytesOf(const std::string& image, const std::vector<SectorRun>& runs, std::size_t size) {
@@ -89,7 +91,8 @@ TEST_P(FreeClusterGuess, IsTheDeletedFilesChain) {
   EXPECT_TRUE(BytesOf(volume.image(), file->runs, size) == content);
 
   // No document begins there: nothing is guessed.
-  const OriginalFile* unguessed = Named(ReadVolumeRecords(source, regions, {}), "content-file.bin");
+  const std::vector<OriginalFile> unguessedFiles = ReadVolumeRecords(source, regions, {});
+  const OriginalFile* unguessed = Named(unguessedFiles, "content-file.bin");
   ASSERT_NE(unguessed, nullptr);
   EXPECT_TRUE(unguessed->runs.empty());
   EXPECT_FALSE(unguessed->runsGuessed);
@@ -124,7 +127,8 @@ TEST(ExfatRecords, ContiguousFileIsReadStraightAndFragmentedOneFromTheBitmap) {
   const auto regions = MapVolumes(source);
   ASSERT_EQ(regions.size(), 1u);
   const auto firstOf = [&](const std::string& name) {
-    const OriginalFile* file = Named(ReadVolumeRecords(source, regions, {}), name);
+    const std::vector<OriginalFile> all = ReadVolumeRecords(source, regions, {});
+    const OriginalFile* file = Named(all, name);
     return file == nullptr ? -1 : file->firstSector;
   };
   const std::vector<OriginalFile> files = ReadVolumeRecords(source, regions, {firstOf("whole.bin"), firstOf("scattered.bin")});
