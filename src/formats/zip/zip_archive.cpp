@@ -6,6 +6,7 @@
 #include <array>
 
 #include "formats/file_signatures.h"
+#include "formats/zip/part_text.h"
 
 namespace vellumark {
 namespace {
@@ -34,25 +35,6 @@ struct Inflated {
   std::uint64_t size = 0;
   std::uint32_t crc = 0;
 };
-
-// Whether inflated bytes can be part of an XML text: no control characters
-// but tab, line feed and carriage return. Foreign bytes inside a deflate
-// stream rarely fail the stream at once, but they soon inflate to binary.
-bool LooksLikeText(const std::uint8_t* bytes, std::size_t size) {
-  // Without a branch a byte, so that the compiler tests many at once: every
-  // step's output is text until the step that fails.
-  unsigned control = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    const std::uint8_t b = bytes[i];
-    control |= static_cast<unsigned>(b < 0x20) & static_cast<unsigned>(b != '\t') & static_cast<unsigned>(b != '\n') &
-               static_cast<unsigned>(b != '\r');
-  }
-  return control == 0;
-}
-
-bool IsTextPart(const std::string& name) {
-  return name.ends_with(".xml") || name.ends_with(".rels");
-}
 
 // Feeds stream the bytes of in from offered on and inflates them until
 // they run out, the stream ends or fails, or its output passes limit; adds

@@ -7,27 +7,13 @@
 #include <cstring>
 
 #include "formats/file_signatures.h"
+#include "formats/zip/part_text.h"
 #include "formats/zip/zip_archive.h"
 
 namespace vellumark {
 namespace {
 
 constexpr std::uint32_t kLocalFixed = 30;
-
-bool IsTextPart(const std::string& name) { return name.ends_with(".xml") || name.ends_with(".rels"); }
-
-// No control characters but tab, line feed and carriage return: foreign
-// bytes inside a deflate stream rarely fail the stream at once, but they
-// soon inflate to binary.
-bool LooksLikeText(const std::uint8_t* bytes, std::size_t size) {
-  unsigned control = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    const std::uint8_t b = bytes[i];
-    control |= static_cast<unsigned>(b < 0x20) & static_cast<unsigned>(b != '\t') & static_cast<unsigned>(b != '\n') &
-               static_cast<unsigned>(b != '\r');
-  }
-  return control == 0;
-}
 
 // The lexer's states: enough of XML's grammar that a deflate stream read
 // past foreign bytes, which inflates to fragments of the part's own text
