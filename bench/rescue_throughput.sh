@@ -228,8 +228,14 @@ search_mode() {
 }
 
 # One file of every format the carvers measure, in $work/files, made by the
-# tools the tests use, some of them larger than in the tests.
+# tools the tests use, some of them larger than in the tests; the arguments
+# name further tools the image's maker needs.
 make_files() {
+  for tool in /usr/bin/convert ffmpeg sox lame zip gzip bzip2 xz tar gcc sqlite3 7z gcab "$@"; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 1; }
+  done
+  corpus_abs=$(cd "$corpus" 2>/dev/null && pwd || echo /nonexistent)
+  echo "making files of every format..."
   local f=$work/files
   mkdir -p "$f"
   (
@@ -282,11 +288,6 @@ append() {
 
 # The image dense with files of every format and documents, some in pieces.
 make_dense_image() {
-  for tool in /usr/bin/convert ffmpeg sox lame zip gzip bzip2 xz tar gcc sqlite3 7z gcab; do
-    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 1; }
-  done
-  corpus_abs=$(cd "$corpus" 2>/dev/null && pwd || echo /nonexistent)
-  echo "making files of every format..."
   make_files
   local files=("$work"/files/*) docs=()
   [ ! -d "$corpus/doc" ] || docs=("$corpus"/doc/*.doc)
@@ -485,12 +486,7 @@ make_fragmented_volume() {
 # The image of random data with files of every format at sector boundaries
 # and a fragmented FAT32 volume in its last quarter, at no partition.
 make_mixed_image() {
-  for tool in /usr/bin/convert ffmpeg sox lame zip gzip bzip2 xz tar gcc sqlite3 7z gcab mkfs.vfat mcopy mdel mmd; do
-    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 1; }
-  done
-  corpus_abs=$(cd "$corpus" 2>/dev/null && pwd || echo /nonexistent)
-  echo "making files of every format..."
-  make_files
+  make_files mkfs.vfat mcopy mdel mmd
   local files=("$work"/files/*) docs=()
   [ ! -d "$corpus/doc" ] || docs=("$corpus"/doc/*.doc)
   local vol_mib=$((size_mib / 4)) data_mib=$((size_mib - size_mib / 4))
