@@ -108,7 +108,7 @@ void SearchReadAhead::BringBlocks() {
   try {
     adviseBlock(firstBlock_);
     for (std::int64_t block = firstBlock_; block <= lastBlock_; ++block) {
-      Slot& slot = slots_[block % 2];
+      Slot& slot = slots_[block % kSlots];
       {
         // The slot is free once the search has moved past the block it held.
         std::unique_lock<std::mutex> lock(mutex_);
@@ -142,7 +142,7 @@ void SearchReadAhead::BringBlocks() {
 bool SearchReadAhead::TakeBlockOf(std::int64_t sector) {
   if (sector < firstSector_ || sector > lastSector_) return false;
   const std::int64_t block = sector / sectorsPerBlock_;
-  const Slot& slot = slots_[block % 2];
+  const Slot& slot = slots_[block % kSlots];
   {
     std::unique_lock<std::mutex> lock(mutex_);
     consumerBlock_ = block;

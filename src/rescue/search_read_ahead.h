@@ -17,7 +17,7 @@
 namespace vellumark {
 
 // Brings the sectors a search goes through in large blocks on a thread of
-// its own, one block ahead of the classification, so that the disk (or the
+// its own, a few blocks ahead of the classification, so that the disk (or the
 // page cache) and the classifier work at the same time instead of in turn,
 // and classifies each block as the search reaches it. Blocks are aligned to
 // their size on the source. An image file's blocks are mapped into memory
@@ -87,7 +87,13 @@ class SearchReadAhead {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  Slot slots_[2];
+  // Blocks brought and not yet classified, and the one being classified:
+  // with only two, the reader and the classifier took turns whenever one
+  // block cost either of them more than the next (a block of documents
+  // classifies slower than one of noise; unmapping a block waits for the
+  // other core), and both cores stood idle a third of the search.
+  static constexpr std::int64_t kSlots = 4;
+  Slot slots_[kSlots];
   std::int64_t consumerBlock_;  // the block the search holds; slots of those before it are free
   bool stop_ = false;
   std::exception_ptr failure_;

@@ -1,9 +1,8 @@
 #include "formats/partitions/partition_table.h"
 
-#include <zlib.h>
-
 #include <vector>
 
+#include "formats/checksum/crc32.h"
 #include "formats/partitions/partition_layout.h"
 #include "formats/text_utf16.h"
 
@@ -32,9 +31,7 @@ bool HasSignature(ByteView sector) {
   return sector.Byte(layout::kMbrSignature) == 0x55 && sector.Byte(layout::kMbrSignature + 1) == 0xAA;
 }
 
-std::uint32_t Crc32(ByteView bytes) {
-  return static_cast<std::uint32_t>(crc32(0L, bytes.Data(), static_cast<uInt>(bytes.Size())));
-}
+std::uint32_t CrcOf(ByteView bytes) { return Crc32(0, bytes.Data(), bytes.Size()); }
 
 }  // namespace
 
@@ -87,7 +84,7 @@ std::optional<GptHeader> ParseGptHeader(ByteView block) {
   // The CRC covers the header with its own CRC field read as zero.
   std::vector<std::uint8_t> copy(header->begin(), header->end());
   for (std::size_t i = 0; i < 4; ++i) copy[layout::kGptHeaderCrc + i] = 0;
-  if (Crc32(ByteView(copy.data(), copy.size())) != *crc) return std::nullopt;
+  if (CrcOf(ByteView(copy.data(), copy.size())) != *crc) return std::nullopt;
 
   GptHeader parsed;
   parsed.myLba = *block.Le64(layout::kGptMyLba);
@@ -104,7 +101,7 @@ std::optional<GptHeader> ParseGptHeader(ByteView block) {
 std::optional<std::vector<GptEntry>> ParseGptEntries(ByteView entries, const GptHeader& header) {
   const std::uint64_t arrayBytes = std::uint64_t{header.entryCount} * header.entrySize;
   const auto array = entries.Bytes(0, arrayBytes);
-  if (!array || Crc32(*array) != header.entriesCrc) return std::nullopt;
+  if (!array || CrcOf(*array) != header.entriesCrc) return std::nullopt;
   std::vector<GptEntry> parsed;
   for (std::uint64_t at = 0; at + header.entrySize <= arrayBytes; at += header.entrySize) {
     GptEntry entry;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/checksum/crc32.h"
 #include "formats/file_signatures.h"
 #include "formats/zip/part_text.h"
+#include "formats/zip/whole_inflate.h"
 
 namespace vellumark {
 namespace {
@@ -59,7 +61,7 @@ int InflateAtHand(z_stream& stream, std::span<const std::uint8_t> in, std::size_
     status = inflate(&stream, Z_NO_FLUSH);
     const std::size_t produced = out.size() - stream.avail_out;
     if (text && !LooksLikeText(out.data(), produced)) return Z_DATA_ERROR;
-    crc = static_cast<std::uint32_t>(crc32(crc, out.data(), static_cast<uInt>(produced)));
+    crc = Crc32(crc, out.data(), produced);
     if (into != nullptr) into->insert(into->end(), out.data(), out.data() + produced);
     if (stream.total_out > limit) return Z_DATA_ERROR;
   } while (status == Z_OK && (stream.avail_in > 0 || offered < in.size() || stream.avail_out == 0));
@@ -73,7 +75,7 @@ Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, st
   Inflated result;
   z_stream stream{};
   if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return {Z_MEM_ERROR, 0, 0, 0};
-  result.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  result.crc = 0;
   std::size_t offered = 0;
   result.status = InflateAtHand(stream, in, offered, text, limit, result.crc, into);
   result.consumed = static_cast<std::int64_t>(stream.total_in);
@@ -84,12 +86,7 @@ Inflated InflateStream(std::span<const std::uint8_t> in, std::uint64_t limit, st
 
 Inflated StoredStream(std::span<const std::uint8_t> in, std::vector<std::uint8_t>* into) {
   Inflated result{Z_STREAM_END, static_cast<std::int64_t>(in.size()), in.size(), 0};
-  std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-  for (std::size_t at = 0; at < in.size(); at += std::size_t{1} << 30) {
-    const std::size_t n = std::min<std::size_t>(in.size() - at, std::size_t{1} << 30);
-    crc = static_cast<std::uint32_t>(crc32(crc, in.data() + at, static_cast<uInt>(n)));
-  }
-  result.crc = crc;
+  result.crc = Crc32(0, in.data(), in.size());
   if (into != nullptr) into->assign(in.begin(), in.end());
   return result;
 }
@@ -148,7 +145,7 @@ Inflated InflateResumed(std::span<const std::uint8_t> rest, std::int64_t dataOff
       state = nullptr;
       return {Z_MEM_ERROR, 0, 0, 0};
     }
-    state->crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    state->crc = 0;
   }
   z_stream& stream = state->stream;
   Inflated result;
@@ -227,8 +224,13 @@ ZipRecordCheck CheckZipMember(std::span<const std::uint8_t> bytes, std::int64_t 
     const std::int64_t end = member.dataOffset + static_cast<std::int64_t>(compressed);
     if (!Have(bytes, end)) return Need(end);
     const auto in = rest.first(static_cast<std::size_t>(compressed));
-    data = member.method == kStored ? StoredStream(in, nullptr)
-                                    : InflateStream(in, kLargestMember, nullptr, IsTextPart(member.name));
+    if (member.method == kStored) {
+      data = StoredStream(in, nullptr);
+    } else if (const auto crc = InflateWhole(in, member.size, IsTextPart(member.name), nullptr)) {
+      data = {Z_STREAM_END, static_cast<std::int64_t>(compressed), member.size, *crc};
+    } else {
+      data = InflateStream(in, kLargestMember, nullptr, IsTextPart(member.name));
+    }
     if (data.status == Z_STREAM_END && data.consumed != static_cast<std::int64_t>(compressed)) data.status = Z_DATA_ERROR;
   }
   if (data.status != Z_STREAM_END) {
@@ -343,6 +345,8 @@ std::optional<std::vector<std::uint8_t>> ZipMemberData(std::span<const std::uint
   const auto in = bytes.subspan(static_cast<std::size_t>(member.dataOffset),
                                 static_cast<std::size_t>(member.compressedSize));
   std::vector<std::uint8_t> out;
+  if (member.method == kDeflated && InflateWhole(in, member.size, false, &out)) return out;
+  out.clear();  // what the fast way left
   const Inflated data = member.method == kStored ? StoredStream(in, &out) : InflateStream(in, limit, &out);
   if (data.status != Z_STREAM_END || data.size != member.size) return std::nullopt;
   return out;

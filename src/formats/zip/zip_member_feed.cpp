@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "formats/checksum/crc32.h"
 #include "formats/file_signatures.h"
 #include "formats/zip/part_text.h"
 #include "formats/zip/zip_archive.h"
@@ -130,7 +131,7 @@ struct ZipMemberFeed::Inflater {
 
 ZipMemberFeed::ZipMemberFeed(const ZipDirectoryEntry& entry)
     : entry_(&entry), text_(IsTextPart(entry.name) && entry.method == zip_field::kDeflated) {
-  crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  crc_ = 0;
   if (entry.method != zip_field::kStored && entry.method != zip_field::kDeflated) state_ = ZipFeedState::Broken;
   if ((entry.flags & zip_field::kFlagEncrypted) != 0) state_ = ZipFeedState::Broken;
 }
@@ -226,7 +227,7 @@ ZipFeedState ZipMemberFeed::Data(ByteView& bytes) {
   dataLeft_ -= static_cast<std::uint32_t>(n);
   work_ += n;
   if (entry_->method == zip_field::kStored) {
-    crc_ = static_cast<std::uint32_t>(crc32(crc_, in.Data(), static_cast<uInt>(n)));
+    crc_ = Crc32(crc_, in.Data(), n);
     out_ += n;
     if (out_ > entry_->size) return ZipFeedState::Broken;
     return dataLeft_ == 0 ? EndOfData() : ZipFeedState::Going;
@@ -243,7 +244,7 @@ ZipFeedState ZipMemberFeed::Data(ByteView& bytes) {
     const std::size_t produced = buffer.size() - stream.avail_out;
     if (text_ && (!LooksLikeText(buffer.data(), produced) || !XmlContinues(buffer.data(), produced)))
       return ZipFeedState::Broken;
-    crc_ = static_cast<std::uint32_t>(crc32(crc_, buffer.data(), static_cast<uInt>(produced)));
+    crc_ = Crc32(crc_, buffer.data(), produced);
     out_ += produced;
     if (out_ > entry_->size) return ZipFeedState::Broken;
   } while (status == Z_OK && (stream.avail_in > 0 || stream.avail_out == 0));

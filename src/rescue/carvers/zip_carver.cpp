@@ -11,6 +11,7 @@
 #include <array>
 
 #include "common/byte_order.h"
+#include "formats/checksum/crc32.h"
 #include "rescue/carve_services.h"
 #include "formats/file_signatures.h"
 #include "rescue/carvers/carvers.h"
@@ -151,7 +152,7 @@ class ZipWalk {
     if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
     std::array<std::uint8_t, 65536> out{};
     int status = Z_OK;
-    crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    crc = 0;
     while (status == Z_OK || status == Z_BUF_ERROR) {
       // One sector more at a time: every sector loaded is claimed, and the
       // archive may end in the sector where the stream does.
@@ -163,7 +164,7 @@ class ZipWalk {
         stream.next_out = out.data();
         stream.avail_out = static_cast<uInt>(out.size());
         status = inflate(&stream, Z_NO_FLUSH);
-        crc = static_cast<std::uint32_t>(crc32(crc, out.data(), static_cast<uInt>(out.size() - stream.avail_out)));
+        crc = Crc32(crc, out.data(), out.size() - stream.avail_out);
       } while (status == Z_OK && stream.avail_out == 0);
       if (!Advance(static_cast<std::int64_t>(stream.next_in - input.Data()))) break;
     }
