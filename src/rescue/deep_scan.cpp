@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "output/staged_file.h"
 #include "rescue/carve_services.h"
 #include "rescue/document_writer.h"
+#include "rescue/measure_ahead.h"
 #include "rescue/carvers/carver_table.h"
 #include "report/original_names.h"
 #include "rescue/percent_text.h"
@@ -448,7 +450,11 @@ void DeepScan::CarvePhase() {
   };
 
   // Pass A, highest sector first: a file found higher up is claimed before
-  // any file that starts below it, which then steps over its sectors.
+  // any file that starts below it, which then steps over its sectors. The
+  // bzip2 streams among the hits are measured ahead in the same order.
+  MeasureAhead measureAhead(source_, MeasureAhead::StreamsAmong(run_.hits), run_.LastSourceSector());
+  const std::unique_ptr<RescueRun, void (*)(RescueRun*)> detached(&run_, [](RescueRun* r) { r->measureAhead = nullptr; });
+  run_.measureAhead = &measureAhead;
   frontEnd_.pump.ProcessPendingEvents();
   for (std::int64_t index = n - 1; index >= 0; --index) {
     if (!WaitWhilePaused()) {

@@ -15,6 +15,7 @@
 namespace vellumark {
 
 class DocumentWriter;
+class MeasureAhead;
 
 // A sector at which the classifier recognised something.
 struct SectorHit {
@@ -59,6 +60,9 @@ struct RescueRun {
   // carving goes on (their records learn the outcome when it finishes);
   // none, and each is written before the carving goes on.
   DocumentWriter* writer = nullptr;
+  // Where the bzip2 streams ahead are measured on a thread of their own;
+  // none, and each is measured as the carving comes to it.
+  MeasureAhead* measureAhead = nullptr;
   CarveMemory memory;                      // what attempts found out about the sectors ahead
   // The image buffer of the last carve attempt, kept for the next one: most
   // attempts fail within a few sectors, and a buffer allocated afresh for
