@@ -365,10 +365,13 @@ bool DeepScan::OnPartitionGrid(const SectorHit& hit) const {
 }
 
 bool DeepScan::WaitWhilePaused() {
+  if (run_.runState != kPaused) return run_.runState != kStopped;
+  if (run_.measureAhead != nullptr) run_.measureAhead->Hold(true);
   while (run_.runState == kPaused) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     frontEnd_.pump.ProcessPendingEvents();
   }
+  if (run_.measureAhead != nullptr) run_.measureAhead->Hold(false);
   return run_.runState != kStopped;
 }
 

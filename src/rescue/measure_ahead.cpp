@@ -50,6 +50,14 @@ std::optional<std::int64_t> MeasureAhead::Take(std::int64_t offset) {
   return stream.length;
 }
 
+void MeasureAhead::Hold(bool held) {
+  {
+    const std::lock_guard lock(mutex_);
+    held_ = held;
+  }
+  changed_.notify_all();
+}
+
 void MeasureAhead::WaitUntilDone() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return done_ || streams_.empty(); });
@@ -94,7 +102,8 @@ std::optional<std::int64_t> MeasureAhead::Measure(std::int64_t offset) {
   Bzip2End end;
   for (std::int64_t at = offset; end.Current() == Bzip2End::State::Going;) {
     {
-      const std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return stopping_ || !held_; });
       if (stopping_) return std::nullopt;
     }
     const std::int64_t count = std::min({kPiece, sourceEnd_ - at, offset + kLongest - at});

@@ -44,6 +44,9 @@ class MeasureAhead {
   // whole (waiting while it is measured); none otherwise, and from then on
   // it is not measured here.
   std::optional<std::int64_t> Take(std::int64_t offset);
+  // While held, the thread reads nothing more of the source (the run is
+  // paused: a user who pauses a failing disk wants it left alone).
+  void Hold(bool held);
   // Waits until the thread has measured every stream it will: a caller that
   // must know the measures are there (a test of the carving's use of them).
   void WaitUntilDone();
@@ -73,6 +76,7 @@ class MeasureAhead {
   std::size_t next_ = 0;  // the first stream this thread has not looked at
   bool stopping_ = false;
   bool done_ = false;  // the thread has nothing left to measure
+  bool held_ = false;
   std::thread worker_;
 };
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "rescue/carvers/carvers.h"
 #include "rescue/media_carver_fixture.h"
 
@@ -110,6 +112,21 @@ TEST(MeasureAhead, TheCarvingMeasuresAStreamNotYetBegunAndTheThreadLeavesIt) {
     EXPECT_FALSE(measure.Take(sector * 512)) << sector;
   }
   EXPECT_FALSE(measure.Take(50 * 512));  // never listed
+}
+
+TEST(MeasureAhead, AThreadHeldByAPauseStillEndsWithTheRun) {
+  VELLUMARK_REQUIRE_TOOL("bzip2");
+  TempDir dir;
+  WriteFileBytes(dir / "random", PatternBytes(6'000'000, 3));
+  const std::string in = "cd '" + dir.path().string() + "' && ";
+  const Bytes stream = Made(dir, in + "bzip2 -1 -c random > ", "a.bz2");
+  ASSERT_GT(static_cast<std::int64_t>(stream.size()), MeasureAhead::kPiece);  // read in more than one piece
+  MappedDisk disk(Place(stream, 4, 8));
+  // Held while it measures, once it has mapped the stream's first piece:
+  // the run that ends (stopped while paused) must not wait for it for ever.
+  MeasureAhead measure(disk.source, {4}, disk.source.ScanGeometry().LastSector);
+  while (disk.mem->MapCalls() == 0) std::this_thread::yield();
+  measure.Hold(true);
 }
 
 }  // namespace
