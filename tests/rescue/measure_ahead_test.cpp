@@ -16,37 +16,12 @@ namespace {
 
 using namespace test;  // NOLINT
 
-// An image file the platform maps, holding the stream from sector 4.
-struct MappedDisk {
-  explicit MappedDisk(Bytes image)
-      : mem(new MemoryPlatformSource), source(std::unique_ptr<PlatformSource>(mem)), run(source, fe) {
-    mem->Add("disk.img", std::move(image)).mappable = true;
-    EXPECT_TRUE(source.OpenImageFile("disk.img").ok());
-    run.claims = ClaimMap(source.ScanGeometry().LastSector);
-    run.spc = 1, run.chosenPhase = 0;
-  }
-  Runs Claimed() const {
-    Runs runs;
-    for (std::int64_t s = 0; s <= run.claims.LastSector(); ++s) {
-      if (!run.claims.IsSectorClaimed(s)) continue;
-      if (!runs.empty() && runs.back().second == s - 1) runs.back().second = s;
-      else runs.emplace_back(s, s);
-    }
-    return runs;
-  }
-  MemoryPlatformSource* mem;
-  SectorSource source;
-  SilentPrompt prompt;  NoPump pump;  NoProgress progress;
-  FrontEnd fe{prompt, pump, progress};
-  RescueRun run;
-};
-
 // Carves the stream at sector 4 of image, with the measure ahead when
 // ahead, after claiming the sectors given (another file's); failing is
 // the sector whose reads fail once the stream was measured.
-Runs CarveStream(const Bytes& image, bool ahead, std::initializer_list<std::int64_t> claimed,
-                    std::int64_t failing = -1) {
-  MappedDisk disk(image);
+Runs CarveStream(Bytes image, bool ahead, std::initializer_list<std::int64_t> claimed,
+                std::int64_t failing = -1) {
+  Disk disk(std::move(image), 1, true);
   for (const std::int64_t sector : claimed) disk.run.claims.ClaimSector(sector);
   MeasureAhead measure(disk.source, ahead ? std::vector<std::int64_t>{4} : std::vector<std::int64_t>{},
                        disk.source.ScanGeometry().LastSector);
@@ -92,7 +67,7 @@ TEST(MeasureAhead, AStreamMeasuredAheadIsClaimedAsTheWalkClaimsIt) {
   }
   // The measure handed over is the stream's length.
   {
-    MappedDisk disk(cases[0].image);
+    Disk disk(cases[0].image, 1, true);
     MeasureAhead measure(disk.source, {4}, disk.source.ScanGeometry().LastSector);
     measure.WaitUntilDone();
     EXPECT_EQ(measure.Take(4 * 512), std::optional<std::int64_t>(static_cast<std::int64_t>(stream.size())));
@@ -121,7 +96,7 @@ TEST(MeasureAhead, AThreadHeldByAPauseStillEndsWithTheRun) {
   const std::string in = "cd '" + dir.path().string() + "' && ";
   const Bytes stream = Made(dir, in + "bzip2 -1 -c random > ", "a.bz2");
   ASSERT_GT(static_cast<std::int64_t>(stream.size()), MeasureAhead::kPiece);  // read in more than one piece
-  MappedDisk disk(Place(stream, 4, 8));
+  Disk disk(Place(stream, 4, 8), 1, true);
   // Held while it measures, once it has mapped the stream's first piece:
   // the run that ends (stopped while paused) must not wait for it for ever.
   MeasureAhead measure(disk.source, {4}, disk.source.ScanGeometry().LastSector);

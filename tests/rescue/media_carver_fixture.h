@@ -48,11 +48,12 @@ inline Bytes Place(const Bytes& file, std::int64_t hit, std::int64_t tail, const
   return image;
 }
 
-// An image file of 512-byte sectors with a rescue run over it.
+// An image file of 512-byte sectors with a rescue run over it; mappable:
+// the platform maps it into memory, as it does a real image file.
 struct Disk {
-  explicit Disk(Bytes image, std::uint32_t spc = 1)
+  explicit Disk(Bytes image, std::uint32_t spc = 1, bool mappable = false)
       : mem(new MemoryPlatformSource), source(std::unique_ptr<PlatformSource>(mem)), run(source, fe) {
-    mem->Add("disk.img", std::move(image));
+    mem->Add("disk.img", std::move(image)).mappable = mappable;
     EXPECT_TRUE(source.OpenImageFile("disk.img").ok());
     run.claims = ClaimMap(source.ScanGeometry().LastSector);
     run.spc = spc, run.chosenPhase = 0;
