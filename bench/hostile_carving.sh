@@ -22,6 +22,8 @@
 #   tiff-ifd    TIFF directories each naming the next sector's (counted
 #               from the image's start; offsets are absolute)
 #   pdf-no-eof  PDF headers with no "%%EOF" anywhere
+#   bzip2       bzip2 stream headers and block magics, each stream broken
+#               at once (all are measured ahead on a second thread)
 # Every failed attempt walks towards an end that never comes, and every hit
 # below it would walk the same way again; the carving must not repeat that
 # work. Goals: each hostile time at most 20 times the plain time of the same
@@ -35,7 +37,7 @@ cd "$(dirname "$0")/.."
 sizes=${1:-5,20}
 build=${2:-build/release}
 limit=${3:-600}
-kinds=${4:-jpeg,compound,rar,mp4,7z,png-idat,rar-1mib,mp4-free,jpeg-64k,zip-stored,mkv-cluster,tar,gzip-stored,tiff-ifd,pdf-no-eof}
+kinds=${4:-jpeg,compound,rar,mp4,7z,png-idat,rar-1mib,mp4-free,jpeg-64k,zip-stored,mkv-cluster,tar,gzip-stored,tiff-ifd,pdf-no-eof,bzip2}
 runs=${RUNS:-3}
 cli=$build/app/vellumark-cli
 [ -x "$cli" ] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 1; }
@@ -129,6 +131,8 @@ elif kind == "tiff-ifd":
     sys.exit(0)
 elif kind == "pdf-no-eof":
     head = b"%PDF-1.4\n"
+elif kind == "bzip2":
+    head = b"BZh9" + bytes.fromhex("314159265359")
 sector = head + bytes(512 - len(head))
 out = sys.stdout.buffer
 for _ in range(count // 1024):

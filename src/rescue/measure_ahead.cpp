@@ -106,13 +106,26 @@ std::optional<std::int64_t> MeasureAhead::Measure(std::int64_t offset) {
       changed_.wait(lock, [&] { return stopping_ || !held_; });
       if (stopping_) return std::nullopt;
     }
-    const std::int64_t count = std::min({kPiece, sourceEnd_ - at, offset + kLongest - at});
-    if (count <= 0) return std::nullopt;
-    const auto mapped = source_.MapAhead(at, count);
-    if (mapped == nullptr) return std::nullopt;
-    Feeding feeding{&end, ByteView(mapped->Data(), mapped->Size())};
+    const std::int64_t stop = std::min(sourceEnd_, offset + kLongest);
+    if (at >= stop) return std::nullopt;
+    // The block of the source that holds at, mapped once for every stream
+    // that starts or goes on in it: most streams a search finds are not
+    // streams and fail within their first bytes, and a source whose every
+    // sector looks like a stream's start must not cost a mapping each.
+    const std::int64_t block = at / kPiece * kPiece;
+    if (mapped_ == nullptr || mappedAt_ != block) {
+      mapped_.reset();
+      mapped_ = source_.MapAhead(block, std::min(kPiece, sourceEnd_ - block));
+      mappedAt_ = block;
+      if (mapped_ == nullptr) return std::nullopt;
+    }
+    const std::int64_t count = std::min(block + static_cast<std::int64_t>(mapped_->Size()), stop) - at;
+    Feeding feeding{&end, ByteView(mapped_->Data() + (at - block), static_cast<std::size_t>(count))};
     // A page the drive cannot give ends the measure; the carving meets it.
-    if (!source_.ReadMapped(Feed, &feeding)) return std::nullopt;
+    if (!source_.ReadMapped(Feed, &feeding)) {
+      mapped_.reset();
+      return std::nullopt;
+    }
     at += count;
   }
   if (end.Current() != Bzip2End::State::Done) return std::nullopt;

@@ -2,12 +2,14 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "access/mapped_bytes.h"
 #include "access/sector_source.h"
 #include "rescue/rescue_run.h"
 
@@ -54,7 +56,7 @@ class MeasureAhead {
   // A stream longer than this is left to the carving: measuring it ahead
   // would only make the carving wait for it.
   static constexpr std::int64_t kLongest = std::int64_t{256} << 20;
-  // Bytes mapped at a time.
+  // The source is mapped in blocks of this size, aligned to it.
   static constexpr std::int64_t kPiece = std::int64_t{4} << 20;
 
  private:
@@ -77,6 +79,9 @@ class MeasureAhead {
   bool stopping_ = false;
   bool done_ = false;  // the thread has nothing left to measure
   bool held_ = false;
+  // The block of the source mapped last (by the thread alone).
+  std::unique_ptr<MappedBytes> mapped_;
+  std::int64_t mappedAt_ = -1;
   std::thread worker_;
 };
 

@@ -89,6 +89,20 @@ TEST(MeasureAhead, TheCarvingMeasuresAStreamNotYetBegunAndTheThreadLeavesIt) {
   EXPECT_FALSE(measure.Take(50 * 512));  // never listed
 }
 
+TEST(MeasureAhead, StreamsInOneBlockOfTheSourceShareItsMapping) {
+  MemoryPlatformSource* mem = new MemoryPlatformSource;
+  SectorSource source{std::unique_ptr<PlatformSource>(mem)};
+  mem->Add("disk.img", PatternBytes(64 * 512, 1)).mappable = true;
+  ASSERT_TRUE(source.OpenImageFile("disk.img").ok());
+  // A source whose every sector looks like a stream's start must not cost
+  // a mapping a stream.
+  std::vector<std::int64_t> sectors;
+  for (std::int64_t sector = 63; sector >= 0; --sector) sectors.push_back(sector);
+  MeasureAhead measure(source, sectors, source.ScanGeometry().LastSector);
+  measure.WaitUntilDone();
+  EXPECT_EQ(mem->MapCalls(), 1);
+}
+
 TEST(MeasureAhead, AThreadHeldByAPauseStillEndsWithTheRun) {
   VELLUMARK_REQUIRE_TOOL("bzip2");
   TempDir dir;
