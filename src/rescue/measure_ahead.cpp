@@ -65,14 +65,19 @@ void MeasureAhead::WaitUntilDone() {
 
 void MeasureAhead::Work() {
   std::unique_lock lock(mutex_);
-  for (;;) {
-    while (next_ < streams_.size() && streams_[next_].step != Step::Waiting) ++next_;
-    if (stopping_ || next_ >= streams_.size()) {
+  // From the last stream the carving comes to, back towards it: the
+  // carving measures the first ones itself while this thread measures the
+  // last, and neither waits for the other until they meet. Going the
+  // carving's way, this thread was always on the stream the carving came
+  // to next, and the carving waited for it.
+  for (std::size_t last = streams_.size();;) {
+    while (last > next_ && streams_[last - 1].step != Step::Waiting) --last;
+    if (stopping_ || last <= next_) {
       done_ = true;
       changed_.notify_all();
       return;
     }
-    Stream& stream = streams_[next_++];
+    Stream& stream = streams_[--last];
     stream.step = Step::Measuring;
     const std::int64_t offset = stream.offset;
     lock.unlock();

@@ -75,7 +75,7 @@ class MeasureAhead {
   std::unordered_map<std::int64_t, std::size_t> index_;  // by offset
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t next_ = 0;  // the first stream this thread has not looked at
+  std::size_t next_ = 0;  // the first stream the carving has not come to
   bool stopping_ = false;
   bool done_ = false;  // the thread has nothing left to measure
   bool held_ = false;
