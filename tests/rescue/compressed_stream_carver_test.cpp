@@ -81,6 +81,24 @@ TEST(Bzip2CarverRealFiles, StreamCheckedByItsCrcs) {
                 {{"stream CRC", -2}, {"first block's CRC", 10}});
   // A second stream after the first is another file.
   EXPECT_EQ(Carve(Bzip2Carver, Cat({best, blocks}), 40), Span(2, SectorsOf(best)));
+  // A sector of something else written over the middle of a block: the
+  // stream claims nothing, lest it take a sector a document needs. The
+  // random bytes of the payload code at about 8 bits a byte, where foreign
+  // bytes decode in step with the block's own and only its CRC shows them.
+  const Bytes document = ReadFileBytes(std::string(VELLUMARK_CORPUS_DIR) + "/doc/47304.doc");
+  ASSERT_GE(document.size(), 8192u);
+  const std::pair<const char*, Bytes> foreign[] = {
+      {"random bytes", PatternBytes(512, 9)},
+      {"a document's sector", Bytes(document.begin() + 4096, document.begin() + 4608)},
+      {"zeros", Bytes(512, 0)},
+  };
+  for (const Bytes* f : {&best, &blocks}) {
+    for (const std::size_t at : {f->size() / 3 / 512 * 512, f->size() * 5 / 6 / 512 * 512}) {
+      for (const auto& [what, sector] : foreign) {
+        EXPECT_EQ(Carve(Bzip2Carver, With(*f, at, sector), 40), Runs{}) << what << " at " << at;
+      }
+    }
+  }
 }
 
 TEST(XzCarverRealFiles, StreamCheckedByBlocksIndexAndFooter) {
