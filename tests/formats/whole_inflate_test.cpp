@@ -14,6 +14,7 @@
 #include "formats/zip/part_text.h"
 #include "formats/zip/zip_archive.h"
 #include "support/fixtures.h"
+#include "support/raw_deflate.h"
 
 namespace vellumark {
 namespace {
@@ -28,17 +29,7 @@ std::span<const std::uint8_t> DataOf(const Bytes& file, const ZipMember& m) {
 
 // Raw deflate of text, as a ZIP member holds it.
 Bytes Deflated(const std::string& text) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  Bytes out(deflateBound(&stream, text.size()));
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
+  return test::RawDeflate(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
 TEST(WholeInflate, EveryCorpusMemberGivesItsStatedCrcAndNothingOffByOne) {

@@ -14,6 +14,7 @@
 
 #include "common/byte_order.h"
 #include "support/fixtures.h"
+#include "support/raw_deflate.h"
 
 namespace vellumark {
 namespace {
@@ -82,18 +83,7 @@ void StoreLe32(std::uint8_t* p, std::uint32_t v) {
 Bytes ZeroMember(std::uint64_t declared, bool stored = false) {
   const Bytes zeros(1 << 20, 0);
   Bytes data = zeros;
-  if (!stored) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY), Z_OK);
-    data.assign(deflateBound(&z, zeros.size()), 0);
-    z.next_in = const_cast<Bytef*>(zeros.data());
-    z.avail_in = static_cast<uInt>(zeros.size());
-    z.next_out = data.data();
-    z.avail_out = static_cast<uInt>(data.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    data.resize(z.total_out);
-    deflateEnd(&z);
-  }
+  if (!stored) data = test::RawDeflate(zeros.data(), zeros.size(), 9);
   const auto crc = static_cast<std::uint32_t>(crc32(0, zeros.data(), static_cast<uInt>(zeros.size())));
   Bytes file(30, 0);
   StoreLe32(file.data(), 0x04034B50);
